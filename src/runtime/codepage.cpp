@@ -1,0 +1,95 @@
+#include "runtime/codepage.h"
+
+#include <iconv.h>
+
+#include <cerrno>
+
+namespace velpic {
+namespace {
+
+// Converts with iconv, replacing what cannot be converted or decoded by `fallback` and going on,
+// so a conversion never fails half-way. Returns false only when the charset pair is unknown.
+bool convert(std::string_view input, const char* from, const char* to, std::string_view fallback,
+             std::string& out) {
+    iconv_t cd = iconv_open(to, from);
+    if (cd == reinterpret_cast<iconv_t>(-1))
+        return false;
+    std::string result;
+    result.reserve(input.size() * 2);
+    char* in = const_cast<char*>(input.data());
+    size_t in_left = input.size();
+    char buffer[4096];
+    while (in_left > 0) {
+        char* dst = buffer;
+        size_t dst_left = sizeof buffer;
+        size_t rc = iconv(cd, &in, &in_left, &dst, &dst_left);
+        result.append(buffer, dst - buffer);
+        if (rc == static_cast<size_t>(-1)) {
+            if (errno == E2BIG)
+                continue;
+            // EILSEQ or EINVAL (a truncated sequence at the end): skip one byte and go on.
+            result.append(fallback);
+            ++in;
+            --in_left;
+        }
+    }
+    char* dst = buffer;
+    size_t dst_left = sizeof buffer;
+    iconv(cd, nullptr, nullptr, &dst, &dst_left);
+    result.append(buffer, dst - buffer);
+    iconv_close(cd);
+    out = std::move(result);
+    return true;
+}
+
+std::string cut_at_nul(std::string text) {
+    if (auto nul = text.find('\0'); nul != std::string::npos)
+        text.resize(nul);
+    return text;
+}
+
+} // namespace
+
+std::string to_utf8(std::string_view gbk) {
+    std::string out;
+    if (gbk.empty() || !convert(gbk, "CP936", "UTF-8", "?", out))
+        return {};
+    return cut_at_nul(std::move(out));
+}
+
+std::string utf8_to_gbk(std::string_view utf8) {
+    std::string out;
+    if (utf8.empty() || !convert(utf8, "UTF-8", "CP936//TRANSLIT", "?", out))
+        return {};
+    return out;
+}
+
+std::u16string gbk_to_utf16(std::string_view gbk) {
+    std::string bytes;
+    if (gbk.empty() || !convert(gbk, "CP936", "UTF-16LE", std::string_view("?\0", 2), bytes))
+        return {};
+    std::u16string out(bytes.size() / 2, u'\0');
+    for (size_t i = 0; i < out.size(); ++i)
+        out[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
+                                       (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
+    return out;
+}
+
+std::string utf16_to_gbk(std::u16string_view utf16) {
+    std::string bytes;
+    bytes.reserve(utf16.size() * 2);
+    for (char16_t unit : utf16) {
+        bytes.push_back(static_cast<char>(unit & 0xFF));
+        bytes.push_back(static_cast<char>(unit >> 8));
+    }
+    std::string out;
+    if (bytes.empty() || !convert(bytes, "UTF-16LE", "CP936//TRANSLIT", "?", out))
+        return {};
+    return out;
+}
+
+bool charset_to_gbk(std::string_view bytes, const std::string& charset, std::string& out) {
+    return convert(bytes, charset.c_str(), "CP936//TRANSLIT", "?", out);
+}
+
+} // namespace velpic

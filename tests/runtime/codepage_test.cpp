@@ -1,0 +1,29 @@
+#include "runtime/codepage.h"
+
+#include <gtest/gtest.h>
+
+using namespace velpic;
+
+TEST(Codepage, GbkAndUtf8RoundTrip) {
+    const std::string year_gbk = "\xC4\xEA"; // 年
+    EXPECT_EQ(to_utf8(year_gbk), "\xE5\xB9\xB4");
+    EXPECT_EQ(to_utf8("plain ascii"), "plain ascii");
+    EXPECT_EQ(to_utf8(""), "");
+    EXPECT_EQ(utf8_to_gbk("\xE5\xB9\xB4"), year_gbk);
+    EXPECT_EQ(gbk_to_utf16(year_gbk), u"\u5E74");
+    EXPECT_EQ(utf16_to_gbk(u"a\u5E74"), "a" + year_gbk);
+}
+
+TEST(Codepage, InvalidBytesDoNotStopTheConversion) {
+    // A lone lead byte at the end is not valid GBK; the text before it survives.
+    EXPECT_EQ(to_utf8("ab\x81"), "ab?");
+    EXPECT_EQ(to_utf8(std::string("a\0b", 3)), "a");
+}
+
+TEST(Codepage, CharsetRedecoding) {
+    std::string out = "untouched";
+    EXPECT_FALSE(charset_to_gbk("x", "no-such-charset", out));
+    EXPECT_EQ(out, "untouched");
+    ASSERT_TRUE(charset_to_gbk("\xE5\xB9\xB4", "utf-8", out));
+    EXPECT_EQ(out, "\xC4\xEA");
+}

@@ -1,0 +1,48 @@
+// The shared record table `remote_imgs` on a MySQL or MariaDB server. Every operation opens its own connection
+// and closes it before returning, so operations on different threads never share a handle.
+#pragma once
+
+#include "records/mysql_settings.h"
+#include "records/upload_record.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace velpic {
+
+// Outcome of a statement whose failure a caller reports ("the record was not saved").
+struct MysqlOutcome {
+    bool ok = false;
+    std::string error; // the client library's message when !ok
+};
+
+class MysqlRecordStore {
+public:
+    explicit MysqlRecordStore(MysqlSettings settings);
+
+    // Creates the table when it does not exist yet; harmless to repeat.
+    MysqlOutcome ensure_record_table() const;
+
+    // The records uploaded from machine_code, in the server's row order. Failures give an empty list.
+    std::vector<UploadRecord> list_machine_records(const std::string& machine_code) const;
+
+    // The recorded address of digest, whichever machine uploaded it; nullopt when not recorded or unreachable.
+    std::optional<std::string> find_recorded_address(const std::string& digest) const;
+
+    // Stores one record (digest, upload time, machine code, address, picture type).
+    MysqlOutcome insert_record(const UploadRecord& record) const;
+
+    // Deletes the records of every machine.
+    MysqlOutcome remove_all_records() const;
+
+    // Whether a connection with these settings can be opened at all.
+    bool test_connection() const;
+
+    const MysqlSettings& settings() const { return settings_; }
+
+private:
+    MysqlSettings settings_;
+};
+
+} // namespace velpic

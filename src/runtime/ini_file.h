@@ -1,0 +1,84 @@
+// INI values read and written one at a time with the lookup rules of the Windows profile functions
+// (GetPrivateProfileStringA / WritePrivateProfileStringA), plus a parsed reader for reading many values at once.
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace velpic {
+
+// Size of the read buffer the profile functions are called with: a longer value comes back cut to one byte less.
+inline constexpr std::size_t kIniReadBufferSize = 10240;
+
+// Sections and keys are matched without ASCII letter case and with blanks around names and values ignored; a value
+// wrapped in matching quotes (' or ") loses them. Leading bytes <= 0x20 of file, section and key are ignored; an
+// empty file, section or key name gives the empty text. A missing file, section or key reads as default_value.
+std::string read_ini_value(const std::filesystem::path& file, std::string_view section, std::string_view key,
+                           std::string_view default_value = {});
+
+// Sets one value, creating the file and the section when they are missing; every other byte of the file is kept.
+// Returns false when the file cannot be written, when a name is empty, or when a name would break the line
+// structure (CR or LF in section or key, "=" in a key). A value is cut at its first CR, LF or NUL.
+bool write_ini_value(const std::filesystem::path& file, std::string_view section, std::string_view key,
+                     std::string_view value);
+// Removes the first line of key in section ("omitted value"). A missing file, section or key is success.
+bool delete_ini_key(const std::filesystem::path& file, std::string_view section, std::string_view key);
+// Removes every section of that name with all its lines ("omitted key"). A missing file or section is success.
+bool delete_ini_section(const std::filesystem::path& file, std::string_view section);
+// The profile function's full form: an omitted key deletes the section, an omitted value deletes the key.
+bool write_ini_entry(const std::filesystem::path& file, std::string_view section, std::optional<std::string_view> key,
+                     std::optional<std::string_view> value);
+
+// Every write replaces the file through a temporary file beside it and a rename, under an exclusive lock
+// (a mutex per path inside the process and flock on "<file>.lock" between processes). Holding an IniFileLock
+// makes a lookup and the writes that depend on it one step: the writes of the holding thread take the lock
+// again without blocking (the lock is re-entrant per thread). Readers never need the lock.
+class IniFileLock {
+public:
+    explicit IniFileLock(const std::filesystem::path& file);
+    ~IniFileLock();
+    IniFileLock(const IniFileLock&) = delete;
+    IniFileLock& operator=(const IniFileLock&) = delete;
+
+private:
+    struct Entry;
+    Entry* entry_;
+};
+
+// Runs fn while holding the lock of file; returns what fn returns.
+template <class Fn>
+auto with_ini_file_lock(const std::filesystem::path& file, Fn&& fn) -> decltype(fn()) {
+    IniFileLock lock(file);
+    return fn();
+}
+
+// The file read and parsed once, for reading many values or listing sections. Lookups follow read_ini_value.
+class IniDocument {
+public:
+    IniDocument();
+    ~IniDocument();
+    IniDocument(IniDocument&&) noexcept;
+    IniDocument& operator=(IniDocument&&) noexcept;
+
+    // A missing or unreadable file gives an empty document.
+    static IniDocument load(const std::filesystem::path& file);
+    static IniDocument parse(std::string bytes);
+
+    std::string value(std::string_view section, std::string_view key, std::string_view default_value = {}) const;
+    bool has_section(std::string_view section) const;
+    // Section names as the profile functions see them (trimmed), in file order, each name once.
+    std::vector<std::string> section_names() const;
+    // The file's bytes as read.
+    const std::string& bytes() const;
+
+private:
+    struct Data;
+    std::unique_ptr<Data> data_;
+};
+
+} // namespace velpic

@@ -10,14 +10,19 @@ namespace velpic {
 
 inline bool is_gbk_lead_byte(unsigned char byte) { return byte >= 0x81 && byte <= 0xFE; }
 
+// Whether a character starts at 1-based position (length + 1, the end, counts as a boundary).
+bool text_is_char_boundary(std::string_view text, long position);
+
 std::string text_left(std::string_view text, long n);
 std::string text_right(std::string_view text, long n);
 // n bytes from 1-based start; start outside 1..length or n <= 0 gives the empty text.
 std::string text_middle(std::string_view text, long start, long n);
 
 // Position of the first occurrence at or after start, -1 when none; empty what gives 1 (-1 for an empty text).
+// A start inside a double-byte character searches from the next character.
 long text_find(std::string_view text, std::string_view what, long start = 1, bool ignore_case = false);
-// Position of the last occurrence that starts at or before start (start < 1: the whole text).
+// Position of the last occurrence that starts at or before start (start < 1: the whole text);
+// empty what gives 1 as the forward search does.
 long text_find_backward(std::string_view text, std::string_view what, long start = -1, bool ignore_case = false);
 
 // Bytes before start are copied unchanged; count < 0 replaces all, count 0 nothing.
@@ -25,7 +30,7 @@ std::string text_replace(std::string_view text, std::string_view what, std::stri
                          long count = -1, bool case_sensitive = false);
 
 // Empty pieces between separators remain, an empty last piece is dropped, an empty text gives no pieces.
-// max_pieces < 0: no limit.
+// max_pieces < 0: no limit; otherwise only the first max_pieces pieces are returned.
 std::vector<std::string> text_split(std::string_view text, std::string_view separator = ",", long max_pieces = -1);
 
 // Spaces and the full-width space (A1 A1) count as blanks.

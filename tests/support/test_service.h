@@ -1,0 +1,130 @@
+// An in-process stand-in for the hosting service: create-file and clear of its REST API, and raw-file downloads.
+// Listens on 127.0.0.1 on a free port, records every request with its headers in wire order.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace velpic::test {
+
+using HeaderPairs = std::vector<std::pair<std::string, std::string>>;
+
+struct ServiceRequest {
+    std::string method;
+    std::string target; // as on the request line, query included
+    std::string path;   // target without the query, percent-decoded
+    HeaderPairs headers;
+    std::string body;
+
+    // First header of that name, letter case ignored; empty when absent.
+    std::string header(const std::string& name) const;
+    bool has_header(const std::string& name) const;
+};
+
+struct ServiceAnswer {
+    int status = 200;
+    std::string reason; // empty: the usual phrase of status
+    HeaderPairs headers;
+    std::string body;
+    bool no_answer = false; // close the connection without sending anything
+};
+
+struct StoredFile {
+    std::string bytes;          // decoded content
+    std::string commit_message; // as sent (UTF-8)
+};
+
+class TestService {
+public:
+    enum class Transport { plain, tls };
+    // automatic: 204 and the repository emptied for a good token, 401 otherwise.
+    enum class ClearMode { automatic, no_content, ok, unauthorized, no_answer };
+
+    // Starts listening at once; port 0 picks a free one.
+    explicit TestService(Transport transport = Transport::plain, int port = 0);
+    ~TestService();
+    TestService(const TestService&) = delete;
+    TestService& operator=(const TestService&) = delete;
+
+    bool running() const { return port_ > 0; }
+    int port() const { return port_; }
+    // "http://127.0.0.1:PORT/" (or https): the value for VELPIC_SERVICE_BASE.
+    std::string base() const;
+
+    // The token the API accepts; empty (the default) accepts any non-empty token.
+    void set_access_token(const std::string& token);
+    // Branch named in the download addresses the create answers carry ("master" by default).
+    void set_download_branch(const std::string& branch);
+    void set_clear_mode(ClearMode mode);
+    // Latency of every create-file answer, so that overlapping uploads really overlap.
+    void set_create_delay(std::chrono::milliseconds delay);
+    // One-shot answer for the next request with this method and path, ahead of the normal handling.
+    void preset_answer(const std::string& method, const std::string& path, ServiceAnswer answer);
+
+    void put_file(const std::string& owner, const std::string& repo, const std::string& path, std::string bytes);
+    std::optional<StoredFile> file(const std::string& owner, const std::string& repo, const std::string& path) const;
+    std::size_t file_count(const std::string& owner, const std::string& repo) const;
+    // "…/contents/" + path: the download address this service gives a new file.
+    std::string download_url(const std::string& owner, const std::string& repo, const std::string& path) const;
+
+    std::vector<ServiceRequest> requests() const;
+    // Requests whose method matches and whose path starts with path_prefix.
+    std::size_t count_requests(const std::string& method, const std::string& path_prefix = "/") const;
+    // Waits (bounded) until at least n requests have been recorded.
+    bool wait_for_requests(std::size_t n, std::chrono::milliseconds bound = std::chrono::seconds(10)) const;
+    void forget_requests();
+
+    // Runs until stop() or destruction; for the standalone program.
+    void wait() const;
+    void stop();
+
+    // The handling of one request, transport aside.
+    ServiceAnswer handle(const ServiceRequest& request);
+
+private:
+    void accept_loop();
+    void serve_connection(int fd);
+    void record(const ServiceRequest& request);
+    ServiceAnswer create_file(const ServiceRequest& request, const std::string& owner, const std::string& repo,
+                              const std::string& path);
+    ServiceAnswer clear(const ServiceRequest& request, const std::string& owner, const std::string& repo);
+    ServiceAnswer raw_file(const std::string& owner, const std::string& repo, const std::string& path) const;
+    bool token_accepted(const std::string& token) const;
+    void start_tls(int port);
+
+    Transport transport_;
+    int listen_fd_ = -1;
+    int port_ = 0;
+    std::thread accept_thread_;
+    std::vector<int> open_fds_;
+    int active_connections_ = 0;
+
+    mutable std::mutex mutex_;
+    mutable std::condition_variable changed_;
+    bool stopping_ = false;
+    std::string token_;
+    std::string branch_ = "master";
+    ClearMode clear_mode_ = ClearMode::automatic;
+    std::chrono::milliseconds create_delay_{0};
+    std::map<std::string, std::deque<ServiceAnswer>> presets_;
+    std::map<std::string, StoredFile> files_; // key owner/repo/path
+    std::vector<ServiceRequest> requests_;
+
+    struct Tls;
+    std::unique_ptr<Tls> tls_;
+};
+
+// Standard Base64 decoding; characters outside the alphabet are skipped.
+std::string base64_decode(const std::string& text);
+
+} // namespace velpic::test

@@ -35,6 +35,7 @@ public:
 
 private:
     struct State;
+    std::string group_text(long match, long group, long* position) const;
     std::shared_ptr<const State> state_;
 };
 

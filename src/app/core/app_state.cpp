@@ -1,0 +1,34 @@
+#include "app/core/app_state.h"
+
+#include <utility>
+
+namespace velpic {
+
+StateSnapshot AppState::snapshot() const {
+    std::lock_guard lock(mutex_);
+    return values_;
+}
+
+void AppState::set_gitee(std::string owner, std::string repo, std::string access_token) {
+    std::lock_guard lock(mutex_);
+    values_.owner = std::move(owner);
+    values_.repo = std::move(repo);
+    values_.access_token = std::move(access_token);
+}
+
+void AppState::set_mysql(MysqlSettings values) {
+    std::lock_guard lock(mutex_);
+    values_.mysql = std::move(values);
+}
+
+void AppState::set_record_mode(std::string mode) {
+    std::lock_guard lock(mutex_);
+    values_.record_mode = std::move(mode);
+}
+
+void AppState::set_machine_code(std::string code) {
+    std::lock_guard lock(mutex_);
+    values_.machine_code = std::move(code);
+}
+
+} // namespace velpic

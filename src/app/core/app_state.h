@@ -1,0 +1,44 @@
+// The program-wide state: the settings in force, the record mode read at start and the machine code.
+// The window's thread writes it; workers take a copy when they start, so a save never changes a running job.
+#pragma once
+
+#include "records/mysql_settings.h"
+
+#include <mutex>
+#include <string>
+
+namespace velpic {
+
+// Plain values, copied out whole. Texts are GBK.
+struct StateSnapshot {
+    std::string owner;
+    std::string repo;
+    std::string access_token; // plain
+    std::string record_mode;  // "mysql" means MySQL mode
+    MysqlSettings mysql; // password plain
+    std::string machine_code;
+
+    bool gitee_known() const { return !owner.empty() && !repo.empty() && !access_token.empty(); }
+    bool mysql_mode() const { return record_mode == "mysql"; }
+    // The listing refuses to connect with any of these missing.
+    bool mysql_complete() const {
+        return !mysql.server.empty() && !mysql.user.empty() && !mysql.password.empty() && !mysql.database.empty() &&
+               mysql.port != 0;
+    }
+};
+
+class AppState {
+public:
+    StateSnapshot snapshot() const;
+
+    void set_gitee(std::string owner, std::string repo, std::string access_token);
+    void set_mysql(MysqlSettings values);
+    void set_record_mode(std::string mode);
+    void set_machine_code(std::string code);
+
+private:
+    mutable std::mutex mutex_;
+    StateSnapshot values_;
+};
+
+} // namespace velpic

@@ -1,0 +1,86 @@
+#include "runtime/program_dir.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <system_error>
+
+namespace velpic {
+namespace {
+
+std::mutex override_mutex;
+std::optional<std::filesystem::path> override_dir;
+
+std::filesystem::path cleaned(const std::filesystem::path& dir) {
+    std::error_code error;
+    std::filesystem::path absolute = std::filesystem::absolute(dir, error);
+    if (error)
+        absolute = dir;
+    absolute = absolute.lexically_normal();
+    // "a/b/" normalises to "a/b/" with an empty last element; drop it so callers can append a file name.
+    std::string text = absolute.native();
+    while (text.size() > 1 && text.back() == '/')
+        text.pop_back();
+    return std::filesystem::path(text);
+}
+
+std::filesystem::path executable_dir() {
+    std::error_code error;
+    std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (error || exe.empty())
+        return cleaned(std::filesystem::current_path(error));
+    return cleaned(exe.parent_path());
+}
+
+} // namespace
+
+std::filesystem::path program_dir() {
+    {
+        std::lock_guard guard(override_mutex);
+        if (override_dir)
+            return *override_dir;
+    }
+    const char* from_environment = std::getenv("VELPIC_DATA_DIR");
+    if (from_environment != nullptr && *from_environment != '\0')
+        return cleaned(from_environment);
+    static const std::filesystem::path beside_executable = executable_dir();
+    return beside_executable;
+}
+
+void set_program_dir(const std::filesystem::path& dir) {
+    std::filesystem::path value = cleaned(dir);
+    std::lock_guard guard(override_mutex);
+    override_dir = std::move(value);
+}
+
+bool set_program_dir_from_args(int& argc, char** argv) {
+    static constexpr std::string_view option = "--data-dir";
+    bool found = false;
+    int kept = 0;
+    for (int i = 0; i < argc; ++i) {
+        std::string_view argument = argv[i] ? argv[i] : "";
+        if (i > 0 && argument == option) {
+            // A trailing "--data-dir" without a directory is dropped without changing anything.
+            if (i + 1 < argc && argv[i + 1] != nullptr) {
+                set_program_dir(argv[i + 1]);
+                found = true;
+            }
+            ++i;
+            continue;
+        }
+        if (i > 0 && argument.size() > option.size() + 1 && argument.substr(0, option.size()) == option &&
+            argument[option.size()] == '=') {
+            set_program_dir(std::string(argument.substr(option.size() + 1)));
+            found = true;
+            continue;
+        }
+        argv[kept++] = argv[i];
+    }
+    argc = kept;
+    argv[argc] = nullptr;
+    return found;
+}
+
+} // namespace velpic

@@ -1,0 +1,73 @@
+// From a picture's bytes to a recorded public address: digest lookup in the record store, commit when new,
+// record write, and the report to the user.
+#pragma once
+
+#include "records/mysql_settings.h"
+
+#include <filesystem>
+#include <string>
+
+namespace velpic {
+
+// Where an upload reports; the window and the command line implement it. Called on the uploading thread.
+// Texts are GBK.
+class UploadReporter {
+public:
+    virtual ~UploadReporter() = default;
+    // "正在上传，请稍候..." while the upload runs.
+    virtual void show_status(const std::string& text) = 0;
+    virtual void show_address(const std::string& address) = 0;
+    // Local record mode only.
+    virtual void copy_address(const std::string& address) = 0;
+    // The failure message, or the warning that a good upload could not be recorded.
+    virtual void show_message(const std::string& text) = 0;
+    // The picture being uploaded; empty bytes: back to the default drop picture.
+    virtual void show_picture(const std::string& bytes) { (void)bytes; }
+};
+
+// The settings an upload runs with, copied when it starts so that a save meanwhile cannot tear them.
+struct UploadContext {
+    std::string owner;
+    std::string repo;
+    std::string access_token;
+    std::string record_mode; // exactly "mysql" selects the table; anything else the local record file
+    MysqlSettings mysql;
+    std::string machine_code;
+    std::filesystem::path program_dir;
+};
+
+struct UploadResult {
+    bool ok = false;       // an address carrying the repository's raw-file prefix was shown
+    bool committed = false; // a commit request was sent
+    bool recorded = false;  // a new record was stored
+    std::string address;    // the address, or the reason of the failure
+    std::string record_error; // why the record could not be stored (GBK), when committed and ok but not recorded
+};
+
+// "." + what follows the last "." of path (letter case kept); "." + path when there is none.
+std::string picture_extension(const std::string& path);
+
+// The commit message: "2021年11月27日9时5分30秒 upload" (GBK); the seconds, then the minutes, are left out
+// when zero, and the time part at midnight.
+std::string commit_message(int year, int month, int day, int hour, int minute, int second);
+// The same for the current local time.
+std::string commit_message_now();
+
+// The upload routine. The report goes through reporter only; the result tells the caller what happened.
+UploadResult upload_picture(const UploadContext& context, const std::string& extension, const std::string& data,
+                            UploadReporter& reporter);
+
+// A dropped file: shown and uploaded even when it is empty or unreadable (the service's answer decides).
+UploadResult upload_dropped_file(const UploadContext& context, const std::filesystem::path& path,
+                                 UploadReporter& reporter);
+// A file chosen in the dialog: an empty or unreadable one restores the default picture and uploads nothing
+// (result not ok, address empty).
+UploadResult upload_chosen_file(const UploadContext& context, const std::filesystem::path& path,
+                                 UploadReporter& reporter);
+
+// "上传失败！[错误原因：" + reason + "]" (GBK).
+std::string upload_failure_message(const std::string& reason);
+// "上传成功，但记录保存失败！" + reason (GBK).
+std::string record_failure_message(const std::string& reason);
+
+} // namespace velpic

@@ -1,0 +1,64 @@
+// A bare HTTP listener on 127.0.0.1: records every request byte for byte and answers each connection with the
+// next canned answer (the last one repeats). One request per connection; the connection is closed after answering.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace velpic::test {
+
+struct RawAnswer {
+    enum class Then { close, hold };
+    std::string bytes; // sent as they are once the request is read; may be empty
+    // hold: keep the connection open without sending more, until the client gives up (or 20 s pass).
+    Then then = Then::close;
+
+    static RawAnswer silent() { return {"", Then::hold}; }
+    static RawAnswer close_at_once() { return {"", Then::close}; }
+};
+
+class RawHttpServer {
+public:
+    RawHttpServer(); // starts listening at once on a free port
+    ~RawHttpServer();
+    RawHttpServer(const RawHttpServer&) = delete;
+    RawHttpServer& operator=(const RawHttpServer&) = delete;
+
+    int port() const { return port_; }
+    // "http://127.0.0.1:PORT" followed by path.
+    std::string url(const std::string& path = "/") const;
+
+    // Queues an answer; without any, connections get "HTTP/1.1 200 OK" with an empty body.
+    void answer(RawAnswer answer);
+    void answer(std::string bytes) { answer(RawAnswer{std::move(bytes), RawAnswer::Then::close}); }
+
+    // Request bytes as received: head up to the blank line, plus the body as far as Content-Length says.
+    std::vector<std::string> requests() const;
+    std::string last_request() const;
+    bool wait_for_requests(std::size_t n, std::chrono::milliseconds bound = std::chrono::seconds(10)) const;
+
+    // "HTTP/1.1 <status>\r\n" + header lines + Content-Length + "Connection: close" + blank line + body.
+    static std::string response(const std::string& status, const std::string& header_lines, const std::string& body);
+
+private:
+    void accept_loop();
+    void serve(int fd);
+    RawAnswer next_answer();
+
+    int listen_fd_ = -1;
+    int port_ = 0;
+    std::thread thread_;
+    mutable std::mutex mutex_;
+    mutable std::condition_variable changed_;
+    bool stopping_ = false;
+    std::deque<RawAnswer> answers_;
+    std::vector<std::string> requests_;
+};
+
+} // namespace velpic::test

@@ -82,7 +82,9 @@ void HeaderList::remove(std::string_view name) {
         entries_.erase(it);
 }
 
-void HeaderList::clear() { entries_.clear(); }
+void HeaderList::clear() {
+    entries_.clear();
+}
 
 std::string HeaderList::to_query(bool url_encode) const {
     std::string out;

@@ -62,8 +62,8 @@ std::string header_value(std::string_view block, std::string_view name) {
     return {};
 }
 
-std::string text_between(std::string_view text, std::string_view start_marker, std::string_view end_marker,
-                         long start, bool ignore_case) {
+std::string text_between(std::string_view text, std::string_view start_marker, std::string_view end_marker, long start,
+                         bool ignore_case) {
     long found = text_find(text, start_marker, std::max(start, 1L), ignore_case);
     if (found < 1)
         return {};

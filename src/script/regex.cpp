@@ -96,8 +96,8 @@ Regex::~Regex() = default;
 Regex::Regex(const Regex&) = default;
 Regex& Regex::operator=(const Regex&) = default;
 
-bool Regex::execute(std::string_view pattern, std::string_view text, bool case_sensitive, bool multiline,
-                    bool global, bool hash_as_quote) {
+bool Regex::execute(std::string_view pattern, std::string_view text, bool case_sensitive, bool multiline, bool global,
+                    bool hash_as_quote) {
     auto state = std::make_shared<State>();
     state->pattern = std::string(pattern);
     if (hash_as_quote) {
@@ -107,8 +107,8 @@ bool Regex::execute(std::string_view pattern, std::string_view text, bool case_s
     }
     state_ = state;
 
-    uint32_t options = PCRE2_UTF | PCRE2_ALT_BSUX | PCRE2_MATCH_UNSET_BACKREF | PCRE2_ALLOW_EMPTY_CLASS |
-                       PCRE2_DOLLAR_ENDONLY;
+    uint32_t options =
+        PCRE2_UTF | PCRE2_ALT_BSUX | PCRE2_MATCH_UNSET_BACKREF | PCRE2_ALLOW_EMPTY_CLASS | PCRE2_DOLLAR_ENDONLY;
     if (!case_sensitive)
         options |= PCRE2_CASELESS;
     if (multiline)
@@ -181,7 +181,9 @@ bool Regex::execute(std::string_view pattern, std::string_view text, bool case_s
     return true;
 }
 
-std::string Regex::get_pattern() const { return state_ ? state_->pattern : std::string(); }
+std::string Regex::get_pattern() const {
+    return state_ ? state_->pattern : std::string();
+}
 
 std::string Regex::replace(std::string_view replacement) const {
     if (!state_ || !state_->compiled)
@@ -241,9 +243,13 @@ std::string Regex::replace(std::string_view replacement) const {
     return utf8_to_gbk(out);
 }
 
-long Regex::match_count() const { return state_ && state_->compiled ? static_cast<long>(state_->matches.size()) : 0; }
+long Regex::match_count() const {
+    return state_ && state_->compiled ? static_cast<long>(state_->matches.size()) : 0;
+}
 
-std::string Regex::match_text(long match, long* position) const { return group_text(match, 0, position); }
+std::string Regex::match_text(long match, long* position) const {
+    return group_text(match, 0, position);
+}
 
 std::string Regex::submatch_text(long match, long group, long* position) const {
     // Group 0 is the whole match, which is not one of the submatches.

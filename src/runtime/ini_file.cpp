@@ -298,7 +298,10 @@ bool apply_write(std::string& bytes, std::string_view section, std::optional<std
     std::string_view new_value = value->substr(0, value->find_first_of(std::string_view("\r\n\0", 3)));
     std::string eol = line_ending_of(text);
     if (found_key) {
+        // Only the value is replaced: the key's spelling and the blanks around "=" stay as the file had them.
         std::size_t value_begin = found_key->equals + 1;
+        while (value_begin < found_key->content_end && is_blank(text[value_begin]))
+            ++value_begin;
         if (text.substr(value_begin, found_key->content_end - value_begin) == new_value) {
             bytes = std::move(parsed.bytes);
             return true;

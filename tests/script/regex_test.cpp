@@ -97,6 +97,8 @@ TEST(Regex, InvalidPatternLeavesNothingToRead) {
     EXPECT_EQ(regex.submatch_text(1, 1), "");
     EXPECT_EQ(regex.submatch_count(), 0);
     EXPECT_EQ(regex.replace("x"), "");
+    // The expression keeps the pattern it was given, as the component's own property does.
+    EXPECT_EQ(regex.get_pattern(), "(a");
     EXPECT_FALSE(regex.execute("a{2,1}", "aa"));
 }
 

@@ -1,0 +1,141 @@
+#include "runtime/files.h"
+#include "runtime/program_dir.h"
+#include "runtime/service_base.h"
+
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace velpic {
+namespace {
+
+void put(const std::filesystem::path& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::vector<std::string> all_lines(const std::filesystem::path& path) {
+    std::vector<std::string> lines;
+    LineReader reader(path);
+    std::string line;
+    while (reader.read_line(line))
+        lines.push_back(line);
+    EXPECT_TRUE(reader.at_end());
+    return lines;
+}
+
+using Lines = std::vector<std::string>;
+
+TEST(LineReader, SplitsAtLineFeedsAndDropsOneCarriageReturn) {
+    test::TempDir dir;
+    put(dir.file("a"), "a\r\nb\n\nc\rd\r\r\ne");
+    EXPECT_EQ(all_lines(dir.file("a")), (Lines{"a", "b", "", "c\rd\r", "e"}));
+
+    put(dir.file("b"), "one\ntwo\n");
+    EXPECT_EQ(all_lines(dir.file("b")), (Lines{"one", "two"})) << "a final line feed opens no empty line";
+
+    put(dir.file("c"), "");
+    EXPECT_EQ(all_lines(dir.file("c")), Lines{});
+}
+
+TEST(LineReader, ZeroByteAndEndOfFileMarkerEndTheFile) {
+    test::TempDir dir;
+    put(dir.file("a"), std::string("x\ny\0z\nw", 7));
+    EXPECT_EQ(all_lines(dir.file("a")), (Lines{"x", "y"}));
+    put(dir.file("b"), "x\n\x1Ay\n");
+    EXPECT_EQ(all_lines(dir.file("b")), (Lines{"x"}));
+    put(dir.file("c"), std::string("\0rest", 5));
+    EXPECT_EQ(all_lines(dir.file("c")), Lines{});
+}
+
+TEST(LineReader, MissingFileAndReuse) {
+    test::TempDir dir;
+    LineReader reader;
+    std::string line = "stale";
+    EXPECT_FALSE(reader.open(dir.file("missing")));
+    EXPECT_FALSE(reader.read_line(line));
+    EXPECT_EQ(line, "");
+    EXPECT_TRUE(reader.at_end());
+
+    put(dir.file("a"), "1\n2\n");
+    ASSERT_TRUE(reader.open(dir.file("a")));
+    ASSERT_TRUE(reader.read_line(line));
+    EXPECT_EQ(line, "1");
+    ASSERT_TRUE(reader.open(dir.file("a"))); // reopening starts again from the top
+    ASSERT_TRUE(reader.read_line(line));
+    EXPECT_EQ(line, "1");
+}
+
+TEST(Files, WholeFilesExistenceAndDeletion) {
+    test::TempDir dir;
+    const std::string binary("\x89PNG\0\x1A\r\n\xFF", 9);
+    put(dir.file("p.png"), binary);
+    EXPECT_EQ(read_whole_file(dir.file("p.png")), binary);
+    EXPECT_EQ(read_whole_file(dir.file("missing")), "");
+    EXPECT_EQ(read_whole_file(dir.path()), "") << "a directory is not a readable file";
+
+    EXPECT_TRUE(file_exists(dir.file("p.png")));
+    EXPECT_FALSE(file_exists(dir.path()));
+    EXPECT_FALSE(file_exists(dir.file("missing")));
+    EXPECT_TRUE(delete_file(dir.file("p.png")));
+    EXPECT_FALSE(file_exists(dir.file("p.png")));
+    EXPECT_FALSE(delete_file(dir.file("p.png")));
+    EXPECT_FALSE(delete_file(dir.path()));
+    EXPECT_TRUE(std::filesystem::is_directory(dir.path()));
+}
+
+// The overrides are process-wide and the argument override is final, so the order below matters.
+TEST(ProgramDir, ExecutableDirectoryThenEnvironmentThenArguments) {
+    unsetenv("VELPIC_DATA_DIR");
+    EXPECT_EQ(program_dir(), std::filesystem::read_symlink("/proc/self/exe").parent_path());
+
+    test::TempDir dir;
+    setenv("VELPIC_DATA_DIR", (dir.path().string() + "/").c_str(), 1);
+    EXPECT_EQ(program_dir(), dir.path()) << "no trailing separator";
+    EXPECT_EQ((program_dir() / "本地记录.ini").string(), dir.path().string() + "/本地记录.ini");
+
+    std::string args[] = {"velpic", "--upload", "--data-dir", dir.path().string() + "/数据", "x.png"};
+    std::vector<char*> argv;
+    for (auto& arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    int argc = 5;
+    EXPECT_TRUE(set_program_dir_from_args(argc, argv.data()));
+    ASSERT_EQ(argc, 3);
+    EXPECT_EQ(std::string(argv[0]), "velpic");
+    EXPECT_EQ(std::string(argv[1]), "--upload");
+    EXPECT_EQ(std::string(argv[2]), "x.png");
+    EXPECT_EQ(argv[3], nullptr);
+    EXPECT_EQ(program_dir(), dir.path() / "数据") << "arguments win over the environment";
+
+    std::string relative[] = {"velpic", "--data-dir=rel/dir"};
+    char* relative_argv[] = {relative[0].data(), relative[1].data(), nullptr};
+    int relative_argc = 2;
+    EXPECT_TRUE(set_program_dir_from_args(relative_argc, relative_argv));
+    EXPECT_EQ(relative_argc, 1);
+    EXPECT_EQ(program_dir(), std::filesystem::current_path() / "rel" / "dir");
+
+    std::string plain[] = {"velpic", "a.png"};
+    char* plain_argv[] = {plain[0].data(), plain[1].data(), nullptr};
+    int plain_argc = 2;
+    EXPECT_FALSE(set_program_dir_from_args(plain_argc, plain_argv));
+    EXPECT_EQ(plain_argc, 2);
+    unsetenv("VELPIC_DATA_DIR");
+}
+
+TEST(ServiceBase, DefaultAndOverrideEndInASlash) {
+    unsetenv("VELPIC_SERVICE_BASE");
+    EXPECT_EQ(service_base(), "https://gitee.com/");
+    setenv("VELPIC_SERVICE_BASE", "https://127.0.0.1:8443", 1);
+    EXPECT_EQ(service_base(), "https://127.0.0.1:8443/");
+    setenv("VELPIC_SERVICE_BASE", "http://localhost:1/", 1);
+    EXPECT_EQ(service_base(), "http://localhost:1/");
+    unsetenv("VELPIC_SERVICE_BASE");
+}
+
+} // namespace
+} // namespace velpic

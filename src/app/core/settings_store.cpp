@@ -1,0 +1,181 @@
+#include "app/core/settings_store.h"
+
+#include "app/core/machine_code.h"
+#include "app/core/stored_secret.h"
+#include "records/mysql_record_store.h"
+#include "runtime/ini_file.h"
+#include "runtime/program_dir.h"
+
+#include <fcntl.h>
+#include <limits>
+#include <system_error>
+#include <unistd.h>
+#include <utility>
+
+namespace velpic {
+
+namespace {
+
+// Section, key and message texts in GBK.
+constexpr const char* section_gitee = "Gitee\xC5\xE4\xD6\xC3";                     // Gitee配置
+constexpr const char* section_mode = "\xBC\xC7\xC2\xBC\xB7\xBD\xCA\xBD";              // 记录方式
+constexpr const char* key_mode = "\xB7\xBD\xCA\xBD";                                  // 方式
+constexpr const char* section_mysql = "MySQL\xC5\xE4\xD6\xC3";                     // MySQL配置
+constexpr const char* mode_local = "\xB1\xBE\xB5\xD8";                                // 本地
+constexpr const char* mode_mysql = "mysql";
+
+constexpr const char* msg_owner = "Owner\xB2\xBB\xC4\xDC\xCE\xAA\xBF\xD5";
+constexpr const char* msg_repo = "Repo\xB2\xBB\xC4\xDC\xCE\xAA\xBF\xD5";
+constexpr const char* msg_token = "AccessToken\xB2\xBB\xC4\xDC\xCE\xAA\xBF\xD5";
+constexpr const char* msg_server = "\xB7\xFE\xCE\xF1\xC6\xF7\xB5\xD8\xD6\xB7\xB2\xBB\xC4\xDC\xCE\xAA\xBF\xD5";
+constexpr const char* msg_user = "\xCA\xFD\xBE\xDD\xBF\xE2\xD3\xC3\xBB\xA7\xC3\xFB\xB2\xBB\xC4\xDC\xCE\xAA\xBF\xD5";
+constexpr const char* msg_password = "\xCA\xFD\xBE\xDD\xBF\xE2\xBF\xDA\xC1\xEE\xB2\xBB\xC4\xDC\xCE\xAA\xBF\xD5";
+constexpr const char* msg_database = "\xCA\xFD\xBE\xDD\xBF\xE2\xC3\xFB\xB3\xC6\xB2\xBB\xC4\xDC\xCE\xAA\xBF\xD5";
+constexpr const char* msg_port = "\xB6\xCB\xBF\xDA\xBA\xC5\xB2\xBB\xC4\xDC\xCE\xAA\xBF\xD5";
+constexpr const char* msg_saved = "\xB1\xA3\xB4\xE6\xB3\xC9\xB9\xA6\xA3\xA1";
+
+// The file holds the token in a reversible form, so nobody but its owner may read it. Made before the first
+// write; the permissions are set again after each write in case the writer replaced the file.
+void keep_private(const std::filesystem::path& file) {
+    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd >= 0)
+        ::close(fd);
+    std::error_code ignored;
+    std::filesystem::permissions(file, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write,
+                                 std::filesystem::perm_options::replace, ignored);
+}
+
+} // namespace
+
+std::filesystem::path settings_file_path() { return program_dir() / u8"配置.ini"; }
+
+int port_number(std::string_view text) {
+    size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    long long value = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        value = value * 10 + (text[i] - '0');
+        if (value > std::numeric_limits<int>::max())
+            value = static_cast<long long>(std::numeric_limits<int>::max()) + 1;
+    }
+    value = negative ? -value : value;
+    if (value > std::numeric_limits<int>::max())
+        return std::numeric_limits<int>::max();
+    if (value < std::numeric_limits<int>::min())
+        return std::numeric_limits<int>::min();
+    return static_cast<int>(value);
+}
+
+SettingsStore::SettingsStore(std::filesystem::path file, MachineCodeSource machine_code, TableMaker make_table)
+    : file_(std::move(file)), machine_code_(std::move(machine_code)), make_table_(std::move(make_table)) {
+    if (!machine_code_)
+        machine_code_ = [] { return compute_machine_code(); };
+    if (!make_table_)
+        make_table_ = [](const MysqlSettings& settings) { MysqlRecordStore(settings).ensure_record_table(); };
+}
+
+std::string SettingsStore::read(const char* section, const char* key) const {
+    return read_ini_value(file_, section, key);
+}
+
+void SettingsStore::write(const char* section, const char* key, const std::string& value) const {
+    keep_private(file_);
+    write_ini_value(file_, section, key, value);
+    keep_private(file_);
+}
+
+MysqlSettings SettingsStore::read_mysql() const {
+    MysqlSettings mysql;
+    mysql.server = read(section_mysql, "Server");
+    mysql.port = port_number(read(section_mysql, "Port"));
+    mysql.user = read(section_mysql, "DataBaseUser");
+    mysql.password = decode_stored_secret(read(section_mysql, "DataBasePassword"));
+    mysql.database = read(section_mysql, "DataBaseName");
+    return mysql;
+}
+
+bool SettingsStore::load_at_start(AppState& state) const {
+    state.set_gitee(read(section_gitee, "Owner"), read(section_gitee, "Repo"),
+                    decode_stored_secret(read(section_gitee, "Access_Token")));
+    state.set_record_mode(read(section_mode, key_mode));
+    if (state.snapshot().mysql_mode()) {
+        state.set_machine_code(machine_code_());
+        state.set_mysql(read_mysql());
+    }
+    return state.snapshot().gitee_known();
+}
+
+SettingsPage SettingsStore::read_page() const {
+    SettingsPage page;
+    page.owner = read(section_gitee, "Owner");
+    page.repo = read(section_gitee, "Repo");
+    page.access_token = decode_stored_secret(read(section_gitee, "Access_Token"));
+    page.server = read(section_mysql, "Server");
+    page.port = read(section_mysql, "Port");
+    page.database_user = read(section_mysql, "DataBaseUser");
+    page.database_password = decode_stored_secret(read(section_mysql, "DataBasePassword"));
+    page.database_name = read(section_mysql, "DataBaseName");
+    return page;
+}
+
+void SettingsStore::choose_mysql_mode(AppState& state) const {
+    state.set_machine_code(machine_code_());
+    state.set_mysql(read_mysql());
+}
+
+SaveResult SettingsStore::save(const SettingsPage& page, bool mysql_selected, AppState& state) const {
+    SaveResult result;
+    if (page.owner.empty()) {
+        result.message = msg_owner;
+        return result;
+    }
+    if (page.repo.empty()) {
+        result.message = msg_repo;
+        return result;
+    }
+    if (page.access_token.empty()) {
+        result.message = msg_token;
+        return result;
+    }
+    write(section_gitee, "Owner", page.owner);
+    write(section_gitee, "Repo", page.repo);
+    write(section_gitee, "Access_Token", encode_stored_secret(page.access_token));
+    state.set_gitee(page.owner, page.repo, page.access_token);
+    result.gitee_saved = true;
+
+    if (!mysql_selected) {
+        write(section_mode, key_mode, mode_local);
+    } else {
+        write(section_mode, key_mode, mode_mysql);
+        const std::pair<const std::string*, const char*> checks[] = {
+            {&page.server, msg_server},   {&page.database_user, msg_user}, {&page.database_password, msg_password},
+            {&page.database_name, msg_database}, {&page.port, msg_port},
+        };
+        for (const auto& [value, message] : checks) {
+            if (value->empty()) {
+                result.message = message;
+                return result;
+            }
+        }
+        write(section_mysql, "Server", page.server);
+        write(section_mysql, "Port", page.port);
+        write(section_mysql, "DataBaseUser", page.database_user);
+        write(section_mysql, "DataBasePassword", encode_stored_secret(page.database_password));
+        write(section_mysql, "DataBaseName", page.database_name);
+        MysqlSettings mysql{page.server, port_number(page.port), page.database_user, page.database_password,
+                            page.database_name};
+        state.set_mysql(mysql);
+        make_table_(mysql);
+    }
+    result.message = msg_saved;
+    result.saved = true;
+    return result;
+}
+
+} // namespace velpic

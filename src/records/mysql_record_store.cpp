@@ -1,0 +1,194 @@
+#include "records/mysql_record_store.h"
+
+#include <mysql.h>
+
+#include <string_view>
+#include <utility>
+
+namespace velpic {
+namespace {
+
+// Sent as GBK bytes like every other statement; the connection character set is GBK, so the comments arrive intact.
+constexpr char kCreateTable[] =
+    "CREATE TABLE IF NOT EXISTS `remote_imgs` ("
+    "`ImgMd5` VARCHAR(32) NOT NULL COMMENT '\xCE\xC4\xBC\xFE"
+    "md5',"
+    "`ImgUploadTime` VARCHAR(13) NOT NULL COMMENT '\xC9\xCF\xB4\xAB\xCA\xB1\xBC\xE4\xA3\xAC"
+    "10\xCE\xBB\xCA\xB1\xBC\xE4\xB4\xC1"
+    "',"
+    "`UploadMachineCode` VARCHAR(200) NOT NULL COMMENT '\xC9\xCF\xB4\xAB\xBB\xFA\xC6\xF7\xC2\xEB"
+    "',"
+    "`ImgUrl` VARCHAR(200) NOT NULL COMMENT '\xD4\xB6\xB3\xCC\xB7\xC3\xCE\xCA"
+    "URL',"
+    "`ImgType` VARCHAR(10) NOT NULL COMMENT '\xCD\xBC\xC6\xAC\xC0\xE0\xD0\xCD"
+    "',"
+    "PRIMARY KEY (`ImgMd5`)) ENGINE=INNODB DEFAULT CHARSET=utf8 COMMENT='\xCD\xBC\xC6\xAC\xCD\xB3\xBC\xC6\xB1\xED"
+    "';";
+
+constexpr unsigned kConnectTimeoutSeconds = 10;
+
+// One connection for one operation, closed when the operation ends.
+class Connection {
+public:
+    explicit Connection(const MysqlSettings& settings) : handle_(mysql_init(nullptr)) {
+        if (handle_ == nullptr) {
+            error_ = "out of memory";
+            return;
+        }
+        // The client must know the connection speaks GBK: escaping depends on it (a GBK trail byte may be 0x5C),
+        // and texts without "set names" (the table comments) must not be read as Latin-1.
+        mysql_options(handle_, MYSQL_SET_CHARSET_NAME, "gbk");
+        mysql_options(handle_, MYSQL_OPT_CONNECT_TIMEOUT, &kConnectTimeoutSeconds);
+        auto absent_if_empty = [](const std::string& text) { return text.empty() ? nullptr : text.c_str(); };
+        connected_ =
+            mysql_real_connect(handle_, absent_if_empty(settings.server), absent_if_empty(settings.user),
+                               absent_if_empty(settings.password), absent_if_empty(settings.database),
+                               settings.port > 0 ? static_cast<unsigned>(settings.port) : 0, nullptr, 0) != nullptr;
+        if (!connected_)
+            error_ = mysql_error(handle_);
+    }
+
+    ~Connection() {
+        if (handle_ != nullptr)
+            mysql_close(handle_);
+    }
+
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    bool connected() const { return connected_; }
+    const std::string& error() const { return error_; }
+
+    bool execute(const std::string& statement) {
+        if (!connected_)
+            return false;
+        if (mysql_real_query(handle_, statement.data(), statement.size()) == 0)
+            return true;
+        error_ = mysql_error(handle_);
+        return false;
+    }
+
+    MysqlOutcome run(const std::string& statement) {
+        if (execute(statement))
+            return {true, {}};
+        return {false, error_};
+    }
+
+    // Values go between single quotes; escaping leaves ordinary values byte for byte as they are.
+    std::string escaped(const std::string& value) const {
+        if (!connected_)
+            return value; // nothing is sent without a connection
+        std::string out(value.size() * 2 + 1, '\0');
+        unsigned long length = mysql_real_escape_string(handle_, out.data(), value.data(), value.size());
+        out.resize(length);
+        return out;
+    }
+
+    MYSQL* handle() const { return handle_; }
+
+private:
+    MYSQL* handle_;
+    bool connected_ = false;
+    std::string error_;
+};
+
+// The stored result of a SELECT; fields are found by the exact column names the server reports.
+class Result {
+public:
+    explicit Result(MYSQL* handle) : result_(mysql_store_result(handle)) {
+        if (result_ == nullptr)
+            return;
+        unsigned count = mysql_num_fields(result_);
+        MYSQL_FIELD* fields = mysql_fetch_fields(result_);
+        for (unsigned i = 0; i < count; ++i)
+            names_.emplace_back(fields[i].name, fields[i].name_length);
+    }
+    ~Result() {
+        if (result_ != nullptr)
+            mysql_free_result(result_);
+    }
+    Result(const Result&) = delete;
+    Result& operator=(const Result&) = delete;
+
+    bool next() {
+        if (result_ == nullptr)
+            return false;
+        row_ = mysql_fetch_row(result_);
+        lengths_ = row_ != nullptr ? mysql_fetch_lengths(result_) : nullptr;
+        return row_ != nullptr;
+    }
+
+    // Empty when the column is missing or NULL.
+    std::string field(std::string_view name) const {
+        for (std::size_t i = 0; i < names_.size(); ++i)
+            if (names_[i] == name)
+                return row_[i] != nullptr ? std::string(row_[i], lengths_[i]) : std::string();
+        return {};
+    }
+
+private:
+    MYSQL_RES* result_;
+    std::vector<std::string> names_;
+    MYSQL_ROW row_ = nullptr;
+    unsigned long* lengths_ = nullptr;
+};
+
+} // namespace
+
+MysqlRecordStore::MysqlRecordStore(MysqlSettings settings) : settings_(std::move(settings)) {}
+
+MysqlOutcome MysqlRecordStore::ensure_record_table() const {
+    Connection connection(settings_);
+    return connection.run(kCreateTable);
+}
+
+std::vector<UploadRecord> MysqlRecordStore::list_machine_records(const std::string& machine_code) const {
+    std::vector<UploadRecord> records;
+    Connection connection(settings_);
+    connection.execute("set names GBK");
+    if (!connection.execute("SELECT * FROM remote_imgs WHERE UploadMachineCode='" + connection.escaped(machine_code) +
+                            "'"))
+        return records;
+    Result result(connection.handle());
+    while (result.next()) {
+        UploadRecord& record = records.emplace_back();
+        record.ImgMd5 = result.field("ImgMd5");
+        record.ImgType = result.field("ImgType");
+        record.ImgUrl = result.field("ImgUrl");
+        record.ImgUploadTime = result.field("ImgUploadTime");
+        record.UploadMachineCode = result.field("UploadMachineCode");
+    }
+    return records;
+}
+
+std::optional<std::string> MysqlRecordStore::find_recorded_address(const std::string& digest) const {
+    Connection connection(settings_);
+    connection.execute("set names GBK");
+    if (!connection.execute("SELECT * FROM remote_imgs WHERE imgmd5='" + connection.escaped(digest) + "'"))
+        return std::nullopt;
+    Result result(connection.handle());
+    if (!result.next())
+        return std::nullopt;
+    return result.field("ImgUrl");
+}
+
+MysqlOutcome MysqlRecordStore::insert_record(const UploadRecord& record) const {
+    Connection connection(settings_);
+    connection.execute("set names GBK");
+    return connection.run("INSERT INTO `remote_imgs`(`ImgMd5`, `ImgUploadTime`,`UploadMachineCode`,`ImgUrl`,`ImgType`) "
+                          "VALUES ('" +
+                          connection.escaped(record.ImgMd5) + "','" + connection.escaped(record.ImgUploadTime) + "','" +
+                          connection.escaped(record.UploadMachineCode) + "','" + connection.escaped(record.ImgUrl) +
+                          "','" + connection.escaped(record.ImgType) + "')");
+}
+
+MysqlOutcome MysqlRecordStore::remove_all_records() const {
+    Connection connection(settings_);
+    return connection.run("DELETE FROM remote_imgs");
+}
+
+bool MysqlRecordStore::test_connection() const {
+    return Connection(settings_).connected();
+}
+
+} // namespace velpic

@@ -1,10 +1,62 @@
+#include "app/core/app_state.h"
+#include "app/core/command_line.h"
+#include "app/core/settings_store.h"
+#include "app/ui/main_window.h"
+#include "runtime/program_dir.h"
+
 #include <QApplication>
-#include <QWidget>
+#include <QPixmap>
+#include <QTabWidget>
+#include <QTimer>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <string>
+
+namespace {
+
+// "--screenshot-page N PATH": show page N, save the window's picture to PATH and quit (for the docs).
+struct ScreenshotRequest {
+    int page = -1;
+    QString path;
+};
+
+ScreenshotRequest take_screenshot_request(int& argc, char** argv) {
+    ScreenshotRequest request;
+    for (int i = 1; i + 2 < argc; ++i) {
+        if (std::strcmp(argv[i], "--screenshot-page") != 0)
+            continue;
+        request.page = std::atoi(argv[i + 1]);
+        request.path = QString::fromLocal8Bit(argv[i + 2]);
+        for (int j = i; j + 3 <= argc; ++j) // argv[argc] (null) moves down too
+            argv[j] = argv[j + 3];
+        argc -= 3;
+        break;
+    }
+    return request;
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
+    velpic::set_program_dir_from_args(argc, argv);
+    if (velpic::is_command_line(argc, argv))
+        return velpic::run_command_line(argc, argv, std::cout, std::cerr);
+
+    const ScreenshotRequest screenshot = take_screenshot_request(argc, argv);
     QApplication app(argc, argv);
-    QWidget window;
-    window.setWindowTitle(QStringLiteral("Velpicv1.5"));
+    velpic::AppState state;
+    velpic::MainWindow window(state, velpic::SettingsStore(velpic::settings_file_path()));
     window.show();
+    if (screenshot.page >= 0) {
+        QTimer::singleShot(300, &window, [&window, screenshot] {
+            if (auto* tabs = window.findChild<QTabWidget*>(QStringLiteral("高级选择夹1")))
+                tabs->setCurrentIndex(screenshot.page);
+            QTimer::singleShot(300, &window, [&window, screenshot] {
+                const bool saved = window.grab().save(screenshot.path);
+                QApplication::exit(saved ? 0 : 1);
+            });
+        });
+    }
     return app.exec();
 }

@@ -1,0 +1,493 @@
+#include "app/ui/main_window.h"
+
+#include "app/ui/dialogs.h"
+#include "app/ui/picture_box.h"
+#include "app/ui/press_label.h"
+#include "app/ui/ui_text.h"
+#include "http/wininet_request.h"
+#include "records/mysql_record_store.h"
+#include "records/record_list.h"
+#include "runtime/program_dir.h"
+#include "runtime/service_base.h"
+#include "runtime/thread_start.h"
+#include "upload/clear_repository.h"
+#include "upload/upload_picture.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QCursor>
+#include <QEvent>
+#include <QFile>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QIcon>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTreeWidget>
+#include <utility>
+
+namespace velpic {
+
+namespace {
+
+constexpr int tab_width = 416;
+constexpr int tab_height = 408;
+
+QByteArray default_drop_picture() {
+    QFile file(QStringLiteral(":/add_picture.png"));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+template <class W>
+W* place(W* widget, const char* name, int x, int y, int w, int h) {
+    widget->setObjectName(QString::fromUtf8(name));
+    widget->setGeometry(x, y, w, h);
+    return widget;
+}
+
+QLabel* label(QWidget* parent, const char* name, const QString& text, int x, int y, int w, int h) {
+    return place(new QLabel(text, parent), name, x, y, w, h);
+}
+
+QLineEdit* edit(QWidget* parent, const char* name, int x, int y, int w, int h, bool password = false) {
+    auto* box = place(new QLineEdit(parent), name, x, y, w, h);
+    if (password)
+        box->setEchoMode(QLineEdit::Password);
+    return box;
+}
+
+QPushButton* button(QWidget* parent, const char* name, const QString& text, int x, int y, int w, int h) {
+    return place(new QPushButton(text, parent), name, x, y, w, h);
+}
+
+// Reports of one upload, each queued to the window's thread.
+class WindowReporter final : public UploadReporter {
+public:
+    WindowReporter(UiChannelPtr channel, MainWindow* window, QLineEdit* url_box, PictureBox* drop_area)
+        : channel_(std::move(channel)), window_(window), url_box_(url_box), drop_area_(drop_area) {}
+
+    void show_status(const std::string& text) override { set_url_text(from_gbk(text)); }
+    void show_address(const std::string& address) override { set_url_text(from_gbk(address)); }
+    void copy_address(const std::string& address) override {
+        channel_->post([text = from_gbk(address)] { QApplication::clipboard()->setText(text); });
+    }
+    void show_message(const std::string& text) override {
+        // The upload's messages have no owner window, as they may come long after the drop.
+        channel_->post([text = from_gbk(text)] { dialogs().message(nullptr, text, default_caption()); });
+    }
+    void show_picture(const std::string& bytes) override {
+        channel_->post([area = drop_area_, data = QByteArray::fromStdString(bytes)] {
+            area->set_picture(data.isEmpty() ? default_drop_picture() : data);
+        });
+    }
+
+private:
+    void set_url_text(const QString& text) {
+        channel_->post([box = url_box_, text] { box->setText(text); });
+    }
+
+    UiChannelPtr channel_;
+    MainWindow* window_;
+    QLineEdit* url_box_;
+    PictureBox* drop_area_;
+};
+
+} // namespace
+
+MainWindow::MainWindow(AppState& state, SettingsStore store, QWidget* parent)
+    : QWidget(parent), state_(state), store_(std::move(store)), channel_(std::make_shared<UiChannel>(this)) {
+    setWindowTitle(QStringLiteral("Velpicv1.5"));
+    setWindowIcon(QIcon(QStringLiteral(":/velpic.png")));
+    QFont small = font();
+    small.setPixelSize(12);
+    setFont(small);
+    move(50, 50);
+    setFixedSize(tab_width, tab_height - 1);
+
+    tabs_ = place(new QTabWidget(this), "高级选择夹1", 0, -1, tab_width, tab_height);
+    QFont caption_font(QStringLiteral("SimSun"));
+    caption_font.setFamilies({QStringLiteral("SimSun"), QStringLiteral("WenQuanYi Zen Hei")});
+    caption_font.setPixelSize(12);
+    caption_font.setWeight(QFont::Normal);
+    tabs_->tabBar()->setFont(caption_font);
+
+    const QString captions[] = {QStringLiteral("上传"), QStringLiteral("配置"), QStringLiteral("记录")};
+    for (const QString& caption : captions) {
+        auto* page = new QWidget;
+        auto* canvas = new QWidget(page);
+        canvas->resize(tab_width, tab_height);
+        canvases_.push_back(canvas);
+        page->installEventFilter(this);
+        tabs_->addTab(page, caption);
+    }
+    build_upload_page(canvases_[0]);
+    build_settings_page(canvases_[1]);
+    build_records_page(canvases_[2]);
+    connect(tabs_, &QTabWidget::currentChanged, this, &MainWindow::on_page_changed);
+
+    // The creation handler.
+    if (store_.load_at_start(state_))
+        register_drop_target();
+    if (state_.snapshot().mysql_mode()) {
+        mysql_radio_->setChecked(true);
+        mysql_group_->setVisible(true);
+    } else {
+        local_radio_->setChecked(true);
+    }
+}
+
+MainWindow::~MainWindow() { channel_->close(); }
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Resize || event->type() == QEvent::Show || event->type() == QEvent::Move) {
+        // Qt's tab bar is as high as its font needs; the controls keep their places relative to the whole
+        // tab control whatever that height is.
+        auto* page = qobject_cast<QWidget*>(watched);
+        if (page != nullptr && page->parentWidget() != nullptr) {
+            for (QWidget* canvas : canvases_) {
+                if (canvas->parentWidget() == page)
+                    canvas->move(-page->mapTo(tabs_, QPoint(0, 0)));
+            }
+        }
+    } else if (list_ != nullptr && watched == list_->viewport() && event->type() == QEvent::MouseButtonDblClick) {
+        request_preview();
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void MainWindow::build_upload_page(QWidget* canvas) {
+    drop_area_ = place(new PictureBox(canvas), "画板1", 9, 32, 398, 336);
+    drop_area_->set_picture(default_drop_picture());
+    connect(drop_area_, &PictureBox::double_clicked, this, &MainWindow::on_drop_area_double_clicked);
+    connect(drop_area_, &PictureBox::files_dropped, this, &MainWindow::on_file_dropped);
+
+    url_box_ = edit(canvas, "编辑框_url", 7, 375, 400, 24);
+    url_box_->setReadOnly(true);
+}
+
+void MainWindow::build_settings_page(QWidget* canvas) {
+    auto* gitee = place(new QGroupBox(QStringLiteral("Gitee配置"), canvas), "分组框1", 66, 47, 288, 124);
+    label(gitee, "标签2", QStringLiteral("Owner："), 34, 24, 64, 16);
+    owner_box_ = edit(gitee, "编辑框_Owner", 102, 24, 144, 20);
+    label(gitee, "标签3", QStringLiteral("Repo："), 34, 49, 64, 16);
+    repo_box_ = edit(gitee, "编辑框_Repo", 102, 49, 144, 20);
+    label(gitee, "标签4", QStringLiteral("Access_Token："), 14, 73, 84, 16);
+    token_box_ = edit(gitee, "编辑框_AccessToken", 102, 73, 144, 20, true);
+
+    auto* signup = place(new PressLabel(QStringLiteral("注册"), gitee), "标签10", 252, 21, 28, 24);
+    auto* token_page = place(new PressLabel(QStringLiteral("获取"), gitee), "标签9", 252, 70, 28, 24);
+    for (PressLabel* link : {signup, token_page}) {
+        link->setStyleSheet(QStringLiteral("color: blue;"));
+        link->setCursor(Qt::PointingHandCursor);
+    }
+    connect(signup, &PressLabel::pressed, this,
+            [] { dialogs().open_url(from_gbk(service_base() + "signup?from=homepage")); });
+    connect(token_page, &PressLabel::pressed, this,
+            [] { dialogs().open_url(from_gbk(service_base() + "personal_access_tokens")); });
+    auto* example = label(gitee, "标签11", QStringLiteral("示例：") + from_gbk(service_base()) + QStringLiteral("[Owner]/[Repo]"),
+                          38, 96, 236, 24);
+    example->setStyleSheet(QStringLiteral("color: red;"));
+
+    auto* mode = place(new QGroupBox(QStringLiteral("记录方式："), canvas), "分组框3", 66, 173, 288, 39);
+    local_radio_ = place(new QRadioButton(QStringLiteral("本地"), mode), "单选框_记录方式_本地", 86, 12, 49, 24);
+    mysql_radio_ = place(new QRadioButton(QStringLiteral("MySQL"), mode), "单选框_记录方式_MySQL", 173, 11, 58, 24);
+    connect(local_radio_, &QRadioButton::clicked, this, &MainWindow::choose_local_mode);
+    connect(mysql_radio_, &QRadioButton::clicked, this, &MainWindow::choose_mysql_mode);
+
+    mysql_group_ = place(new QGroupBox(QStringLiteral("MySQL配置"), canvas), "分组框_mysql", 66, 214, 288, 158);
+    label(mysql_group_, "标签7", QStringLiteral("服务器地址："), 16, 24, 82, 16);
+    server_box_ = edit(mysql_group_, "编辑框_Server", 102, 24, 144, 20);
+    label(mysql_group_, "标签1", QStringLiteral("端口："), 16, 50, 82, 16);
+    port_box_ = edit(mysql_group_, "编辑框_Prot", 102, 50, 144, 20);
+    label(mysql_group_, "标签6", QStringLiteral("用户名："), 34, 80, 64, 16);
+    user_box_ = edit(mysql_group_, "编辑框_DataBaseUserName", 102, 80, 144, 20);
+    label(mysql_group_, "标签5", QStringLiteral("口令："), 46, 104, 52, 16);
+    password_box_ = edit(mysql_group_, "编辑框_DataBasePassword", 102, 104, 144, 20, true);
+    label(mysql_group_, "标签8", QStringLiteral("数据库："), 14, 128, 84, 16);
+    database_box_ = edit(mysql_group_, "编辑框_DatabaseName", 102, 128, 144, 20);
+    auto* test = button(mysql_group_, "按钮_测试", QStringLiteral("测试"), 248, 129, 35, 20);
+    connect(test, &QPushButton::clicked, this, &MainWindow::test_mysql_connection);
+    mysql_group_->setVisible(false);
+
+    auto* cancel = button(canvas, "按钮_取消", QStringLiteral("取消"), 144, 374, 72, 23);
+    auto* save = button(canvas, "按钮_保存", QStringLiteral("保存"), 220, 374, 72, 23);
+    connect(cancel, &QPushButton::clicked, this, [this] { tabs_->setCurrentIndex(0); });
+    connect(save, &QPushButton::clicked, this, &MainWindow::save_settings);
+}
+
+void MainWindow::build_records_page(QWidget* canvas) {
+    list_ = place(new QTreeWidget(canvas), "超级列表框1", 7, 28, 400, 355);
+    list_->setColumnCount(5);
+    list_->setHeaderLabels({QString(), QStringLiteral("MD5"), QStringLiteral("TYPE"), QString(), QStringLiteral("STATUS")});
+    list_->headerItem()->setTextAlignment(column_status, Qt::AlignCenter);
+    const int widths[] = {30, 210, 60, 0, 90};
+    for (int column = 0; column < 5; ++column)
+        list_->setColumnWidth(column, widths[column]);
+    list_->setColumnHidden(column_address, true);
+    list_->setRootIsDecorated(false);
+    list_->setUniformRowHeights(true);
+    list_->setAllColumnsShowFocus(true);
+    list_->setSelectionMode(QAbstractItemView::SingleSelection);
+    list_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    list_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(list_, &QTreeWidget::customContextMenuRequested, this, &MainWindow::on_list_context_menu);
+    list_->viewport()->installEventFilter(this);
+
+    auto* clear = button(canvas, "按钮_清空", QStringLiteral("清空"), 327, 385, 40, 18);
+    auto* refresh = button(canvas, "按钮_刷新", QStringLiteral("刷新"), 370, 385, 40, 18);
+    connect(clear, &QPushButton::clicked, this, &MainWindow::on_clear_clicked);
+    connect(refresh, &QPushButton::clicked, this, &MainWindow::refresh_record_list);
+
+    preview_ = place(new PictureBox(canvas), "图片框_预览", 18, 228, 144, 144);
+    preview_->setFrameShape(QFrame::Box);
+    preview_->setAutoFillBackground(true);
+    preview_->setVisible(false);
+    preview_close_ = place(new QPushButton(canvas), "按钮_预览_关闭", 146, 211, 16, 16);
+    preview_close_->setIcon(QIcon(QStringLiteral(":/close.png")));
+    preview_close_->setIconSize(QSize(16, 16));
+    preview_close_->setFlat(true);
+    preview_close_->setVisible(false);
+    connect(preview_close_, &QPushButton::clicked, this, [this] {
+        preview_->setVisible(false);
+        preview_close_->setVisible(false);
+    });
+
+    menu_ = new QMenu(QStringLiteral("菜单"), this);
+    menu_->setObjectName(QStringLiteral("菜单"));
+    QAction* copy = menu_->addAction(QStringLiteral("复制图片链接"));
+    connect(copy, &QAction::triggered, this, &MainWindow::copy_selected_address);
+}
+
+void MainWindow::register_drop_target() { drop_area_->set_drop_target(true); }
+
+void MainWindow::message(const QString& text, bool owned) {
+    dialogs().message(owned ? this : nullptr, text, default_caption());
+}
+
+// ---- pages and settings
+
+void MainWindow::on_page_changed(int index) {
+    if (index == 1)
+        fill_settings_page();
+    else if (index == 2 && list_->topLevelItemCount() == 0)
+        load_record_list();
+}
+
+void MainWindow::fill_settings_page() {
+    const SettingsPage page = store_.read_page();
+    owner_box_->setText(from_gbk(page.owner));
+    repo_box_->setText(from_gbk(page.repo));
+    token_box_->setText(from_gbk(page.access_token));
+    server_box_->setText(from_gbk(page.server));
+    port_box_->setText(from_gbk(page.port));
+    user_box_->setText(from_gbk(page.database_user));
+    password_box_->setText(from_gbk(page.database_password));
+    database_box_->setText(from_gbk(page.database_name));
+}
+
+void MainWindow::save_settings() {
+    SettingsPage page;
+    page.owner = to_gbk(owner_box_->text());
+    page.repo = to_gbk(repo_box_->text());
+    page.access_token = to_gbk(token_box_->text());
+    page.server = to_gbk(server_box_->text());
+    page.port = to_gbk(port_box_->text());
+    page.database_user = to_gbk(user_box_->text());
+    page.database_password = to_gbk(password_box_->text());
+    page.database_name = to_gbk(database_box_->text());
+    const SaveResult result = store_.save(page, mysql_radio_->isChecked(), state_);
+    if (result.gitee_saved)
+        register_drop_target();
+    message(from_gbk(result.message));
+    if (result.saved)
+        tabs_->setCurrentIndex(0);
+}
+
+void MainWindow::choose_mysql_mode() {
+    mysql_group_->setVisible(true);
+    store_.choose_mysql_mode(state_);
+}
+
+void MainWindow::choose_local_mode() { mysql_group_->setVisible(false); }
+
+void MainWindow::test_mysql_connection() {
+    MysqlSettings settings{to_gbk(server_box_->text()), port_number(to_gbk(port_box_->text())),
+                           to_gbk(user_box_->text()), to_gbk(password_box_->text()), to_gbk(database_box_->text())};
+    message(MysqlRecordStore(std::move(settings)).test_connection() ? QStringLiteral("Success")
+                                                                    : QStringLiteral("Error"));
+}
+
+// ---- uploads
+
+UploadContext MainWindow::upload_context() const {
+    const StateSnapshot snapshot = state_.snapshot();
+    UploadContext context;
+    context.owner = snapshot.owner;
+    context.repo = snapshot.repo;
+    context.access_token = snapshot.access_token;
+    context.record_mode = snapshot.record_mode;
+    context.mysql = snapshot.mysql;
+    context.machine_code = snapshot.machine_code;
+    context.program_dir = program_dir();
+    return context;
+}
+
+void MainWindow::on_file_dropped(const QString& paths) {
+    const std::string extension = picture_extension(paths.toStdString());
+    if (extension != ".png" && extension != ".jpeg" && extension != ".jpg" && extension != ".gif") {
+        drop_area_->set_picture(default_drop_picture());
+        message(QStringLiteral("只能是PNG,JPG,GIF格式的图片！"));
+        return;
+    }
+    start_upload(paths, true);
+}
+
+void MainWindow::on_drop_area_double_clicked() {
+    if (!state_.snapshot().gitee_known()) {
+        message(QStringLiteral("请先填写配置！"));
+        return;
+    }
+    const QString path =
+        dialogs().open_file(this, QStringLiteral("图片文件(*.jpg;*.png;*.gif)|*.jpg;*.png;*.gif"));
+    if (path.isEmpty())
+        return;
+    start_upload(path, false);
+}
+
+void MainWindow::start_upload(const QString& path, bool dropped) {
+    // The worker gets its own copies: the settings as they are now and the path.
+    start_thread([context = upload_context(), file = to_path(path), dropped,
+                  reporter = std::make_shared<WindowReporter>(channel_, this, url_box_, drop_area_)] {
+        if (dropped)
+            upload_dropped_file(context, file, *reporter);
+        else
+            upload_chosen_file(context, file, *reporter);
+    });
+}
+
+// ---- record list
+
+void MainWindow::clear_rows() {
+    // Writes still queued by an earlier check belong to rows that are gone.
+    ++list_generation_;
+    list_->clear();
+}
+
+void MainWindow::load_record_list() {
+    const StateSnapshot snapshot = state_.snapshot();
+    const std::vector<UploadRecord> records =
+        load_record_rows(mysql_radio_->isChecked(), snapshot.mysql, snapshot.machine_code, program_dir());
+    int number = 0;
+    for (const UploadRecord& record : records) {
+        auto* item = new QTreeWidgetItem(list_);
+        item->setText(column_number, QString::number(++number));
+        item->setText(column_digest, from_gbk(record.ImgMd5));
+        item->setText(column_type, from_gbk(record.ImgType));
+        item->setText(column_address, from_gbk(record.ImgUrl));
+        item->setText(column_status, from_gbk(link_status_text(LinkStatus::pending)));
+        item->setTextAlignment(column_status, Qt::AlignCenter);
+    }
+    start_link_check();
+}
+
+void MainWindow::start_link_check() {
+    const std::uint64_t generation = ++list_generation_;
+    std::vector<std::string> addresses;
+    for (int row = 0; row < list_->topLevelItemCount(); ++row)
+        addresses.push_back(to_gbk(list_->topLevelItem(row)->text(column_address)));
+    start_thread([channel = channel_, window = this, generation, addresses = std::move(addresses)] {
+        for (int row = 0; row < static_cast<int>(addresses.size()); ++row) {
+            const QString checking = from_gbk(link_status_text(LinkStatus::checking));
+            if (!channel->post([window, generation, row, checking] { window->set_status(generation, row, checking); }))
+                return;
+            const QString status = from_gbk(link_status_text(check_link(addresses[row])));
+            if (!channel->post([window, generation, row, status] { window->set_status(generation, row, status); }))
+                return;
+        }
+    });
+}
+
+void MainWindow::set_status(std::uint64_t generation, int row, const QString& status) {
+    if (generation != list_generation_ || row >= list_->topLevelItemCount())
+        return;
+    list_->topLevelItem(row)->setText(column_status, status);
+}
+
+void MainWindow::refresh_record_list() {
+    clear_rows();
+    preview_->setVisible(false);
+    preview_close_->setVisible(false);
+    load_record_list();
+}
+
+int MainWindow::selected_row() const {
+    const QList<QTreeWidgetItem*> selected = list_->selectedItems();
+    return selected.isEmpty() ? -1 : list_->indexOfTopLevelItem(selected.front());
+}
+
+void MainWindow::on_list_context_menu() {
+    if (selected_row() < 0)
+        return;
+    menu_->popup(QCursor::pos() + QPoint(3, 3));
+}
+
+void MainWindow::copy_selected_address() {
+    const int row = selected_row();
+    if (row < 0)
+        return;
+    QApplication::clipboard()->setText(list_->topLevelItem(row)->text(column_address));
+}
+
+void MainWindow::request_preview() {
+    const int row = selected_row();
+    const QString status = row < 0 ? QString() : list_->topLevelItem(row)->text(column_status);
+    if (status == from_gbk(link_status_text(LinkStatus::expired))) {
+        message(QStringLiteral("链接已失效"));
+        return;
+    }
+    if (row < 0)
+        return;
+    const std::uint64_t generation = ++preview_generation_;
+    start_thread([channel = channel_, window = this, generation,
+                  address = to_gbk(list_->topLevelItem(row)->text(column_address))] {
+        const std::string data = wininet_request(address);
+        channel->post([window, generation, bytes = QByteArray::fromStdString(data)] {
+            window->show_preview(generation, bytes);
+        });
+    });
+}
+
+void MainWindow::show_preview(std::uint64_t generation, const QByteArray& bytes) {
+    // Of two previews running at once, the one asked for last is the one shown.
+    if (generation != preview_generation_)
+        return;
+    preview_->set_picture(bytes);
+    preview_->setVisible(true);
+    preview_close_->setVisible(true);
+    preview_->raise();
+    preview_close_->raise();
+}
+
+// ---- clearing
+
+void MainWindow::on_clear_clicked() {
+    if (!dialogs().ask_yes_no(this, QStringLiteral("请确定是否清空仓库？(该操作不可恢复，请谨慎操作！)"),
+                              QStringLiteral("操作")))
+        return;
+    const StateSnapshot snapshot = state_.snapshot();
+    if (clear_repository(snapshot.owner, snapshot.repo, snapshot.access_token) != "Success") {
+        message(QStringLiteral("清空失败"));
+        return;
+    }
+    remove_all_records(mysql_radio_->isChecked(), snapshot.mysql, program_dir());
+    clear_rows();
+    message(QStringLiteral("清空成功！请手动进行仓库初始化！"));
+    dialogs().open_url(from_gbk(service_base() + snapshot.owner + "/" + snapshot.repo));
+}
+
+} // namespace velpic

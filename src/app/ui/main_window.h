@@ -1,0 +1,102 @@
+// The main window "Velpicv1.5": a three-page tab control ("上传", "配置", "记录") whose controls keep the
+// places, sizes and names of the original form, and the handlers that bind their events to the core.
+#pragma once
+
+#include "app/core/app_state.h"
+#include "app/core/settings_store.h"
+#include "app/ui/ui_channel.h"
+
+#include <QWidget>
+#include <cstdint>
+#include <vector>
+
+class QGroupBox;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QRadioButton;
+class QTabWidget;
+class QTreeWidget;
+
+namespace velpic {
+
+class PictureBox;
+class PressLabel;
+struct UploadContext;
+
+class MainWindow : public QWidget {
+    Q_OBJECT
+public:
+    // Runs the creation handler: loads the settings into state and sets the record mode.
+    MainWindow(AppState& state, SettingsStore store, QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    // The list's columns.
+    enum Column { column_number = 0, column_digest = 1, column_type = 2, column_address = 3, column_status = 4 };
+
+    // Page-changed handler of the tab control.
+    void on_page_changed(int index);
+    // Files dropped on the drop area: one path, or every path followed by CR LF.
+    void on_file_dropped(const QString& paths);
+    void on_drop_area_double_clicked();
+    void load_record_list();
+    void refresh_record_list();
+    void on_clear_clicked();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void build_upload_page(QWidget* canvas);
+    void build_settings_page(QWidget* canvas);
+    void build_records_page(QWidget* canvas);
+    void register_drop_target();
+
+    void fill_settings_page();
+    void save_settings();
+    void choose_mysql_mode();
+    void choose_local_mode();
+    void test_mysql_connection();
+
+    void start_upload(const QString& path, bool dropped);
+    UploadContext upload_context() const;
+
+    void start_link_check();
+    void set_status(std::uint64_t generation, int row, const QString& status);
+    void clear_rows();
+    void on_list_context_menu();
+    void copy_selected_address();
+    void request_preview();
+    void show_preview(std::uint64_t generation, const QByteArray& bytes);
+    int selected_row() const;
+
+    void message(const QString& text, bool owned = true);
+
+    AppState& state_;
+    SettingsStore store_;
+    UiChannelPtr channel_;
+    std::uint64_t list_generation_ = 0;
+    std::uint64_t preview_generation_ = 0;
+
+    QTabWidget* tabs_ = nullptr;
+    PictureBox* drop_area_ = nullptr;
+    QLineEdit* url_box_ = nullptr;
+    QLineEdit* owner_box_ = nullptr;
+    QLineEdit* repo_box_ = nullptr;
+    QLineEdit* token_box_ = nullptr;
+    QLineEdit* server_box_ = nullptr;
+    QLineEdit* port_box_ = nullptr;
+    QLineEdit* user_box_ = nullptr;
+    QLineEdit* password_box_ = nullptr;
+    QLineEdit* database_box_ = nullptr;
+    QRadioButton* local_radio_ = nullptr;
+    QRadioButton* mysql_radio_ = nullptr;
+    QGroupBox* mysql_group_ = nullptr;
+    QTreeWidget* list_ = nullptr;
+    PictureBox* preview_ = nullptr;
+    QPushButton* preview_close_ = nullptr;
+    QMenu* menu_ = nullptr;
+    std::vector<QWidget*> canvases_; // one per page, origin at the tab control's origin
+};
+
+} // namespace velpic

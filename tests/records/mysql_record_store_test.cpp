@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <memory>
+
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
@@ -228,6 +231,34 @@ TEST(MysqlRecordStoreConnection, TestSucceedsOnlyWithWorkingSettings) {
     MysqlSettings no_password = db.settings();
     no_password.password.clear();
     EXPECT_FALSE(MysqlRecordStore(no_password).test_connection());
+}
+
+// The client library reads its default socket and port from the environment once, when it starts; the check
+// therefore runs in a fresh copy of this program that sees the private server as "the default".
+TEST(MysqlRecordStoreConnection, EmptyHostAndZeroPortMeanTheLibraryDefaults) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    std::unique_ptr<TestDatabase> db;
+    if (std::getenv("VELPIC_TEST_DEFAULT_DATABASE") == nullptr) {
+        db = std::make_unique<TestDatabase>();
+        ASSERT_TRUE(db->ok()) << shared_mariadb().error();
+        setenv("MYSQL_UNIX_PORT", shared_mariadb().socket_path().c_str(), 1);
+        setenv("MYSQL_TCP_PORT", std::to_string(shared_mariadb().port()).c_str(), 1);
+        setenv("VELPIC_TEST_DEFAULT_USER", shared_mariadb().user().c_str(), 1);
+        setenv("VELPIC_TEST_DEFAULT_PASSWORD", shared_mariadb().password().c_str(), 1);
+        setenv("VELPIC_TEST_DEFAULT_DATABASE", db->name().c_str(), 1);
+    }
+    auto connects = [](const std::string& server) {
+        MysqlSettings settings;
+        settings.server = server;
+        settings.user = std::getenv("VELPIC_TEST_DEFAULT_USER");
+        settings.password = std::getenv("VELPIC_TEST_DEFAULT_PASSWORD");
+        settings.database = std::getenv("VELPIC_TEST_DEFAULT_DATABASE");
+        return MysqlRecordStore(settings).test_connection();
+    };
+    EXPECT_EXIT(std::exit(connects("") && connects("127.0.0.1") ? 0 : 1), ::testing::ExitedWithCode(0), "");
+    for (const char* name : {"MYSQL_UNIX_PORT", "MYSQL_TCP_PORT", "VELPIC_TEST_DEFAULT_USER",
+                             "VELPIC_TEST_DEFAULT_PASSWORD", "VELPIC_TEST_DEFAULT_DATABASE"})
+        unsetenv(name);
 }
 
 TEST(MysqlRecordStoreConnection, UnreachableServerFailsQuicklyWithEmptyResults) {

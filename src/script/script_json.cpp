@@ -39,7 +39,9 @@ bool is_identifier_start(unsigned char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c == '$' || c >= 0x80;
 }
 
-bool is_identifier_part(unsigned char c) { return is_identifier_start(c) || (c >= '0' && c <= '9'); }
+bool is_identifier_part(unsigned char c) {
+    return is_identifier_start(c) || (c >= '0' && c <= '9');
+}
 
 void append_utf8(std::string& out, std::uint32_t cp) {
     if (cp < 0x80) {
@@ -122,9 +124,9 @@ private:
         if (!at_end() && (text_[pos_] == '-' || text_[pos_] == '+'))
             ++pos_;
         auto digits = pos_;
-        while (!at_end() && ((peek() >= '0' && peek() <= '9') || text_[pos_] == '.' || text_[pos_] == 'e' ||
-                             text_[pos_] == 'E' ||
-                             ((text_[pos_] == '-' || text_[pos_] == '+') && (text_[pos_ - 1] | 0x20) == 'e')))
+        while (!at_end() &&
+               ((peek() >= '0' && peek() <= '9') || text_[pos_] == '.' || text_[pos_] == 'e' || text_[pos_] == 'E' ||
+                ((text_[pos_] == '-' || text_[pos_] == '+') && (text_[pos_ - 1] | 0x20) == 'e')))
             ++pos_;
         if (digits == pos_)
             return false;
@@ -173,18 +175,33 @@ private:
             char e = text_[pos_++];
             std::uint32_t cp = 0;
             switch (e) {
-            case 'n': out += '\n'; break;
-            case 'r': out += '\r'; break;
-            case 't': out += '\t'; break;
-            case 'b': out += '\b'; break;
-            case 'f': out += '\f'; break;
-            case 'v': out += '\v'; break;
-            case '0': out += '\0'; break;
+            case 'n':
+                out += '\n';
+                break;
+            case 'r':
+                out += '\r';
+                break;
+            case 't':
+                out += '\t';
+                break;
+            case 'b':
+                out += '\b';
+                break;
+            case 'f':
+                out += '\f';
+                break;
+            case 'v':
+                out += '\v';
+                break;
+            case '0':
+                out += '\0';
+                break;
             case '\r':
                 if (!at_end() && text_[pos_] == '\n')
                     ++pos_;
                 break;
-            case '\n': break;
+            case '\n':
+                break;
             case 'x':
                 if (!read_hex(2, cp))
                     return false;
@@ -204,7 +221,9 @@ private:
                 }
                 append_utf8(out, cp >= 0xD800 && cp <= 0xDFFF ? 0xFFFD : cp);
                 break;
-            default: out += e; break;
+            default:
+                out += e;
+                break;
             }
         }
         return false;
@@ -282,11 +301,17 @@ double number_of(const Json& value) {
 // What the script's toString() gives; null elements of arrays are empty.
 void append_script_text(std::string& out, const Json& value) {
     switch (value.type()) {
-    case Json::value_t::string: out += value.get_ref<const std::string&>(); break;
-    case Json::value_t::boolean: out += value.get<bool>() ? "true" : "false"; break;
+    case Json::value_t::string:
+        out += value.get_ref<const std::string&>();
+        break;
+    case Json::value_t::boolean:
+        out += value.get<bool>() ? "true" : "false";
+        break;
     case Json::value_t::number_integer:
     case Json::value_t::number_unsigned:
-    case Json::value_t::number_float: out += js_number_text(number_of(value)); break;
+    case Json::value_t::number_float:
+        out += js_number_text(number_of(value));
+        break;
     case Json::value_t::array: {
         bool first = true;
         for (const auto& element : value) {
@@ -298,8 +323,11 @@ void append_script_text(std::string& out, const Json& value) {
         }
         break;
     }
-    case Json::value_t::object: out += "[object Object]"; break;
-    default: break;
+    case Json::value_t::object:
+        out += "[object Object]";
+        break;
+    default:
+        break;
     }
 }
 
@@ -334,13 +362,27 @@ void append_quoted(std::string& out, const std::string& text) {
         else if (length == 4)
             cp = 0x10000; // outside every escaped range
         switch (cp) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\b': out += "\\b"; break;
-        case '\t': out += "\\t"; break;
-        case '\n': out += "\\n"; break;
-        case '\f': out += "\\f"; break;
-        case '\r': out += "\\r"; break;
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\b':
+            out += "\\b";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\f':
+            out += "\\f";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
         default:
             if (needs_unicode_escape(cp)) {
                 out += "\\u";
@@ -357,8 +399,12 @@ void append_quoted(std::string& out, const std::string& text) {
 
 void append_json(std::string& out, const Json& value) {
     switch (value.type()) {
-    case Json::value_t::string: append_quoted(out, value.get_ref<const std::string&>()); break;
-    case Json::value_t::boolean: out += value.get<bool>() ? "true" : "false"; break;
+    case Json::value_t::string:
+        append_quoted(out, value.get_ref<const std::string&>());
+        break;
+    case Json::value_t::boolean:
+        out += value.get<bool>() ? "true" : "false";
+        break;
     case Json::value_t::number_integer:
     case Json::value_t::number_unsigned:
     case Json::value_t::number_float: {
@@ -392,7 +438,9 @@ void append_json(std::string& out, const Json& value) {
         out += '}';
         break;
     }
-    default: out += "null"; break;
+    default:
+        out += "null";
+        break;
     }
 }
 
@@ -402,7 +450,9 @@ std::string json_text(const Json& value) {
     return out;
 }
 
-std::string leaf_text(const Json& value) { return value.is_string() ? value.get<std::string>() : script_text(value); }
+std::string leaf_text(const Json& value) {
+    return value.is_string() ? value.get<std::string>() : script_text(value);
+}
 
 void collect_leaves(const Json& value, bool recursive, std::vector<std::string>& out) {
     for (const auto& element : value) {
@@ -446,7 +496,8 @@ void fill_error(ScriptError* error, const std::string& utf8, std::size_t positio
     auto line_start = utf8.rfind('\n', position == 0 ? 0 : position - 1);
     line_start = (line_start == std::string::npos || position == 0) ? 0 : line_start + 1;
     auto line_end = utf8.find('\n', line_start);
-    std::string line = utf8.substr(line_start, line_end == std::string::npos ? std::string::npos : line_end - line_start);
+    std::string line =
+        utf8.substr(line_start, line_end == std::string::npos ? std::string::npos : line_end - line_start);
     if (!line.empty() && line.back() == '\r')
         line.pop_back();
     error->number = syntax_error_number;
@@ -580,7 +631,9 @@ private:
     std::string root_;
 };
 
-std::string element_path(const std::string& full, int index) { return full + "[" + std::to_string(index) + "]"; }
+std::string element_path(const std::string& full, int index) {
+    return full + "[" + std::to_string(index) + "]";
+}
 
 std::optional<Json> value_of(std::string_view value, bool value_is_json) {
     if (value_is_json)
@@ -600,7 +653,9 @@ ScriptJson::~ScriptJson() = default;
 ScriptJson::ScriptJson(ScriptJson&&) noexcept = default;
 ScriptJson& ScriptJson::operator=(ScriptJson&&) noexcept = default;
 
-ScriptJson ScriptJson::copy() const { return ScriptJson(root_name_, document_); }
+ScriptJson ScriptJson::copy() const {
+    return ScriptJson(root_name_, document_);
+}
 
 bool ScriptJson::parse(std::string_view json, bool /*as_literal*/, ScriptError* error) {
     if (error)
@@ -624,7 +679,9 @@ bool ScriptJson::clear() {
     return true;
 }
 
-std::string ScriptJson::to_json() const { return get_json({}); }
+std::string ScriptJson::to_json() const {
+    return get_json({});
+}
 
 bool ScriptJson::set_value(std::string_view path, std::string_view value, bool value_is_json) {
     std::string full(path);
@@ -674,14 +731,20 @@ int ScriptJson::type_of(std::string_view path) const {
         return json_type_null;
     auto at = Evaluator(document_.get(), root_name_).get(full);
     switch (at.node->type()) {
-    case Json::value_t::boolean: return json_type_boolean;
+    case Json::value_t::boolean:
+        return json_type_boolean;
     case Json::value_t::number_integer:
     case Json::value_t::number_unsigned:
-    case Json::value_t::number_float: return json_type_number;
-    case Json::value_t::object: return json_type_object;
-    case Json::value_t::array: return json_type_array;
-    case Json::value_t::string: return json_type_string;
-    default: return json_type_other;
+    case Json::value_t::number_float:
+        return json_type_number;
+    case Json::value_t::object:
+        return json_type_object;
+    case Json::value_t::array:
+        return json_type_array;
+    case Json::value_t::string:
+        return json_type_string;
+    default:
+        return json_type_other;
     }
 }
 
@@ -825,7 +888,9 @@ double ScriptJson::get_number(std::string_view path) const {
     return 0;
 }
 
-std::string ScriptJson::get_json(std::string_view path) const { return get_text(path, true); }
+std::string ScriptJson::get_json(std::string_view path) const {
+    return get_text(path, true);
+}
 
 int ScriptJson::leaf_values(std::vector<std::string>& values, std::string_view path, bool recursive) const {
     values.clear();

@@ -2,6 +2,7 @@
 
 #include <mysql.h>
 
+#include <mutex>
 #include <string_view>
 #include <utility>
 
@@ -30,7 +31,7 @@ constexpr unsigned kConnectTimeoutSeconds = 10;
 // One connection for one operation, closed when the operation ends.
 class Connection {
 public:
-    explicit Connection(const MysqlSettings& settings) : handle_(mysql_init(nullptr)) {
+    explicit Connection(const MysqlSettings& settings) : handle_(initialized_handle()) {
         if (handle_ == nullptr) {
             error_ = "out of memory";
             return;
@@ -87,6 +88,13 @@ public:
     MYSQL* handle() const { return handle_; }
 
 private:
+    // The library's global set-up is not safe to race, and the first connection may open on any thread.
+    static MYSQL* initialized_handle() {
+        static std::once_flag once;
+        std::call_once(once, [] { mysql_library_init(0, nullptr, nullptr); });
+        return mysql_init(nullptr);
+    }
+
     MYSQL* handle_;
     bool connected_ = false;
     std::string error_;

@@ -53,8 +53,9 @@ std::string read_tail(const fs::path& file, std::size_t max_bytes = 2000) {
     return text.size() > max_bytes ? text.substr(text.size() - max_bytes) : text;
 }
 
-// Starts program with args, its output appended to log. The child dies with the thread that started it, so a
-// crashed test run leaves no server behind.
+// Starts program with args, its output appended to log. Started from the main thread, the child dies with the
+// test process, so a crashed run leaves no server behind (the signal follows the starting thread, so a child
+// started elsewhere relies on the normal stop at exit).
 pid_t spawn(const std::string& program, const std::vector<std::string>& args, const fs::path& log) {
     std::vector<std::string> argv_text{program};
     argv_text.insert(argv_text.end(), args.begin(), args.end());
@@ -64,13 +65,16 @@ pid_t spawn(const std::string& program, const std::vector<std::string>& args, co
     argv.push_back(nullptr);
     std::string log_path = log.string();
     pid_t parent = getpid();
+    bool main_thread = gettid() == parent;
 
     pid_t pid = fork();
     if (pid != 0)
         return pid;
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (getppid() != parent)
-        _exit(127);
+    if (main_thread) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent)
+            _exit(127);
+    }
     int fd = open(log_path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
     if (fd >= 0) {
         dup2(fd, STDOUT_FILENO);

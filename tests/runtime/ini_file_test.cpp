@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <string>
 #include <sys/wait.h>
@@ -121,6 +122,31 @@ TEST(IniFile, WritingCreatesTheFileAndFollowsItsLineEndings) {
     EXPECT_EQ(read_whole_file(unix_file), "[s]\na=1\nb=2\n[t]\nc=3\n");
 
     EXPECT_FALSE(write_ini_value(dir.file("no-such-dir/x.ini"), "s", "a", "1"));
+}
+
+TEST(IniFile, ReplacementLeavesNoTemporaryFilesAndNeverClobbersWhatItCannotRead) {
+    test::TempDir dir;
+    auto file = dir.file("a.ini");
+    for (int i = 0; i < 5; ++i)
+        ASSERT_TRUE(write_ini_value(file, "s", "k" + std::to_string(i), "v"));
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"a.ini", "a.ini.lock"}));
+
+    if (geteuid() == 0)
+        GTEST_SKIP() << "permissions do not bind root";
+    std::string before = read_whole_file(file);
+    std::filesystem::permissions(file, std::filesystem::perms::none);
+    EXPECT_FALSE(write_ini_value(file, "s", "k0", "changed"));
+    std::filesystem::permissions(file, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    EXPECT_EQ(read_whole_file(file), before);
+
+    std::filesystem::permissions(dir.path(), std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+    EXPECT_FALSE(write_ini_value(file, "s", "k0", "changed"));
+    std::filesystem::permissions(dir.path(), std::filesystem::perms::owner_all);
+    EXPECT_EQ(read_whole_file(file), before);
 }
 
 TEST(IniFile, NamesThatWouldBreakTheFileAreRefusedAndValuesStayOnOneLine) {

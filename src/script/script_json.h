@@ -47,8 +47,8 @@ public:
     const std::string& root_name() const { return root_name_; }
 
     // Replaces the document with a fresh one read from `json` (any JSON value at the top level). Text that is
-    // not JSON is never evaluated: the document becomes null and the result is false. `as_literal` is accepted
-    // for callers of the old interface and changes nothing. True when the document is not null.
+    // not JSON is never evaluated: the document becomes null and the result is false. `as_literal` makes no
+    // difference, either way the text is only read as JSON. True when the document is not null.
     bool parse(std::string_view json, bool as_literal = false, ScriptError* error = nullptr);
     bool clear();
     std::string to_json() const;
@@ -89,7 +89,7 @@ public:
     // and arrays below it), in order, as text. `values` is replaced.
     int leaf_values(std::vector<std::string>& values, std::string_view path = {}, bool recursive = false) const;
 
-    struct Document;
+    struct Document; // the shared tree, private to the implementation
 
 private:
     ScriptJson(std::string root_name, std::shared_ptr<Document> document);

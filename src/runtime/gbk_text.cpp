@@ -23,10 +23,16 @@ std::vector<Size> char_starts(std::string_view text) {
     return starts;
 }
 
-bool is_start(const std::vector<Size>& starts, Size i) { return std::binary_search(starts.begin(), starts.end(), i); }
+bool is_start(const std::vector<Size>& starts, Size i) {
+    return std::binary_search(starts.begin(), starts.end(), i);
+}
 
-char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-char ascii_upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+char ascii_lower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+char ascii_upper(char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
 // Whether `what` occurs at index i of text (i a character start). Case folding applies only to
 // single-byte characters: a trail byte that looks like a letter is part of a double-byte character.
@@ -208,10 +214,16 @@ std::string text_trim_right(std::string_view text) {
     return std::string(text.substr(0, keep));
 }
 
-std::string text_trim(std::string_view text) { return text_trim_right(text_trim_left(text)); }
+std::string text_trim(std::string_view text) {
+    return text_trim_right(text_trim_left(text));
+}
 
-std::string text_upper(std::string_view text) { return map_ascii(text, ascii_upper); }
-std::string text_lower(std::string_view text) { return map_ascii(text, ascii_lower); }
+std::string text_upper(std::string_view text) {
+    return map_ascii(text, ascii_upper);
+}
+std::string text_lower(std::string_view text) {
+    return map_ascii(text, ascii_lower);
+}
 
 std::string text_repeat(long n, std::string_view text) {
     std::string out;
@@ -223,7 +235,9 @@ std::string text_repeat(long n, std::string_view text) {
     return out;
 }
 
-std::string text_spaces(long n) { return n <= 0 ? std::string() : std::string(static_cast<Size>(n), ' '); }
+std::string text_spaces(long n) {
+    return n <= 0 ? std::string() : std::string(static_cast<Size>(n), ' ');
+}
 
 std::string text_char(int code) {
     const char byte = static_cast<char>(code & 0xFF);
@@ -244,9 +258,13 @@ int text_compare(std::string_view a, std::string_view b, bool case_sensitive) {
     return c < 0 ? -1 : (c > 0 ? 1 : 0);
 }
 
-bool text_starts_with(std::string_view text, std::string_view prefix) { return text.starts_with(prefix); }
+bool text_starts_with(std::string_view text, std::string_view prefix) {
+    return text.starts_with(prefix);
+}
 
-std::string bool_to_text(bool value) { return value ? "\xD5\xE6" : "\xBC\xD9"; }
+std::string bool_to_text(bool value) {
+    return value ? "\xD5\xE6" : "\xBC\xD9";
+}
 
 long long text_to_integer(std::string_view text) {
     Size i = 0;

@@ -8,7 +8,9 @@
 
 namespace velpic {
 
-inline bool is_gbk_lead_byte(unsigned char byte) { return byte >= 0x81 && byte <= 0xFE; }
+inline bool is_gbk_lead_byte(unsigned char byte) {
+    return byte >= 0x81 && byte <= 0xFE;
+}
 
 // Whether a character starts at 1-based position (length + 1, the end, counts as a boundary).
 bool text_is_char_boundary(std::string_view text, long position);

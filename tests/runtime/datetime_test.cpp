@@ -9,6 +9,8 @@ DateTimeFields fields(int y, int mo, int d, int h = 0, int mi = 0, int s = 0, in
     return DateTimeFields{y, mo, d, h, mi, s, ms};
 }
 const double kFloor = -657434; // 100-01-01, what unreadable text gives
+// GBK unit characters.
+const std::string Y = "\xC4\xEA", M = "\xD4\xC2", D = "\xC8\xD5", H = "\xCA\xB1", MI = "\xB7\xD6", S = "\xC3\xEB";
 } // namespace
 
 TEST(DateTime, DayCountsFollowTheAutomationDateScale) {
@@ -38,10 +40,10 @@ TEST(DateTime, TextToDateTime) {
     EXPECT_EQ(text_to_datetime(" 2021-11-27 "), 44527);
     EXPECT_EQ(text_to_datetime("20211127200500"), datetime_from_fields(fields(2021, 11, 27, 20, 5)));
     EXPECT_EQ(text_to_datetime("2021-11-27 20:05"), datetime_from_fields(fields(2021, 11, 27, 20, 5)));
-    EXPECT_EQ(text_to_datetime("2021\xC4\xEA" "11\xD4\xC2" "27\xC8\xD5" "20\xCA\xB1" "5\xB7\xD6"),
+    EXPECT_EQ(text_to_datetime("2021" + Y + "11" + M + "27" + D + "20" + H + "5" + MI),
               datetime_from_fields(fields(2021, 11, 27, 20, 5)));
-    for (const char* bad : {"", "abc", "2021-13-01", "2021-02-29", "2021-11-27 24:00:00", "2021-11-27x",
-                            "2021-11/27", "1970-01-01 08:00:00 junk"}) {
+    for (const char* bad : {"", "abc", "2021-13-01", "2021-02-29", "2021-11-27 24:00:00", "2021-11-27x", "2021-11/27",
+                            "1970-01-01 08:00:00 junk"}) {
         EXPECT_EQ(text_to_datetime(bad), kFloor) << bad;
     }
     EXPECT_EQ(text_to_datetime("2020-02-29"), datetime_from_fields(fields(2020, 2, 29)));
@@ -51,8 +53,7 @@ TEST(DateTime, DifferenceTruncatesWholeUnitsDespiteRoundingNoise) {
     const double base = text_to_datetime("1970-01-01 08:00:00");
     EXPECT_EQ(datetime_difference(datetime_from_fields(fields(2021, 11, 27, 20)), base, kSeconds), 1638014400);
     // Without the allowance this product is 1637942406.9999998 and would lose a second.
-    EXPECT_EQ(datetime_difference(datetime_from_fields(fields(2021, 11, 27, 0, 0, 7)), base, kSeconds),
-              1637942407);
+    EXPECT_EQ(datetime_difference(datetime_from_fields(fields(2021, 11, 27, 0, 0, 7)), base, kSeconds), 1637942407);
     // Fractions of a unit are cut, towards zero for negative differences too.
     const double t = datetime_from_fields(fields(2021, 11, 27, 10, 30, 59, 900));
     const double noon = datetime_from_fields(fields(2021, 11, 27, 12));
@@ -74,14 +75,15 @@ TEST(DateTime, DifferenceTruncatesWholeUnitsDespiteRoundingNoise) {
 }
 
 TEST(DateTime, TextFormsDropZeroTrailingTimeParts) {
-    const std::string date = "2021\xC4\xEA" "11\xD4\xC2" "7\xC8\xD5";
+    const std::string date = "2021" + Y + "11" + M + "7" + D;
     EXPECT_EQ(datetime_to_text(datetime_from_fields(fields(2021, 11, 7))), date);
-    EXPECT_EQ(datetime_to_text(datetime_from_fields(fields(2021, 11, 7, 20))), date + "20\xCA\xB1");
-    EXPECT_EQ(datetime_to_text(datetime_from_fields(fields(2021, 11, 7, 20, 5))), date + "20\xCA\xB1" "5\xB7\xD6");
+    EXPECT_EQ(datetime_to_text(datetime_from_fields(fields(2021, 11, 7, 20))), date + "20" + H);
+    EXPECT_EQ(datetime_to_text(datetime_from_fields(fields(2021, 11, 7, 20, 5))), date + "20" + H + "5" + MI);
     EXPECT_EQ(datetime_to_text(datetime_from_fields(fields(2021, 11, 7, 0, 0, 9))),
-              date + "0\xCA\xB1" "0\xB7\xD6" "9\xC3\xEB");
+              date + "0" + H + "0" + MI + "9" + S);
+    // Milliseconds are not shown.
     EXPECT_EQ(datetime_to_text(datetime_from_fields(fields(2021, 11, 7, 20, 0, 9, 500))),
-              date + "20\xCA\xB1" "0\xB7\xD6" "9\xC3\xEB");
+              date + "20" + H + "0" + MI + "9" + S);
 }
 
 TEST(DateTime, ClockIsInjectable) {

@@ -12,7 +12,7 @@ const std::string kBackslashTrail = "\xD5\x5C";
 const std::string kBracketTrail = "\x81\x5D";
 const std::string kUpperATrail = "\xB0\x41";
 const std::string kLowerATrail = "\xB0\x61";
-const std::string kYear = "\xC4\xEA";          // 年
+const std::string kYear = "\xC4\xEA";           // 年
 const std::string kFullWidthSpace = "\xA1\xA1"; // the full-width space
 } // namespace
 

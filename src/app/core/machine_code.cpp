@@ -52,6 +52,8 @@ std::string compute_machine_code(const MachineSource& source) {
     return machine_code_from_texts(mac, processor_serial_text(source.processor_words()));
 }
 
-std::string compute_machine_code() { return compute_machine_code(*system_machine_source()); }
+std::string compute_machine_code() {
+    return compute_machine_code(*system_machine_source());
+}
 
 } // namespace velpic

@@ -13,8 +13,8 @@
 namespace velpic {
 namespace {
 
-constexpr int kLoopbackType = 772;    // ARPHRD_LOOPBACK
-constexpr int kPermanentAddress = 0;  // NET_ADDR_PERM; random (1), stolen (2) and set (3) addresses change
+constexpr int kLoopbackType = 772;   // ARPHRD_LOOPBACK
+constexpr int kPermanentAddress = 0; // NET_ADDR_PERM; random (1), stolen (2) and set (3) addresses change
 
 struct Adapter {
     long index = LONG_MAX;

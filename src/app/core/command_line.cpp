@@ -1,0 +1,160 @@
+#include "app/core/command_line.h"
+
+#include "app/core/app_state.h"
+#include "app/core/settings_store.h"
+#include "records/local_record_file.h"
+#include "records/mysql_record_store.h"
+#include "runtime/codepage.h"
+#include "runtime/files.h"
+#include "runtime/program_dir.h"
+#include "upload/upload_picture.h"
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace velpic {
+
+namespace {
+
+// The arguments after the program name, with --data-dir already applied and taken out.
+std::vector<std::string> plain_arguments(int argc, char** argv) {
+    std::vector<char*> copy(argv, argv + argc);
+    copy.push_back(nullptr);
+    int count = argc;
+    set_program_dir_from_args(count, copy.data());
+    return std::vector<std::string>(copy.begin() + (count > 0 ? 1 : 0), copy.begin() + count);
+}
+
+void print_usage(std::ostream& out) {
+    out << "usage: velpic [--data-dir DIR] upload FILE...\n"
+           "       velpic [--data-dir DIR] records\n"
+           "       velpic [--data-dir DIR] --help\n"
+           "\n"
+           "upload   commits each picture (.png, .jpg, .jpeg, .gif) into the configured repository with the\n"
+           "         stored settings and record mode, and prints one address per line, in file order.\n"
+           "         A picture recorded before is not sent again. Failures go to standard error; the exit\n"
+           "         status is 1 when any file failed.\n"
+           "records  lists the records of the configured store: digest, type and address, tab-separated.\n"
+           "\n"
+           "Settings come from \"配置.ini\" in the data directory (beside the program unless --data-dir or\n"
+           "VELPIC_DATA_DIR says otherwise); save them once in the window.\n";
+}
+
+// Writes addresses nowhere but the result; messages go to the error stream as UTF-8 lines.
+class CommandLineReporter : public UploadReporter {
+public:
+    CommandLineReporter(std::ostream& err, std::string file) : err_(err), file_(std::move(file)) {}
+    void show_status(const std::string&) override {}
+    void show_address(const std::string&) override {}
+    void copy_address(const std::string&) override {}
+    void show_message(const std::string& text) override { err_ << file_ << ": " << to_utf8(text) << "\n"; }
+
+private:
+    std::ostream& err_;
+    std::string file_;
+};
+
+UploadContext load_context(StateSnapshot& settings) {
+    AppState state;
+    SettingsStore(settings_file_path()).load_at_start(state);
+    settings = state.snapshot();
+    UploadContext context;
+    context.owner = settings.owner;
+    context.repo = settings.repo;
+    context.access_token = settings.access_token;
+    context.record_mode = settings.record_mode;
+    context.mysql = settings.mysql;
+    context.machine_code = settings.machine_code;
+    context.program_dir = program_dir();
+    return context;
+}
+
+bool accepted_extension(const std::string& extension) {
+    return extension == ".png" || extension == ".jpeg" || extension == ".jpg" || extension == ".gif";
+}
+
+int upload_files(const std::vector<std::string>& files, std::ostream& out, std::ostream& err) {
+    if (files.empty()) {
+        print_usage(err);
+        return 2;
+    }
+    StateSnapshot settings;
+    const UploadContext context = load_context(settings);
+    if (!settings.gitee_known()) {
+        err << "请先填写配置！ (" << settings_file_path().string() << ")\n";
+        return 2;
+    }
+    int failed = 0;
+    for (const std::string& file : files) {
+        const std::string extension = picture_extension(file);
+        if (!accepted_extension(extension)) {
+            err << file << ": 只能是PNG,JPG,GIF格式的图片！\n";
+            ++failed;
+            continue;
+        }
+        const std::string data = read_whole_file(std::filesystem::path(file));
+        if (data.empty()) {
+            err << file << ": cannot read the file, or it is empty\n";
+            ++failed;
+            continue;
+        }
+        CommandLineReporter reporter(err, file);
+        UploadResult result = upload_picture(context, utf8_to_gbk(extension), data, reporter);
+        if (result.ok)
+            out << to_utf8(result.address) << "\n" << std::flush;
+        else
+            ++failed;
+    }
+    return failed == 0 ? 0 : 1;
+}
+
+int list_records(std::ostream& out, std::ostream& err) {
+    StateSnapshot settings;
+    const UploadContext context = load_context(settings);
+    std::vector<UploadRecord> records;
+    if (settings.mysql_mode()) {
+        if (!settings.mysql_complete()) {
+            err << "MySQL settings are incomplete (" << settings_file_path().string() << ")\n";
+            return 1;
+        }
+        records = MysqlRecordStore(settings.mysql).list_machine_records(settings.machine_code);
+    } else {
+        records = read_all_local_records(context.program_dir / "本地记录.ini");
+    }
+    for (const UploadRecord& record : records)
+        out << to_utf8(record.ImgMd5) << "\t" << to_utf8(record.ImgType) << "\t" << to_utf8(record.ImgUrl) << "\n";
+    return 0;
+}
+
+} // namespace
+
+bool is_command_line(int argc, char** argv) {
+    std::vector<std::string> args = plain_arguments(argc, argv);
+    if (args.empty())
+        return false;
+    const std::string& first = args.front();
+    return first == "upload" || first == "records" || first == "--help" || first == "-h" || first == "help";
+}
+
+int run_command_line(int argc, char** argv, std::ostream& out, std::ostream& err) {
+    std::vector<std::string> args = plain_arguments(argc, argv);
+    if (args.empty()) {
+        print_usage(err);
+        return 2;
+    }
+    const std::string command = args.front();
+    args.erase(args.begin());
+    if (command == "--help" || command == "-h" || command == "help") {
+        print_usage(out);
+        return 0;
+    }
+    if (command == "upload")
+        return upload_files(args, out, err);
+    if (command == "records" && args.empty())
+        return list_records(out, err);
+    print_usage(err);
+    return 2;
+}
+
+} // namespace velpic

@@ -2,7 +2,9 @@
 
 #include <httplib.h>
 #include <nlohmann/json.hpp>
+#include <openssl/bio.h>
 #include <openssl/evp.h>
+#include <openssl/pem.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 
@@ -217,6 +219,13 @@ TestService::TestService(Transport transport, int port) : transport_(transport) 
 
 void TestService::start_tls(int port) {
     auto [cert, key] = make_certificate();
+    if (BIO* bio = BIO_new(BIO_s_mem())) {
+        PEM_write_bio_X509(bio, cert);
+        char* pem = nullptr;
+        long length = BIO_get_mem_data(bio, &pem);
+        certificate_pem_.assign(pem, static_cast<std::size_t>(length));
+        BIO_free(bio);
+    }
     tls_ = std::make_unique<Tls>();
     tls_->server = std::make_unique<httplib::SSLServer>(cert, key);
     X509_free(cert);

@@ -60,6 +60,8 @@ public:
     int port() const { return port_; }
     // "http://127.0.0.1:PORT/" (or https): the value for VELPIC_SERVICE_BASE.
     std::string base() const;
+    // The self-signed certificate of a TLS service in PEM form (empty for plain HTTP): a CA file that trusts it.
+    const std::string& certificate_pem() const { return certificate_pem_; }
 
     // The token the API accepts; empty (the default) accepts any non-empty token.
     void set_access_token(const std::string& token);
@@ -103,6 +105,7 @@ private:
     void start_tls(int port);
 
     Transport transport_;
+    std::string certificate_pem_;
     int listen_fd_ = -1;
     int port_ = 0;
     std::thread accept_thread_;

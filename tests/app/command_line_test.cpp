@@ -1,0 +1,167 @@
+#include "app/core/command_line.h"
+
+#include "app/core/app_state.h"
+#include "app/core/machine_code.h"
+#include "app/core/settings_store.h"
+#include "records/local_record_file.h"
+#include "records/mysql_record_store.h"
+#include "runtime/codepage.h"
+#include "runtime/md5.h"
+#include "runtime/program_dir.h"
+#include "support/mariadb_server.h"
+#include "support/temp_dir.h"
+#include "support/test_service.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+namespace velpic {
+namespace {
+
+using test::TestService;
+
+struct Outcome {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+Outcome run(std::vector<std::string> args) {
+    args.insert(args.begin(), "velpic");
+    std::vector<char*> argv;
+    for (auto& arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    std::ostringstream out, err;
+    Outcome result;
+    result.status = run_command_line(static_cast<int>(args.size()), argv.data(), out, err);
+    result.out = out.str();
+    result.err = err.str();
+    return result;
+}
+
+bool detects(std::vector<std::string> args) {
+    args.insert(args.begin(), "velpic");
+    std::vector<char*> argv;
+    for (auto& arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    return is_command_line(static_cast<int>(args.size()), argv.data());
+}
+
+class CommandLineTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(service.running());
+        setenv("VELPIC_SERVICE_BASE", service.base().c_str(), 1);
+        set_program_dir(dir.path());
+    }
+    void TearDown() override { unsetenv("VELPIC_SERVICE_BASE"); }
+
+    void save_settings(bool mysql, const MysqlSettings& db = {}) {
+        SettingsPage page;
+        page.owner = "alice";
+        page.repo = "pics";
+        page.access_token = "tok";
+        page.server = db.server;
+        page.port = std::to_string(db.port);
+        page.database_user = db.user;
+        page.database_password = db.password;
+        page.database_name = db.database;
+        AppState state;
+        ASSERT_TRUE(SettingsStore(settings_file_path()).save(page, mysql, state).gitee_saved);
+    }
+    std::filesystem::path picture(const std::string& name, const std::string& bytes) {
+        std::filesystem::path path = dir.path() / "in" / name;
+        std::filesystem::create_directories(path.parent_path());
+        std::ofstream(path, std::ios::binary) << bytes;
+        return path;
+    }
+    std::string address(const std::string& bytes, const std::string& extension) {
+        return service.base() + "alice/pics/raw/master/" + md5_hex(bytes) + extension;
+    }
+
+    TestService service;
+    test::TempDir dir;
+};
+
+TEST(CommandLineDetection, TakesOnlyItsOwnCommands) {
+    EXPECT_TRUE(detects({"upload", "a.png"}));
+    EXPECT_TRUE(detects({"records"}));
+    EXPECT_TRUE(detects({"--help"}));
+    EXPECT_FALSE(detects({}));
+    EXPECT_FALSE(detects({"-platform", "offscreen"}));
+    EXPECT_FALSE(detects({"--screenshot-page", "1", "x.png"}));
+}
+
+TEST_F(CommandLineTest, UploadPrintsOneAddressPerFileInOrderAndFailsForBadOnes) {
+    save_settings(false);
+    const std::string one = "first picture", two = "second picture";
+    auto first = picture("with space 猫.png", one);
+    auto second = picture("年.jpeg", two);
+    auto refused = picture("upper.PNG", "x");
+
+    Outcome result = run({"upload", first.string(), second.string()});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, address(one, ".png") + "\n" + address(two, ".jpeg") + "\n");
+    EXPECT_EQ(result.err, "");
+
+    // Known pictures are not sent again; a refused extension and a missing file fail on stderr only.
+    service.forget_requests();
+    result = run({"upload", refused.string(), second.string(), (dir.path() / "missing.gif").string()});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, address(two, ".jpeg") + "\n");
+    EXPECT_NE(result.err.find("upper.PNG"), std::string::npos);
+    EXPECT_NE(result.err.find("missing.gif"), std::string::npos);
+    EXPECT_EQ(service.requests().size(), 0u);
+
+    // The service's refusal is the failure message, in UTF-8.
+    service.set_access_token("other");
+    result = run({"upload", picture("new.gif", "new").string()});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_NE(result.err.find("上传失败！[错误原因：401 Unauthorized"), std::string::npos) << result.err;
+
+    result = run({"records"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, md5_hex(one) + "\t.png\t" + address(one, ".png") + "\n" + md5_hex(two) + "\t.jpeg\t" +
+                              address(two, ".jpeg") + "\n");
+}
+
+TEST_F(CommandLineTest, MysqlModeUploadsAndListsThisMachinesRecords) {
+    test::TestDatabase database;
+    ASSERT_TRUE(database.ok()) << test::shared_mariadb().error();
+    save_settings(true, database.settings());
+    MysqlRecordStore store(database.settings());
+    ASSERT_TRUE(store.insert_record(UploadRecord{"d-other", "1", "another-machine", "u", ".png"}).ok);
+
+    const std::string bytes = "mysql picture";
+    Outcome result = run({"upload", picture("m.png", bytes).string()});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, address(bytes, ".png") + "\n");
+
+    result = run({"records"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, md5_hex(bytes) + "\t.png\t" + address(bytes, ".png") + "\n");
+    ASSERT_EQ(store.list_machine_records(compute_machine_code()).size(), 1u);
+}
+
+TEST_F(CommandLineTest, HelpAndMisuse) {
+    Outcome help = run({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("upload FILE"), std::string::npos);
+
+    Outcome no_settings = run({"upload", picture("a.png", "a").string()});
+    EXPECT_NE(no_settings.status, 0);
+    EXPECT_EQ(no_settings.out, "");
+    EXPECT_NE(no_settings.err.find("请先填写配置！"), std::string::npos);
+
+    EXPECT_EQ(run({"upload"}).status, 2);
+    EXPECT_EQ(run({"records", "extra"}).status, 2);
+    EXPECT_EQ(service.requests().size(), 0u);
+}
+
+} // namespace
+} // namespace velpic

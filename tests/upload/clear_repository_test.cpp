@@ -1,0 +1,100 @@
+#include "upload/clear_repository.h"
+
+#include "records/local_record_file.h"
+#include "records/mysql_record_store.h"
+#include "runtime/files.h"
+#include "support/mariadb_server.h"
+#include "support/temp_dir.h"
+#include "support/test_service.h"
+#include "upload/contents_api.h"
+
+#include <gtest/gtest.h>
+
+namespace velpic {
+namespace {
+
+using test::TestService;
+
+class ClearRepositoryTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(service.running());
+        setenv("VELPIC_SERVICE_BASE", service.base().c_str(), 1);
+    }
+    void TearDown() override { unsetenv("VELPIC_SERVICE_BASE"); }
+
+    TestService service;
+};
+
+TEST_F(ClearRepositoryTest, SendsThePutWithTheTokenAndHeadersInReverseOrder) {
+    service.put_file("alice", "pics", "a.png", "a");
+    service.put_file("alice", "other", "b.png", "b");
+    EXPECT_EQ(clear_repository("alice", "pics", "tok"), "Success");
+    EXPECT_EQ(service.file_count("alice", "pics"), 0u);
+    EXPECT_EQ(service.file_count("alice", "other"), 1u);
+
+    auto requests = service.requests();
+    ASSERT_EQ(requests.size(), 1u);
+    const auto& request = requests[0];
+    EXPECT_EQ(request.method, "PUT");
+    EXPECT_EQ(request.target, "/api/v5/repos/alice/pics/clear");
+    EXPECT_EQ(request.body, "{\"access_token\":\"tok\"}");
+    EXPECT_EQ(request.header("User-Agent"), std::string(upload_user_agent));
+    EXPECT_EQ(request.header("Content-Type"), "application/json;charset=UTF-8");
+    std::size_t user_agent = 0, content_type = 0;
+    for (std::size_t i = 0; i < request.headers.size(); ++i) {
+        if (request.headers[i].first == "User-Agent")
+            user_agent = i + 1;
+        if (request.headers[i].first == "Content-Type")
+            content_type = i + 1;
+    }
+    EXPECT_GT(user_agent, 0u);
+    EXPECT_GT(content_type, user_agent);
+}
+
+TEST_F(ClearRepositoryTest, OnlyA204AnswerIsSuccess) {
+    service.put_file("alice", "pics", "a.png", "a");
+    service.set_clear_mode(TestService::ClearMode::ok);
+    EXPECT_EQ(clear_repository("alice", "pics", "tok"), "Error");
+    service.set_clear_mode(TestService::ClearMode::unauthorized);
+    EXPECT_EQ(clear_repository("alice", "pics", "tok"), "Error");
+    service.set_clear_mode(TestService::ClearMode::no_answer);
+    EXPECT_EQ(clear_repository("alice", "pics", "tok"), "Error");
+    service.set_clear_mode(TestService::ClearMode::automatic);
+    service.set_access_token("right");
+    EXPECT_EQ(clear_repository("alice", "pics", "wrong"), "Error");
+    EXPECT_EQ(service.file_count("alice", "pics"), 1u);
+    // A token holding a quote still reaches the service as that token.
+    service.set_access_token("ri\"ght");
+    EXPECT_EQ(clear_repository("alice", "pics", "ri\"ght"), "Success");
+    service.stop();
+    EXPECT_EQ(clear_repository("alice", "pics", "tok"), "Error");
+}
+
+TEST(RemoveAllRecords, DeletesTheLocalFileOrEveryMachinesRows) {
+    test::TempDir dir;
+    const auto file = dir.path() / "本地记录.ini";
+    ASSERT_TRUE(write_local_record(file, UploadRecord{"d1", "1", "", "u", ".png"}));
+    EXPECT_TRUE(remove_all_records(false, {}, dir.path()).ok);
+    EXPECT_FALSE(file_exists(file));
+    EXPECT_TRUE(remove_all_records(false, {}, dir.path()).ok); // nothing to delete is no error
+
+    test::TestDatabase database;
+    ASSERT_TRUE(database.ok()) << test::shared_mariadb().error();
+    MysqlRecordStore store(database.settings());
+    ASSERT_TRUE(store.ensure_record_table().ok);
+    ASSERT_TRUE(store.insert_record(UploadRecord{"d1", "1", "machine-A", "u1", ".png"}).ok);
+    ASSERT_TRUE(store.insert_record(UploadRecord{"d2", "2", "machine-B", "u2", ".gif"}).ok);
+    EXPECT_TRUE(remove_all_records(true, database.settings(), dir.path()).ok);
+    EXPECT_TRUE(store.list_machine_records("machine-A").empty());
+    EXPECT_TRUE(store.list_machine_records("machine-B").empty());
+
+    MysqlSettings unreachable = database.settings();
+    unreachable.port = test::MariaDbServer::unused_port();
+    RecordRemoval removal = remove_all_records(true, unreachable, dir.path());
+    EXPECT_FALSE(removal.ok);
+    EXPECT_FALSE(removal.error.empty());
+}
+
+} // namespace
+} // namespace velpic

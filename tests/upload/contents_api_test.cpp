@@ -1,0 +1,141 @@
+#include "upload/contents_api.h"
+
+#include "runtime/codepage.h"
+#include "support/temp_dir.h"
+#include "support/test_service.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <cstdlib>
+#include <fstream>
+
+namespace velpic {
+namespace {
+
+using test::ServiceAnswer;
+using test::TestService;
+
+const std::string kPath = "0123456789abcdef0123456789abcdef.png";
+
+class ContentsApiTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(service.running());
+        setenv("VELPIC_SERVICE_BASE", service.base().c_str(), 1);
+    }
+    void TearDown() override { unsetenv("VELPIC_SERVICE_BASE"); }
+
+    std::string upload(const std::string& message = "m upload") {
+        return contents_api_upload("alice", "pics", kPath, "tok", "aGVsbG8=", message);
+    }
+    void preset(int status, const std::string& body) {
+        ServiceAnswer answer;
+        answer.status = status;
+        answer.body = body;
+        service.preset_answer("POST", "/api/v5/repos/alice/pics/contents/" + kPath, answer);
+    }
+
+    TestService service;
+};
+
+TEST_F(ContentsApiTest, SendsThePostWithItsHeadersInOrderAndTheBodyAsUtf8) {
+    const std::string message = utf8_to_gbk("2021年11月27日9时5分30秒 upload");
+    const std::string result = upload(message);
+
+    EXPECT_EQ(result, service.base() + "alice/pics/raw/master/" + kPath);
+    auto requests = service.requests();
+    ASSERT_EQ(requests.size(), 1u);
+    const auto& request = requests[0];
+    EXPECT_EQ(request.method, "POST");
+    EXPECT_EQ(request.target, "/api/v5/repos/alice/pics/contents/" + kPath);
+    EXPECT_EQ(request.body, "{\"access_token\":\"tok\",\r\n\"content\":\"aGVsbG8=\",\r\n"
+                            "\"message\":\"2021\xE5\xB9\xB4"
+                            "11\xE6\x9C\x88"
+                            "27\xE6\x97\xA5"
+                            "9\xE6\x97\xB6"
+                            "5\xE5\x88\x86"
+                            "30\xE7\xA7\x92 upload\"}");
+    EXPECT_EQ(request.header("Content-Type"), "application/json;charset=UTF-8");
+    EXPECT_EQ(request.header("User-Agent"), std::string(upload_user_agent));
+    std::size_t content_type = 0, user_agent = 0;
+    for (std::size_t i = 0; i < request.headers.size(); ++i) {
+        if (request.headers[i].first == "Content-Type")
+            content_type = i + 1;
+        if (request.headers[i].first == "User-Agent")
+            user_agent = i + 1;
+    }
+    EXPECT_GT(content_type, 0u);
+    EXPECT_GT(user_agent, content_type);
+    EXPECT_EQ(service.file("alice", "pics", kPath)->bytes, "hello");
+}
+
+TEST_F(ContentsApiTest, ReadsTheAnswerByTheDecisionTable) {
+    // The service's own refusals come back as its message.
+    service.set_access_token("other");
+    EXPECT_EQ(upload(), "401 Unauthorized: Access token does not exist");
+    service.set_access_token("");
+    ASSERT_EQ(upload(), service.base() + "alice/pics/raw/master/" + kPath);
+    EXPECT_EQ(upload(), "A file with this name already exists");
+
+    const std::string unknown = utf8_to_gbk("错误未知：[");
+    preset(200, R"({"message":"m"})");
+    EXPECT_EQ(upload(), "m");
+    preset(201, R"({"content":{"download_url":"https://x/y"}})");
+    EXPECT_EQ(upload(), "https://x/y");
+    const std::string both = R"({"content":{"download_url":"https://x/y"},"message":"m"})";
+    preset(201, both);
+    EXPECT_EQ(upload(), unknown + both + "]");
+    preset(200, "");
+    EXPECT_EQ(upload(), unknown + "]");
+    preset(502, "<html><body>Bad Gateway</body></html>");
+    EXPECT_EQ(upload(), unknown + "<html><body>Bad Gateway</body></html>]");
+    preset(200, R"({"content":{"sha":"1"}})");
+    EXPECT_EQ(upload(), unknown + R"({"content":{"sha":"1"}})" + "]");
+}
+
+TEST_F(ContentsApiTest, TransportFailureIsAnUnknownErrorWithAnEmptyAnswer) {
+    service.stop();
+    EXPECT_EQ(upload(), utf8_to_gbk("错误未知：[") + "]");
+}
+
+TEST_F(ContentsApiTest, EscapesQuotesAndBackslashesWithoutTouchingDoubleByteCharacters) {
+    // 0x81 0x5C is one GBK character whose trail byte is a backslash: it must pass whole.
+    const std::string message = "say \"hi\" \\ \x81\x5C\n";
+    const std::string token = "to\"k";
+    service.set_access_token(token);
+    ASSERT_EQ(contents_api_upload("alice", "pics", kPath, token, "aGVsbG8=", message),
+              service.base() + "alice/pics/raw/master/" + kPath);
+    EXPECT_EQ(service.file("alice", "pics", kPath)->commit_message, to_utf8(message));
+
+    EXPECT_EQ(json_string_escape("plain ascii 123"), "plain ascii 123");
+    EXPECT_EQ(json_string_escape("\x81\x5C\"\t\x01"), "\x81\x5C\\\"\\t\\u0001");
+}
+
+TEST(ContentsApiAddresses, AreBuiltFromTheServiceBaseWithoutEncoding) {
+    setenv("VELPIC_SERVICE_BASE", "https://example.test/", 1);
+    EXPECT_EQ(raw_address_prefix("alice", "pics"), "https://example.test/alice/pics/raw/master/");
+    EXPECT_EQ(contents_endpoint("a b", "r", "x.png"), "https://example.test/api/v5/repos/a b/r/contents/x.png");
+    unsetenv("VELPIC_SERVICE_BASE");
+    EXPECT_EQ(raw_address_prefix("alice", "pics"), "https://gitee.com/alice/pics/raw/master/");
+}
+
+TEST(ContentsApiTls, SendsTheTokenOnlyToAServerWhoseCertificateVerifies) {
+    TestService service(TestService::Transport::tls);
+    ASSERT_TRUE(service.running());
+    setenv("VELPIC_SERVICE_BASE", service.base().c_str(), 1);
+    unsetenv("VELPIC_CA_FILE");
+    EXPECT_EQ(contents_api_upload("alice", "pics", kPath, "tok", "aGVsbG8=", "m"), utf8_to_gbk("错误未知：[") + "]");
+    EXPECT_EQ(service.requests().size(), 0u);
+
+    test::TempDir dir;
+    std::ofstream(dir.file("ca.pem")) << service.certificate_pem();
+    setenv("VELPIC_CA_FILE", dir.file("ca.pem").c_str(), 1);
+    EXPECT_EQ(contents_api_upload("alice", "pics", kPath, "tok", "aGVsbG8=", "m"),
+              service.base() + "alice/pics/raw/master/" + kPath);
+    unsetenv("VELPIC_CA_FILE");
+    unsetenv("VELPIC_SERVICE_BASE");
+}
+
+} // namespace
+} // namespace velpic

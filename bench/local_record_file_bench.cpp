@@ -24,7 +24,8 @@ public:
         for (int i = 0; i < records; ++i) {
             std::snprintf(digest, sizeof digest, "%032x", static_cast<unsigned>(i) * 2654435761u);
             bytes.append("[").append(digest).append("]\r\nImgMd5=").append(digest);
-            bytes.append("\r\nImgType=.png\r\nImgUploadTime=1700000000123\r\nImgUrl=https://gitee.com/owner/repo/raw/master/");
+            bytes.append(
+                "\r\nImgType=.png\r\nImgUploadTime=1700000000123\r\nImgUrl=https://gitee.com/owner/repo/raw/master/");
             bytes.append(digest).append(".png\r\n");
         }
         if (std::FILE* out = std::fopen(file_.c_str(), "wb")) {

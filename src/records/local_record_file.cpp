@@ -9,7 +9,9 @@
 namespace velpic {
 namespace {
 
-bool is_lead(unsigned char byte) { return byte >= 0x81 && byte <= 0xFE; }
+bool is_lead(unsigned char byte) {
+    return byte >= 0x81 && byte <= 0xFE;
+}
 
 // Name of a section header line, or nullopt for any other line. Only a "[" in the first byte opens a header.
 std::optional<std::string_view> header_name(std::string_view line) {
@@ -47,7 +49,9 @@ constexpr std::string_view kUrlKey = "ImgUrl";
 
 } // namespace
 
-std::filesystem::path local_record_file_path() { return program_dir() / "本地记录.ini"; }
+std::filesystem::path local_record_file_path() {
+    return program_dir() / "本地记录.ini";
+}
 
 std::vector<std::string> list_ini_sections_in(std::string_view bytes) {
     bytes = bytes.substr(0, bytes.find_first_of(std::string_view("\0\x1A", 2)));

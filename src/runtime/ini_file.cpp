@@ -15,9 +15,15 @@
 namespace velpic {
 namespace {
 
-bool is_blank(unsigned char byte) { return byte == ' ' || (byte >= 0x09 && byte <= 0x0D); }
-bool is_lead(unsigned char byte) { return byte >= 0x81 && byte <= 0xFE; }
-unsigned char fold(unsigned char byte) { return byte >= 'A' && byte <= 'Z' ? byte + ('a' - 'A') : byte; }
+bool is_blank(unsigned char byte) {
+    return byte == ' ' || (byte >= 0x09 && byte <= 0x0D);
+}
+bool is_lead(unsigned char byte) {
+    return byte >= 0x81 && byte <= 0xFE;
+}
+unsigned char fold(unsigned char byte) {
+    return byte >= 'A' && byte <= 'Z' ? byte + ('a' - 'A') : byte;
+}
 
 std::string_view trim(std::string_view text) {
     while (!text.empty() && is_blank(text.front()))
@@ -501,8 +507,7 @@ std::string IniDocument::value(std::string_view section, std::string_view key, s
 
 bool IniDocument::has_section(std::string_view section) const {
     section = normalize_name(section);
-    return !section.empty() &&
-           indexed_section(data_->parsed, data_->indexed, data_->first_section, section) != nullptr;
+    return !section.empty() && indexed_section(data_->parsed, data_->indexed, data_->first_section, section) != nullptr;
 }
 
 std::vector<std::string> IniDocument::section_names() const {
@@ -514,6 +519,8 @@ std::vector<std::string> IniDocument::section_names() const {
     return names;
 }
 
-const std::string& IniDocument::bytes() const { return data_->parsed.bytes; }
+const std::string& IniDocument::bytes() const {
+    return data_->parsed.bytes;
+}
 
 } // namespace velpic

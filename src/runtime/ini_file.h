@@ -51,8 +51,7 @@ private:
 };
 
 // Runs fn while holding the lock of file; returns what fn returns.
-template <class Fn>
-auto with_ini_file_lock(const std::filesystem::path& file, Fn&& fn) -> decltype(fn()) {
+template <class Fn> auto with_ini_file_lock(const std::filesystem::path& file, Fn&& fn) -> decltype(fn()) {
     IniFileLock lock(file);
     return fn();
 }

@@ -11,8 +11,7 @@
 namespace velpic {
 
 // Starts fn on a new detached thread; false when the thread could not be created.
-template <class Fn>
-bool start_thread(Fn&& fn) {
+template <class Fn> bool start_thread(Fn&& fn) {
     try {
         std::thread([job = std::forward<Fn>(fn)]() mutable {
             try {

@@ -39,17 +39,17 @@ TEST(ListIniSections, HeaderLineRules) {
     auto file = dir.file("r.ini");
     put(file, "[aaa]\r\n"
               "ImgMd5=aaa\r\n"
-              " [blank]\r\n"     // a header must start in the first byte
-              "[noclose\r\n"     // no "]": not a header
-              "[two]]x]\r\n"     // up to the first "]"
+              " [blank]\r\n" // a header must start in the first byte
+              "[noclose\r\n" // no "]": not a header
+              "[two]]x]\r\n" // up to the first "]"
               "key=[x]\r\n"
-              "[\x95]]\n"        // the first "]" is the trail byte of a double-byte character
-              "[\x95]\n"         // ... so this line has none at all
+              "[\x95]]\n" // the first "]" is the trail byte of a double-byte character
+              "[\x95]\n"  // ... so this line has none at all
               "\r\n"
               "[]\r\n"
-              "[a|b]\r\n"        // "|" separates names
+              "[a|b]\r\n" // "|" separates names
               "[AAA]\r\n"
-              "[aaa]\r\n");      // duplicates are listed twice
+              "[aaa]\r\n"); // duplicates are listed twice
     EXPECT_EQ(listed(file), (Names{"aaa", "two", "\x95]", "", "a", "b", "AAA", "aaa"}));
 
     put(file, "ImgMd5=x\r\nImgUrl=y\r\n");
@@ -96,7 +96,8 @@ TEST(LocalRecordFile, WriteLookupReadAllRemoveAll) {
     EXPECT_EQ(read_whole_file(file), "[" + digest1 + "]\r\nImgMd5=" + digest1 +
                                          "\r\nImgType=.png\r\nImgUploadTime=1700000000123\r\n"
                                          "ImgUrl=https://gitee.com/o/r/raw/master/1.png\r\n"
-                                         "[" + digest2 + "]\r\nImgMd5=" + digest2 +
+                                         "[" +
+                                         digest2 + "]\r\nImgMd5=" + digest2 +
                                          "\r\nImgType=.gif\r\nImgUploadTime=1700000000456\r\n"
                                          "ImgUrl=https://h/\xC4\xEA.gif\r\n");
 

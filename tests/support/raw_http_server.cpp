@@ -116,12 +116,11 @@ std::string RawHttpServer::response(const std::string& status, const std::string
 RawAnswer RawHttpServer::next_answer()
 {
     std::lock_guard lock(mutex_);
-    if (answers_.empty())
-        return {response("200 OK", "", ""), RawAnswer::Then::close};
-    RawAnswer answer = answers_.front();
-    if (answers_.size() > 1)
+    if (!answers_.empty()) {
+        last_answer_ = std::move(answers_.front());
         answers_.pop_front();
-    return answer;
+    }
+    return last_answer_;
 }
 
 void RawHttpServer::accept_loop()

@@ -1,5 +1,6 @@
 // A bare HTTP listener on 127.0.0.1: records every request byte for byte and answers each connection with the
-// next canned answer (the last one repeats). One request per connection; the connection is closed after answering.
+// next queued answer, each used once (when none is queued, the last one used is repeated). One request per
+// connection; the connection is closed after answering unless the answer says to hold it.
 #pragma once
 
 #include <chrono>
@@ -35,7 +36,7 @@ public:
     // "http://127.0.0.1:PORT" followed by path.
     std::string url(const std::string& path = "/") const;
 
-    // Queues an answer; without any, connections get "HTTP/1.1 200 OK" with an empty body.
+    // Queues an answer; before the first, connections get "HTTP/1.1 200 OK" with an empty body.
     void answer(RawAnswer answer);
     void answer(std::string bytes) { answer(RawAnswer{std::move(bytes), RawAnswer::Then::close}); }
 
@@ -59,6 +60,7 @@ private:
     mutable std::condition_variable changed_;
     bool stopping_ = false;
     std::deque<RawAnswer> answers_;
+    RawAnswer last_answer_{response("200 OK", "", ""), RawAnswer::Then::close};
     std::vector<std::string> requests_;
 };
 

@@ -1,0 +1,336 @@
+#include "http/curl_exchange.h"
+
+#include <curl/curl.h>
+#include <openssl/ssl.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <mutex>
+
+#include "http/http_method.h"
+
+namespace velpic {
+
+namespace {
+
+struct EasyDeleter {
+    void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
+};
+struct UrlDeleter {
+    void operator()(CURLU* url) const { curl_url_cleanup(url); }
+};
+struct ListDeleter {
+    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+
+bool init_curl()
+{
+    static std::once_flag once;
+    static bool ready = false;
+    std::call_once(once, [] { ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK; });
+    return ready;
+}
+
+bool is_token_char(unsigned char c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+           std::strchr("!#$%&'*+-.^_`|~", c) != nullptr;
+}
+
+std::string lower_name(const std::string& line)
+{
+    std::string name = line.substr(0, line.find(':'));
+    for (char& c : name)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return name;
+}
+
+struct Progress {
+    std::string headers;
+    bool headers_complete = false;
+    int answers = 0; // status lines seen, interim and redirect answers included
+    int status = 0;
+    bool has_location = false;
+    bool request_started = false;
+    std::string body;
+    // Idle limit: libcurl's low-speed check averages over several seconds, so a transfer that stalls after
+    // some bytes would otherwise run on for seconds past the limit.
+    std::chrono::steady_clock::duration idle_limit{};
+    std::chrono::steady_clock::time_point last_activity = std::chrono::steady_clock::now();
+    curl_off_t last_down = 0;
+    curl_off_t last_up = 0;
+};
+
+size_t on_header(char* data, size_t size, size_t count, void* user)
+{
+    auto* progress = static_cast<Progress*>(user);
+    progress->last_activity = std::chrono::steady_clock::now();
+    std::string line(data, size * count);
+    if (line.compare(0, 5, "HTTP/") == 0) {
+        // A new answer (after a 1xx or a followed redirect): only the last one is reported.
+        progress->headers.clear();
+        progress->body.clear();
+        progress->headers_complete = false;
+        progress->has_location = false;
+        progress->answers++;
+        std::size_t space = line.find(' ');
+        progress->status = space == std::string::npos ? 0 : std::atoi(line.c_str() + space + 1);
+    } else if (progress->headers_complete || progress->answers == 0) {
+        return size * count; // trailers after a chunked body
+    }
+    if (line.size() >= 1 && line.back() == '\n' && (line.size() < 2 || line[line.size() - 2] != '\r'))
+        line.insert(line.size() - 1, "\r");
+    if (line == "\r\n")
+        progress->headers_complete = true;
+    else if (line.size() >= 9 && lower_name(line) == "location")
+        progress->has_location = true;
+    progress->headers += line;
+    return size * count;
+}
+
+size_t on_body(char* data, size_t size, size_t count, void* user)
+{
+    auto* progress = static_cast<Progress*>(user);
+    progress->last_activity = std::chrono::steady_clock::now();
+    progress->body.append(data, size * count);
+    return size * count;
+}
+
+int on_transfer_info(void* user, curl_off_t, curl_off_t down, curl_off_t, curl_off_t up)
+{
+    auto* progress = static_cast<Progress*>(user);
+    auto now = std::chrono::steady_clock::now();
+    if (down != progress->last_down || up != progress->last_up) {
+        progress->last_down = down;
+        progress->last_up = up;
+        progress->last_activity = now;
+    }
+    return now - progress->last_activity >= progress->idle_limit ? 1 : 0;
+}
+
+int on_request_start(void* user, char*, char*, int, int)
+{
+    static_cast<Progress*>(user)->request_started = true;
+    return CURL_PREREQFUNC_OK;
+}
+
+// The extra CA bundle is added to the store libcurl has already filled, so the system CAs stay trusted.
+CURLcode add_extra_ca(CURL*, void* ssl_ctx, void* file)
+{
+    auto* context = static_cast<SSL_CTX*>(ssl_ctx);
+    return SSL_CTX_load_verify_locations(context, static_cast<const char*>(file), nullptr) == 1
+               ? CURLE_OK
+               : CURLE_SSL_CACERT_BADFILE;
+}
+
+bool is_connect_failure(CURLcode code)
+{
+    switch (code) {
+    case CURLE_COULDNT_RESOLVE_PROXY:
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SEND_ERROR:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+    case CURLE_PROXY:
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+std::string percent_encode_unsafe(const std::string& text)
+{
+    static const char hex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size());
+    for (unsigned char c : text) {
+        if (c <= 0x20 || c >= 0x7F) {
+            out += '%';
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+bool is_sendable_header_line(const std::string& line)
+{
+    std::size_t colon = line.find(':');
+    if (colon == 0 || colon == std::string::npos)
+        return false;
+    for (std::size_t i = 0; i < colon; ++i)
+        if (!is_token_char(static_cast<unsigned char>(line[i])))
+            return false;
+    for (std::size_t i = colon + 1; i < line.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(line[i]);
+        if ((c < 0x20 && c != '\t') || c == 0x7F)
+            return false;
+    }
+    return true;
+}
+
+CurlExchangeResult curl_exchange(const CurlExchangeRequest& request)
+{
+    CurlExchangeResult result;
+    if (!init_curl())
+        return result;
+    std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
+    std::unique_ptr<CURLU, UrlDeleter> url(curl_url());
+    if (!easy || !url)
+        return result;
+    CURL* h = easy.get();
+
+    // The target goes in as path and query parts, so that a fragment reaches the request line as written.
+    std::string target = percent_encode_unsafe(request.target);
+    if (target.empty() || target[0] != '/')
+        target.insert(0, "/");
+    std::size_t question = target.find('?');
+    std::string base = std::string(request.secure ? "https://" : "http://") + request.host + "/";
+    if (request.host.empty() || curl_url_set(url.get(), CURLUPART_URL, base.c_str(), 0) != CURLUE_OK)
+        return result;
+    if (request.port > 0 &&
+        curl_url_set(url.get(), CURLUPART_PORT, std::to_string(request.port).c_str(), 0) != CURLUE_OK)
+        return result;
+    if (curl_url_set(url.get(), CURLUPART_PATH, target.substr(0, question).c_str(), 0) != CURLUE_OK)
+        return result;
+    if (question != std::string::npos &&
+        curl_url_set(url.get(), CURLUPART_QUERY, target.substr(question + 1).c_str(), 0) != CURLUE_OK)
+        return result;
+
+    Progress progress;
+    curl_easy_setopt(h, CURLOPT_CURLU, url.get());
+    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, request.follow_redirects ? 1L : 0L);
+    curl_easy_setopt(h, CURLOPT_MAXREDIRS, 10L);
+    curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, on_header);
+    curl_easy_setopt(h, CURLOPT_HEADERDATA, &progress);
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, on_body);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, &progress);
+    curl_easy_setopt(h, CURLOPT_PREREQFUNCTION, on_request_start);
+    curl_easy_setopt(h, CURLOPT_PREREQDATA, &progress);
+    curl_easy_setopt(h, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+
+    // A stall of the whole limit while sending or receiving ends the exchange; a slow but moving one does not.
+    long timeout = request.timeout_seconds >= 1 ? request.timeout_seconds : 30;
+    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, timeout);
+    curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, timeout);
+    progress.idle_limit = std::chrono::seconds(timeout);
+    curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, on_transfer_info);
+    curl_easy_setopt(h, CURLOPT_XFERINFODATA, &progress);
+
+    // An empty proxy also keeps http_proxy and friends from the environment out.
+    std::string proxy;
+    if (!request.proxy.empty())
+        proxy = (request.socks_proxy ? "socks4://" : "http://") + request.proxy;
+    curl_easy_setopt(h, CURLOPT_PROXY, proxy.c_str());
+    curl_easy_setopt(h, CURLOPT_NOPROXY, "");
+    if (!request.server_user.empty() && !request.server_password.empty()) {
+        curl_easy_setopt(h, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
+        curl_easy_setopt(h, CURLOPT_USERNAME, request.server_user.c_str());
+        curl_easy_setopt(h, CURLOPT_PASSWORD, request.server_password.c_str());
+    }
+    if (!proxy.empty() && !request.proxy_user.empty() && !request.proxy_password.empty()) {
+        curl_easy_setopt(h, CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_BASIC));
+        curl_easy_setopt(h, CURLOPT_PROXYUSERNAME, request.proxy_user.c_str());
+        curl_easy_setopt(h, CURLOPT_PROXYPASSWORD, request.proxy_password.c_str());
+    }
+
+    const char* extra_ca = std::getenv("VELPIC_CA_FILE");
+    if (request.verify_tls) {
+        curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
+        curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
+        if (extra_ca != nullptr && *extra_ca != '\0') {
+            const curl_version_info_data* info = curl_version_info(CURLVERSION_NOW);
+            bool openssl = info->ssl_version != nullptr && std::strncmp(info->ssl_version, "OpenSSL", 7) == 0;
+            if (!openssl || curl_easy_setopt(h, CURLOPT_SSL_CTX_FUNCTION, add_extra_ca) != CURLE_OK) {
+                curl_easy_setopt(h, CURLOPT_CAINFO, extra_ca); // other TLS back ends: this bundle only
+            } else {
+                curl_easy_setopt(h, CURLOPT_SSL_CTX_DATA, extra_ca);
+            }
+        }
+    } else {
+        curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 0L);
+        curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 0L);
+    }
+
+    // Header lines exactly as given. An empty value needs libcurl's "Name;" form, since "Name:" would remove the
+    // header; the empty "Accept:"/"Expect:"/"Content-Type:" entries switch off what libcurl would add by itself.
+    curl_slist* raw_list = nullptr;
+    bool has_accept = false, has_expect = false, has_content_type = false;
+    for (const std::string& line : request.header_lines) {
+        std::string name = lower_name(line);
+        has_accept = has_accept || name == "accept";
+        has_expect = has_expect || name == "expect";
+        has_content_type = has_content_type || name == "content-type";
+        std::size_t value = line.find_first_not_of(" \t", line.find(':') + 1);
+        std::string entry = value == std::string::npos ? line.substr(0, line.find(':')) + ";" : line;
+        raw_list = curl_slist_append(raw_list, entry.c_str());
+    }
+    if (!has_accept)
+        raw_list = curl_slist_append(raw_list, "Accept:");
+    if (!has_expect)
+        raw_list = curl_slist_append(raw_list, "Expect:");
+    if (!has_content_type)
+        raw_list = curl_slist_append(raw_list, "Content-Type:");
+    std::unique_ptr<curl_slist, ListDeleter> list(raw_list);
+    curl_easy_setopt(h, CURLOPT_HTTPHEADER, list.get());
+
+    // POST goes without a custom verb so that a 301/302/303 answer turns it into a GET, as browsers do.
+    const char* verb = http_method_verb(request.method);
+    if (std::strcmp(verb, "HEAD") == 0) {
+        curl_easy_setopt(h, CURLOPT_NOBODY, 1L);
+    } else {
+        if (request.send_body) {
+            curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.body.size()));
+            curl_easy_setopt(h, CURLOPT_POSTFIELDS, request.body.data());
+        }
+        if (std::strcmp(verb, "POST") != 0 && (request.send_body || std::strcmp(verb, "GET") != 0))
+            curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, verb);
+        if (std::strcmp(verb, "POST") == 0 && !request.send_body) {
+            curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(0));
+            curl_easy_setopt(h, CURLOPT_POSTFIELDS, "");
+        }
+    }
+
+    progress.last_activity = std::chrono::steady_clock::now();
+    CURLcode code = curl_easy_perform(h);
+    result.headers = std::move(progress.headers);
+    result.headers_complete = progress.headers_complete;
+    result.body = std::move(progress.body);
+    if (code == CURLE_OK) {
+        result.failure = CurlExchangeFailure::none;
+    } else if (progress.answers == 0) {
+        curl_off_t sent = 0;
+        curl_easy_getinfo(h, CURLINFO_SIZE_UPLOAD_T, &sent);
+        bool request_sent = progress.request_started && !is_connect_failure(code) &&
+                            (!request.send_body || sent >= static_cast<curl_off_t>(request.body.size()));
+        result.failure = request_sent ? CurlExchangeFailure::no_response : CurlExchangeFailure::connect;
+    } else if (!progress.headers_complete || progress.status < 200 ||
+               (request.follow_redirects && progress.status >= 300 && progress.status < 400 && progress.has_location)) {
+        result.failure = CurlExchangeFailure::no_response;
+    } else {
+        result.failure = CurlExchangeFailure::body;
+    }
+    return result;
+}
+
+} // namespace velpic

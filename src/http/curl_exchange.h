@@ -1,0 +1,50 @@
+// The libcurl transport under both request routines: sends exactly the header lines it is given (libcurl adds only
+// Host, Content-Length and, with credentials, Authorization) and reports how far the exchange got.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace velpic {
+
+struct CurlExchangeRequest {
+    bool secure = false;
+    std::string host;   // name or address, without port
+    int port = 0;       // 0: the scheme's default
+    std::string target; // path, query and fragment as they go on the request line; unsafe bytes are %-encoded
+    int method = 0;     // HttpMethod
+    bool send_body = false;
+    std::string body;
+    std::vector<std::string> header_lines; // "Name: value", sent in this order
+    bool follow_redirects = true;
+    int timeout_seconds = 0; // below 1: 30
+    std::string proxy;       // host:port; empty: none
+    bool socks_proxy = false;
+    std::string server_user, server_password, proxy_user, proxy_password; // Basic, used when both are given
+    bool verify_tls = false;
+};
+
+enum class CurlExchangeFailure {
+    none,
+    setup,       // the request could not be built (bad host, no libcurl)
+    connect,     // resolving, connecting, the TLS handshake or sending the request failed
+    no_response, // no complete answer head: time-out, connection closed, bad reply, failed redirect
+    body,        // the answer head arrived but reading the body failed
+};
+
+struct CurlExchangeResult {
+    CurlExchangeFailure failure = CurlExchangeFailure::setup;
+    std::string headers; // raw head of the last answer (status line first, CR LF lines, blank line at the end)
+    bool headers_complete = false;
+    std::string body;
+};
+
+CurlExchangeResult curl_exchange(const CurlExchangeRequest& request);
+
+// Bytes below 0x21, 0x7F and above as %XX (upper-case hex); everything else unchanged.
+std::string percent_encode_unsafe(const std::string& text);
+
+// A header line libcurl may be handed: a token name, ":", and no control bytes but tab in the value.
+bool is_sendable_header_line(const std::string& line);
+
+} // namespace velpic

@@ -1,0 +1,299 @@
+#include "http/winhttp_request.h"
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+
+#include "runtime/codepage.h"
+#include "support/https_server.h"
+#include "support/raw_http_server.h"
+
+namespace velpic {
+namespace {
+
+using test::RawAnswer;
+using test::RawHttpServer;
+
+const std::string kDefaultLines = "User-Agent: Mozilla/5.0 (compatible; MSIE 9.0; Windows NT 6.1; WOW64; Trident/5.0)\r\n"
+                                  "Accept: text/html, application/xhtml+xml, */*\r\n"
+                                  "Accept-Encoding: identity\r\n"
+                                  "Accept-Language: zh-cn\r\n";
+
+std::string host_line(const RawHttpServer& server)
+{
+    return "Host: 127.0.0.1:" + std::to_string(server.port()) + "\r\n";
+}
+
+// A port nothing listens on: bound once, then released.
+int closed_port()
+{
+    RawHttpServer probe;
+    return probe.port();
+}
+
+TEST(WinHttpRequest, SendsTheAssembledHeaderBlockLineForLine)
+{
+    RawHttpServer server;
+    const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 5\r\nConnection: close\r\n\r\n";
+    server.answer(head + "hello");
+    WinHttpResponse out;
+    EXPECT_EQ(winhttp_request(server.url("/a/b.png?x=1#frag"), {}, out), "hello");
+    EXPECT_EQ(server.last_request(), "GET /a/b.png?x=1#frag HTTP/1.1\r\n" + host_line(server) + kDefaultLines +
+                                         "Cache-Control: no-cache\r\n\r\n");
+    EXPECT_EQ(out.status_text, "200 OK");
+    EXPECT_EQ(out.response_headers, head);
+    EXPECT_EQ(out.response_body, "hello");
+
+    // A POST as the contents client sends it: its own lines first, the missing defaults after them.
+    WinHttpRequestOptions post;
+    post.method = kHttpPost;
+    post.body_text = "{\"a\":1}";
+    post.extra_headers = "content-type: application/json;charset=UTF-8\r\nuser-agent: X";
+    winhttp_request("http://127.0.0.1:" + std::to_string(server.port()), post);
+    EXPECT_EQ(server.last_request(), "POST / HTTP/1.1\r\n" + host_line(server) +
+                                         "Content-Type: application/json;charset=UTF-8\r\nUser-Agent: X\r\n"
+                                         "Accept: text/html, application/xhtml+xml, */*\r\n"
+                                         "Accept-Encoding: identity\r\nAccept-Language: zh-cn\r\n"
+                                         "Cache-Control: no-cache\r\nContent-Length: 7\r\n\r\n{\"a\":1}");
+
+    // A POST without a type gets the form type; a PUT gets none and sends body_bytes over body_text.
+    post.extra_headers.clear();
+    post.body_text.clear();
+    winhttp_request(server.url(), post);
+    EXPECT_NE(server.last_request().find("Content-Type: application/x-www-form-urlencoded\r\nCache-Control: "
+                                         "no-cache\r\nContent-Length: 0\r\n\r\n"),
+              std::string::npos);
+    WinHttpRequestOptions put;
+    put.method = kHttpPut;
+    put.body_text = "text";
+    put.body_bytes = std::string("b\0y", 3);
+    winhttp_request(server.url(), put);
+    EXPECT_EQ(server.last_request(), "PUT / HTTP/1.1\r\n" + host_line(server) + kDefaultLines +
+                                         "Cache-Control: no-cache\r\nContent-Length: 3\r\n\r\n" + put.body_bytes);
+}
+
+TEST(WinHttpRequest, MethodNumbersAndHeaderOptions)
+{
+    RawHttpServer server;
+    auto request_line = [&](int method) {
+        WinHttpRequestOptions options;
+        options.method = method;
+        winhttp_request(server.url(), options);
+        std::string request = server.last_request();
+        return request.substr(0, request.find("\r\n"));
+    };
+    EXPECT_EQ(request_line(8), "GET / HTTP/1.1");
+    EXPECT_EQ(request_line(-1), "GET / HTTP/1.1");
+    EXPECT_EQ(request_line(kHttpHead), "HEAD / HTTP/1.1");
+    EXPECT_EQ(request_line(kHttpOptions), "OPTIONS / HTTP/1.1");
+    EXPECT_EQ(request_line(kHttpDelete), "DELETE / HTTP/1.1");
+
+    auto sent_lines = [&](WinHttpRequestOptions options) {
+        winhttp_request(server.url(), options);
+        std::string request = server.last_request();
+        std::size_t start = request.find("\r\n", request.find("Host: ")) + 2;
+        return request.substr(start, request.size() - start - 2);
+    };
+    WinHttpRequestOptions bare;
+    bare.complete_headers = false;
+    bare.normalize_header_names = false;
+    EXPECT_EQ(sent_lines(bare), "");
+
+    // keep-alive is dropped once normalised; the case-exact search keeps the lower-case line, and close stays.
+    WinHttpRequestOptions keep_alive;
+    keep_alive.extra_headers = "connection: keep-alive";
+    EXPECT_EQ(sent_lines(keep_alive), kDefaultLines + "Cache-Control: no-cache\r\n");
+    keep_alive.normalize_header_names = false;
+    EXPECT_EQ(sent_lines(keep_alive).substr(0, 24), "connection: keep-alive\r\n");
+    keep_alive.extra_headers = "Connection: close";
+    keep_alive.complete_headers = false;
+    EXPECT_EQ(sent_lines(keep_alive), "Connection: close\r\n");
+
+    WinHttpRequestOptions cookies;
+    cookies.complete_headers = false;
+    cookies.send_cookies = "a=1";
+    EXPECT_EQ(sent_lines(cookies), "Cookie: a=1\r\n");
+    cookies.send_cookies = "Cookie: a=1; b=2";
+    EXPECT_EQ(sent_lines(cookies), "Cookie: a=1; b=2\r\n");
+    cookies.extra_headers = "cookie: z=9";
+    EXPECT_EQ(sent_lines(cookies), "Cookie: z=9\r\n");
+}
+
+TEST(WinHttpRequest, CredentialsAndProxyAreUsed)
+{
+    RawHttpServer proxy;
+    WinHttpRequestOptions options;
+    options.complete_headers = false;
+    options.proxy = "127.0.0.1:" + std::to_string(proxy.port());
+    options.proxy_user = "pu";
+    options.proxy_password = "pp";
+    options.server_user = "su";
+    options.server_password = "sp";
+    winhttp_request("http://example.invalid/x?y", options);
+    const std::string request = proxy.last_request();
+    EXPECT_EQ(request.substr(0, request.find("\r\n")), "GET http://example.invalid/x?y HTTP/1.1");
+    EXPECT_NE(request.find("\r\nProxy-Authorization: Basic cHU6cHA=\r\n"), std::string::npos);
+    EXPECT_NE(request.find("\r\nAuthorization: Basic c3U6c3A=\r\n"), std::string::npos);
+}
+
+TEST(WinHttpRequest, FailuresBeforeAnswerGiveTheirTextsAndLeaveOutputs)
+{
+    const WinHttpResponse preset{"k=v", "headers", "loc", "status", "body"};
+    auto failure = [&](const std::string& url, WinHttpRequestOptions options = {}) {
+        WinHttpResponse out = preset;
+        EXPECT_EQ(winhttp_request(url, options, out), "");
+        EXPECT_EQ(out.returned_cookies, "k=v");
+        EXPECT_EQ(out.response_headers, "headers");
+        EXPECT_EQ(out.redirect_location, "loc");
+        EXPECT_EQ(out.response_body, "body");
+        return to_utf8(out.status_text);
+    };
+    EXPECT_EQ(failure("ftp://127.0.0.1/x"), "701 解析URL地址失败!");
+    EXPECT_EQ(failure("127.0.0.1/x"), "701 解析URL地址失败!");
+    EXPECT_EQ(failure("http://"), "701 解析URL地址失败!");
+
+    RawHttpServer server;
+    WinHttpRequestOptions refused;
+    refused.normalize_header_names = false;
+    refused.extra_headers = "X-Good: 1\r\ngarbage";
+    EXPECT_EQ(failure(server.url(), refused), "710 设置协议头失败!");
+    refused.normalize_header_names = true;
+    refused.extra_headers = "Bad Name: 1";
+    EXPECT_EQ(failure(server.url(), refused), "710 设置协议头失败!");
+    refused.extra_headers = "X-Split: 1\nInjected: 2";
+    EXPECT_EQ(failure(server.url(), refused), "710 设置协议头失败!");
+    EXPECT_TRUE(server.requests().empty());
+
+    EXPECT_EQ(failure("http://127.0.0.1:" + std::to_string(closed_port()) + "/"), "711 发送请求失败!");
+
+    server.answer(RawAnswer::close_at_once());
+    EXPECT_EQ(failure(server.url()), "712 服务器未响应!");
+    server.answer("HTTP/1.1 200 OK\r\nContent-Length: 3\r\n"); // the head never ends
+    EXPECT_EQ(failure(server.url()), "712 服务器未响应!");
+    server.answer(RawAnswer::silent());
+    WinHttpRequestOptions short_wait;
+    short_wait.timeout_seconds = 1;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(failure(server.url(), short_wait), "712 服务器未响应!");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
+}
+
+TEST(WinHttpRequest, BodyCutShortKeepsWhatArrivedAndTheRealStatus)
+{
+    RawHttpServer server;
+    const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n";
+    server.answer(head + "0123456789");
+    WinHttpResponse out;
+    EXPECT_EQ(winhttp_request(server.url(), {}, out), "0123456789");
+    EXPECT_EQ(out.status_text, "200 OK"); // the read failure is overwritten by the status line
+    EXPECT_EQ(out.response_headers, head);
+
+    // A body that stalls half-way ends with the time-out the same way.
+    server.answer(RawAnswer{head + "01234", RawAnswer::Then::hold});
+    WinHttpRequestOptions short_wait;
+    short_wait.timeout_seconds = 1;
+    EXPECT_EQ(winhttp_request(server.url(), short_wait, out), "01234");
+    EXPECT_EQ(out.response_body, "01234");
+}
+
+TEST(WinHttpRequest, ReadsStatusCookiesAndLocation)
+{
+    RawHttpServer server;
+    server.answer("HTTP/1.1 404 Not Found\r\nSet-Cookie: a=1; Path=/\r\nSet-Cookie: b=2\r\nset-cookie: c=3\r\n"
+                  "Content-Length: 4\r\nConnection: close\r\n\r\ngone");
+    WinHttpResponse out;
+    EXPECT_EQ(winhttp_request(server.url(), {}, out), "gone");
+    EXPECT_EQ(out.status_text, "404 Not Found");
+    EXPECT_EQ(out.returned_cookies, "a=1; b=2");
+
+    // Appended to what the caller holds (with a separator), then merged with what was sent.
+    out.returned_cookies = "x=9";
+    WinHttpRequestOptions options;
+    options.send_cookies = "b=0; z=5";
+    winhttp_request(server.url(), options, out);
+    EXPECT_EQ(out.returned_cookies, "x=9; a=1; b=2; z=5");
+
+    // Redirects are followed and only the final answer is reported; no_redirect keeps the 302 itself.
+    const std::string redirect = "HTTP/1.1 302 Found\r\nLocation: /next\r\nContent-Length: 3\r\nConnection: close"
+                                 "\r\n\r\nold";
+    RawHttpServer chain;
+    chain.answer(redirect);
+    chain.answer(RawHttpServer::response("200 OK", "", "final"));
+    WinHttpResponse followed;
+    EXPECT_EQ(winhttp_request(chain.url("/first"), {}, followed), "final");
+    EXPECT_EQ(followed.redirect_location, "");
+    EXPECT_EQ(followed.status_text, "200 OK");
+    ASSERT_EQ(chain.requests().size(), 2u);
+    EXPECT_EQ(chain.requests()[1].substr(0, 15), "GET /next HTTP/");
+
+    RawHttpServer single;
+    single.answer(redirect);
+    WinHttpRequestOptions no_redirect;
+    no_redirect.no_redirect = true;
+    WinHttpResponse kept;
+    EXPECT_EQ(winhttp_request(single.url(), no_redirect, kept), "old");
+    EXPECT_EQ(kept.status_text, "302 Found");
+    EXPECT_EQ(kept.redirect_location, "/next");
+    EXPECT_EQ(kept.response_headers.substr(0, 20), "HTTP/1.1 302 Found\r\n");
+    EXPECT_EQ(single.requests().size(), 1u);
+}
+
+TEST(WinHttpRequest, RedecodesBodiesThatDeclareAnotherCharset)
+{
+    RawHttpServer server;
+    auto fetch = [&](const std::string& body, WinHttpResponse* out = nullptr) {
+        server.answer(RawHttpServer::response("200 OK", "", body));
+        WinHttpResponse scratch;
+        return winhttp_request(server.url(), {}, out != nullptr ? *out : scratch);
+    };
+    const std::string utf8_page = "<html><META http-equiv=\"Content-Type\" content=\"text/html; charset=UTF-8\">"
+                                  "\xEF\xBB\xBF年</html>";
+    EXPECT_EQ(fetch(utf8_page), utf8_to_gbk(utf8_page));
+    const std::string gbk_page = "<meta charset=\"gbk\">\xC4\xEA";
+    EXPECT_EQ(fetch(gbk_page), gbk_page);
+    const std::string late = std::string(1100, ' ') + "<meta charset=utf-8>年";
+    EXPECT_EQ(fetch(late), late);
+    const std::string unknown = "<meta charset=x-no-such-set>\xC4\xEA";
+    EXPECT_EQ(fetch(unknown), unknown);
+
+    WinHttpResponse out;
+    EXPECT_EQ(fetch(std::string("ab\0cd", 5), &out), "ab");
+    EXPECT_EQ(out.response_body, std::string("ab\0cd", 5));
+}
+
+TEST(WinHttpRequest, SelfSignedCertificatesAndVerification)
+{
+    test::HttpsServer server;
+    std::atomic<int> served{0};
+    server.server().Post("/api", [&](const httplib::Request& request, httplib::Response& response) {
+        ++served;
+        response.set_content("ok:" + request.body, "text/plain");
+    });
+    ASSERT_TRUE(server.start());
+    WinHttpRequestOptions options;
+    options.method = kHttpPost;
+    options.body_text = "access_token=secret";
+    WinHttpResponse out;
+    EXPECT_EQ(winhttp_request(server.url("/api"), options, out), "ok:access_token=secret");
+    EXPECT_EQ(out.status_text, "200 OK");
+
+    // Verified, the unknown certificate stops the request before the token goes out.
+    options.verify_tls = true;
+    unsetenv("VELPIC_CA_FILE");
+    EXPECT_EQ(winhttp_request(server.url("/api"), options, out), "");
+    EXPECT_EQ(to_utf8(out.status_text), "711 发送请求失败!");
+    EXPECT_EQ(served.load(), 1);
+
+    setenv("VELPIC_CA_FILE", server.ca_file().c_str(), 1);
+    EXPECT_EQ(winhttp_request(server.url("/api"), options, out), "ok:access_token=secret");
+    EXPECT_EQ(winhttp_request("https://localhost:" + std::to_string(server.port()) + "/api", options, out),
+              "ok:access_token=secret");
+    unsetenv("VELPIC_CA_FILE");
+    EXPECT_EQ(served.load(), 3);
+}
+
+} // namespace
+} // namespace velpic

@@ -11,8 +11,8 @@
 #include "upload/encoders.h"
 
 #include <condition_variable>
-#include <set>
 #include <mutex>
+#include <set>
 
 namespace velpic {
 
@@ -146,7 +146,8 @@ UploadResult upload_picture(const UploadContext& context, const std::string& ext
             if (carries_prefix(result.address)) {
                 bool written = false;
                 // Another process may have recorded the same picture meanwhile; its record then stands.
-                std::optional<std::string> other = add_local_record_if_absent(file, new_record(result.address), &written);
+                std::optional<std::string> other =
+                    add_local_record_if_absent(file, new_record(result.address), &written);
                 result.recorded = written || other.has_value();
                 if (!result.recorded)
                     result.record_error = utf8_to_gbk("无法写入 " + file.string());

@@ -37,10 +37,10 @@ struct UploadContext {
 };
 
 struct UploadResult {
-    bool ok = false;       // an address carrying the repository's raw-file prefix was shown
-    bool committed = false; // a commit request was sent
-    bool recorded = false;  // a new record was stored
-    std::string address;    // the address, or the reason of the failure
+    bool ok = false;          // an address carrying the repository's raw-file prefix was shown
+    bool committed = false;   // a commit request was sent
+    bool recorded = false;    // a new record was stored
+    std::string address;      // the address, or the reason of the failure
     std::string record_error; // why the record could not be stored (GBK), when committed and ok but not recorded
 };
 
@@ -63,7 +63,7 @@ UploadResult upload_dropped_file(const UploadContext& context, const std::filesy
 // A file chosen in the dialog: an empty or unreadable one restores the default picture and uploads nothing
 // (result not ok, address empty).
 UploadResult upload_chosen_file(const UploadContext& context, const std::filesystem::path& path,
-                                 UploadReporter& reporter);
+                                UploadReporter& reporter);
 
 // "上传失败！[错误原因：" + reason + "]" (GBK).
 std::string upload_failure_message(const std::string& reason);

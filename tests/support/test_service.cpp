@@ -71,15 +71,24 @@ std::string path_tail(const std::vector<std::string>& parts, std::size_t count) 
 
 std::string reason_phrase(int status) {
     switch (status) {
-    case 100: return "Continue";
-    case 200: return "OK";
-    case 201: return "Created";
-    case 204: return "No Content";
-    case 400: return "Bad Request";
-    case 401: return "Unauthorized";
-    case 404: return "Not Found";
-    case 500: return "Internal Server Error";
-    default: return "Status";
+    case 100:
+        return "Continue";
+    case 200:
+        return "OK";
+    case 201:
+        return "Created";
+    case 204:
+        return "No Content";
+    case 400:
+        return "Bad Request";
+    case 401:
+        return "Unauthorized";
+    case 404:
+        return "Not Found";
+    case 500:
+        return "Internal Server Error";
+    default:
+        return "Status";
     }
 }
 
@@ -143,8 +152,7 @@ std::pair<X509*, EVP_PKEY*> make_certificate() {
     X509V3_CTX ctx;
     X509V3_set_ctx_nodb(&ctx);
     X509V3_set_ctx(&ctx, cert, cert, nullptr, nullptr, 0);
-    if (X509_EXTENSION* ext =
-            X509V3_EXT_conf_nid(nullptr, &ctx, NID_subject_alt_name, "IP:127.0.0.1,DNS:localhost")) {
+    if (X509_EXTENSION* ext = X509V3_EXT_conf_nid(nullptr, &ctx, NID_subject_alt_name, "IP:127.0.0.1,DNS:localhost")) {
         X509_add_ext(cert, ext, -1);
         X509_EXTENSION_free(ext);
     }
@@ -267,7 +275,9 @@ void TestService::start_tls(int port) {
     tls_->thread = std::thread([this] { tls_->server->listen_after_bind(); });
 }
 
-TestService::~TestService() { stop(); }
+TestService::~TestService() {
+    stop();
+}
 
 void TestService::stop() {
     {
@@ -302,8 +312,7 @@ void TestService::wait() const {
 }
 
 std::string TestService::base() const {
-    return std::string(transport_ == Transport::tls ? "https" : "http") + "://127.0.0.1:" + std::to_string(port_) +
-           "/";
+    return std::string(transport_ == Transport::tls ? "https" : "http") + "://127.0.0.1:" + std::to_string(port_) + "/";
 }
 
 void TestService::set_access_token(const std::string& token) {
@@ -349,8 +358,8 @@ std::optional<StoredFile> TestService::file(const std::string& owner, const std:
 std::size_t TestService::file_count(const std::string& owner, const std::string& repo) const {
     std::lock_guard lock(mutex_);
     std::string prefix = owner + "/" + repo + "/";
-    return static_cast<std::size_t>(std::count_if(
-        files_.begin(), files_.end(), [&](const auto& entry) { return entry.first.starts_with(prefix); }));
+    return static_cast<std::size_t>(std::count_if(files_.begin(), files_.end(),
+                                                  [&](const auto& entry) { return entry.first.starts_with(prefix); }));
 }
 
 std::string TestService::download_url(const std::string& owner, const std::string& repo,
@@ -534,8 +543,8 @@ ServiceAnswer TestService::handle(const ServiceRequest& request) {
     return not_found_page();
 }
 
-ServiceAnswer TestService::create_file(const ServiceRequest& request, const std::string& owner,
-                                       const std::string& repo, const std::string& path) {
+ServiceAnswer TestService::create_file(const ServiceRequest& request, const std::string& owner, const std::string& repo,
+                                       const std::string& path) {
     std::chrono::milliseconds delay;
     {
         std::lock_guard lock(mutex_);

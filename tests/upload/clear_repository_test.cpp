@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 namespace velpic {
 namespace {
 
@@ -69,6 +71,22 @@ TEST_F(ClearRepositoryTest, OnlyA204AnswerIsSuccess) {
     EXPECT_EQ(clear_repository("alice", "pics", "ri\"ght"), "Success");
     service.stop();
     EXPECT_EQ(clear_repository("alice", "pics", "tok"), "Error");
+}
+
+TEST(ClearRepositoryTls, SendsTheTokenOnlyToAServerWhoseCertificateVerifies) {
+    TestService service(TestService::Transport::tls);
+    ASSERT_TRUE(service.running());
+    setenv("VELPIC_SERVICE_BASE", service.base().c_str(), 1);
+    unsetenv("VELPIC_CA_FILE");
+    EXPECT_EQ(clear_repository("alice", "pics", "tok"), "Error");
+    EXPECT_EQ(service.requests().size(), 0u);
+
+    test::TempDir dir;
+    std::ofstream(dir.file("ca.pem")) << service.certificate_pem();
+    setenv("VELPIC_CA_FILE", dir.file("ca.pem").c_str(), 1);
+    EXPECT_EQ(clear_repository("alice", "pics", "tok"), "Success");
+    unsetenv("VELPIC_CA_FILE");
+    unsetenv("VELPIC_SERVICE_BASE");
 }
 
 TEST(RemoveAllRecords, DeletesTheLocalFileOrEveryMachinesRows) {

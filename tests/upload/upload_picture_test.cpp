@@ -100,8 +100,7 @@ TEST_F(UploadPictureTest, LocalModeCommitsOnceRecordsAndCopiesTheAddress) {
     {
         RecordingReporter reporter;
         first = upload_picture(context, ".png", kPicture, reporter);
-        EXPECT_EQ(reporter.calls(),
-                  (std::vector<std::string>{kStatus, "address:" + address, "clipboard:" + address}));
+        EXPECT_EQ(reporter.calls(), (std::vector<std::string>{kStatus, "address:" + address, "clipboard:" + address}));
     }
     EXPECT_TRUE(first.ok && first.committed && first.recorded);
     EXPECT_EQ(first.address, address);
@@ -137,8 +136,9 @@ TEST_F(UploadPictureTest, FailuresShowTheReasonAndWriteNoRecord) {
     RecordingReporter refused;
     UploadResult result = upload_picture(context, ".png", kPicture, refused);
     EXPECT_FALSE(result.ok);
-    EXPECT_EQ(refused.calls(), (std::vector<std::string>{
-                                   kStatus, "message:上传失败！[错误原因：401 Unauthorized: Access token does not exist]"}));
+    EXPECT_EQ(refused.calls(),
+              (std::vector<std::string>{
+                  kStatus, "message:上传失败！[错误原因：401 Unauthorized: Access token does not exist]"}));
     EXPECT_FALSE(file_exists(record_file()));
 
     // An address on another branch is committed but fails the prefix test; nothing is recorded, so the next
@@ -148,7 +148,8 @@ TEST_F(UploadPictureTest, FailuresShowTheReasonAndWriteNoRecord) {
     RecordingReporter other_branch;
     const std::string branch_address = service.download_url("alice", "pics", md5_hex(kPicture) + ".png");
     EXPECT_FALSE(upload_picture(context, ".png", kPicture, other_branch).ok);
-    EXPECT_EQ(other_branch.calls(), (std::vector<std::string>{kStatus, "message:上传失败！[错误原因：" + branch_address + "]"}));
+    EXPECT_EQ(other_branch.calls(),
+              (std::vector<std::string>{kStatus, "message:上传失败！[错误原因：" + branch_address + "]"}));
     EXPECT_FALSE(file_exists(record_file()));
     RecordingReporter again;
     upload_picture(context, ".png", kPicture, again);
@@ -175,8 +176,8 @@ TEST_F(UploadPictureTest, ARecordedAddressOfAnotherRepositoryIsReportedAsAFailur
     ASSERT_TRUE(write_local_record(record_file(), record));
     RecordingReporter reporter;
     EXPECT_FALSE(upload_picture(context, ".png", kPicture, reporter).ok);
-    EXPECT_EQ(reporter.calls(), (std::vector<std::string>{
-                                    kStatus, "message:上传失败！[错误原因：" + record.ImgUrl + "]"}));
+    EXPECT_EQ(reporter.calls(),
+              (std::vector<std::string>{kStatus, "message:上传失败！[错误原因：" + record.ImgUrl + "]"}));
     EXPECT_EQ(commits(), 0u);
 }
 

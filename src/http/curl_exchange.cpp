@@ -25,22 +25,19 @@ struct ListDeleter {
     void operator()(curl_slist* list) const { curl_slist_free_all(list); }
 };
 
-bool init_curl()
-{
+bool init_curl() {
     static std::once_flag once;
     static bool ready = false;
     std::call_once(once, [] { ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK; });
     return ready;
 }
 
-bool is_token_char(unsigned char c)
-{
+bool is_token_char(unsigned char c) {
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
            std::strchr("!#$%&'*+-.^_`|~", c) != nullptr;
 }
 
-std::string lower_name(const std::string& line)
-{
+std::string lower_name(const std::string& line) {
     std::string name = line.substr(0, line.find(':'));
     for (char& c : name)
         if (c >= 'A' && c <= 'Z')
@@ -64,8 +61,7 @@ struct Progress {
     curl_off_t last_up = 0;
 };
 
-size_t on_header(char* data, size_t size, size_t count, void* user)
-{
+size_t on_header(char* data, size_t size, size_t count, void* user) {
     auto* progress = static_cast<Progress*>(user);
     progress->last_activity = std::chrono::steady_clock::now();
     std::string line(data, size * count);
@@ -91,16 +87,14 @@ size_t on_header(char* data, size_t size, size_t count, void* user)
     return size * count;
 }
 
-size_t on_body(char* data, size_t size, size_t count, void* user)
-{
+size_t on_body(char* data, size_t size, size_t count, void* user) {
     auto* progress = static_cast<Progress*>(user);
     progress->last_activity = std::chrono::steady_clock::now();
     progress->body.append(data, size * count);
     return size * count;
 }
 
-int on_transfer_info(void* user, curl_off_t, curl_off_t down, curl_off_t, curl_off_t up)
-{
+int on_transfer_info(void* user, curl_off_t, curl_off_t down, curl_off_t, curl_off_t up) {
     auto* progress = static_cast<Progress*>(user);
     auto now = std::chrono::steady_clock::now();
     if (down != progress->last_down || up != progress->last_up) {
@@ -111,23 +105,20 @@ int on_transfer_info(void* user, curl_off_t, curl_off_t down, curl_off_t, curl_o
     return now - progress->last_activity >= progress->idle_limit ? 1 : 0;
 }
 
-int on_request_start(void* user, char*, char*, int, int)
-{
+int on_request_start(void* user, char*, char*, int, int) {
     static_cast<Progress*>(user)->request_started = true;
     return CURL_PREREQFUNC_OK;
 }
 
 // The extra CA bundle is added to the store libcurl has already filled, so the system CAs stay trusted.
-CURLcode add_extra_ca(CURL*, void* ssl_ctx, void* file)
-{
+CURLcode add_extra_ca(CURL*, void* ssl_ctx, void* file) {
     auto* context = static_cast<SSL_CTX*>(ssl_ctx);
     return SSL_CTX_load_verify_locations(context, static_cast<const char*>(file), nullptr) == 1
                ? CURLE_OK
                : CURLE_SSL_CACERT_BADFILE;
 }
 
-bool is_connect_failure(CURLcode code)
-{
+bool is_connect_failure(CURLcode code) {
     switch (code) {
     case CURLE_COULDNT_RESOLVE_PROXY:
     case CURLE_COULDNT_RESOLVE_HOST:
@@ -150,8 +141,7 @@ bool is_connect_failure(CURLcode code)
 
 } // namespace
 
-std::string percent_encode_unsafe(const std::string& text)
-{
+std::string percent_encode_unsafe(const std::string& text) {
     static const char hex[] = "0123456789ABCDEF";
     std::string out;
     out.reserve(text.size());
@@ -167,8 +157,7 @@ std::string percent_encode_unsafe(const std::string& text)
     return out;
 }
 
-bool is_sendable_header_line(const std::string& line)
-{
+bool is_sendable_header_line(const std::string& line) {
     std::size_t colon = line.find(':');
     if (colon == 0 || colon == std::string::npos)
         return false;
@@ -183,8 +172,7 @@ bool is_sendable_header_line(const std::string& line)
     return true;
 }
 
-CurlExchangeResult curl_exchange(const CurlExchangeRequest& request)
-{
+CurlExchangeResult curl_exchange(const CurlExchangeRequest& request) {
     CurlExchangeResult result;
     if (!init_curl())
         return result;

@@ -15,8 +15,7 @@ enum HttpMethod : int {
 };
 
 // Any number outside 0..7 sends "GET".
-inline const char* http_method_verb(int method)
-{
+inline const char* http_method_verb(int method) {
     static const char* const verbs[] = {"GET", "POST", "HEAD", "PUT", "OPTIONS", "DELETE", "TRACE", "CONNECT"};
     return method >= 0 && method <= 7 ? verbs[method] : "GET";
 }

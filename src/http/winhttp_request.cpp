@@ -43,8 +43,7 @@ struct UrlDeleter {
     void operator()(CURLU* url) const { curl_url_cleanup(url); }
 };
 
-std::string url_part(CURLU* url, CURLUPart part)
-{
+std::string url_part(CURLU* url, CURLUPart part) {
     char* value = nullptr;
     if (curl_url_get(url, part, &value, 0) != CURLUE_OK || value == nullptr)
         return {};
@@ -54,8 +53,7 @@ std::string url_part(CURLU* url, CURLUPart part)
 }
 
 // Splits an absolute http or https address; the object name is the path (at least "/") with query and fragment.
-bool crack_url(const std::string& url, CurlExchangeRequest& request)
-{
+bool crack_url(const std::string& url, CurlExchangeRequest& request) {
     std::unique_ptr<CURLU, UrlDeleter> parsed(curl_url());
     // The address travels as UTF-8, with spaces and other unsafe bytes %-encoded.
     std::string encoded = percent_encode_unsafe(to_utf8(url));
@@ -82,8 +80,7 @@ bool crack_url(const std::string& url, CurlExchangeRequest& request)
     return true;
 }
 
-std::string header_block(const WinHttpRequestOptions& options)
-{
+std::string header_block(const WinHttpRequestOptions& options) {
     std::string block;
     if (!options.extra_headers.empty())
         block = options.extra_headers + "\r\n";
@@ -109,8 +106,7 @@ std::string header_block(const WinHttpRequestOptions& options)
 }
 
 // Re-decodes the body when a meta tag near its start declares a charset other than GBK.
-std::string correct_charset(const std::string& text, const std::string& body)
-{
+std::string correct_charset(const std::string& text, const std::string& body) {
     Regex regex;
     if (!regex.execute(kCharsetPattern, std::string_view(text).substr(0, 1024)))
         return text;
@@ -129,8 +125,7 @@ std::string correct_charset(const std::string& text, const std::string& body)
 
 } // namespace
 
-std::string winhttp_request(const std::string& url, const WinHttpRequestOptions& options, WinHttpResponse& response)
-{
+std::string winhttp_request(const std::string& url, const WinHttpRequestOptions& options, WinHttpResponse& response) {
     CurlExchangeRequest request;
     if (!crack_url(url, request)) {
         response.status_text = kUrlFailed;
@@ -216,8 +211,7 @@ std::string winhttp_request(const std::string& url, const WinHttpRequestOptions&
     return correct_charset(text, result.body);
 }
 
-std::string winhttp_request(const std::string& url, const WinHttpRequestOptions& options)
-{
+std::string winhttp_request(const std::string& url, const WinHttpRequestOptions& options) {
     WinHttpResponse response;
     return winhttp_request(url, options, response);
 }
@@ -226,12 +220,10 @@ std::string winhttp_request(const std::string& url, int method, const std::strin
                             const std::string& send_cookies, std::string& returned_cookies,
                             const std::string& extra_headers, std::string& response_headers, bool no_redirect,
                             const std::string& server_user, const std::string& server_password,
-                            const std::string& proxy, const std::string& proxy_user,
-                            const std::string& proxy_password, int timeout_seconds, std::string& redirect_location,
-                            std::string& status_text, std::string& response_body, bool merge_cookies,
-                            bool complete_headers, const std::string& body_bytes, bool normalize_header_names,
-                            bool verify_tls)
-{
+                            const std::string& proxy, const std::string& proxy_user, const std::string& proxy_password,
+                            int timeout_seconds, std::string& redirect_location, std::string& status_text,
+                            std::string& response_body, bool merge_cookies, bool complete_headers,
+                            const std::string& body_bytes, bool normalize_header_names, bool verify_tls) {
     WinHttpRequestOptions options;
     options.method = method;
     options.body_text = body_text;

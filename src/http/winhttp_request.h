@@ -9,20 +9,20 @@
 namespace velpic {
 
 struct WinHttpRequestOptions {
-    int method = kHttpGet;       // HttpMethod; other values send "GET"
-    std::string body_text;       // sent as its bytes, no terminator
-    std::string send_cookies;    // cookie list, or a whole line starting "Cookie:"
-    std::string extra_headers;   // lines separated by CR LF
+    int method = kHttpGet;     // HttpMethod; other values send "GET"
+    std::string body_text;     // sent as its bytes, no terminator
+    std::string send_cookies;  // cookie list, or a whole line starting "Cookie:"
+    std::string extra_headers; // lines separated by CR LF
     bool no_redirect = false;
-    std::string server_user;     // Basic authentication, only when user and password are both given
+    std::string server_user; // Basic authentication, only when user and password are both given
     std::string server_password;
-    std::string proxy;           // host:port; empty: no proxy (environment proxies are ignored too)
+    std::string proxy; // host:port; empty: no proxy (environment proxies are ignored too)
     std::string proxy_user;
     std::string proxy_password;
-    int timeout_seconds = 0;     // below 1: 30 s; limits connecting and every stall while sending or receiving
-    bool merge_cookies = true;   // merge send_cookies into returned_cookies after the exchange
+    int timeout_seconds = 0;   // below 1: 30 s; limits connecting and every stall while sending or receiving
+    bool merge_cookies = true; // merge send_cookies into returned_cookies after the exchange
     bool complete_headers = true;
-    std::string body_bytes;      // sent instead of body_text when not empty
+    std::string body_bytes; // sent instead of body_text when not empty
     bool normalize_header_names = true;
     // Off: certificate errors never stop a request. On: the peer certificate and host name must verify against
     // the system CAs plus the bundle named by VELPIC_CA_FILE, or the request fails (711) before anything is sent.
@@ -48,10 +48,10 @@ std::string winhttp_request(const std::string& url, int method, const std::strin
                             const std::string& send_cookies, std::string& returned_cookies,
                             const std::string& extra_headers, std::string& response_headers, bool no_redirect,
                             const std::string& server_user, const std::string& server_password,
-                            const std::string& proxy, const std::string& proxy_user,
-                            const std::string& proxy_password, int timeout_seconds, std::string& redirect_location,
-                            std::string& status_text, std::string& response_body, bool merge_cookies = true,
-                            bool complete_headers = true, const std::string& body_bytes = {},
-                            bool normalize_header_names = true, bool verify_tls = false);
+                            const std::string& proxy, const std::string& proxy_user, const std::string& proxy_password,
+                            int timeout_seconds, std::string& redirect_location, std::string& status_text,
+                            std::string& response_body, bool merge_cookies = true, bool complete_headers = true,
+                            const std::string& body_bytes = {}, bool normalize_header_names = true,
+                            bool verify_tls = false);
 
 } // namespace velpic

@@ -20,8 +20,7 @@ struct Endpoint {
 };
 
 // Host and port come from the lower-cased address, the path from the address as written.
-Endpoint split_url(const std::string& url)
-{
+Endpoint split_url(const std::string& url) {
     Endpoint endpoint;
     std::string lower = text_lower(url);
     endpoint.secure = lower.compare(0, 8, "https://") == 0;
@@ -53,8 +52,7 @@ Endpoint split_url(const std::string& url)
 }
 
 // The agent named by the block's User-Agent line, or the default when there is none.
-std::string choose_agent(const std::string& block)
-{
+std::string choose_agent(const std::string& block) {
     if (text_find(block, "User-Agent:", 1, true) < 1)
         return kDefaultAgent;
     std::string agent = text_trim(text_between(block + "\r\n", "User-Agent:", "\r\n"));
@@ -75,8 +73,7 @@ std::string choose_agent(const std::string& block)
     return text_trim(rest.substr(0, rest.find("\r\n")));
 }
 
-std::string parse_cookies(const std::string& headers)
-{
+std::string parse_cookies(const std::string& headers) {
     std::string cookies;
     for (const std::string& line : text_split(headers, "\r\n")) {
         if (text_before(line, ": ") != "Set-Cookie")
@@ -92,10 +89,9 @@ std::string parse_cookies(const std::string& headers)
 
 } // namespace
 
-std::string wininet_request(const std::string& url, const WinInetRequestOptions& options, WinInetResponse& response)
-{
-    std::string block = options.normalize_header_names ? capitalize_header_names(options.extra_headers)
-                                                       : options.extra_headers;
+std::string wininet_request(const std::string& url, const WinInetRequestOptions& options, WinInetResponse& response) {
+    std::string block =
+        options.normalize_header_names ? capitalize_header_names(options.extra_headers) : options.extra_headers;
     int method = options.method >= 0 && options.method <= 7 ? options.method : kHttpGet;
     std::string agent = choose_agent(block);
 
@@ -168,8 +164,8 @@ std::string wininet_request(const std::string& url, const WinInetRequestOptions&
 
     if (method != kHttpGet)
         response.body_bytes = sent_body;
-    bool head_usable = result.headers_complete && (result.failure == CurlExchangeFailure::none ||
-                                                   result.failure == CurlExchangeFailure::body);
+    bool head_usable = result.headers_complete &&
+                       (result.failure == CurlExchangeFailure::none || result.failure == CurlExchangeFailure::body);
     if (head_usable && result.headers.size() + 1 <= kHeaderBufferSize)
         response.response_headers = text_up_to_nul(result.headers);
     else
@@ -180,8 +176,7 @@ std::string wininet_request(const std::string& url, const WinInetRequestOptions&
     return result.body;
 }
 
-std::string wininet_request(const std::string& url, const WinInetRequestOptions& options)
-{
+std::string wininet_request(const std::string& url, const WinInetRequestOptions& options) {
     WinInetResponse response;
     return wininet_request(url, options, response);
 }
@@ -191,8 +186,7 @@ std::string wininet_request(const std::string& url, int method, const std::strin
                             const std::string& extra_headers, std::string& response_headers, bool no_redirect,
                             std::string& body_bytes, const std::string& proxy, bool merge_cookies,
                             bool complete_headers, bool normalize_header_names, bool socks_proxy, bool verify_tls,
-                            int timeout_seconds)
-{
+                            int timeout_seconds) {
     WinInetRequestOptions options;
     options.method = method;
     options.body_text = body_text;

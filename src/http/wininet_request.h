@@ -10,21 +10,21 @@
 namespace velpic {
 
 struct WinInetRequestOptions {
-    int method = kHttpGet;                   // HttpMethod; other values send "GET"; GET never sends a body
+    int method = kHttpGet; // HttpMethod; other values send "GET"; GET never sends a body
     std::string body_text;
     std::optional<std::string> send_cookies; // given (even empty): no cookie store, and merged when merge_cookies
     std::string extra_headers;               // lines separated by CR LF; a User-Agent line chooses the agent
     bool no_redirect = false;
-    std::string body_bytes;                  // preferred over body_text when not empty
-    std::string proxy;                       // empty: direct (environment proxies are ignored too)
+    std::string body_bytes; // preferred over body_text when not empty
+    std::string proxy;      // empty: direct (environment proxies are ignored too)
     bool merge_cookies = true;
     bool complete_headers = true;
     bool normalize_header_names = true;
-    bool socks_proxy = false;                // proxy names a SOCKS (v4) proxy
+    bool socks_proxy = false; // proxy names a SOCKS (v4) proxy
     // Off: certificate errors never stop a request. On: the peer certificate and host name must verify against
     // the system CAs plus the bundle named by VELPIC_CA_FILE, or nothing is sent.
     bool verify_tls = false;
-    int timeout_seconds = 0;                 // below 1: 30 s; limits connecting and every stall while transferring
+    int timeout_seconds = 0; // below 1: 30 s; limits connecting and every stall while transferring
 };
 
 // Outputs; untouched when the request could not even be set up (an address without a usable host).
@@ -42,7 +42,7 @@ std::string wininet_request(const std::string& url, int method, const std::strin
                             const std::optional<std::string>& send_cookies, std::string& returned_cookies,
                             const std::string& extra_headers, std::string& response_headers, bool no_redirect,
                             std::string& body_bytes, const std::string& proxy, bool merge_cookies = true,
-                            bool complete_headers = true, bool normalize_header_names = true,
-                            bool socks_proxy = false, bool verify_tls = false, int timeout_seconds = 0);
+                            bool complete_headers = true, bool normalize_header_names = true, bool socks_proxy = false,
+                            bool verify_tls = false, int timeout_seconds = 0);
 
 } // namespace velpic

@@ -17,25 +17,23 @@ namespace {
 using test::RawAnswer;
 using test::RawHttpServer;
 
-const std::string kDefaultLines = "User-Agent: Mozilla/5.0 (compatible; MSIE 9.0; Windows NT 6.1; WOW64; Trident/5.0)\r\n"
-                                  "Accept: text/html, application/xhtml+xml, */*\r\n"
-                                  "Accept-Encoding: identity\r\n"
-                                  "Accept-Language: zh-cn\r\n";
+const std::string kDefaultLines =
+    "User-Agent: Mozilla/5.0 (compatible; MSIE 9.0; Windows NT 6.1; WOW64; Trident/5.0)\r\n"
+    "Accept: text/html, application/xhtml+xml, */*\r\n"
+    "Accept-Encoding: identity\r\n"
+    "Accept-Language: zh-cn\r\n";
 
-std::string host_line(const RawHttpServer& server)
-{
+std::string host_line(const RawHttpServer& server) {
     return "Host: 127.0.0.1:" + std::to_string(server.port()) + "\r\n";
 }
 
 // A port nothing listens on: bound once, then released.
-int closed_port()
-{
+int closed_port() {
     RawHttpServer probe;
     return probe.port();
 }
 
-TEST(WinHttpRequest, SendsTheAssembledHeaderBlockLineForLine)
-{
+TEST(WinHttpRequest, SendsTheAssembledHeaderBlockLineForLine) {
     RawHttpServer server;
     const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 5\r\nConnection: close\r\n\r\n";
     server.answer(head + "hello");
@@ -69,14 +67,13 @@ TEST(WinHttpRequest, SendsTheAssembledHeaderBlockLineForLine)
     WinHttpRequestOptions put;
     put.method = kHttpPut;
     put.body_text = "text";
-    put.body_bytes = std::string("b\0y", 3);
+    put.body_bytes = std::string(3000, 'b') + std::string("\0y", 2); // large enough for a 100-continue
     winhttp_request(server.url(), put);
     EXPECT_EQ(server.last_request(), "PUT / HTTP/1.1\r\n" + host_line(server) + kDefaultLines +
-                                         "Cache-Control: no-cache\r\nContent-Length: 3\r\n\r\n" + put.body_bytes);
+                                         "Cache-Control: no-cache\r\nContent-Length: 3002\r\n\r\n" + put.body_bytes);
 }
 
-TEST(WinHttpRequest, MethodNumbersAndHeaderOptions)
-{
+TEST(WinHttpRequest, MethodNumbersAndHeaderOptions) {
     RawHttpServer server;
     auto request_line = [&](int method) {
         WinHttpRequestOptions options;
@@ -122,8 +119,7 @@ TEST(WinHttpRequest, MethodNumbersAndHeaderOptions)
     EXPECT_EQ(sent_lines(cookies), "Cookie: z=9\r\n");
 }
 
-TEST(WinHttpRequest, CredentialsAndProxyAreUsed)
-{
+TEST(WinHttpRequest, CredentialsAndProxyAreUsed) {
     RawHttpServer proxy;
     WinHttpRequestOptions options;
     options.complete_headers = false;
@@ -139,8 +135,7 @@ TEST(WinHttpRequest, CredentialsAndProxyAreUsed)
     EXPECT_NE(request.find("\r\nAuthorization: Basic c3U6c3A=\r\n"), std::string::npos);
 }
 
-TEST(WinHttpRequest, FailuresBeforeAnswerGiveTheirTextsAndLeaveOutputs)
-{
+TEST(WinHttpRequest, FailuresBeforeAnswerGiveTheirTextsAndLeaveOutputs) {
     const WinHttpResponse preset{"k=v", "headers", "loc", "status", "body"};
     auto failure = [&](const std::string& url, WinHttpRequestOptions options = {}) {
         WinHttpResponse out = preset;
@@ -181,8 +176,7 @@ TEST(WinHttpRequest, FailuresBeforeAnswerGiveTheirTextsAndLeaveOutputs)
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
 }
 
-TEST(WinHttpRequest, BodyCutShortKeepsWhatArrivedAndTheRealStatus)
-{
+TEST(WinHttpRequest, BodyCutShortKeepsWhatArrivedAndTheRealStatus) {
     RawHttpServer server;
     const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n";
     server.answer(head + "0123456789");
@@ -199,8 +193,7 @@ TEST(WinHttpRequest, BodyCutShortKeepsWhatArrivedAndTheRealStatus)
     EXPECT_EQ(out.response_body, "01234");
 }
 
-TEST(WinHttpRequest, ReadsStatusCookiesAndLocation)
-{
+TEST(WinHttpRequest, ReadsStatusCookiesAndLocation) {
     RawHttpServer server;
     server.answer("HTTP/1.1 404 Not Found\r\nSet-Cookie: a=1; Path=/\r\nSet-Cookie: b=2\r\nset-cookie: c=3\r\n"
                   "Content-Length: 4\r\nConnection: close\r\n\r\ngone");
@@ -241,8 +234,7 @@ TEST(WinHttpRequest, ReadsStatusCookiesAndLocation)
     EXPECT_EQ(single.requests().size(), 1u);
 }
 
-TEST(WinHttpRequest, RedecodesBodiesThatDeclareAnotherCharset)
-{
+TEST(WinHttpRequest, RedecodesBodiesThatDeclareAnotherCharset) {
     RawHttpServer server;
     auto fetch = [&](const std::string& body, WinHttpResponse* out = nullptr) {
         server.answer(RawHttpServer::response("200 OK", "", body));
@@ -264,8 +256,7 @@ TEST(WinHttpRequest, RedecodesBodiesThatDeclareAnotherCharset)
     EXPECT_EQ(out.response_body, std::string("ab\0cd", 5));
 }
 
-TEST(WinHttpRequest, SelfSignedCertificatesAndVerification)
-{
+TEST(WinHttpRequest, SelfSignedCertificatesAndVerification) {
     test::HttpsServer server;
     std::atomic<int> served{0};
     server.server().Post("/api", [&](const httplib::Request& request, httplib::Response& response) {

@@ -14,8 +14,7 @@ namespace velpic::test {
 
 namespace {
 
-bool add_extension(X509* cert, int nid, const char* value)
-{
+bool add_extension(X509* cert, int nid, const char* value) {
     X509V3_CTX context;
     X509V3_set_ctx_nodb(&context);
     X509V3_set_ctx(&context, cert, cert, nullptr, nullptr, 0);
@@ -27,8 +26,7 @@ bool add_extension(X509* cert, int nid, const char* value)
     return added;
 }
 
-bool write_pem(const std::filesystem::path& path, X509* cert, EVP_PKEY* key)
-{
+bool write_pem(const std::filesystem::path& path, X509* cert, EVP_PKEY* key) {
     FILE* file = std::fopen(path.c_str(), "wb");
     if (file == nullptr)
         return false;
@@ -39,8 +37,7 @@ bool write_pem(const std::filesystem::path& path, X509* cert, EVP_PKEY* key)
 
 } // namespace
 
-bool write_self_signed_certificate(const std::filesystem::path& cert_file, const std::filesystem::path& key_file)
-{
+bool write_self_signed_certificate(const std::filesystem::path& cert_file, const std::filesystem::path& key_file) {
     EVP_PKEY* key = EVP_EC_gen("P-256");
     X509* cert = X509_new();
     bool ok = key != nullptr && cert != nullptr;
@@ -50,8 +47,8 @@ bool write_self_signed_certificate(const std::filesystem::path& cert_file, const
         X509_gmtime_adj(X509_getm_notBefore(cert), -3600);
         X509_gmtime_adj(X509_getm_notAfter(cert), 7L * 24 * 3600);
         X509_NAME* name = X509_get_subject_name(cert);
-        X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("127.0.0.1"),
-                                   -1, -1, 0);
+        X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("127.0.0.1"), -1,
+                                   -1, 0);
         X509_set_issuer_name(cert, name);
         X509_set_pubkey(cert, key);
         // CA:TRUE lets the certificate itself be the trust anchor a client is given.
@@ -66,8 +63,7 @@ bool write_self_signed_certificate(const std::filesystem::path& cert_file, const
     return ok;
 }
 
-HttpsServer::HttpsServer(Transport transport) : transport_(transport)
-{
+HttpsServer::HttpsServer(Transport transport) : transport_(transport) {
     if (transport_ == Transport::tls) {
         if (write_self_signed_certificate(ca_file(), key_file()))
             server_ = std::make_unique<httplib::SSLServer>(ca_file().c_str(), key_file().c_str());
@@ -76,10 +72,11 @@ HttpsServer::HttpsServer(Transport transport) : transport_(transport)
         server_ = std::make_unique<httplib::Server>();
 }
 
-HttpsServer::~HttpsServer() { stop(); }
+HttpsServer::~HttpsServer() {
+    stop();
+}
 
-bool HttpsServer::start()
-{
+bool HttpsServer::start() {
     if (thread_.joinable() || !server_->is_valid())
         return false;
     port_ = server_->bind_to_any_port("127.0.0.1");
@@ -93,27 +90,23 @@ bool HttpsServer::start()
     return server_->is_running();
 }
 
-void HttpsServer::stop()
-{
+void HttpsServer::stop() {
     if (!thread_.joinable())
         return;
     server_->stop();
     thread_.join();
 }
 
-std::string HttpsServer::url(const std::string& path) const
-{
+std::string HttpsServer::url(const std::string& path) const {
     return std::string(transport_ == Transport::tls ? "https" : "http") + "://127.0.0.1:" + std::to_string(port_) +
            path;
 }
 
-std::filesystem::path HttpsServer::ca_file() const
-{
+std::filesystem::path HttpsServer::ca_file() const {
     return transport_ == Transport::tls ? dir_.file("cert.pem") : std::filesystem::path();
 }
 
-std::filesystem::path HttpsServer::key_file() const
-{
+std::filesystem::path HttpsServer::key_file() const {
     return transport_ == Transport::tls ? dir_.file("key.pem") : std::filesystem::path();
 }
 

@@ -17,14 +17,12 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // Waits at most step for fd to become readable; false on time-out.
-bool readable(int fd, std::chrono::milliseconds step)
-{
+bool readable(int fd, std::chrono::milliseconds step) {
     pollfd p{fd, POLLIN, 0};
     return ::poll(&p, 1, static_cast<int>(step.count())) > 0;
 }
 
-std::size_t content_length(const std::string& head)
-{
+std::size_t content_length(const std::string& head) {
     std::string lower = head;
     std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
     std::size_t at = lower.find("\r\ncontent-length:");
@@ -33,8 +31,7 @@ std::size_t content_length(const std::string& head)
     return static_cast<std::size_t>(std::strtoull(lower.c_str() + at + 17, nullptr, 10));
 }
 
-void send_all(int fd, const std::string& bytes)
-{
+void send_all(int fd, const std::string& bytes) {
     std::size_t sent = 0;
     while (sent < bytes.size()) {
         ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
@@ -46,8 +43,7 @@ void send_all(int fd, const std::string& bytes)
 
 } // namespace
 
-RawHttpServer::RawHttpServer()
-{
+RawHttpServer::RawHttpServer() {
     listen_fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -65,8 +61,7 @@ RawHttpServer::RawHttpServer()
     thread_ = std::thread([this] { accept_loop(); });
 }
 
-RawHttpServer::~RawHttpServer()
-{
+RawHttpServer::~RawHttpServer() {
     {
         std::lock_guard lock(mutex_);
         stopping_ = true;
@@ -77,44 +72,37 @@ RawHttpServer::~RawHttpServer()
         ::close(listen_fd_);
 }
 
-std::string RawHttpServer::url(const std::string& path) const
-{
+std::string RawHttpServer::url(const std::string& path) const {
     return "http://127.0.0.1:" + std::to_string(port_) + path;
 }
 
-void RawHttpServer::answer(RawAnswer answer)
-{
+void RawHttpServer::answer(RawAnswer answer) {
     std::lock_guard lock(mutex_);
     answers_.push_back(std::move(answer));
 }
 
-std::vector<std::string> RawHttpServer::requests() const
-{
+std::vector<std::string> RawHttpServer::requests() const {
     std::lock_guard lock(mutex_);
     return requests_;
 }
 
-std::string RawHttpServer::last_request() const
-{
+std::string RawHttpServer::last_request() const {
     std::lock_guard lock(mutex_);
     return requests_.empty() ? std::string() : requests_.back();
 }
 
-bool RawHttpServer::wait_for_requests(std::size_t n, std::chrono::milliseconds bound) const
-{
+bool RawHttpServer::wait_for_requests(std::size_t n, std::chrono::milliseconds bound) const {
     std::unique_lock lock(mutex_);
     return changed_.wait_for(lock, bound, [&] { return requests_.size() >= n; });
 }
 
 std::string RawHttpServer::response(const std::string& status, const std::string& header_lines,
-                                    const std::string& body)
-{
+                                    const std::string& body) {
     return "HTTP/1.1 " + status + "\r\n" + header_lines + "Content-Length: " + std::to_string(body.size()) +
            "\r\nConnection: close\r\n\r\n" + body;
 }
 
-RawAnswer RawHttpServer::next_answer()
-{
+RawAnswer RawHttpServer::next_answer() {
     std::lock_guard lock(mutex_);
     if (!answers_.empty()) {
         last_answer_ = std::move(answers_.front());
@@ -123,8 +111,7 @@ RawAnswer RawHttpServer::next_answer()
     return last_answer_;
 }
 
-void RawHttpServer::accept_loop()
-{
+void RawHttpServer::accept_loop() {
     for (;;) {
         {
             std::lock_guard lock(mutex_);
@@ -141,8 +128,7 @@ void RawHttpServer::accept_loop()
     }
 }
 
-void RawHttpServer::serve(int fd)
-{
+void RawHttpServer::serve(int fd) {
     // Everything is bounded, so a client that never finishes its request cannot hang the test.
     const auto deadline = Clock::now() + std::chrono::seconds(10);
     std::string request;

@@ -31,6 +31,9 @@
 #include <QTreeWidget>
 #include <utility>
 
+// The pictures are compiled into this static library, whose resource initialiser the linker would drop.
+static void init_window_resources() { Q_INIT_RESOURCE(resources); }
+
 namespace velpic {
 
 namespace {
@@ -101,6 +104,7 @@ private:
 
 MainWindow::MainWindow(AppState& state, SettingsStore store, QWidget* parent)
     : QWidget(parent), state_(state), store_(std::move(store)), channel_(std::make_shared<UiChannel>(this)) {
+    init_window_resources();
     setWindowTitle(QStringLiteral("Velpicv1.5"));
     setWindowIcon(QIcon(QStringLiteral(":/velpic.png")));
     QFont small = font();
@@ -229,6 +233,7 @@ void MainWindow::build_records_page(QWidget* canvas) {
     for (int column = 0; column < 5; ++column)
         list_->setColumnWidth(column, widths[column]);
     list_->setColumnHidden(column_address, true);
+    list_->header()->setStretchLastSection(false);
     list_->setRootIsDecorated(false);
     list_->setUniformRowHeights(true);
     list_->setAllColumnsShowFocus(true);

@@ -114,16 +114,19 @@ void PictureBox::mouseDoubleClickEvent(QMouseEvent* event) {
 }
 
 void PictureBox::dragEnterEvent(QDragEnterEvent* event) {
-    if (event->mimeData()->hasUrls())
+    if (acceptDrops() && event->mimeData()->hasUrls())
         event->acceptProposedAction();
 }
 
 void PictureBox::dragMoveEvent(QDragMoveEvent* event) {
-    if (event->mimeData()->hasUrls())
+    if (acceptDrops() && event->mimeData()->hasUrls())
         event->acceptProposedAction();
 }
 
 void PictureBox::dropEvent(QDropEvent* event) {
+    // Until the box is registered as a drop target, dropped files are not taken.
+    if (!acceptDrops())
+        return;
     QStringList paths;
     for (const QUrl& url : event->mimeData()->urls()) {
         if (url.isLocalFile())

@@ -1,0 +1,317 @@
+#include "window_harness.h"
+
+#include "app/ui/picture_box.h"
+#include "runtime/codepage.h"
+#include "runtime/ini_file.h"
+#include "runtime/md5.h"
+#include "runtime/service_base.h"
+#include "support/test_service.h"
+
+#include <QClipboard>
+#include <QDropEvent>
+#include <QFile>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTreeWidget>
+#include <QUrl>
+
+using namespace velpic;
+using namespace velpic::test;
+
+namespace {
+
+struct Placement {
+    const char* name;
+    const char* parent; // group box, or nullptr: the tab control
+    int page, x, y, w, h;
+    const char* caption;
+};
+
+// Places are relative to the whole tab control (headers included) or to the group box.
+const Placement placements[] = {
+    {"画板1", nullptr, 0, 9, 32, 398, 336, nullptr},
+    {"编辑框_url", nullptr, 0, 7, 375, 400, 24, nullptr},
+    {"分组框1", nullptr, 1, 66, 47, 288, 124, "Gitee配置"},
+    {"标签2", "分组框1", 1, 34, 24, 64, 16, "Owner："},
+    {"编辑框_Owner", "分组框1", 1, 102, 24, 144, 20, nullptr},
+    {"标签3", "分组框1", 1, 34, 49, 64, 16, "Repo："},
+    {"编辑框_Repo", "分组框1", 1, 102, 49, 144, 20, nullptr},
+    {"标签4", "分组框1", 1, 14, 73, 84, 16, "Access_Token："},
+    {"编辑框_AccessToken", "分组框1", 1, 102, 73, 144, 20, nullptr},
+    {"标签10", "分组框1", 1, 252, 21, 28, 24, "注册"},
+    {"标签9", "分组框1", 1, 252, 70, 28, 24, "获取"},
+    {"标签11", "分组框1", 1, 38, 96, 236, 24, nullptr},
+    {"分组框3", nullptr, 1, 66, 173, 288, 39, "记录方式："},
+    {"单选框_记录方式_本地", "分组框3", 1, 86, 12, 49, 24, "本地"},
+    {"单选框_记录方式_MySQL", "分组框3", 1, 173, 11, 58, 24, "MySQL"},
+    {"分组框_mysql", nullptr, 1, 66, 214, 288, 158, "MySQL配置"},
+    {"标签7", "分组框_mysql", 1, 16, 24, 82, 16, "服务器地址："},
+    {"编辑框_Server", "分组框_mysql", 1, 102, 24, 144, 20, nullptr},
+    {"标签1", "分组框_mysql", 1, 16, 50, 82, 16, "端口："},
+    {"编辑框_Prot", "分组框_mysql", 1, 102, 50, 144, 20, nullptr},
+    {"标签6", "分组框_mysql", 1, 34, 80, 64, 16, "用户名："},
+    {"编辑框_DataBaseUserName", "分组框_mysql", 1, 102, 80, 144, 20, nullptr},
+    {"标签5", "分组框_mysql", 1, 46, 104, 52, 16, "口令："},
+    {"编辑框_DataBasePassword", "分组框_mysql", 1, 102, 104, 144, 20, nullptr},
+    {"标签8", "分组框_mysql", 1, 14, 128, 84, 16, "数据库："},
+    {"编辑框_DatabaseName", "分组框_mysql", 1, 102, 128, 144, 20, nullptr},
+    {"按钮_测试", "分组框_mysql", 1, 248, 129, 35, 20, "测试"},
+    {"按钮_取消", nullptr, 1, 144, 374, 72, 23, "取消"},
+    {"按钮_保存", nullptr, 1, 220, 374, 72, 23, "保存"},
+    {"超级列表框1", nullptr, 2, 7, 28, 400, 355, nullptr},
+    {"按钮_清空", nullptr, 2, 327, 385, 40, 18, "清空"},
+    {"按钮_刷新", nullptr, 2, 370, 385, 40, 18, "刷新"},
+    {"图片框_预览", nullptr, 2, 18, 228, 144, 144, nullptr},
+    {"按钮_预览_关闭", nullptr, 2, 146, 211, 16, 16, nullptr},
+};
+
+QString caption_of(QWidget* widget) {
+    if (auto* box = qobject_cast<QGroupBox*>(widget))
+        return box->title();
+    if (auto* label = qobject_cast<QLabel*>(widget))
+        return label->text();
+    if (auto* button = qobject_cast<QAbstractButton*>(widget))
+        return button->text();
+    return {};
+}
+
+void drop_files(QWidget* target, const QStringList& paths) {
+    QMimeData mime;
+    QList<QUrl> urls;
+    for (const QString& path : paths)
+        urls << QUrl::fromLocalFile(path);
+    mime.setUrls(urls);
+    // As a real drag does: the drop goes to the widget that accepted the drag's entry.
+    QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &enter);
+    QDropEvent drop(QPointF(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &drop);
+}
+
+class MainWindowTest : public WindowTest {};
+
+} // namespace
+
+TEST_F(MainWindowTest, EveryControlStandsAtItsPlaceWithItsCaptionAndInitialState) {
+    open_window();
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Velpicv1.5"));
+    EXPECT_FALSE(window->windowIcon().isNull());
+    QTabWidget* tab = tabs();
+    ASSERT_NE(tab, nullptr);
+    EXPECT_EQ(tab->geometry(), QRect(0, -1, 416, 408));
+    ASSERT_EQ(tab->count(), 3);
+    EXPECT_EQ(tab->tabText(0), QStringLiteral("上传"));
+    EXPECT_EQ(tab->tabText(1), QStringLiteral("配置"));
+    EXPECT_EQ(tab->tabText(2), QStringLiteral("记录"));
+    EXPECT_EQ(tab->currentIndex(), 0);
+
+    for (int page = 0; page < 3; ++page) {
+        show_page(page);
+        QApplication::processEvents();
+        for (const Placement& p : placements) {
+            if (p.page != page)
+                continue;
+            QWidget* widget = find(p.name);
+            ASSERT_NE(widget, nullptr) << p.name;
+            QWidget* reference = p.parent ? find(p.parent) : static_cast<QWidget*>(tab);
+            EXPECT_EQ(QRect(widget->mapTo(reference, QPoint(0, 0)), widget->size()), QRect(p.x, p.y, p.w, p.h))
+                << p.name;
+            if (p.caption) {
+                EXPECT_EQ(caption_of(widget), QString::fromUtf8(p.caption)) << p.name;
+            }
+        }
+    }
+
+    EXPECT_TRUE(find<QLineEdit>("编辑框_url")->isReadOnly());
+    EXPECT_TRUE(find<QLineEdit>("编辑框_url")->text().isEmpty());
+    EXPECT_EQ(find<QLineEdit>("编辑框_AccessToken")->echoMode(), QLineEdit::Password);
+    EXPECT_EQ(find<QLineEdit>("编辑框_DataBasePassword")->echoMode(), QLineEdit::Password);
+    EXPECT_EQ(find<QLabel>("标签11")->text(),
+              QStringLiteral("示例：") + QString::fromStdString(service_base()) + QStringLiteral("[Owner]/[Repo]"));
+    EXPECT_FALSE(find("分组框_mysql")->isVisibleTo(window.get()));
+    EXPECT_FALSE(find("图片框_预览")->isVisibleTo(window.get()));
+    EXPECT_FALSE(find("按钮_预览_关闭")->isVisibleTo(window.get()));
+    EXPECT_TRUE(find<QRadioButton>("单选框_记录方式_本地")->isChecked());
+    EXPECT_FALSE(find<QRadioButton>("单选框_记录方式_MySQL")->isChecked());
+    EXPECT_TRUE(find<QPushButton>("按钮_预览_关闭")->text().isEmpty());
+    EXPECT_FALSE(find<QPushButton>("按钮_预览_关闭")->icon().isNull());
+    EXPECT_TRUE(find<PictureBox>("画板1")->has_image()); // the add-picture drawing
+    EXPECT_FALSE(find<PictureBox>("画板1")->is_drop_target());
+
+    auto* list = find<QTreeWidget>("超级列表框1");
+    const char* headers[] = {"", "MD5", "TYPE", "", "STATUS"};
+    const int widths[] = {30, 210, 60, 0, 90};
+    ASSERT_EQ(list->columnCount(), 5);
+    for (int column = 0; column < 5; ++column) {
+        EXPECT_EQ(list->headerItem()->text(column), QString::fromUtf8(headers[column]));
+        if (column != 3) {
+            EXPECT_EQ(list->columnWidth(column), widths[column]) << column;
+        }
+    }
+    EXPECT_TRUE(list->isColumnHidden(3));
+    EXPECT_EQ(list->topLevelItemCount(), 0);
+}
+
+TEST_F(MainWindowTest, TheLinksOpenTheirPagesWhenTheButtonGoesDown) {
+    open_window();
+    show_page(1);
+    QTest::mousePress(find("标签10"), Qt::LeftButton);
+    QTest::mousePress(find("标签9"), Qt::LeftButton);
+    EXPECT_EQ(dialogs.urls, QStringList({QString::fromStdString(service_base() + "signup?from=homepage"),
+                                         QString::fromStdString(service_base() + "personal_access_tokens")}));
+}
+
+TEST_F(MainWindowTest, SettingsPageShowsTheStoredValuesOnEveryVisitAndCancelOnlyLeaves) {
+    store_settings("alice", "pics", "0123456789abcdef0123456789abcdef", true, "3307");
+    open_window();
+    auto* owner = find<QLineEdit>("编辑框_Owner");
+    EXPECT_TRUE(owner->text().isEmpty()); // not filled at start
+    EXPECT_TRUE(find<QRadioButton>("单选框_记录方式_MySQL")->isChecked());
+    EXPECT_TRUE(find<PictureBox>("画板1")->is_drop_target());
+    EXPECT_EQ(state.snapshot().machine_code, "77");
+
+    show_page(1);
+    EXPECT_TRUE(find("分组框_mysql")->isVisible());
+    EXPECT_EQ(owner->text(), QStringLiteral("alice"));
+    EXPECT_EQ(find<QLineEdit>("编辑框_AccessToken")->text(), QStringLiteral("0123456789abcdef0123456789abcdef"));
+    EXPECT_EQ(find<QLineEdit>("编辑框_Prot")->text(), QStringLiteral("3307"));
+    EXPECT_EQ(find<QLineEdit>("编辑框_DataBasePassword")->text(), QStringLiteral("p"));
+
+    owner->setText(QStringLiteral("typed"));
+    QTest::mouseClick(find("按钮_取消"), Qt::LeftButton);
+    EXPECT_EQ(tabs()->currentIndex(), 0);
+    EXPECT_EQ(owner->text(), QStringLiteral("typed")); // cancel restores nothing
+    show_page(1);
+    EXPECT_EQ(owner->text(), QStringLiteral("alice"));
+
+    // Choosing local hides the MySQL boxes without touching the stored mode; MySQL shows them again.
+    QTest::mouseClick(find("单选框_记录方式_本地"), Qt::LeftButton);
+    EXPECT_FALSE(find("分组框_mysql")->isVisible());
+    EXPECT_TRUE(state.snapshot().mysql_mode());
+    QTest::mouseClick(find("单选框_记录方式_MySQL"), Qt::LeftButton);
+    EXPECT_TRUE(find("分组框_mysql")->isVisible());
+}
+
+TEST_F(MainWindowTest, UpperCaseMysqlInTheFileStartsInLocalMode) {
+    store_settings("alice", "pics", "tok", true);
+    write_ini_value(settings_file_path(), utf8_to_gbk("记录方式"), utf8_to_gbk("方式"), "MySQL");
+    open_window();
+    EXPECT_TRUE(find<QRadioButton>("单选框_记录方式_本地")->isChecked());
+    EXPECT_FALSE(find("分组框_mysql")->isVisibleTo(window.get()));
+    EXPECT_TRUE(state.snapshot().machine_code.empty());
+}
+
+TEST_F(MainWindowTest, SaveShowsEachCheckInOrderAndReturnsToTheFirstPage) {
+    open_window();
+    show_page(1);
+    auto click_save = [&] { QTest::mouseClick(find("按钮_保存"), Qt::LeftButton); };
+    click_save();
+    find<QLineEdit>("编辑框_Owner")->setText(QStringLiteral("alice"));
+    click_save();
+    find<QLineEdit>("编辑框_Repo")->setText(QStringLiteral("pics"));
+    click_save();
+    find<QLineEdit>("编辑框_AccessToken")->setText(QStringLiteral("tok"));
+    QTest::mouseClick(find("单选框_记录方式_MySQL"), Qt::LeftButton);
+    click_save();
+    EXPECT_EQ(dialogs.messages, QStringList({QStringLiteral("Owner不能为空"), QStringLiteral("Repo不能为空"),
+                                             QStringLiteral("AccessToken不能为空"), QStringLiteral("服务器地址不能为空")}));
+    EXPECT_EQ(dialogs.captions.back(), QStringLiteral("信息："));
+    EXPECT_EQ(tabs()->currentIndex(), 1);
+    // The Gitee values and the mode are already stored, and the drop area takes files now.
+    EXPECT_EQ(read_ini_value(settings_file_path(), utf8_to_gbk("Gitee配置"), "Owner"), "alice");
+    EXPECT_EQ(read_ini_value(settings_file_path(), utf8_to_gbk("记录方式"), utf8_to_gbk("方式")), "mysql");
+    EXPECT_TRUE(find<PictureBox>("画板1")->is_drop_target());
+
+    QTest::mouseClick(find("单选框_记录方式_本地"), Qt::LeftButton);
+    click_save();
+    EXPECT_EQ(dialogs.messages.back(), QStringLiteral("保存成功！"));
+    EXPECT_EQ(tabs()->currentIndex(), 0);
+    EXPECT_EQ(read_ini_value(settings_file_path(), utf8_to_gbk("记录方式"), utf8_to_gbk("方式")), utf8_to_gbk("本地"));
+    EXPECT_EQ(state.snapshot().access_token, "tok");
+}
+
+TEST_F(MainWindowTest, DropsAreRefusedUnlessOneFileEndsInAnAcceptedExtension) {
+    TestService service;
+    ASSERT_TRUE(service.running());
+    qputenv("VELPIC_SERVICE_BASE", QByteArray::fromStdString(service.base()));
+    store_settings("alice", "pics", "tok");
+    open_window();
+    auto* area = find<PictureBox>("画板1");
+    const QByteArray initial = area->picture();
+    const std::string picture = png_bytes(20, 10, qRgb(200, 10, 10));
+
+    const auto upper = write_file("cat.PNG", picture);
+    drop_files(area, {QString::fromStdString(upper.string())});
+    const auto second = write_file("dog.png", picture);
+    drop_files(area, {QString::fromStdString(upper.string()), QString::fromStdString(second.string())});
+    EXPECT_EQ(dialogs.messages, QStringList(2, QStringLiteral("只能是PNG,JPG,GIF格式的图片！")));
+    EXPECT_EQ(area->picture(), initial);
+    EXPECT_EQ(service.count_requests("POST"), 0u);
+
+    const auto lower = write_file("cat.png", picture);
+    drop_files(area, {QString::fromStdString(lower.string())});
+    const QString address = QString::fromStdString(service.download_url("alice", "pics", md5_hex(picture) + ".png"));
+    auto* url = find<QLineEdit>("编辑框_url");
+    ASSERT_TRUE(eventually([&] { return url->text() == address; })) << url->text().toStdString();
+    EXPECT_EQ(QApplication::clipboard()->text(), address);
+    EXPECT_EQ(area->picture().toStdString(), picture);
+    EXPECT_TRUE(area->has_image());
+    EXPECT_EQ(dialogs.messages.size(), 2);
+    qunsetenv("VELPIC_SERVICE_BASE");
+}
+
+TEST_F(MainWindowTest, DoubleClickAsksForSettingsThenOffersTheFileDialog) {
+    TestService service;
+    qputenv("VELPIC_SERVICE_BASE", QByteArray::fromStdString(service.base()));
+    open_window();
+    auto* area = find<PictureBox>("画板1");
+    QTest::mouseDClick(area, Qt::LeftButton);
+    EXPECT_EQ(dialogs.log, QStringList({QStringLiteral("message: 请先填写配置！")}));
+    window.reset();
+
+    store_settings("alice", "pics", "tok");
+    open_window();
+    area = find<PictureBox>("画板1");
+    QTest::mouseDClick(area, Qt::LeftButton); // cancelled
+    EXPECT_EQ(dialogs.filters.back(), QStringLiteral("图片文件(*.jpg;*.png;*.gif)|*.jpg;*.png;*.gif"));
+
+    // An empty chosen file restores the add-picture drawing and sends nothing.
+    dialogs.chosen_file = QString::fromStdString(write_file("empty.png", "").string());
+    area->set_picture(QByteArray::fromStdString(png_bytes(4, 4, qRgb(1, 2, 3))));
+    QTest::mouseDClick(area, Qt::LeftButton);
+    const QByteArray drawing = [] {
+        QFile file(QStringLiteral(":/add_picture.png"));
+        file.open(QIODevice::ReadOnly);
+        return file.readAll();
+    }();
+    EXPECT_TRUE(eventually([&] { return area->picture() == drawing; }));
+
+    const std::string picture = png_bytes(8, 8, qRgb(0, 0, 255));
+    dialogs.chosen_file = QString::fromStdString(write_file("blue.jpg", picture).string());
+    QTest::mouseDClick(area, Qt::LeftButton);
+    const QString address = QString::fromStdString(service.download_url("alice", "pics", md5_hex(picture) + ".jpg"));
+    EXPECT_TRUE(eventually([&] { return find<QLineEdit>("编辑框_url")->text() == address; }));
+    EXPECT_EQ(service.count_requests("POST"), 1u);
+    EXPECT_EQ(dialogs.filters.size(), 3);
+    qunsetenv("VELPIC_SERVICE_BASE");
+}
+
+TEST_F(MainWindowTest, AFailedUploadReportsTheReasonWithoutAnOwnerAndKeepsTheStatusText) {
+    TestService service;
+    service.set_access_token("right");
+    qputenv("VELPIC_SERVICE_BASE", QByteArray::fromStdString(service.base()));
+    store_settings("alice", "pics", "wrong");
+    open_window();
+    const auto path = write_file("a.gif", png_bytes(3, 3, qRgb(9, 9, 9)));
+    drop_files(find("画板1"), {QString::fromStdString(path.string())});
+    ASSERT_TRUE(eventually([&] { return !dialogs.messages.isEmpty(); }));
+    EXPECT_TRUE(dialogs.messages.front().startsWith(QStringLiteral("上传失败！[错误原因：")));
+    EXPECT_FALSE(dialogs.owned.front());
+    EXPECT_EQ(find<QLineEdit>("编辑框_url")->text(), QStringLiteral("正在上传，请稍候..."));
+    qunsetenv("VELPIC_SERVICE_BASE");
+}

@@ -1,0 +1,223 @@
+#include "app/core/app_state.h"
+#include "app/core/settings_cipher.h"
+#include "app/core/settings_store.h"
+#include "app/core/stored_secret.h"
+#include "runtime/codepage.h"
+#include "runtime/ini_file.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <random>
+#include <sys/stat.h>
+#include <vector>
+
+using namespace velpic;
+
+namespace {
+
+const std::string section_gitee = utf8_to_gbk("Gitee配置");
+const std::string section_mode = utf8_to_gbk("记录方式");
+const std::string key_mode = utf8_to_gbk("方式");
+const std::string section_mysql = utf8_to_gbk("MySQL配置");
+
+class SettingsStoreTest : public ::testing::Test {
+protected:
+    std::filesystem::path file() const { return dir.file("settings.ini"); }
+    SettingsStore store() {
+        return SettingsStore(
+            file(), [this] { ++machine_code_calls; return std::string("4242"); },
+            [this](const MysqlSettings& settings) { tables_made.push_back(settings); });
+    }
+    std::string value(const std::string& section, const char* key) const { return read_ini_value(file(), section, key); }
+
+    test::TempDir dir;
+    AppState state;
+    int machine_code_calls = 0;
+    std::vector<MysqlSettings> tables_made;
+};
+
+SettingsPage full_page() {
+    SettingsPage page;
+    page.owner = "alice";
+    page.repo = "pics";
+    page.access_token = "0123456789abcdef0123456789abcdef";
+    page.server = "db.example";
+    page.port = "3307";
+    page.database_user = "bob";
+    page.database_password = " secret pass\"";
+    page.database_name = "images";
+    return page;
+}
+
+} // namespace
+
+TEST_F(SettingsStoreTest, SaveRunsTheSevenChecksInOrderKeepingWhatWasWrittenBefore) {
+    SettingsStore settings = store();
+    SettingsPage page;
+    EXPECT_EQ(settings.save(page, false, state).message, utf8_to_gbk("Owner不能为空"));
+    page.owner = "alice";
+    EXPECT_EQ(settings.save(page, false, state).message, utf8_to_gbk("Repo不能为空"));
+    page.repo = "pics";
+    const SaveResult no_token = settings.save(page, false, state);
+    EXPECT_EQ(no_token.message, utf8_to_gbk("AccessToken不能为空"));
+    EXPECT_FALSE(no_token.gitee_saved);
+    EXPECT_FALSE(std::filesystem::exists(file()));
+
+    // In MySQL mode the Gitee values and the mode are written before the MySQL boxes are checked.
+    page.access_token = "tok";
+    const char* mysql_messages[] = {"服务器地址不能为空", "数据库用户名不能为空", "数据库口令不能为空", "数据库名称不能为空",
+                                    "端口号不能为空"};
+    const SettingsPage full = full_page();
+    std::string SettingsPage::*fields[] = {&SettingsPage::server, &SettingsPage::database_user,
+                                          &SettingsPage::database_password, &SettingsPage::database_name,
+                                          &SettingsPage::port};
+    for (int i = 0; i < 5; ++i) {
+        const SaveResult result = settings.save(page, true, state);
+        EXPECT_EQ(result.message, utf8_to_gbk(mysql_messages[i])) << i;
+        EXPECT_TRUE(result.gitee_saved);
+        EXPECT_FALSE(result.saved);
+        page.*fields[i] = full.*fields[i];
+    }
+    EXPECT_EQ(value(section_gitee, "Owner"), "alice");
+    EXPECT_EQ(value(section_gitee, "Repo"), "pics");
+    EXPECT_EQ(decode_stored_secret(value(section_gitee, "Access_Token")), "tok");
+    EXPECT_EQ(value(section_mode, key_mode.c_str()), "mysql");
+    EXPECT_EQ(value(section_mysql, "Server"), "");
+    EXPECT_TRUE(tables_made.empty());
+    EXPECT_EQ(state.snapshot().owner, "alice");
+    EXPECT_EQ(state.snapshot().access_token, "tok");
+    EXPECT_EQ(state.snapshot().mysql.server, "");
+
+    const SaveResult saved = settings.save(page, true, state);
+    EXPECT_EQ(saved.message, utf8_to_gbk("保存成功！"));
+    EXPECT_TRUE(saved.saved);
+    EXPECT_EQ(value(section_mysql, "Server"), "db.example");
+    EXPECT_EQ(value(section_mysql, "Port"), "3307");
+    EXPECT_EQ(value(section_mysql, "DataBaseUser"), "bob");
+    EXPECT_EQ(decode_stored_secret(read_ini_value(file(), section_mysql, "DataBasePassword")), " secret pass\"");
+    EXPECT_EQ(value(section_mysql, "DataBaseName"), "images");
+    ASSERT_EQ(tables_made.size(), 1u);
+    EXPECT_EQ(tables_made[0].port, 3307);
+    EXPECT_EQ(tables_made[0].password, " secret pass\"");
+    const StateSnapshot snapshot = state.snapshot();
+    EXPECT_EQ(snapshot.mysql.database, "images");
+    EXPECT_EQ(snapshot.record_mode, ""); // read at start only
+}
+
+TEST_F(SettingsStoreTest, LocalSaveWritesTheModeAndLeavesTheMysqlSectionAndRecordModeAlone) {
+    state.set_record_mode("mysql");
+    const SaveResult result = store().save(full_page(), false, state);
+    EXPECT_TRUE(result.saved);
+    EXPECT_EQ(value(section_mode, key_mode.c_str()), utf8_to_gbk("本地"));
+    EXPECT_EQ(value(section_mysql, "Server"), "");
+    EXPECT_TRUE(tables_made.empty());
+    EXPECT_EQ(state.snapshot().record_mode, "mysql");
+    EXPECT_EQ(machine_code_calls, 0);
+}
+
+TEST_F(SettingsStoreTest, LoadAtStartTakesMysqlModeOnlyFromTheExactLowerCaseValue) {
+    SettingsStore settings = store();
+    // No file at all: local mode, nothing known.
+    EXPECT_FALSE(settings.load_at_start(state));
+    EXPECT_FALSE(state.snapshot().mysql_mode());
+
+    ASSERT_TRUE(settings.save(full_page(), true, state).saved);
+    write_ini_value(file(), section_mysql, "Port", " 3308abc");
+
+    write_ini_value(file(), section_mode, key_mode, "MySQL");
+    AppState upper;
+    EXPECT_TRUE(settings.load_at_start(upper));
+    EXPECT_FALSE(upper.snapshot().mysql_mode());
+    EXPECT_EQ(upper.snapshot().mysql.server, "");
+    EXPECT_EQ(machine_code_calls, 0);
+
+    write_ini_value(file(), section_mode, key_mode, "mysql");
+    AppState lower;
+    EXPECT_TRUE(settings.load_at_start(lower));
+    const StateSnapshot snapshot = lower.snapshot();
+    EXPECT_TRUE(snapshot.mysql_mode());
+    EXPECT_EQ(snapshot.machine_code, "4242");
+    EXPECT_EQ(snapshot.access_token, "0123456789abcdef0123456789abcdef");
+    EXPECT_EQ(snapshot.mysql.port, 3308);
+    EXPECT_EQ(snapshot.mysql.password, " secret pass\"");
+    EXPECT_TRUE(snapshot.mysql_complete());
+
+    // The page shows every stored value deciphered, the port as typed.
+    const SettingsPage page = settings.read_page();
+    EXPECT_EQ(page.access_token, "0123456789abcdef0123456789abcdef");
+    EXPECT_EQ(page.database_password, " secret pass\"");
+    EXPECT_EQ(page.port, "3308abc");
+
+    AppState chosen;
+    settings.choose_mysql_mode(chosen);
+    EXPECT_EQ(chosen.snapshot().mysql.user, "bob");
+    EXPECT_EQ(chosen.snapshot().machine_code, "4242");
+    EXPECT_EQ(chosen.snapshot().owner, "");
+}
+
+TEST_F(SettingsStoreTest, TheSettingsFileIsReadableByItsOwnerOnly) {
+    ASSERT_TRUE(store().save(full_page(), true, state).saved);
+    struct stat info {};
+    ASSERT_EQ(::stat(file().c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+}
+
+TEST(PortNumber, LeadingBlanksSignAndDigits) {
+    EXPECT_EQ(port_number(""), 0);
+    EXPECT_EQ(port_number("abc"), 0);
+    EXPECT_EQ(port_number("  3306"), 3306);
+    EXPECT_EQ(port_number("3306x7"), 3306);
+    EXPECT_EQ(port_number("-12"), -12);
+    EXPECT_EQ(port_number("+33"), 33);
+    EXPECT_EQ(port_number("99999999999999"), 2147483647);
+}
+
+TEST(StoredSecret, RawFormKeptWhenAnIniLineCarriesItOtherwiseTheMarkedHexForm) {
+    // The mark is the first key-stream byte, so a raw value starting with it deciphers to an empty text.
+    ASSERT_EQ(rc4_transform(std::string(1, '\0'), settings_key), "-");
+
+    test::TempDir dir;
+    const auto file = dir.file("secrets.ini");
+    std::mt19937 random(20211127);
+    const char digits[] = "0123456789abcdef";
+    int raw = 0, hex = 0;
+    for (int i = 0; i < 2000; ++i) {
+        std::string token;
+        for (int k = 0; k < 32; ++k)
+            token.push_back(digits[random() % 16]);
+        const std::string stored = encode_stored_secret(token);
+        const std::string cipher = rc4_transform(token, settings_key);
+        if (stored == cipher)
+            ++raw;
+        else
+            ++hex;
+        EXPECT_EQ(stored == cipher, survives_ini_line(cipher)) << token;
+        ASSERT_TRUE(write_ini_value(file, "Gitee", "Access_Token", stored));
+        ASSERT_EQ(decode_stored_secret(read_ini_value(file, "Gitee", "Access_Token")), token) << token;
+    }
+    EXPECT_GT(raw, 0);
+    EXPECT_GT(hex, 0);
+
+    // Passwords whose cipher bytes hold line breaks, zero bytes or edge blanks still come back intact.
+    std::uniform_int_distribution<int> byte(1, 255);
+    for (int i = 0; i < 500; ++i) {
+        std::string password;
+        for (int k = 0; k < 1 + i % 20; ++k)
+            password.push_back(static_cast<char>(byte(random)));
+        ASSERT_TRUE(write_ini_value(file, "MySQL", "DataBasePassword", encode_stored_secret(password)));
+        ASSERT_EQ(decode_stored_secret(read_ini_value(file, "MySQL", "DataBasePassword")), password);
+    }
+}
+
+TEST(StoredSecret, ReadsValuesWrittenInTheRawFormAndStopsAtAZeroByte) {
+    const std::string token = "0123456789abcdef0123456789abcdef";
+    EXPECT_EQ(decode_stored_secret(rc4_transform(token, settings_key)), token);
+    EXPECT_EQ(decode_stored_secret(rc4_transform(std::string("ab\0cd", 5), settings_key)), "ab");
+    EXPECT_EQ(decode_stored_secret(""), "");
+    EXPECT_EQ(encode_stored_secret(""), "");
+    // A raw value starting with the mark but not followed by hexadecimal digits reads as it always did:
+    // its first deciphered byte is zero.
+    EXPECT_EQ(decode_stored_secret("-zz"), "");
+}

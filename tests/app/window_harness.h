@@ -1,0 +1,147 @@
+// Shared by the window tests: one QApplication for the process, dialogs that answer from a script and keep a
+// log, a private program directory, and a window built on them.
+#pragma once
+
+#include "app/core/app_state.h"
+#include "app/core/settings_store.h"
+#include "app/ui/dialogs.h"
+#include "app/ui/main_window.h"
+#include "runtime/program_dir.h"
+#include "support/temp_dir.h"
+
+#include <QApplication>
+#include <QBuffer>
+#include <QImage>
+#include <QStringList>
+#include <QTabWidget>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <deque>
+#include <fstream>
+#include <memory>
+#include <string>
+
+namespace velpic::test {
+
+inline QApplication& application() {
+    static int argc = 1;
+    static char name[] = "velpic-window-test";
+    static char* argv[] = {name, nullptr};
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    static QApplication* app = new QApplication(argc, argv);
+    return *app;
+}
+
+// Every question the window asks, in order, as "kind: text" (message boxes add their caption and
+// whether they have an owner).
+class ScriptedDialogs : public Dialogs {
+public:
+    void message(QWidget* owner, const QString& text, const QString& caption) override {
+        log << QStringLiteral("message: ") + text;
+        messages << text;
+        captions << caption;
+        owned << (owner != nullptr);
+    }
+    bool ask_yes_no(QWidget*, const QString& text, const QString& caption) override {
+        log << QStringLiteral("question: ") + text;
+        captions << caption;
+        const bool yes = !answers.empty() && answers.front();
+        if (!answers.empty())
+            answers.pop_front();
+        return yes;
+    }
+    QString open_file(QWidget*, const QString& filter) override {
+        log << QStringLiteral("file dialog");
+        filters << filter;
+        return chosen_file;
+    }
+    void open_url(const QString& url) override {
+        log << QStringLiteral("open: ") + url;
+        urls << url;
+    }
+
+    QStringList log, messages, captions, filters, urls;
+    QList<bool> owned;
+    std::deque<bool> answers; // for ask_yes_no; No when empty
+    QString chosen_file;      // empty: the user cancels
+};
+
+class WindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        application();
+        set_program_dir(dir.path());
+        set_dialogs(&dialogs);
+    }
+    void TearDown() override {
+        window.reset();
+        set_dialogs(nullptr);
+        QApplication::processEvents();
+    }
+
+    MainWindow& open_window() {
+        window = std::make_unique<MainWindow>(state, SettingsStore(settings_file_path(), [] { return std::string("77"); },
+                                                                   [](const MysqlSettings&) {}));
+        window->show();
+        return *window;
+    }
+
+    template <class T = QWidget>
+    T* find(const char* name) const {
+        T* widget = window->findChild<T*>(QString::fromUtf8(name));
+        EXPECT_NE(widget, nullptr) << name;
+        return widget;
+    }
+
+    QTabWidget* tabs() const { return find<QTabWidget>("高级选择夹1"); }
+    void show_page(int index) { tabs()->setCurrentIndex(index); }
+
+    // Saves through the store, as a user's earlier run would have.
+    void store_settings(const std::string& owner, const std::string& repo, const std::string& token, bool mysql = false,
+                        const std::string& port = "3306") {
+        AppState scratch;
+        SettingsPage page;
+        page.owner = owner;
+        page.repo = repo;
+        page.access_token = token;
+        page.server = "127.0.0.1";
+        page.port = port;
+        page.database_user = "u";
+        page.database_password = "p";
+        page.database_name = "d";
+        SettingsStore(settings_file_path(), [] { return std::string("77"); }, [](const MysqlSettings&) {})
+            .save(page, mysql, scratch);
+    }
+
+    std::filesystem::path write_file(const std::string& name, const std::string& bytes) const {
+        const auto path = dir.file(name);
+        std::ofstream(path, std::ios::binary) << bytes;
+        return path;
+    }
+
+    TempDir dir;
+    ScriptedDialogs dialogs;
+    AppState state;
+    std::unique_ptr<MainWindow> window;
+};
+
+inline std::string png_bytes(int width, int height, QRgb color) {
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(color);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return bytes.toStdString();
+}
+
+// Bounded polling: events keep flowing while waiting, and the test fails rather than hangs.
+template <class Predicate>
+bool eventually(Predicate predicate, int timeout_ms = 15000) {
+    return QTest::qWaitFor(predicate, timeout_ms);
+}
+
+} // namespace velpic::test

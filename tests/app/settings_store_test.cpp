@@ -8,7 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
+#include <thread>
 #include <random>
 #include <sys/stat.h>
 #include <vector>
@@ -220,4 +222,22 @@ TEST(StoredSecret, ReadsValuesWrittenInTheRawFormAndStopsAtAZeroByte) {
     // A raw value starting with the mark but not followed by hexadecimal digits reads as it always did:
     // its first deciphered byte is zero.
     EXPECT_EQ(decode_stored_secret("-zz"), "");
+}
+
+TEST(AppStateTest, ASnapshotNeverMixesTwoSaves) {
+    AppState state;
+    state.set_gitee("a", "a", "a");
+    std::atomic<bool> done{false};
+    std::thread reader([&] {
+        while (!done) {
+            const StateSnapshot s = state.snapshot();
+            ASSERT_TRUE(s.owner == s.repo && s.repo == s.access_token) << s.owner << s.repo << s.access_token;
+        }
+    });
+    for (int i = 0; i < 20000; ++i) {
+        const std::string value(1 + i % 40, static_cast<char>('a' + i % 26));
+        state.set_gitee(value, value, value);
+    }
+    done = true;
+    reader.join();
 }

@@ -82,9 +82,12 @@ protected:
         QApplication::processEvents();
     }
 
-    MainWindow& open_window() {
-        window = std::make_unique<MainWindow>(state, SettingsStore(settings_file_path(), [] { return std::string("77"); },
-                                                                   [](const MysqlSettings&) {}));
+    // The machine code is fixed; tables are made only when real_tables is set (a MySQL server is needed).
+    MainWindow& open_window(bool real_tables = false) {
+        SettingsStore::TableMaker no_tables = [](const MysqlSettings&) {};
+        window = std::make_unique<MainWindow>(
+            state, SettingsStore(settings_file_path(), [] { return std::string("77"); },
+                                 real_tables ? SettingsStore::TableMaker() : no_tables));
         window->show();
         return *window;
     }

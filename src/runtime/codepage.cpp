@@ -88,6 +88,40 @@ std::string utf16_to_gbk(std::u16string_view utf16) {
     return out;
 }
 
+bool is_valid_utf8(std::string_view bytes) {
+    size_t i = 0;
+    while (i < bytes.size()) {
+        const auto lead = static_cast<unsigned char>(bytes[i]);
+        size_t length = 0;
+        unsigned min_code = 0;
+        unsigned code = 0;
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        } else if ((lead & 0xE0) == 0xC0) {
+            length = 2, min_code = 0x80, code = lead & 0x1F;
+        } else if ((lead & 0xF0) == 0xE0) {
+            length = 3, min_code = 0x800, code = lead & 0x0F;
+        } else if ((lead & 0xF8) == 0xF0) {
+            length = 4, min_code = 0x10000, code = lead & 0x07;
+        } else {
+            return false;
+        }
+        if (i + length > bytes.size())
+            return false;
+        for (size_t k = 1; k < length; ++k) {
+            const auto trail = static_cast<unsigned char>(bytes[i + k]);
+            if ((trail & 0xC0) != 0x80)
+                return false;
+            code = (code << 6) | (trail & 0x3F);
+        }
+        if (code < min_code || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+            return false;
+        i += length;
+    }
+    return true;
+}
+
 bool charset_to_gbk(std::string_view bytes, const std::string& charset, std::string& out) {
     return convert(bytes, charset.c_str(), "CP936//TRANSLIT", "?", out);
 }

@@ -66,7 +66,10 @@ std::string contents_api_upload(const std::string& owner, const std::string& rep
     options.extra_headers = headers.to_header_text();
     // The body carries the access token: it goes only to a server whose certificate verifies.
     options.verify_tls = true;
-    const std::string answer = winhttp_request(contents_endpoint(owner, repo, path), options);
+    std::string answer = winhttp_request(contents_endpoint(owner, repo, path), options);
+    // The service answers in UTF-8 JSON; read as GBK, a Chinese refusal would reach the user garbled.
+    if (is_valid_utf8(answer))
+        answer = utf8_to_gbk(answer);
 
     ScriptJson json("da");
     json.parse(answer);

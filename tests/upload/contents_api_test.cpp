@@ -94,6 +94,14 @@ TEST_F(ContentsApiTest, ReadsTheAnswerByTheDecisionTable) {
     EXPECT_EQ(upload(), unknown + R"({"content":{"sha":"1"}})" + "]");
 }
 
+TEST_F(ContentsApiTest, ReadsTheServicesUtf8AnswerAsText) {
+    preset(400, "{\"message\":\"\xE4\xBB\x93\xE5\xBA\x93\xE4\xB8\x8D\xE5\xAD\x98\xE5\x9C\xA8\"}");
+    EXPECT_EQ(upload(), utf8_to_gbk("仓库不存在"));
+    // Bytes that are not UTF-8 are shown as received.
+    preset(502, "<p>\xC4\xEA</p>");
+    EXPECT_EQ(upload(), utf8_to_gbk("错误未知：[") + "<p>\xC4\xEA</p>]");
+}
+
 TEST_F(ContentsApiTest, TransportFailureIsAnUnknownErrorWithAnEmptyAnswer) {
     service.stop();
     EXPECT_EQ(upload(), utf8_to_gbk("错误未知：[") + "]");

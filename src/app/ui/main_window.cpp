@@ -71,8 +71,8 @@ QPushButton* button(QWidget* parent, const char* name, const QString& text, int 
 // Reports of one upload, each queued to the window's thread.
 class WindowReporter final : public UploadReporter {
 public:
-    WindowReporter(UiChannelPtr channel, MainWindow* window, QLineEdit* url_box, PictureBox* drop_area)
-        : channel_(std::move(channel)), window_(window), url_box_(url_box), drop_area_(drop_area) {}
+    WindowReporter(UiChannelPtr channel, QLineEdit* url_box, PictureBox* drop_area)
+        : channel_(std::move(channel)), url_box_(url_box), drop_area_(drop_area) {}
 
     void show_status(const std::string& text) override { set_url_text(from_gbk(text)); }
     void show_address(const std::string& address) override { set_url_text(from_gbk(address)); }
@@ -95,7 +95,6 @@ private:
     }
 
     UiChannelPtr channel_;
-    MainWindow* window_;
     QLineEdit* url_box_;
     PictureBox* drop_area_;
 };
@@ -172,6 +171,12 @@ void MainWindow::build_upload_page(QWidget* canvas) {
 
     url_box_ = edit(canvas, "编辑框_url", 7, 375, 400, 24);
     url_box_->setReadOnly(true);
+
+    // The open-file dialog is not drawn; this object carries its filter, as the form's dialog control does.
+    auto* dialog = new QObject(this);
+    dialog->setObjectName(QStringLiteral("通用对话框1"));
+    dialog->setProperty("filter", QStringLiteral("图片文件(*.jpg;*.png;*.gif)|*.jpg;*.png;*.gif"));
+    file_dialog_ = dialog;
 }
 
 void MainWindow::build_settings_page(QWidget* canvas) {
@@ -357,8 +362,7 @@ void MainWindow::on_drop_area_double_clicked() {
         message(QStringLiteral("请先填写配置！"));
         return;
     }
-    const QString path =
-        dialogs().open_file(this, QStringLiteral("图片文件(*.jpg;*.png;*.gif)|*.jpg;*.png;*.gif"));
+    const QString path = dialogs().open_file(this, file_dialog_->property("filter").toString());
     if (path.isEmpty())
         return;
     start_upload(path, false);
@@ -367,7 +371,7 @@ void MainWindow::on_drop_area_double_clicked() {
 void MainWindow::start_upload(const QString& path, bool dropped) {
     // The worker gets its own copies: the settings as they are now and the path.
     start_thread([context = upload_context(), file = to_path(path), dropped,
-                  reporter = std::make_shared<WindowReporter>(channel_, this, url_box_, drop_area_)] {
+                  reporter = std::make_shared<WindowReporter>(channel_, url_box_, drop_area_)] {
         if (dropped)
             upload_dropped_file(context, file, *reporter);
         else

@@ -80,6 +80,7 @@ private:
 
     QTabWidget* tabs_ = nullptr;
     PictureBox* drop_area_ = nullptr;
+    QObject* file_dialog_ = nullptr;
     QLineEdit* url_box_ = nullptr;
     QLineEdit* owner_box_ = nullptr;
     QLineEdit* repo_box_ = nullptr;

@@ -218,8 +218,9 @@ TEST_F(MainWindowTest, SaveShowsEachCheckInOrderAndReturnsToTheFirstPage) {
     find<QLineEdit>("编辑框_AccessToken")->setText(QStringLiteral("tok"));
     QTest::mouseClick(find("单选框_记录方式_MySQL"), Qt::LeftButton);
     click_save();
-    EXPECT_EQ(dialogs.messages, QStringList({QStringLiteral("Owner不能为空"), QStringLiteral("Repo不能为空"),
-                                             QStringLiteral("AccessToken不能为空"), QStringLiteral("服务器地址不能为空")}));
+    EXPECT_EQ(dialogs.messages,
+              QStringList({QStringLiteral("Owner不能为空"), QStringLiteral("Repo不能为空"),
+                           QStringLiteral("AccessToken不能为空"), QStringLiteral("服务器地址不能为空")}));
     EXPECT_EQ(dialogs.captions.back(), QStringLiteral("信息："));
     EXPECT_EQ(tabs()->currentIndex(), 1);
     // The Gitee values and the mode are already stored, and the drop area takes files now.

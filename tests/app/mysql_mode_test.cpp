@@ -56,7 +56,10 @@ TEST_F(MysqlModeTest, SaveMakesTheTableTheListShowsThisMachinesRowsAndClearEmpti
     EXPECT_EQ(dialogs.messages.back(), QStringLiteral("保存成功！"));
 
     MysqlRecordStore store(db.settings());
-    ASSERT_TRUE(store.insert_record(UploadRecord{"mine", "1638003930123", "77", service.base() + "alice/pics/raw/master/a.png", ".png"}).ok)
+    ASSERT_TRUE(store
+                    .insert_record(UploadRecord{"mine", "1638003930123", "77",
+                                                service.base() + "alice/pics/raw/master/a.png", ".png"})
+                    .ok)
         << "the save should have made the table";
     ASSERT_TRUE(store.insert_record(UploadRecord{"theirs", "1638003930123", "88", "http://x/b.png", ".png"}).ok);
 

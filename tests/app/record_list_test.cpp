@@ -90,9 +90,9 @@ TEST_F(RecordListTest, EachKindOfAnswerGivesItsStatusAndAFilledListIsNotReloaded
 
     ASSERT_TRUE(eventually([&] { return all_checked(); }));
     EXPECT_EQ(status(0), QStringLiteral("有效"));
-    EXPECT_EQ(status(1), QStringLiteral("已失效")); // the service's not-found page carries the marker
-    EXPECT_EQ(status(2), QStringLiteral("已失效")); // 404 without the marker
-    EXPECT_EQ(status(3), QStringLiteral("已失效")); // the marker in a 200 answer
+    EXPECT_EQ(status(1), QStringLiteral("已失效"));   // the service's not-found page carries the marker
+    EXPECT_EQ(status(2), QStringLiteral("已失效"));   // 404 without the marker
+    EXPECT_EQ(status(3), QStringLiteral("已失效"));   // the marker in a 200 answer
     EXPECT_EQ(status(4), QStringLiteral("检测失败")); // no answer at all
 
     // The checks went out one after another, in row order.
@@ -202,12 +202,14 @@ TEST_F(RecordListTest, PreviewShowsThePictureRefusesExpiredRowsAndSurvivesGarbag
     auto* close = find("按钮_预览_关闭");
 
     select(1);
-    QTest::mouseDClick(list()->viewport(), Qt::LeftButton, {}, list()->visualItemRect(list()->topLevelItem(1)).center());
+    QTest::mouseDClick(list()->viewport(), Qt::LeftButton, {},
+                       list()->visualItemRect(list()->topLevelItem(1)).center());
     EXPECT_EQ(dialogs.messages, QStringList({QStringLiteral("链接已失效")}));
     const std::size_t gets = service.count_requests("GET");
 
     select(0);
-    QTest::mouseDClick(list()->viewport(), Qt::LeftButton, {}, list()->visualItemRect(list()->topLevelItem(0)).center());
+    QTest::mouseDClick(list()->viewport(), Qt::LeftButton, {},
+                       list()->visualItemRect(list()->topLevelItem(0)).center());
     ASSERT_TRUE(eventually([&] { return preview->isVisible(); }));
     EXPECT_TRUE(close->isVisible());
     EXPECT_TRUE(preview->has_image());
@@ -219,7 +221,8 @@ TEST_F(RecordListTest, PreviewShowsThePictureRefusesExpiredRowsAndSurvivesGarbag
     EXPECT_FALSE(close->isVisible());
 
     select(2);
-    QTest::mouseDClick(list()->viewport(), Qt::LeftButton, {}, list()->visualItemRect(list()->topLevelItem(2)).center());
+    QTest::mouseDClick(list()->viewport(), Qt::LeftButton, {},
+                       list()->visualItemRect(list()->topLevelItem(2)).center());
     ASSERT_TRUE(eventually([&] { return preview->isVisible(); }));
     EXPECT_FALSE(preview->has_image());
     EXPECT_EQ(preview->picture(), QByteArray("this is not a picture"));
@@ -236,7 +239,8 @@ TEST_F(RecordListTest, TheMenuAppearsOnlyOverASelectedRowAndCopiesTheAddress) {
     show_page(2);
     auto* menu = find<QMenu>("菜单");
     auto right_click = [&] {
-        QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(50, 50), list()->viewport()->mapToGlobal(QPoint(50, 50)));
+        QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(50, 50),
+                                list()->viewport()->mapToGlobal(QPoint(50, 50)));
         QApplication::sendEvent(list()->viewport(), &event);
     };
     right_click();

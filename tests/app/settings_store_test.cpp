@@ -10,9 +10,9 @@
 
 #include <atomic>
 #include <filesystem>
-#include <thread>
 #include <random>
 #include <sys/stat.h>
+#include <thread>
 #include <vector>
 
 using namespace velpic;
@@ -29,10 +29,16 @@ protected:
     std::filesystem::path file() const { return dir.file("settings.ini"); }
     SettingsStore store() {
         return SettingsStore(
-            file(), [this] { ++machine_code_calls; return std::string("4242"); },
+            file(),
+            [this] {
+                ++machine_code_calls;
+                return std::string("4242");
+            },
             [this](const MysqlSettings& settings) { tables_made.push_back(settings); });
     }
-    std::string value(const std::string& section, const char* key) const { return read_ini_value(file(), section, key); }
+    std::string value(const std::string& section, const char* key) const {
+        return read_ini_value(file(), section, key);
+    }
 
     test::TempDir dir;
     AppState state;
@@ -69,12 +75,12 @@ TEST_F(SettingsStoreTest, SaveRunsTheSevenChecksInOrderKeepingWhatWasWrittenBefo
 
     // In MySQL mode the Gitee values and the mode are written before the MySQL boxes are checked.
     page.access_token = "tok";
-    const char* mysql_messages[] = {"服务器地址不能为空", "数据库用户名不能为空", "数据库口令不能为空", "数据库名称不能为空",
-                                    "端口号不能为空"};
+    const char* mysql_messages[] = {"服务器地址不能为空", "数据库用户名不能为空", "数据库口令不能为空",
+                                    "数据库名称不能为空", "端口号不能为空"};
     const SettingsPage full = full_page();
     std::string SettingsPage::*fields[] = {&SettingsPage::server, &SettingsPage::database_user,
-                                          &SettingsPage::database_password, &SettingsPage::database_name,
-                                          &SettingsPage::port};
+                                           &SettingsPage::database_password, &SettingsPage::database_name,
+                                           &SettingsPage::port};
     for (int i = 0; i < 5; ++i) {
         const SaveResult result = settings.save(page, true, state);
         EXPECT_EQ(result.message, utf8_to_gbk(mysql_messages[i])) << i;

@@ -85,15 +85,14 @@ protected:
     // The machine code is fixed; tables are made only when real_tables is set (a MySQL server is needed).
     MainWindow& open_window(bool real_tables = false) {
         SettingsStore::TableMaker no_tables = [](const MysqlSettings&) {};
-        window = std::make_unique<MainWindow>(
-            state, SettingsStore(settings_file_path(), [] { return std::string("77"); },
-                                 real_tables ? SettingsStore::TableMaker() : no_tables));
+        window = std::make_unique<MainWindow>(state, SettingsStore(
+                                                         settings_file_path(), [] { return std::string("77"); },
+                                                         real_tables ? SettingsStore::TableMaker() : no_tables));
         window->show();
         return *window;
     }
 
-    template <class T = QWidget>
-    T* find(const char* name) const {
+    template <class T = QWidget> T* find(const char* name) const {
         T* widget = window->findChild<T*>(QString::fromUtf8(name));
         EXPECT_NE(widget, nullptr) << name;
         return widget;
@@ -115,7 +114,8 @@ protected:
         page.database_user = "u";
         page.database_password = "p";
         page.database_name = "d";
-        SettingsStore(settings_file_path(), [] { return std::string("77"); }, [](const MysqlSettings&) {})
+        SettingsStore(
+            settings_file_path(), [] { return std::string("77"); }, [](const MysqlSettings&) {})
             .save(page, mysql, scratch);
     }
 
@@ -142,8 +142,7 @@ inline std::string png_bytes(int width, int height, QRgb color) {
 }
 
 // Bounded polling: events keep flowing while waiting, and the test fails rather than hangs.
-template <class Predicate>
-bool eventually(Predicate predicate, int timeout_ms = 15000) {
+template <class Predicate> bool eventually(Predicate predicate, int timeout_ms = 15000) {
     return QTest::qWaitFor(predicate, timeout_ms);
 }
 

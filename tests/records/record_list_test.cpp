@@ -35,8 +35,7 @@ TEST(LinkAnswer, StatusFollowsTheMarkerTheStatusCodeAndWhetherAnythingCameBack) 
     EXPECT_EQ(classify_link_answer(link_answer_from("200 OK", "404 not found")), LinkStatus::valid); // case matters
     // Engine failures carry codes 700-713 and say nothing about the link.
     EXPECT_EQ(classify_link_answer(link_answer_from(utf8_to_gbk("712 服务器未响应!"), "")), LinkStatus::failed);
-    EXPECT_EQ(classify_link_answer(link_answer_from(utf8_to_gbk("忽略错误/证书错误  失败！"), "")),
-              LinkStatus::failed);
+    EXPECT_EQ(classify_link_answer(link_answer_from(utf8_to_gbk("忽略错误/证书错误  失败！"), "")), LinkStatus::failed);
     EXPECT_EQ(classify_link_answer(link_answer_from("", "")), LinkStatus::failed);
 
     EXPECT_EQ(to_utf8(link_status_text(LinkStatus::pending)), "待检测");

@@ -15,7 +15,7 @@ struct StateSnapshot {
     std::string repo;
     std::string access_token; // plain
     std::string record_mode;  // "mysql" means MySQL mode
-    MysqlSettings mysql; // password plain
+    MysqlSettings mysql;      // password plain
     std::string machine_code;
 
     bool gitee_known() const { return !owner.empty() && !repo.empty() && !access_token.empty(); }

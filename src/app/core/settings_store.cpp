@@ -17,11 +17,11 @@ namespace velpic {
 namespace {
 
 // Section, key and message texts in GBK.
-constexpr const char* section_gitee = "Gitee\xC5\xE4\xD6\xC3";                     // Gitee配置
-constexpr const char* section_mode = "\xBC\xC7\xC2\xBC\xB7\xBD\xCA\xBD";              // 记录方式
-constexpr const char* key_mode = "\xB7\xBD\xCA\xBD";                                  // 方式
-constexpr const char* section_mysql = "MySQL\xC5\xE4\xD6\xC3";                     // MySQL配置
-constexpr const char* mode_local = "\xB1\xBE\xB5\xD8";                                // 本地
+constexpr const char* section_gitee = "Gitee\xC5\xE4\xD6\xC3";           // Gitee配置
+constexpr const char* section_mode = "\xBC\xC7\xC2\xBC\xB7\xBD\xCA\xBD"; // 记录方式
+constexpr const char* key_mode = "\xB7\xBD\xCA\xBD";                     // 方式
+constexpr const char* section_mysql = "MySQL\xC5\xE4\xD6\xC3";           // MySQL配置
+constexpr const char* mode_local = "\xB1\xBE\xB5\xD8";                   // 本地
 constexpr const char* mode_mysql = "mysql";
 
 constexpr const char* msg_owner = "Owner\xB2\xBB\xC4\xDC\xCE\xAA\xBF\xD5";
@@ -47,7 +47,9 @@ void keep_private(const std::filesystem::path& file) {
 
 } // namespace
 
-std::filesystem::path settings_file_path() { return program_dir() / u8"配置.ini"; }
+std::filesystem::path settings_file_path() {
+    return program_dir() / u8"配置.ini";
+}
 
 int port_number(std::string_view text) {
     size_t i = 0;
@@ -154,8 +156,11 @@ SaveResult SettingsStore::save(const SettingsPage& page, bool mysql_selected, Ap
     } else {
         write(section_mode, key_mode, mode_mysql);
         const std::pair<const std::string*, const char*> checks[] = {
-            {&page.server, msg_server},   {&page.database_user, msg_user}, {&page.database_password, msg_password},
-            {&page.database_name, msg_database}, {&page.port, msg_port},
+            {&page.server, msg_server},
+            {&page.database_user, msg_user},
+            {&page.database_password, msg_password},
+            {&page.database_name, msg_database},
+            {&page.port, msg_port},
         };
         for (const auto& [value, message] : checks) {
             if (value->empty()) {

@@ -8,7 +8,9 @@ namespace {
 
 constexpr char hex_form_mark = '-';
 
-bool is_edge_byte(unsigned char byte) { return byte <= 0x20 || byte == '"' || byte == '\'' || byte == 0x7F; }
+bool is_edge_byte(unsigned char byte) {
+    return byte <= 0x20 || byte == '"' || byte == '\'' || byte == 0x7F;
+}
 
 int hex_digit(char c) {
     if (c >= '0' && c <= '9')

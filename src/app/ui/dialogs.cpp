@@ -31,14 +31,18 @@ Dialogs* installed = nullptr;
 
 } // namespace
 
-QString default_caption() { return QStringLiteral("信息："); }
+QString default_caption() {
+    return QStringLiteral("信息：");
+}
 
 Dialogs& dialogs() {
     static DesktopDialogs desktop;
     return installed ? *installed : desktop;
 }
 
-void set_dialogs(Dialogs* replacement) { installed = replacement; }
+void set_dialogs(Dialogs* replacement) {
+    installed = replacement;
+}
 
 QString qt_name_filter(const QString& filter) {
     const QStringList parts = filter.split(QLatin1Char('|'));

@@ -32,7 +32,9 @@
 #include <utility>
 
 // The pictures are compiled into this static library, whose resource initialiser the linker would drop.
-static void init_window_resources() { Q_INIT_RESOURCE(resources); }
+static void init_window_resources() {
+    Q_INIT_RESOURCE(resources);
+}
 
 namespace velpic {
 
@@ -46,8 +48,7 @@ QByteArray default_drop_picture() {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-template <class W>
-W* place(W* widget, const char* name, int x, int y, int w, int h) {
+template <class W> W* place(W* widget, const char* name, int x, int y, int w, int h) {
     widget->setObjectName(QString::fromUtf8(name));
     widget->setGeometry(x, y, w, h);
     return widget;
@@ -144,7 +145,9 @@ MainWindow::MainWindow(AppState& state, SettingsStore store, QWidget* parent)
     }
 }
 
-MainWindow::~MainWindow() { channel_->close(); }
+MainWindow::~MainWindow() {
+    channel_->close();
+}
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::Resize || event->type() == QEvent::Show || event->type() == QEvent::Move) {
@@ -198,8 +201,9 @@ void MainWindow::build_settings_page(QWidget* canvas) {
             [] { dialogs().open_url(from_gbk(service_base() + "signup?from=homepage")); });
     connect(token_page, &PressLabel::pressed, this,
             [] { dialogs().open_url(from_gbk(service_base() + "personal_access_tokens")); });
-    auto* example = label(gitee, "标签11", QStringLiteral("示例：") + from_gbk(service_base()) + QStringLiteral("[Owner]/[Repo]"),
-                          38, 96, 236, 24);
+    auto* example =
+        label(gitee, "标签11", QStringLiteral("示例：") + from_gbk(service_base()) + QStringLiteral("[Owner]/[Repo]"),
+              38, 96, 236, 24);
     example->setStyleSheet(QStringLiteral("color: red;"));
 
     auto* mode = place(new QGroupBox(QStringLiteral("记录方式："), canvas), "分组框3", 66, 173, 288, 39);
@@ -232,7 +236,8 @@ void MainWindow::build_settings_page(QWidget* canvas) {
 void MainWindow::build_records_page(QWidget* canvas) {
     list_ = place(new QTreeWidget(canvas), "超级列表框1", 7, 28, 400, 355);
     list_->setColumnCount(5);
-    list_->setHeaderLabels({QString(), QStringLiteral("MD5"), QStringLiteral("TYPE"), QString(), QStringLiteral("STATUS")});
+    list_->setHeaderLabels(
+        {QString(), QStringLiteral("MD5"), QStringLiteral("TYPE"), QString(), QStringLiteral("STATUS")});
     list_->headerItem()->setTextAlignment(column_status, Qt::AlignCenter);
     const int widths[] = {30, 210, 60, 0, 90};
     for (int column = 0; column < 5; ++column)
@@ -273,7 +278,9 @@ void MainWindow::build_records_page(QWidget* canvas) {
     connect(copy, &QAction::triggered, this, &MainWindow::copy_selected_address);
 }
 
-void MainWindow::register_drop_target() { drop_area_->set_drop_target(true); }
+void MainWindow::register_drop_target() {
+    drop_area_->set_drop_target(true);
+}
 
 void MainWindow::message(const QString& text, bool owned) {
     dialogs().message(owned ? this : nullptr, text, default_caption());
@@ -323,7 +330,9 @@ void MainWindow::choose_mysql_mode() {
     store_.choose_mysql_mode(state_);
 }
 
-void MainWindow::choose_local_mode() { mysql_group_->setVisible(false); }
+void MainWindow::choose_local_mode() {
+    mysql_group_->setVisible(false);
+}
 
 void MainWindow::test_mysql_connection() {
     MysqlSettings settings{to_gbk(server_box_->text()), port_number(to_gbk(port_box_->text())),
@@ -465,9 +474,8 @@ void MainWindow::request_preview() {
     start_thread([channel = channel_, window = this, generation,
                   address = to_gbk(list_->topLevelItem(row)->text(column_address))] {
         const std::string data = wininet_request(address);
-        channel->post([window, generation, bytes = QByteArray::fromStdString(data)] {
-            window->show_preview(generation, bytes);
-        });
+        channel->post(
+            [window, generation, bytes = QByteArray::fromStdString(data)] { window->show_preview(generation, bytes); });
     });
 }
 

@@ -33,7 +33,9 @@ PictureBox::PictureBox(QWidget* parent) : QLabel(parent) {
     setAcceptDrops(false);
 }
 
-PictureBox::~PictureBox() { clear_movie(); }
+PictureBox::~PictureBox() {
+    clear_movie();
+}
 
 void PictureBox::clear_movie() {
     if (movie_ != nullptr) {
@@ -105,7 +107,9 @@ bool PictureBox::has_image() const {
     return !pixmap().isNull();
 }
 
-void PictureBox::set_drop_target(bool accept) { setAcceptDrops(accept); }
+void PictureBox::set_drop_target(bool accept) {
+    setAcceptDrops(accept);
+}
 
 void PictureBox::mouseDoubleClickEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton)

@@ -20,8 +20,7 @@ public:
     }
 
     // Runs fn on the target's thread, later; false when the window is gone.
-    template <class Fn>
-    bool post(Fn&& fn) {
+    template <class Fn> bool post(Fn&& fn) {
         std::lock_guard lock(mutex_);
         if (target_ == nullptr)
             return false;

@@ -8,6 +8,7 @@
 #include <QPixmap>
 #include <QTabWidget>
 #include <QTimer>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
@@ -58,5 +59,9 @@ int main(int argc, char** argv) {
             });
         });
     }
-    return app.exec();
+    const int code = app.exec();
+    // Workers still waiting on the network end with the process, as closing the window promises; leaving
+    // through the static destructors while they run would pull the ground from under them.
+    std::fflush(nullptr);
+    std::_Exit(code);
 }

@@ -191,7 +191,7 @@ TEST(StoredSecret, RawFormKeptWhenAnIniLineCarriesItOtherwiseTheMarkedHexForm) {
     std::mt19937 random(20211127);
     const char digits[] = "0123456789abcdef";
     int raw = 0, hex = 0;
-    for (int i = 0; i < 2000; ++i) {
+    for (int i = 0; i < 1000; ++i) {
         std::string token;
         for (int k = 0; k < 32; ++k)
             token.push_back(digits[random() % 16]);
@@ -210,7 +210,7 @@ TEST(StoredSecret, RawFormKeptWhenAnIniLineCarriesItOtherwiseTheMarkedHexForm) {
 
     // Passwords whose cipher bytes hold line breaks, zero bytes or edge blanks still come back intact.
     std::uniform_int_distribution<int> byte(1, 255);
-    for (int i = 0; i < 500; ++i) {
+    for (int i = 0; i < 300; ++i) {
         std::string password;
         for (int k = 0; k < 1 + i % 20; ++k)
             password.push_back(static_cast<char>(byte(random)));

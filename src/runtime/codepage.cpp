@@ -2,10 +2,27 @@
 
 #include <iconv.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <string>
 
 namespace velpic {
 namespace {
+
+// Bytes of one code unit of the input charset: an unreadable UTF-16 unit (a lone surrogate) must be skipped as a
+// whole, or every unit after it would be read from the wrong byte.
+std::size_t code_unit_size(const char* charset) {
+    std::string name;
+    for (const char* c = charset; *c != '\0'; ++c)
+        if (*c != '-' && *c != '_')
+            name += static_cast<char>(std::toupper(static_cast<unsigned char>(*c)));
+    if (name.starts_with("UTF16") || name.starts_with("UCS2"))
+        return 2;
+    if (name.starts_with("UTF32") || name.starts_with("UCS4"))
+        return 4;
+    return 1;
+}
 
 // Converts with iconv, replacing what cannot be converted or decoded by `fallback` and going on,
 // so a conversion never fails half-way. Returns false only when the charset pair is unknown.
@@ -16,6 +33,7 @@ bool convert(std::string_view input, const char* from, const char* to, std::stri
         return false;
     std::string result;
     result.reserve(input.size() * 2);
+    const std::size_t unit = code_unit_size(from);
     char* in = const_cast<char*>(input.data());
     size_t in_left = input.size();
     char buffer[4096];
@@ -27,10 +45,11 @@ bool convert(std::string_view input, const char* from, const char* to, std::stri
         if (rc == static_cast<size_t>(-1)) {
             if (errno == E2BIG)
                 continue;
-            // EILSEQ or EINVAL (a truncated sequence at the end): skip one byte and go on.
+            // EILSEQ or EINVAL (a truncated sequence at the end): skip one code unit and go on.
+            const std::size_t skip = std::min(unit, in_left);
             result.append(fallback);
-            ++in;
-            --in_left;
+            in += skip;
+            in_left -= skip;
         }
     }
     char* dst = buffer;

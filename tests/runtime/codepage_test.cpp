@@ -18,6 +18,14 @@ TEST(Codepage, InvalidBytesDoNotStopTheConversion) {
     // A lone lead byte at the end is not valid GBK; the text before it survives.
     EXPECT_EQ(to_utf8("ab\x81"), "ab?");
     EXPECT_EQ(to_utf8(std::string("a\0b", 3)), "a");
+    // A lone surrogate is one unreadable UTF-16 unit: the units after it are still read from the right byte.
+    std::u16string lone = u"a";
+    lone += static_cast<char16_t>(0xD800);
+    lone += u"b\u5E74";
+    EXPECT_EQ(utf16_to_gbk(lone), "a?b\xC4\xEA");
+    std::string out;
+    ASSERT_TRUE(charset_to_gbk(std::string("\x00\xD8\x41\x00", 4), "UTF-16LE", out));
+    EXPECT_EQ(out, "?A");
 }
 
 TEST(Codepage, CharsetRedecoding) {

@@ -13,17 +13,32 @@ namespace {
 
 constexpr long kUnset = -1;
 
-// The dialect's "." stops only at "\n", while "^" and "$" (multi-line) also honour "\r": the newline
-// convention therefore has to include CR, and every "." outside a class is spelled as [^\n] instead.
-std::string with_dot_excluding_lf_only(std::string_view pattern) {
+// Letters that name an escape in the dialect; a backslash before any other letter just stands for the letter.
+bool is_dialect_escape_letter(char c) {
+    return std::string_view("bBcdDfnrsStuvwWx").find(c) != std::string_view::npos;
+}
+
+// Spells a pattern of the dialect in PCRE2's syntax. The dialect's "." stops only at "\n", while "^" and "$"
+// (multi-line) also honour "\r": the newline convention therefore has to include CR, and every "." outside a
+// class is spelled as [^\n] instead. "\v" is the vertical tab alone, and escapes PCRE2 would read as its own
+// (\A, \e, \h, \K, \p, \Q, \z, ...) are plain letters.
+std::string to_pcre2_syntax(std::string_view pattern) {
     std::string out;
     out.reserve(pattern.size() + 8);
     bool in_class = false;
     for (std::size_t i = 0; i < pattern.size(); ++i) {
         char c = pattern[i];
         if (c == '\\' && i + 1 < pattern.size()) {
-            out += c;
-            out += pattern[++i];
+            char escaped = pattern[++i];
+            bool letter = (escaped >= 'a' && escaped <= 'z') || (escaped >= 'A' && escaped <= 'Z');
+            if (escaped == 'v') {
+                out += "\\x0B";
+            } else if (letter && (!is_dialect_escape_letter(escaped) || (in_class && escaped == 'B'))) {
+                out += escaped;
+            } else {
+                out += c;
+                out += escaped;
+            }
             continue;
         }
         if (in_class) {
@@ -113,7 +128,7 @@ bool Regex::execute(std::string_view pattern, std::string_view text, bool case_s
         options |= PCRE2_CASELESS;
     if (multiline)
         options |= PCRE2_MULTILINE;
-    std::string source = with_dot_excluding_lf_only(to_utf8(state->pattern));
+    std::string source = to_pcre2_syntax(to_utf8(state->pattern));
 
     pcre2_compile_context* context = pcre2_compile_context_create(nullptr);
     if (!context)

@@ -39,6 +39,15 @@ TEST(Regex, DialectEscapesBackReferencesAndLines) {
                                    "A");
     EXPECT_EQ(regex.submatch_text(1, 1), "A");
 
+    // "\v" is the vertical tab only; a backslash before a letter that names no escape stands for the letter.
+    ASSERT_TRUE(regex.execute("a\\vb", "a\nb a\x0B"
+                                       "b"));
+    EXPECT_EQ(regex.match_count(), 1);
+    EXPECT_EQ(regex.match_text(1), "a\x0B"
+                                   "b");
+    ASSERT_TRUE(regex.execute("\\q\\e\\A\\z\\K[\\B\\p]", "qeAzKp qeAzKB"));
+    EXPECT_EQ(regex.match_count(), 2);
+
     // A back-reference to a group that took no part matches the empty text.
     ASSERT_TRUE(regex.execute("(a)?b\\1c", "bc"));
     EXPECT_EQ(regex.match_count(), 1);

@@ -109,16 +109,19 @@ std::string merge_cookie_lists(std::string_view older, std::string_view newer) {
         merged.push_back(std::move(item));
     }
 
-    std::vector<std::string_view> kept;
+    std::vector<std::string_view> joined;
     for (const std::string& item : merged) {
-        if (ends_with(item, "=deleted"))
-            continue;
-        if (std::find(kept.begin(), kept.end(), std::string_view(item)) == kept.end())
+        if (!ends_with(item, "=deleted"))
+            joined.push_back(item);
+    }
+    // Repeats are removed from the joined list split again, and a split drops an empty last piece.
+    if (!joined.empty() && joined.back().empty())
+        joined.pop_back();
+    std::vector<std::string_view> kept;
+    for (std::string_view item : joined) {
+        if (std::find(kept.begin(), kept.end(), item) == kept.end())
             kept.push_back(item);
     }
-    // The list is re-split after joining, and a split drops an empty last piece.
-    if (!kept.empty() && kept.back().empty())
-        kept.pop_back();
     std::string out;
     for (std::string_view item : kept) {
         if (!out.empty())

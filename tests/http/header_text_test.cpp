@@ -57,6 +57,9 @@ TEST(HeaderText, MergeCookieListsDropsDeletedAndRepeatedItems) {
     EXPECT_EQ(merge_cookie_lists("a=1", "a=deleted"), "");
     EXPECT_EQ(merge_cookie_lists("a=1; b=2", "b=deleted; c=3"), "c=3; a=1");
     EXPECT_EQ(merge_cookie_lists("", "c=3; c=3; d=4; c=3"), "c=3; d=4");
+    // An empty item is a repeat like any other; only an empty last item is no item at all.
+    EXPECT_EQ(merge_cookie_lists("", "a=1; ; b=2; ; a=1"), "a=1; ; b=2");
+    EXPECT_EQ(merge_cookie_lists("", "a; ; a"), "a; ");
     // Only the first of two older cookies with one name is carried over.
     EXPECT_EQ(merge_cookie_lists("a=1; a=2", "b=1"), "b=1; a=1");
 }

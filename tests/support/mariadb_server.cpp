@@ -106,6 +106,42 @@ int wait_for_exit(pid_t pid, std::chrono::milliseconds timeout) {
     }
 }
 
+constexpr const char* kDirPrefix = "velpic-mariadb-";
+constexpr const char* kOwnerFile = "owner.pid";
+
+bool process_alive(pid_t pid) {
+    return pid > 0 && (kill(pid, 0) == 0 || errno == EPERM);
+}
+
+// Whether the process's command line names dir (so a recycled process id is never taken for our server).
+bool process_uses(pid_t pid, const std::string& dir) {
+    std::string cmdline = read_tail("/proc/" + std::to_string(pid) + "/cmdline", 1 << 16);
+    return cmdline.find(dir) != std::string::npos;
+}
+
+// A test process that crashed or was killed leaves its directory behind, and its server too when the server was
+// not started from the main thread. Both are cleared once the process that made them is gone.
+void remove_abandoned_servers() {
+    std::error_code ec;
+    for (fs::directory_iterator it("/tmp", ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.rfind(kDirPrefix, 0) != 0)
+            continue;
+        std::ifstream owner_in(it->path() / kOwnerFile);
+        long owner = 0;
+        if (!(owner_in >> owner) || process_alive(static_cast<pid_t>(owner)))
+            continue; // still being set up, or still in use
+        const std::string dir = it->path().string();
+        std::ifstream pid_in(it->path() / "mysqld.pid");
+        long server = 0;
+        if (pid_in >> server && process_alive(static_cast<pid_t>(server)) &&
+            process_uses(static_cast<pid_t>(server), dir))
+            kill(static_cast<pid_t>(server), SIGKILL);
+        std::error_code ignored;
+        fs::remove_all(it->path(), ignored);
+    }
+}
+
 std::string quoted_literal(const std::string& text) {
     std::string out = "'";
     for (char c : text) {
@@ -154,13 +190,15 @@ bool MariaDbServer::start() {
     }
 
     // The socket path must stay short (sun_path holds 108 bytes), so the directory goes under /tmp.
-    std::string pattern = "/tmp/velpic-mariadb-XXXXXX";
+    remove_abandoned_servers();
+    std::string pattern = std::string("/tmp/") + kDirPrefix + "XXXXXX";
     if (mkdtemp(pattern.data()) == nullptr) {
         error_ = std::string("cannot create a data directory: ") + std::strerror(errno);
         return false;
     }
     base_dir_ = pattern;
     fs::path base = base_dir_;
+    std::ofstream(base / kOwnerFile) << getpid() << "\n";
     socket_path_ = (base / "mysqld.sock").string();
     bool as_root = geteuid() == 0;
 
@@ -187,6 +225,9 @@ bool MariaDbServer::start() {
     // A port picked in advance may be taken by someone else before the server binds it: try a few.
     for (int attempt = 0; attempt < 4; ++attempt) {
         port_ = unused_port();
+        // A fresh log per attempt, so the reason read back below is this attempt's.
+        std::error_code ignored;
+        fs::remove(base / "error.log", ignored);
         std::vector<std::string> args{"--no-defaults",
                                       "--datadir=" + (base / "data").string(),
                                       "--socket=" + socket_path_,

@@ -1,5 +1,6 @@
 // A private MariaDB server for the tests: its own data directory, socket and loopback port, started on first use
-// and stopped (data directory removed) when the test process exits.
+// and stopped (data directory removed) when the test process exits. What a killed test process left behind is
+// removed by the next start.
 #pragma once
 
 #include "records/mysql_settings.h"

@@ -1,6 +1,7 @@
 #include "records/local_record_file.h"
 
 #include "runtime/files.h"
+#include "runtime/gbk_text.h"
 #include "runtime/ini_file.h"
 #include "runtime/program_dir.h"
 
@@ -8,10 +9,6 @@
 
 namespace velpic {
 namespace {
-
-bool is_lead(unsigned char byte) {
-    return byte >= 0x81 && byte <= 0xFE;
-}
 
 // Name of a section header line, or nullopt for any other line. Only a "[" in the first byte opens a header.
 std::optional<std::string_view> header_name(std::string_view line) {
@@ -21,28 +18,10 @@ std::optional<std::string_view> header_name(std::string_view line) {
         auto byte = static_cast<unsigned char>(line[i]);
         if (byte == ']')
             return line.substr(1, i - 1);
-        if (is_lead(byte) && i + 1 < line.size())
+        if (is_gbk_lead_byte(byte) && i + 1 < line.size())
             ++i;
     }
     return std::nullopt;
-}
-
-// Splits at "|" without matching a trail byte; empty pieces between separators stay, an empty last piece goes.
-std::vector<std::string> split_at_bars(std::string_view text) {
-    std::vector<std::string> pieces;
-    std::size_t start = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        auto byte = static_cast<unsigned char>(text[i]);
-        if (byte == '|') {
-            pieces.emplace_back(text.substr(start, i - start));
-            start = i + 1;
-        } else if (is_lead(byte) && i + 1 < text.size()) {
-            ++i;
-        }
-    }
-    if (start < text.size())
-        pieces.emplace_back(text.substr(start));
-    return pieces;
 }
 
 constexpr std::string_view kUrlKey = "ImgUrl";
@@ -70,7 +49,8 @@ std::vector<std::string> list_ini_sections_in(std::string_view bytes) {
             joined.append(*name);
         }
     }
-    return split_at_bars(joined);
+    // Split never cuts a double-byte character whose trail byte is "|".
+    return text_split(joined, "|");
 }
 
 void list_ini_sections(const std::filesystem::path& path, std::vector<std::string>& names) {

@@ -48,9 +48,10 @@ TEST(ListIniSections, HeaderLineRules) {
               "\r\n"
               "[]\r\n"
               "[a|b]\r\n" // "|" separates names
+              "[\x95|c]\r\n" // ... but not as the trail byte of a double-byte character
               "[AAA]\r\n"
               "[aaa]\r\n"); // duplicates are listed twice
-    EXPECT_EQ(listed(file), (Names{"aaa", "two", "\x95]", "", "a", "b", "AAA", "aaa"}));
+    EXPECT_EQ(listed(file), (Names{"aaa", "two", "\x95]", "", "a", "b", "\x95|c", "AAA", "aaa"}));
 
     put(file, "ImgMd5=x\r\nImgUrl=y\r\n");
     EXPECT_EQ(listed(file), Names{});

@@ -47,7 +47,7 @@ TEST(ListIniSections, HeaderLineRules) {
               "[\x95]\n"  // ... so this line has none at all
               "\r\n"
               "[]\r\n"
-              "[a|b]\r\n" // "|" separates names
+              "[a|b]\r\n"    // "|" separates names
               "[\x95|c]\r\n" // ... but not as the trail byte of a double-byte character
               "[AAA]\r\n"
               "[aaa]\r\n"); // duplicates are listed twice

@@ -27,6 +27,8 @@ constexpr char kCreateTable[] =
     "';";
 
 constexpr unsigned kConnectTimeoutSeconds = 10;
+// A server or network that stops answering mid-statement must not hold the window or an upload forever.
+constexpr unsigned kReadWriteTimeoutSeconds = 60;
 
 // One connection for one operation, closed when the operation ends.
 class Connection {
@@ -40,6 +42,8 @@ public:
         // and texts without "set names" (the table comments) must not be read as Latin-1.
         mysql_options(handle_, MYSQL_SET_CHARSET_NAME, "gbk");
         mysql_options(handle_, MYSQL_OPT_CONNECT_TIMEOUT, &kConnectTimeoutSeconds);
+        mysql_options(handle_, MYSQL_OPT_READ_TIMEOUT, &kReadWriteTimeoutSeconds);
+        mysql_options(handle_, MYSQL_OPT_WRITE_TIMEOUT, &kReadWriteTimeoutSeconds);
         auto absent_if_empty = [](const std::string& text) { return text.empty() ? nullptr : text.c_str(); };
         connected_ =
             mysql_real_connect(handle_, absent_if_empty(settings.server), absent_if_empty(settings.user),

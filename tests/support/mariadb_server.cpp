@@ -314,6 +314,11 @@ std::optional<std::vector<SqlRow>> MariaDbServer::admin_query(const std::string&
         return std::nullopt;
     }
     mysql_options(connection, MYSQL_SET_CHARSET_NAME, "utf8mb4");
+    // A hung server fails the test instead of stalling the run.
+    const unsigned connect_timeout = 10, io_timeout = 120;
+    mysql_options(connection, MYSQL_OPT_CONNECT_TIMEOUT, &connect_timeout);
+    mysql_options(connection, MYSQL_OPT_READ_TIMEOUT, &io_timeout);
+    mysql_options(connection, MYSQL_OPT_WRITE_TIMEOUT, &io_timeout);
     std::optional<std::vector<SqlRow>> rows;
     if (mysql_real_connect(connection, nullptr, "root", nullptr, nullptr, 0, socket_path_.c_str(), 0) != nullptr &&
         mysql_real_query(connection, sql.data(), sql.size()) == 0) {

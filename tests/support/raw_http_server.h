@@ -64,4 +64,22 @@ private:
     std::vector<std::string> requests_;
 };
 
+// A port on 127.0.0.1 that refuses every connection while the object lives: bound but never listening, so no
+// other process can take the port in the meantime.
+class RefusingPort {
+public:
+    RefusingPort();
+    ~RefusingPort();
+    RefusingPort(const RefusingPort&) = delete;
+    RefusingPort& operator=(const RefusingPort&) = delete;
+
+    int port() const { return port_; }
+    // "http://127.0.0.1:PORT" followed by path.
+    std::string url(const std::string& path = "/") const;
+
+private:
+    int fd_ = -1;
+    int port_ = 0;
+};
+
 } // namespace velpic::test

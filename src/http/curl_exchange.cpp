@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <mutex>
 
@@ -261,24 +262,22 @@ CurlExchangeResult curl_exchange(const CurlExchangeRequest& request) {
     }
 
     // Header lines exactly as given. An empty value needs libcurl's "Name;" form, since "Name:" would remove the
-    // header; the empty "Accept:"/"Expect:"/"Content-Type:" entries switch off what libcurl would add by itself.
+    // header; the empty "Name:" entries below switch off what libcurl would add by itself (its "Accept: */*",
+    // "Expect: 100-continue" on large bodies, the form type of a body, "Proxy-Connection" through a proxy).
+    static const char* const kOwnHeaders[] = {"accept", "expect", "content-type", "proxy-connection"};
+    bool given[std::size(kOwnHeaders)] = {};
     curl_slist* raw_list = nullptr;
-    bool has_accept = false, has_expect = false, has_content_type = false;
     for (const std::string& line : request.header_lines) {
         std::string name = lower_name(line);
-        has_accept = has_accept || name == "accept";
-        has_expect = has_expect || name == "expect";
-        has_content_type = has_content_type || name == "content-type";
+        for (std::size_t i = 0; i < std::size(kOwnHeaders); ++i)
+            given[i] = given[i] || name == kOwnHeaders[i];
         std::size_t value = line.find_first_not_of(" \t", line.find(':') + 1);
         std::string entry = value == std::string::npos ? line.substr(0, line.find(':')) + ";" : line;
         raw_list = curl_slist_append(raw_list, entry.c_str());
     }
-    if (!has_accept)
-        raw_list = curl_slist_append(raw_list, "Accept:");
-    if (!has_expect)
-        raw_list = curl_slist_append(raw_list, "Expect:");
-    if (!has_content_type)
-        raw_list = curl_slist_append(raw_list, "Content-Type:");
+    for (std::size_t i = 0; i < std::size(kOwnHeaders); ++i)
+        if (!given[i])
+            raw_list = curl_slist_append(raw_list, (std::string(kOwnHeaders[i]) + ":").c_str());
     std::unique_ptr<curl_slist, ListDeleter> list(raw_list);
     curl_easy_setopt(h, CURLOPT_HTTPHEADER, list.get());
 

@@ -27,11 +27,16 @@ Endpoint split_url(const std::string& url) {
     if (lower.empty() || lower.back() != '/')
         lower += "/";
     std::string host_port;
+    long host_from = 1; // where the host stands in url; a host such as "h" also occurs inside the scheme
     if (lower.compare(0, 8, "https://") == 0) {
         host_port = text_between(lower, "https://", "/");
+        host_from = 9;
     } else {
-        if (text_find(lower, "http://") < 1)
+        long scheme_at = text_find(lower, "http://");
+        if (scheme_at < 1)
             lower.insert(0, "http://");
+        else
+            host_from = scheme_at + 7;
         host_port = text_between(lower, "http://", "/");
     }
     long colon = text_find(host_port, ":");
@@ -42,7 +47,7 @@ Endpoint split_url(const std::string& url) {
     else
         endpoint.port = lower.compare(0, 5, "https") == 0 ? 443 : 80;
     endpoint.path = "/";
-    long host_at = endpoint.host.empty() ? -1 : text_find(url, endpoint.host, 1, true);
+    long host_at = endpoint.host.empty() ? -1 : text_find(url, endpoint.host, host_from, true);
     if (host_at >= 1) {
         long slash = text_find(url, "/", host_at);
         if (slash >= 1)

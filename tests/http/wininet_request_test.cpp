@@ -39,6 +39,16 @@ TEST(WinInetRequest, AddressRulesAndDefaultBlock) {
     wininet_request("127.0.0.1:" + port + "/Dir/X.png?b=1#c");
     EXPECT_EQ(request_line(server.last_request()), "GET /Dir/X.png?b=1#c HTTP/1.1");
 
+    // Through a proxy the request line shows the address as split: a one-letter host also occurs in the scheme
+    // and must not be taken for it; an https address goes to the lower-cased host on its port.
+    WinInetRequestOptions via_proxy;
+    via_proxy.complete_headers = false;
+    via_proxy.proxy = "127.0.0.1:" + port;
+    wininet_request("http://t/a?b=1#c", via_proxy);
+    EXPECT_EQ(server.last_request(), "GET http://t/a?b=1#c HTTP/1.1\r\nHost: t\r\n" + kAgent + "\r\n");
+    wininet_request("HTTPS://T:8443/A?b=1#c", via_proxy);
+    EXPECT_EQ(request_line(server.last_request()), "CONNECT t:8443 HTTP/1.1");
+
     // The caller's agent replaces the default and is the only User-Agent line; POST adds the form type.
     WinInetRequestOptions options;
     options.method = kHttpPost;
@@ -128,9 +138,9 @@ TEST(WinInetRequest, HeaderBufferAndFailures) {
     EXPECT_EQ(out.returned_cookies, "");
 
     // A failed send is not reported: empty body, a blank header buffer.
-    int closed_port = RawHttpServer().port();
+    test::RefusingPort refusing;
     out.returned_cookies = "old";
-    EXPECT_EQ(wininet_request("http://127.0.0.1:" + std::to_string(closed_port) + "/", {}, out), "");
+    EXPECT_EQ(wininet_request(refusing.url(), {}, out), "");
     EXPECT_EQ(out.response_headers, spaces);
     EXPECT_EQ(out.returned_cookies, "");
 
@@ -167,6 +177,7 @@ TEST(WinInetRequest, RedirectsAndNoRedirect) {
     EXPECT_EQ(wininet_request(server.url("/a"), options, out), "moved");
     EXPECT_EQ(out.response_headers, redirect.substr(0, redirect.size() - 5));
     EXPECT_EQ(server.requests().size(), 3u);
+
 }
 
 TEST(WinInetRequest, SelfSignedCertificatesAndVerification) {

@@ -292,6 +292,10 @@ CurlExchangeResult curl_exchange(const CurlExchangeRequest& request) {
         }
         if (std::strcmp(verb, "POST") != 0 && (request.send_body || std::strcmp(verb, "GET") != 0))
             curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, verb);
+        // libcurl keeps a custom verb across a 301/302/303 but would drop its body, so a redirected PUT would
+        // arrive empty: such a request goes on with its body.
+        if (request.send_body && std::strcmp(verb, "POST") != 0 && std::strcmp(verb, "GET") != 0)
+            curl_easy_setopt(h, CURLOPT_POSTREDIR, static_cast<long>(CURL_REDIR_POST_ALL));
         if (std::strcmp(verb, "POST") == 0 && !request.send_body) {
             curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(0));
             curl_easy_setopt(h, CURLOPT_POSTFIELDS, "");

@@ -178,6 +178,18 @@ TEST(WinInetRequest, RedirectsAndNoRedirect) {
     EXPECT_EQ(out.response_headers, redirect.substr(0, redirect.size() - 5));
     EXPECT_EQ(server.requests().size(), 3u);
 
+    // A redirected PUT goes on with its verb and its body.
+    server.answer(redirect);
+    server.answer(RawHttpServer::response("204 No Content", "", ""));
+    WinInetRequestOptions put;
+    put.method = kHttpPut;
+    put.complete_headers = false;
+    put.body_text = "{\"access_token\":\"t\"}";
+    wininet_request(server.url("/a"), put, out);
+    EXPECT_EQ(out.response_headers.substr(0, 25), "HTTP/1.1 204 No Content\r\n");
+    ASSERT_EQ(server.requests().size(), 5u);
+    EXPECT_EQ(server.requests()[4], "PUT /next HTTP/1.1\r\nHost: 127.0.0.1:" + port_of(server) + "\r\n" + kAgent +
+                                        "Content-Length: 20\r\n\r\n" + put.body_text);
 }
 
 TEST(WinInetRequest, SelfSignedCertificatesAndVerification) {

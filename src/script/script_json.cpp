@@ -21,6 +21,14 @@ struct ScriptJson::Document {
 
 namespace {
 
+// The script's undefined (an empty parse, a copy of nothing, a deleted array element) is kept as a discarded
+// value: like null it has no members, but unlike null it has no JSON text of its own.
+const Json undefined_value(Json::value_t::discarded);
+
+bool is_nothing(const Json& value) {
+    return value.is_null() || value.is_discarded();
+}
+
 // Untrusted answers are read into a tree that later code walks recursively; deeper nesting is refused.
 constexpr int max_depth = 512;
 // Assigning far beyond an array's end would fill the gap with nulls; refuse gaps larger than this.
@@ -244,7 +252,9 @@ struct Lookup {
     Json* node = nullptr;
 
     bool found() const { return status == Status::found; }
-    bool non_null() const { return found() && !node->is_null(); }
+    bool non_null() const { return found() && !is_nothing(*node); }
+    // What JSON.stringify gives text for: anything but undefined.
+    bool has_json() const { return found() && !node->is_discarded(); }
 };
 
 // Array subscripts are the canonical decimal texts of 0 .. 2^32-2.
@@ -263,7 +273,7 @@ std::optional<std::size_t> array_index(const std::string& key) {
 }
 
 Lookup member(Json& node, const std::string& key) {
-    if (node.is_null())
+    if (is_nothing(node))
         return {Status::error, nullptr};
     if (node.is_object()) {
         auto it = node.find(key);
@@ -318,8 +328,7 @@ void append_script_text(std::string& out, const Json& value) {
             if (!first)
                 out += ',';
             first = false;
-            if (!element.is_null())
-                append_script_text(out, element);
+            append_script_text(out, element);
         }
         break;
     }
@@ -448,6 +457,15 @@ std::string json_text(const Json& value) {
     std::string out;
     append_json(out, value);
     return out;
+}
+
+// A copy goes through the value's JSON text, where a deleted array element is written as null.
+void holes_to_null(Json& value) {
+    if (value.is_discarded())
+        value = nullptr;
+    else if (value.is_structured())
+        for (auto& element : value)
+            holes_to_null(element);
 }
 
 std::string leaf_text(const Json& value) {
@@ -621,7 +639,7 @@ public:
             // Deleting an element leaves a hole, as in a script: the array keeps its length.
             auto index = array_index(key);
             if (index && *index < parent.node->size())
-                (*parent.node)[*index] = nullptr;
+                (*parent.node)[*index] = undefined_value;
         }
         return true;
     }
@@ -663,13 +681,15 @@ bool ScriptJson::parse(std::string_view json, bool /*as_literal*/, ScriptError* 
     // A fresh document, so handles copied before the parse keep the old one.
     document_ = std::make_shared<Document>();
     document_->value = nullptr;
-    if (json.empty())
-        return false; // nothing to read is no syntax error
+    if (json.empty()) {
+        document_->value = undefined_value; // nothing to read is no syntax error
+        return false;
+    }
     auto value = read_json(json, error);
     if (!value)
         return false;
     document_->value = std::move(*value);
-    return !document_->value.is_null();
+    return !is_nothing(document_->value);
 }
 
 bool ScriptJson::clear() {
@@ -753,7 +773,7 @@ std::string ScriptJson::get_text(std::string_view path, bool as_json) const {
     resolve_path(full);
     auto at = Evaluator(document_.get(), root_name_).get(full);
     if (as_json)
-        return at.found() ? utf8_to_gbk(json_text(*at.node)) : std::string();
+        return at.has_json() ? utf8_to_gbk(json_text(*at.node)) : std::string();
     return at.non_null() ? utf8_to_gbk(script_text(*at.node)) : std::string();
 }
 
@@ -779,9 +799,18 @@ int ScriptJson::array_length(std::string_view path) const {
 ScriptJson ScriptJson::get_object(std::string_view path) const {
     std::string full(path);
     resolve_path(full);
+    return detached_copy(full);
+}
+
+ScriptJson ScriptJson::detached_copy(const std::string& full) const {
     auto at = Evaluator(document_.get(), root_name_).get(full);
     ScriptJson result;
-    result.document_->value = at.found() ? *at.node : Json(nullptr);
+    if (at.has_json()) {
+        result.document_->value = *at.node;
+        holes_to_null(result.document_->value);
+    } else {
+        result.document_->value = undefined_value;
+    }
     return result;
 }
 
@@ -808,10 +837,7 @@ bool ScriptJson::array_add(std::string_view value, std::string_view path, bool v
 ScriptJson ScriptJson::get_element_object(int index, std::string_view path) const {
     std::string full(path);
     resolve_path(full);
-    auto at = Evaluator(document_.get(), root_name_).get(element_path(full, index));
-    ScriptJson result;
-    result.document_->value = at.found() ? *at.node : Json(nullptr);
-    return result;
+    return detached_copy(element_path(full, index));
 }
 
 std::string ScriptJson::get_element_text(int index, std::string_view path, bool as_json) const {
@@ -821,7 +847,7 @@ std::string ScriptJson::get_element_text(int index, std::string_view path, bool 
     if (!at.found())
         return {};
     if (as_json)
-        return utf8_to_gbk(json_text(*at.node));
+        return at.has_json() ? utf8_to_gbk(json_text(*at.node)) : std::string();
     return at.node->is_string() ? utf8_to_gbk(at.node->get_ref<const std::string&>()) : std::string();
 }
 

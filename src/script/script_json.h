@@ -47,8 +47,9 @@ public:
     const std::string& root_name() const { return root_name_; }
 
     // Replaces the document with a fresh one read from `json` (any JSON value at the top level). Text that is
-    // not JSON is never evaluated: the document becomes null and the result is false. `as_literal` makes no
-    // difference, either way the text is only read as JSON. True when the document is not null.
+    // not JSON is never evaluated: the document becomes null (nothing at all for an empty text) and the result
+    // is false. `as_literal` makes no difference, either way the text is only read as JSON. True when the
+    // document is not null.
     bool parse(std::string_view json, bool as_literal = false, ScriptError* error = nullptr);
     bool clear();
     std::string to_json() const;
@@ -69,7 +70,7 @@ public:
     // Member names of the object at the path, in order; 0 for anything else. `names` is replaced.
     int member_names(std::vector<std::string>& names, std::string_view path = {}) const;
     int array_length(std::string_view path = {}) const;
-    // A new, independent document holding a copy of the value at the path (null when there is none).
+    // A new, independent document holding a copy of the value at the path (nothing when there is none).
     ScriptJson get_object(std::string_view path = {}) const;
 
     // Makes the value at the path an array if it is not one, then appends (or prepends) the value.
@@ -93,6 +94,8 @@ public:
 
 private:
     ScriptJson(std::string root_name, std::shared_ptr<Document> document);
+    // A new document holding a copy of the value of the full path.
+    ScriptJson detached_copy(const std::string& full) const;
 
     std::string root_name_;
     std::shared_ptr<Document> document_;

@@ -117,7 +117,6 @@ TEST(ScriptJson, ReadsTheHostingServiceAnswer) {
 TEST(ScriptJson, ParseRejectsAnythingButJson) {
     const char* const not_json[] = {
         "<!DOCTYPE html><html><head><title>502 Bad Gateway</title></head><body>nginx</body></html>",
-        "",
         "   ",
         "1+1",
         "alert(1)",
@@ -137,6 +136,15 @@ TEST(ScriptJson, ParseRejectsAnythingButJson) {
             EXPECT_EQ(json.get_text("content['download_url']"), "") << text;
         }
     }
+
+    // An empty text leaves nothing at all, not even null.
+    ScriptJson empty;
+    EXPECT_FALSE(empty.parse(""));
+    EXPECT_EQ(empty.to_json(), "");
+    EXPECT_EQ(empty.type_of(""), json_type_null);
+    EXPECT_FALSE(empty.set_value("x", "1"));
+    EXPECT_TRUE(empty.array_add("1", "", true));
+    EXPECT_EQ(empty.to_json(), "[1]");
 
     // Any JSON value may stand at the top level.
     ScriptJson json;
@@ -359,7 +367,7 @@ TEST(ScriptJson, ArrayAndMemberEditing) {
     EXPECT_EQ(json.get_json("items"), R"(["a","b",{"n":1}])");
     EXPECT_EQ(json.array_length("items"), 3);
     EXPECT_EQ(json.get_element_object(2, "items").get_text("n"), "1");
-    EXPECT_EQ(json.get_element_object(7, "items").to_json(), "null");
+    EXPECT_EQ(json.get_element_object(7, "items").to_json(), "");
 
     // array_add turns a non-array into a new array.
     EXPECT_TRUE(json.set_value("word", "x"));
@@ -376,6 +384,19 @@ TEST(ScriptJson, ArrayAndMemberEditing) {
     EXPECT_FALSE(json.remove_element(5, "items"));
     EXPECT_FALSE(json.remove_element(0, "word.missing"));
     EXPECT_EQ(json.get_json("items"), R"(["b",{"n":1},null])");
+
+    // A deleted element leaves a hole: nothing to read, written as null in the array's JSON and in copies.
+    ASSERT_TRUE(json.array_add("hole", "items", false, true));
+    EXPECT_TRUE(json.remove_member("items[0]"));
+    EXPECT_EQ(json.get_element_text(0, "items", true), "");
+    EXPECT_EQ(json.get_element_object(0, "items").to_json(), "");
+    EXPECT_EQ(json.type_of("items[0]"), json_type_null);
+    EXPECT_EQ(json.get_text("items"), ",b,[object Object],");
+    ScriptJson items = json.get_object("items");
+    EXPECT_EQ(items.get_element_text(0, "", true), "null");
+    EXPECT_EQ(items.to_json(), R"([null,"b",{"n":1},null])");
+    EXPECT_EQ(json.get_json("items"), R"([null,"b",{"n":1},null])");
+    EXPECT_TRUE(json.remove_element(0, "items"));
 
     EXPECT_TRUE(json.remove_member("word"));
     EXPECT_FALSE(json.exists("word"));

@@ -202,9 +202,15 @@ bool MariaDbServer::start() {
     socket_path_ = (base / "mysqld.sock").string();
     bool as_root = geteuid() == 0;
 
-    std::vector<std::string> install_args{"--no-defaults", "--datadir=" + (base / "data").string(),
-                                          "--auth-root-authentication-method=normal", "--skip-test-db",
-                                          "--innodb-log-file-size=8M"};
+    std::vector<std::string> install_args{"--no-defaults",
+                                          "--datadir=" + (base / "data").string(),
+                                          // A private tmpdir: a starting server deletes every "#sql*" file
+                                          // in its tmpdir, including another test server's.
+                                          "--tmpdir=" + base.string(),
+                                          "--auth-root-authentication-method=normal",
+                                          "--skip-test-db",
+                                          "--innodb-log-file-size=8M",
+                                          "--innodb-use-native-aio=0"};
     if (as_root)
         install_args.push_back("--user=root");
     pid_t installer = spawn(install_program, install_args, base / "install.log");
@@ -228,6 +234,8 @@ bool MariaDbServer::start() {
         // A fresh log per attempt, so the reason read back below is this attempt's.
         std::error_code ignored;
         fs::remove(base / "error.log", ignored);
+        // Native AIO is off: containers often forbid io_uring or cap locked memory, and plain file I/O is fast
+        // enough for a few rows.
         std::vector<std::string> args{"--no-defaults",
                                       "--datadir=" + (base / "data").string(),
                                       "--socket=" + socket_path_,
@@ -242,7 +250,8 @@ bool MariaDbServer::start() {
                                       "--innodb-log-file-size=8M",
                                       "--innodb-buffer-pool-size=16M",
                                       "--innodb-flush-log-at-trx-commit=0",
-                                      "--innodb-doublewrite=0"};
+                                      "--innodb-doublewrite=0",
+                                      "--innodb-use-native-aio=0"};
         if (as_root)
             args.push_back("--user=root");
         pid_ = spawn(server_program, args, base / "server.log");

@@ -23,9 +23,14 @@ std::string json_string_escape(std::string_view gbk) {
     out.reserve(gbk.size());
     for (std::size_t i = 0; i < gbk.size(); ++i) {
         const auto byte = static_cast<unsigned char>(gbk[i]);
-        if (is_gbk_lead_byte(byte) && i + 1 < gbk.size()) {
+        const auto next = i + 1 < gbk.size() ? static_cast<unsigned char>(gbk[i + 1]) : 0;
+        if (is_gbk_lead_byte(byte) && next >= 0x40 && next != 0x7F && next != 0xFF) {
             out += gbk.substr(i, 2);
             ++i;
+        } else if (is_gbk_lead_byte(byte)) {
+            // A lead byte without its trail byte would pair with whatever follows, even the backslash of an
+            // escaped quote, and free that quote; it becomes "?" as the UTF-8 conversion would make it anyway.
+            out += '?';
         } else if (byte == '"' || byte == '\\') {
             out += '\\';
             out += static_cast<char>(byte);

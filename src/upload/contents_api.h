@@ -22,7 +22,7 @@ std::string contents_request_body(const std::string& access_token, const std::st
                                   const std::string& message);
 
 // A GBK text as the inside of a JSON string: quote, backslash and control bytes escaped, double-byte
-// characters copied whole (a trail byte may be 0x5C).
+// characters copied whole (a trail byte may be 0x5C); a lead byte without a valid trail byte becomes "?".
 std::string json_string_escape(std::string_view gbk);
 
 // Commits one file. Returns the download address; or the service's message; or "错误未知：[" + answer + "]"

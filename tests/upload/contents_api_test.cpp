@@ -118,6 +118,16 @@ TEST_F(ContentsApiTest, EscapesQuotesAndBackslashesWithoutTouchingDoubleByteChar
 
     EXPECT_EQ(json_string_escape("plain ascii 123"), "plain ascii 123");
     EXPECT_EQ(json_string_escape("\x81\x5C\"\t\x01"), "\x81\x5C\\\"\\t\\u0001");
+
+    // A lead byte followed by a quote is no character: the quote must still be escaped, or the body breaks.
+    EXPECT_EQ(json_string_escape("\x81\"}"), "?\\\"}");
+    EXPECT_EQ(json_string_escape("x\xFE"), "x?");
+    service.set_access_token("");
+    const std::string stray = "a\x81\",\"content\":\"b";
+    const std::string path = "fedcba9876543210fedcba9876543210.png";
+    ASSERT_EQ(contents_api_upload("alice", "pics", path, "tok", "aGVsbG8=", stray),
+              service.base() + "alice/pics/raw/master/" + path);
+    EXPECT_EQ(service.file("alice", "pics", path)->bytes, "hello");
 }
 
 TEST(ContentsApiAddresses, AreBuiltFromTheServiceBaseWithoutEncoding) {

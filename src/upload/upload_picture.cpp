@@ -12,6 +12,7 @@
 
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 #include <set>
 
 namespace velpic {
@@ -101,7 +102,6 @@ UploadResult upload_picture(const UploadContext& context, const std::string& ext
                             UploadReporter& reporter) {
     reporter.show_status(uploading_text());
     const std::string digest = md5_hex(data);
-    DigestLock lock(digest);
 
     UploadResult result;
     const std::string prefix = raw_address_prefix(context.owner, context.repo);
@@ -122,6 +122,8 @@ UploadResult upload_picture(const UploadContext& context, const std::string& ext
     };
 
     const bool use_mysql = context.record_mode == "mysql";
+    // Held for the lookup, the commit and the record write only, not while the user is told.
+    std::optional<DigestLock> lock(std::in_place, digest);
     if (use_mysql) {
         MysqlRecordStore store(context.mysql);
         std::optional<std::string> recorded = store.find_recorded_address(digest);
@@ -154,6 +156,8 @@ UploadResult upload_picture(const UploadContext& context, const std::string& ext
             }
         }
     }
+
+    lock.reset();
 
     result.ok = carries_prefix(result.address);
     if (!result.ok) {

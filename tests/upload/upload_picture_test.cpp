@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <fstream>
 #include <mutex>
 #include <thread>
@@ -211,6 +212,54 @@ TEST_F(UploadPictureTest, ConcurrentUploadsOfOnePictureCommitAndRecordItOnce) {
     std::vector<std::string> sections;
     list_ini_sections(record_file(), sections);
     EXPECT_EQ(sections, std::vector<std::string>{md5_hex(kPicture)});
+}
+
+// Holds its upload in show_address until told to go on (bounded), to see what runs meanwhile.
+class HoldingReporter : public RecordingReporter {
+public:
+    void show_address(const std::string& address) override {
+        RecordingReporter::show_address(address);
+        std::unique_lock lock(mutex_);
+        reporting_ = true;
+        changed_.notify_all();
+        released_ = changed_.wait_for(lock, std::chrono::seconds(10), [&] { return go_on_; });
+    }
+    bool wait_until_reporting() {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::seconds(10), [&] { return reporting_; });
+    }
+    void go_on() {
+        std::lock_guard lock(mutex_);
+        go_on_ = true;
+        changed_.notify_all();
+    }
+    bool released() const {
+        std::lock_guard lock(mutex_);
+        return released_;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    bool reporting_ = false;
+    bool go_on_ = false;
+    bool released_ = false;
+};
+
+TEST_F(UploadPictureTest, AReportStillBeingShownDoesNotHoldUpTheSamePicture) {
+    HoldingReporter slow;
+    std::thread first([&] { upload_picture(context, ".png", kPicture, slow); });
+    ASSERT_TRUE(slow.wait_until_reporting());
+    RecordingReporter quick;
+    std::thread second([&] {
+        upload_picture(context, ".png", kPicture, quick);
+        slow.go_on();
+    });
+    second.join();
+    first.join();
+    EXPECT_TRUE(slow.released()) << "the second upload waited for the first one's report";
+    EXPECT_EQ(quick.calls().back(), "clipboard:" + address_of(kPicture));
+    EXPECT_EQ(commits(), 1u);
 }
 
 TEST_F(UploadPictureTest, FilesFromADropAndFromTheDialog) {

@@ -108,11 +108,12 @@ TEST_F(CommandLineTest, UploadPrintsOneAddressPerFileInOrderAndFailsForBadOnes) 
     EXPECT_EQ(result.out, address(one, ".png") + "\n" + address(two, ".jpeg") + "\n");
     EXPECT_EQ(result.err, "");
 
-    // Known pictures are not sent again; a refused extension and a missing file fail on stderr only.
+    // Known pictures are not sent again; a refused extension and a missing file are told on stderr and keep
+    // their (empty) line, so that the addresses still stand at their files' positions.
     service.forget_requests();
     result = run({"upload", refused.string(), second.string(), (dir.path() / "missing.gif").string()});
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.out, address(two, ".jpeg") + "\n");
+    EXPECT_EQ(result.out, "\n" + address(two, ".jpeg") + "\n\n");
     EXPECT_NE(result.err.find("upper.PNG"), std::string::npos);
     EXPECT_NE(result.err.find("missing.gif"), std::string::npos);
     EXPECT_EQ(service.requests().size(), 0u);
@@ -121,13 +122,33 @@ TEST_F(CommandLineTest, UploadPrintsOneAddressPerFileInOrderAndFailsForBadOnes) 
     service.set_access_token("other");
     result = run({"upload", picture("new.gif", "new").string()});
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.out, "\n");
     EXPECT_NE(result.err.find("上传失败！[错误原因：401 Unauthorized"), std::string::npos) << result.err;
 
     result = run({"records"});
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.out, md5_hex(one) + "\t.png\t" + address(one, ".png") + "\n" + md5_hex(two) + "\t.jpeg\t" +
                               address(two, ".jpeg") + "\n");
+}
+
+TEST_F(CommandLineTest, TheDataDirectoryOptionChoosesTheSettingsAndRecords) {
+    save_settings(false);
+    const std::string bytes = "data dir picture";
+    const std::filesystem::path settings_dir = dir.path();
+    const std::filesystem::path other = dir.path() / "other dir 目录";
+    std::filesystem::create_directories(other);
+    set_program_dir(other); // nothing configured here: only the option can lead to the settings
+
+    Outcome result = run({"upload", "--data-dir", settings_dir.string(), picture("d.png", bytes).string()});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, address(bytes, ".png") + "\n");
+    EXPECT_EQ(program_dir(), settings_dir);
+
+    set_program_dir(other);
+    EXPECT_EQ(run({"records"}).out, "");
+    result = run({"--data-dir=" + settings_dir.string(), "records"});
+    EXPECT_EQ(result.out, md5_hex(bytes) + "\t.png\t" + address(bytes, ".png") + "\n");
+    EXPECT_TRUE(detects({"--data-dir", other.string(), "records"}));
 }
 
 TEST_F(CommandLineTest, MysqlModeUploadsAndListsThisMachinesRecords) {

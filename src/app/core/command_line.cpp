@@ -32,9 +32,9 @@ void print_usage(std::ostream& out) {
            "       velpic [--data-dir DIR] --help\n"
            "\n"
            "upload   commits each picture (.png, .jpg, .jpeg, .gif) into the configured repository with the\n"
-           "         stored settings and record mode, and prints one address per line, in file order.\n"
-           "         A picture recorded before is not sent again. Failures go to standard error; the exit\n"
-           "         status is 1 when any file failed.\n"
+           "         stored settings and record mode, and prints one line per file, in file order: its address,\n"
+           "         or an empty line when it failed. A picture recorded before is not sent again. Failures go\n"
+           "         to standard error; the exit status is 1 when any file failed.\n"
            "records  lists the records of the configured store: digest, type and address, tab-separated.\n"
            "\n"
            "Settings come from \"配置.ini\" in the data directory (beside the program unless --data-dir or\n"
@@ -74,6 +74,23 @@ bool accepted_extension(const std::string& extension) {
     return extension == ".png" || extension == ".jpeg" || extension == ".jpg" || extension == ".gif";
 }
 
+// The file's address in UTF-8, or empty after telling err why not.
+std::string upload_file(const UploadContext& context, const std::string& file, std::ostream& err) {
+    const std::string extension = picture_extension(file);
+    if (!accepted_extension(extension)) {
+        err << file << ": 只能是PNG,JPG,GIF格式的图片！\n";
+        return {};
+    }
+    const std::string data = read_whole_file(std::filesystem::path(file));
+    if (data.empty()) {
+        err << file << ": cannot read the file, or it is empty\n";
+        return {};
+    }
+    CommandLineReporter reporter(err, file);
+    UploadResult result = upload_picture(context, utf8_to_gbk(extension), data, reporter);
+    return result.ok ? to_utf8(result.address) : std::string();
+}
+
 int upload_files(const std::vector<std::string>& files, std::ostream& out, std::ostream& err) {
     if (files.empty()) {
         print_usage(err);
@@ -85,26 +102,14 @@ int upload_files(const std::vector<std::string>& files, std::ostream& out, std::
         err << "请先填写配置！ (" << settings_file_path().string() << ")\n";
         return 2;
     }
+    // Callers match the last lines of the output to their files by position, so a failed file keeps its line
+    // (empty: no address).
     int failed = 0;
     for (const std::string& file : files) {
-        const std::string extension = picture_extension(file);
-        if (!accepted_extension(extension)) {
-            err << file << ": 只能是PNG,JPG,GIF格式的图片！\n";
+        const std::string address = upload_file(context, file, err);
+        if (address.empty())
             ++failed;
-            continue;
-        }
-        const std::string data = read_whole_file(std::filesystem::path(file));
-        if (data.empty()) {
-            err << file << ": cannot read the file, or it is empty\n";
-            ++failed;
-            continue;
-        }
-        CommandLineReporter reporter(err, file);
-        UploadResult result = upload_picture(context, utf8_to_gbk(extension), data, reporter);
-        if (result.ok)
-            out << to_utf8(result.address) << "\n" << std::flush;
-        else
-            ++failed;
+        out << address << "\n" << std::flush;
     }
     return failed == 0 ? 0 : 1;
 }

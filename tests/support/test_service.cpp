@@ -17,8 +17,10 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <charconv>
 #include <cstring>
 #include <sstream>
+#include <system_error>
 
 namespace velpic::test {
 
@@ -129,6 +131,16 @@ bool send_all(int fd, const std::string& bytes) {
         sent += static_cast<std::size_t>(n);
     }
     return true;
+}
+
+// A number in the given base filling the whole text; nullopt for anything else (a malformed request).
+std::optional<std::size_t> parse_size(const std::string& text, int base) {
+    std::size_t value = 0;
+    const char* end = text.data() + text.size();
+    auto [stop, error] = std::from_chars(text.data(), end, value, base);
+    if (error != std::errc() || stop != end || text.empty())
+        return std::nullopt;
+    return value;
 }
 
 std::string file_key(const std::string& owner, const std::string& repo, const std::string& path) {
@@ -416,10 +428,15 @@ void TestService::accept_loop() {
             ::close(fd);
             return;
         }
+        // Detached: stop() waits for the count to reach zero before the service goes away.
+        try {
+            std::thread([this, fd] { serve_connection(fd); }).detach();
+        } catch (const std::system_error&) {
+            ::close(fd); // no thread to serve it: the client sees the connection closed
+            continue;
+        }
         open_fds_.push_back(fd);
         ++active_connections_;
-        // Detached: stop() waits for the count to reach zero before the service goes away.
-        std::thread([this, fd] { serve_connection(fd); }).detach();
     }
 }
 
@@ -478,7 +495,12 @@ void TestService::serve_connection(int fd) {
             while ((line_end = data.find("\r\n")) == std::string::npos)
                 if (!read_more())
                     return finish();
-            std::size_t size = std::stoul(data.substr(0, line_end), nullptr, 16);
+            std::string size_text = data.substr(0, line_end);
+            size_text = size_text.substr(0, size_text.find(';')); // chunk extensions
+            std::optional<std::size_t> parsed = parse_size(size_text, 16);
+            if (!parsed)
+                return finish();
+            std::size_t size = *parsed;
             while (data.size() < line_end + 2 + size + 2)
                 if (!read_more())
                     return finish();
@@ -490,7 +512,10 @@ void TestService::serve_connection(int fd) {
         request.body = body;
     } else {
         std::string length_text = request.header("Content-Length");
-        std::size_t length = length_text.empty() ? 0 : std::stoul(length_text);
+        std::optional<std::size_t> length_value = length_text.empty() ? 0 : parse_size(length_text, 10);
+        if (!length_value)
+            return finish();
+        std::size_t length = *length_value;
         while (data.size() < length)
             if (!read_more())
                 return finish();

@@ -106,6 +106,10 @@ TEST(WinHttpRequest, MethodNumbersAndHeaderOptions) {
     keep_alive.extra_headers = "Connection: close";
     keep_alive.complete_headers = false;
     EXPECT_EQ(sent_lines(keep_alive), "Connection: close\r\n");
+    // Normalised with nothing after it, the line has no CR LF of its own and so stays.
+    keep_alive.extra_headers = "Connection: keep-alive";
+    keep_alive.normalize_header_names = true;
+    EXPECT_EQ(sent_lines(keep_alive), "Connection: keep-alive\r\n");
 
     WinHttpRequestOptions cookies;
     cookies.complete_headers = false;

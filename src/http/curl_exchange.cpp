@@ -204,7 +204,8 @@ CurlExchangeResult curl_exchange(const CurlExchangeRequest& request) {
     curl_easy_setopt(h, CURLOPT_CURLU, url.get());
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    bool https_only = request.secure && !request.redirect_to_http;
+    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, https_only ? "https" : "http,https");
     curl_easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
     curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, request.follow_redirects ? 1L : 0L);
     curl_easy_setopt(h, CURLOPT_MAXREDIRS, 10L);
@@ -307,7 +308,9 @@ CurlExchangeResult curl_exchange(const CurlExchangeRequest& request) {
     result.headers = std::move(progress.headers);
     result.headers_complete = progress.headers_complete;
     result.body = std::move(progress.body);
-    if (code == CURLE_OK) {
+    bool redirect_declined = https_only && code == CURLE_UNSUPPORTED_PROTOCOL && progress.headers_complete &&
+                             progress.status >= 300 && progress.status < 400;
+    if (code == CURLE_OK || redirect_declined) {
         result.failure = CurlExchangeFailure::none;
     } else if (progress.answers == 0) {
         curl_off_t sent = 0;

@@ -17,6 +17,8 @@ struct CurlExchangeRequest {
     std::string body;
     std::vector<std::string> header_lines; // "Name: value", sent in this order
     bool follow_redirects = true;
+    // False: a redirect from https to plain http is not followed; its answer is the result.
+    bool redirect_to_http = true;
     int timeout_seconds = 0; // below 1: 30
     std::string proxy;       // host:port; empty: none
     bool socks_proxy = false;

@@ -133,6 +133,7 @@ std::string winhttp_request(const std::string& url, const WinHttpRequestOptions&
     }
     request.method = options.method;
     request.follow_redirects = !options.no_redirect;
+    request.redirect_to_http = false; // the platform's default policy never leaves https for plain http
     request.timeout_seconds = options.timeout_seconds;
     request.proxy = options.proxy;
     request.server_user = options.server_user;

@@ -108,6 +108,7 @@ std::string wininet_request(const std::string& url, const WinInetRequestOptions&
     request.target = endpoint.path;
     request.method = method;
     request.follow_redirects = !options.no_redirect;
+    request.redirect_to_http = !options.verify_tls; // a verified request never carries its body off https
     request.timeout_seconds = options.timeout_seconds;
     request.proxy = options.proxy;
     request.socks_proxy = options.socks_proxy;

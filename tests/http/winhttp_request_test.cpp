@@ -270,6 +270,11 @@ TEST(WinHttpRequest, SelfSignedCertificatesAndVerification) {
         ++served;
         response.set_content("ok:" + request.body, "text/plain");
     });
+    RawHttpServer plain;
+    server.server().Post("/moved", [&](const httplib::Request&, httplib::Response& response) {
+        response.status = 307;
+        response.set_header("Location", plain.url("/open"));
+    });
     ASSERT_TRUE(server.start());
     WinHttpRequestOptions options;
     options.method = kHttpPost;
@@ -291,6 +296,14 @@ TEST(WinHttpRequest, SelfSignedCertificatesAndVerification) {
               "ok:access_token=secret");
     unsetenv("VELPIC_CA_FILE");
     EXPECT_EQ(served.load(), 3);
+
+    // Sent on from https to plain http, the body would travel in the clear: the answer itself is the result.
+    options.verify_tls = false;
+    WinHttpResponse moved;
+    winhttp_request(server.url("/moved"), options, moved);
+    EXPECT_EQ(moved.status_text, "307 Temporary Redirect");
+    EXPECT_EQ(moved.redirect_location, plain.url("/open"));
+    EXPECT_TRUE(plain.requests().empty());
 }
 
 } // namespace

@@ -199,6 +199,11 @@ TEST(WinInetRequest, SelfSignedCertificatesAndVerification) {
         ++served;
         response.set_content(std::string("\x89PNG\0", 5), "image/png");
     });
+    RawHttpServer plain;
+    server.server().Put("/clear", [&](const httplib::Request&, httplib::Response& response) {
+        response.status = 307;
+        response.set_header("Location", plain.url("/open"));
+    });
     ASSERT_TRUE(server.start());
     WinInetResponse out;
     EXPECT_EQ(wininet_request(server.url("/pic.png"), {}, out), std::string("\x89PNG\0", 5));
@@ -212,7 +217,14 @@ TEST(WinInetRequest, SelfSignedCertificatesAndVerification) {
     EXPECT_EQ(served.load(), 1);
     setenv("VELPIC_CA_FILE", server.ca_file().c_str(), 1);
     EXPECT_EQ(wininet_request(server.url("/pic.png"), options, out), std::string("\x89PNG\0", 5));
+
+    // A verified request is not sent on from https to plain http, where its body would travel in the clear.
+    options.method = kHttpPut;
+    options.body_text = "{\"access_token\":\"t\"}";
+    wininet_request(server.url("/clear"), options, out);
     unsetenv("VELPIC_CA_FILE");
+    EXPECT_EQ(out.response_headers.substr(0, 33), "HTTP/1.1 307 Temporary Redirect\r\n");
+    EXPECT_TRUE(plain.requests().empty());
     EXPECT_EQ(served.load(), 2);
 }
 

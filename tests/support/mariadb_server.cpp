@@ -202,14 +202,15 @@ bool MariaDbServer::start() {
     socket_path_ = (base / "mysqld.sock").string();
     bool as_root = geteuid() == 0;
 
-    // Every server clears the "#sql" files of its temporary directory when it starts, so servers started side by
-    // side (ctest -j) must never share one: the installer's bootstrap server included.
-    std::vector<std::string> install_args{"--no-defaults", "--datadir=" + (base / "data").string(),
-                                          // A private tmpdir: a starting server deletes every "#sql*" file
-                                          // in its tmpdir, including another test server's.
-                                          "--tmpdir=" + base.string(), "--auth-root-authentication-method=normal",
-                                          "--skip-test-db", "--innodb-log-file-size=8M", "--innodb-use-native-aio=0",
-                                          "--tmpdir=" + base_dir_};
+    // A private tmpdir: a starting server deletes every "#sql*" file in its tmpdir, including another test
+    // server's (the installer's bootstrap server included).
+    std::vector<std::string> install_args{"--no-defaults",
+                                          "--datadir=" + (base / "data").string(),
+                                          "--tmpdir=" + base_dir_,
+                                          "--auth-root-authentication-method=normal",
+                                          "--skip-test-db",
+                                          "--innodb-log-file-size=8M",
+                                          "--innodb-use-native-aio=0"};
     if (as_root)
         install_args.push_back("--user=root");
     pid_t installer = spawn(install_program, install_args, base / "install.log");

@@ -28,27 +28,33 @@ struct Outcome {
     std::string err;
 };
 
+// argv as main gets it: the program name first, a null pointer after the last argument.
+struct Argv {
+    explicit Argv(std::vector<std::string> words) : args(std::move(words)) {
+        args.insert(args.begin(), "velpic");
+        for (auto& arg : args)
+            pointers.push_back(arg.data());
+        pointers.push_back(nullptr);
+    }
+    int argc() const { return static_cast<int>(args.size()); }
+
+    std::vector<std::string> args;
+    std::vector<char*> pointers;
+};
+
 Outcome run(std::vector<std::string> args) {
-    args.insert(args.begin(), "velpic");
-    std::vector<char*> argv;
-    for (auto& arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
+    Argv argv(std::move(args));
     std::ostringstream out, err;
     Outcome result;
-    result.status = run_command_line(static_cast<int>(args.size()), argv.data(), out, err);
+    result.status = run_command_line(argv.argc(), argv.pointers.data(), out, err);
     result.out = out.str();
     result.err = err.str();
     return result;
 }
 
 bool detects(std::vector<std::string> args) {
-    args.insert(args.begin(), "velpic");
-    std::vector<char*> argv;
-    for (auto& arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    return is_command_line(static_cast<int>(args.size()), argv.data());
+    Argv argv(std::move(args));
+    return is_command_line(argv.argc(), argv.pointers.data());
 }
 
 class CommandLineTest : public ::testing::Test {

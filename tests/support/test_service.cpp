@@ -206,6 +206,13 @@ bool ServiceRequest::has_header(const std::string& name) const {
     return std::any_of(headers.begin(), headers.end(), [&](const auto& h) { return iequals(h.first, name); });
 }
 
+std::size_t ServiceRequest::header_position(const std::string& name) const {
+    for (std::size_t i = 0; i < headers.size(); ++i)
+        if (iequals(headers[i].first, name))
+            return i + 1;
+    return 0;
+}
+
 struct TestService::Tls {
     std::unique_ptr<httplib::SSLServer> server;
     std::thread thread;

@@ -29,6 +29,8 @@ struct ServiceRequest {
     // First header of that name, letter case ignored; empty when absent.
     std::string header(const std::string& name) const;
     bool has_header(const std::string& name) const;
+    // 1-based place of the first header of that name on the wire, letter case ignored; 0 when absent.
+    std::size_t header_position(const std::string& name) const;
 };
 
 struct ServiceAnswer {

@@ -43,15 +43,8 @@ TEST_F(ClearRepositoryTest, SendsThePutWithTheTokenAndHeadersInReverseOrder) {
     EXPECT_EQ(request.body, "{\"access_token\":\"tok\"}");
     EXPECT_EQ(request.header("User-Agent"), std::string(upload_user_agent));
     EXPECT_EQ(request.header("Content-Type"), "application/json;charset=UTF-8");
-    std::size_t user_agent = 0, content_type = 0;
-    for (std::size_t i = 0; i < request.headers.size(); ++i) {
-        if (request.headers[i].first == "User-Agent")
-            user_agent = i + 1;
-        if (request.headers[i].first == "Content-Type")
-            content_type = i + 1;
-    }
-    EXPECT_GT(user_agent, 0u);
-    EXPECT_GT(content_type, user_agent);
+    EXPECT_GT(request.header_position("User-Agent"), 0u);
+    EXPECT_GT(request.header_position("Content-Type"), request.header_position("User-Agent"));
 }
 
 TEST_F(ClearRepositoryTest, OnlyA204AnswerIsSuccess) {

@@ -154,6 +154,9 @@ TEST_F(MainWindowTest, EveryControlStandsAtItsPlaceWithItsCaptionAndInitialState
         }
     }
     EXPECT_TRUE(list->isColumnHidden(3));
+    // The hidden address column takes no room: the four shown columns lie side by side within the list.
+    EXPECT_EQ(list->header()->sectionPosition(4), 30 + 210 + 60);
+    EXPECT_LE(list->header()->length(), list->viewport()->width());
     EXPECT_EQ(list->topLevelItemCount(), 0);
 }
 

@@ -239,11 +239,13 @@ void MainWindow::build_records_page(QWidget* canvas) {
     list_->setHeaderLabels(
         {QString(), QStringLiteral("MD5"), QStringLiteral("TYPE"), QString(), QStringLiteral("STATUS")});
     list_->headerItem()->setTextAlignment(column_status, Qt::AlignCenter);
+    // Turning the stretch off after hiding the address column would give that column its minimum width
+    // back, pushing "STATUS" right and the list into a horizontal scroll bar.
+    list_->header()->setStretchLastSection(false);
     const int widths[] = {30, 210, 60, 0, 90};
     for (int column = 0; column < 5; ++column)
         list_->setColumnWidth(column, widths[column]);
     list_->setColumnHidden(column_address, true);
-    list_->header()->setStretchLastSection(false);
     list_->setRootIsDecorated(false);
     list_->setUniformRowHeights(true);
     list_->setAllColumnsShowFocus(true);

@@ -13,7 +13,7 @@ struct WinHttpRequestOptions {
     std::string body_text;     // sent as its bytes, no terminator
     std::string send_cookies;  // cookie list, or a whole line starting "Cookie:"
     std::string extra_headers; // lines separated by CR LF
-    bool no_redirect = false;
+    bool no_redirect = false; // a redirect from https to plain http is never followed (the answer is the result)
     std::string server_user; // Basic authentication, only when user and password are both given
     std::string server_password;
     std::string proxy; // host:port; empty: no proxy (environment proxies are ignored too)

@@ -22,7 +22,8 @@ struct WinInetRequestOptions {
     bool normalize_header_names = true;
     bool socks_proxy = false; // proxy names a SOCKS (v4) proxy
     // Off: certificate errors never stop a request. On: the peer certificate and host name must verify against
-    // the system CAs plus the bundle named by VELPIC_CA_FILE, or nothing is sent.
+    // the system CAs plus the bundle named by VELPIC_CA_FILE, or nothing is sent; a redirect from https to plain
+    // http is then not followed (the redirect answer is the result).
     bool verify_tls = false;
     int timeout_seconds = 0; // below 1: 30 s; limits connecting and every stall while transferring
 };

@@ -12,6 +12,8 @@
 #include <filesystem>
 #include <fstream>
 #include <set>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace velpic {
 namespace {
@@ -259,6 +261,20 @@ TEST(MysqlRecordStoreConnection, EmptyHostAndZeroPortMeanTheLibraryDefaults) {
     for (const char* name : {"MYSQL_UNIX_PORT", "MYSQL_TCP_PORT", "VELPIC_TEST_DEFAULT_USER",
                              "VELPIC_TEST_DEFAULT_PASSWORD", "VELPIC_TEST_DEFAULT_DATABASE"})
         unsetenv(name);
+}
+
+// A child that exits normally runs the static destructors it inherited, the shared server's among them.
+TEST(MysqlRecordStoreConnection, AForkedChildThatExitsLeavesTheServerRunning) {
+    TestDatabase db;
+    ASSERT_TRUE(db.ok()) << shared_mariadb().error();
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0)
+        std::exit(0);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(MysqlRecordStore(db.settings()).test_connection());
+    EXPECT_TRUE(std::filesystem::exists(shared_mariadb().socket_path()));
 }
 
 TEST(MysqlRecordStoreConnection, UnreachableServerFailsQuicklyWithEmptyResults) {

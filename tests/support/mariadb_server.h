@@ -55,6 +55,7 @@ private:
     std::string base_dir_;
     std::string socket_path_;
     int pid_ = -1;
+    int owner_pid_ = -1; // the process that started the server; a forked child must not stop it
     int database_serial_ = 0;
 };
 

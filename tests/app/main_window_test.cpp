@@ -9,6 +9,7 @@
 
 #include <QClipboard>
 #include <QDropEvent>
+#include <QFontDatabase>
 #include <QFile>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -17,6 +18,7 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyle>
 #include <QTreeWidget>
 #include <QUrl>
 
@@ -158,6 +160,28 @@ TEST_F(MainWindowTest, EveryControlStandsAtItsPlaceWithItsCaptionAndInitialState
     EXPECT_EQ(list->header()->sectionPosition(4), 30 + 210 + 60);
     EXPECT_LE(list->header()->length(), list->viewport()->width());
     EXPECT_EQ(list->topLevelItemCount(), 0);
+}
+
+TEST_F(MainWindowTest, EveryCaptionFitsItsControl) {
+    open_window();
+    const QStringList installed = QFontDatabase::families();
+    if (!installed.contains(QStringLiteral("SimSun")) && !installed.contains(QStringLiteral("WenQuanYi Zen Hei Mono")))
+        GTEST_SKIP() << "no font with the form's letter widths is installed";
+    for (int page = 0; page < 3; ++page) {
+        show_page(page);
+        QApplication::processEvents();
+        for (const Placement& p : placements) {
+            if (p.page != page || p.caption == nullptr)
+                continue;
+            QWidget* widget = find(p.name);
+            const QString caption = caption_of(widget);
+            int needed = widget->fontMetrics().horizontalAdvance(caption);
+            if (qobject_cast<QRadioButton*>(widget) != nullptr) // the round indicator comes first
+                needed += widget->style()->pixelMetric(QStyle::PM_ExclusiveIndicatorWidth, nullptr, widget) +
+                          widget->style()->pixelMetric(QStyle::PM_RadioButtonLabelSpacing, nullptr, widget);
+            EXPECT_LE(needed, widget->width()) << p.name;
+        }
+    }
 }
 
 TEST_F(MainWindowTest, TheLinksOpenTheirPagesWhenTheButtonGoesDown) {

@@ -107,7 +107,10 @@ MainWindow::MainWindow(AppState& state, SettingsStore store, QWidget* parent)
     init_window_resources();
     setWindowTitle(QStringLiteral("Velpicv1.5"));
     setWindowIcon(QIcon(QStringLiteral(":/velpic.png")));
+    // The captions were sized for SimSun at 12 pixels, whose Latin letters are 6 pixels wide; a face with the
+    // same widths stands in where SimSun is missing, so that no caption is cut off.
     QFont small = font();
+    small.setFamilies({QStringLiteral("SimSun"), QStringLiteral("WenQuanYi Zen Hei Mono")});
     small.setPixelSize(12);
     setFont(small);
     move(50, 50);

@@ -135,6 +135,12 @@ TEST(IniFile, ReplacementLeavesNoTemporaryFilesAndNeverClobbersWhatItCannotRead)
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::string>{"a.ini", "a.ini.lock"}));
 
+    // Something that exists but cannot be read as a file is not replaced (this case binds root as well).
+    auto not_a_file = dir.file("d.ini");
+    std::filesystem::create_directory(not_a_file);
+    EXPECT_FALSE(write_ini_value(not_a_file, "s", "k", "v"));
+    EXPECT_TRUE(std::filesystem::is_directory(not_a_file));
+
     if (geteuid() == 0)
         GTEST_SKIP() << "permissions do not bind root";
     std::string before = read_whole_file(file);

@@ -4,6 +4,18 @@
 
 namespace velpic {
 
+UploadContext upload_context(const StateSnapshot& snapshot, const std::filesystem::path& program_dir) {
+    UploadContext context;
+    context.owner = snapshot.owner;
+    context.repo = snapshot.repo;
+    context.access_token = snapshot.access_token;
+    context.record_mode = snapshot.record_mode;
+    context.mysql = snapshot.mysql;
+    context.machine_code = snapshot.machine_code;
+    context.program_dir = program_dir;
+    return context;
+}
+
 StateSnapshot AppState::snapshot() const {
     std::lock_guard lock(mutex_);
     return values_;

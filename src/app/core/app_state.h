@@ -3,7 +3,9 @@
 #pragma once
 
 #include "records/mysql_settings.h"
+#include "upload/upload_picture.h"
 
+#include <filesystem>
 #include <mutex>
 #include <string>
 
@@ -26,6 +28,9 @@ struct StateSnapshot {
                mysql.port != 0;
     }
 };
+
+// What one upload needs of the settings, copied for its worker.
+UploadContext upload_context(const StateSnapshot& snapshot, const std::filesystem::path& program_dir);
 
 class AppState {
 public:

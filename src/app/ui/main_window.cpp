@@ -348,19 +348,6 @@ void MainWindow::test_mysql_connection() {
 
 // ---- uploads
 
-UploadContext MainWindow::upload_context() const {
-    const StateSnapshot snapshot = state_.snapshot();
-    UploadContext context;
-    context.owner = snapshot.owner;
-    context.repo = snapshot.repo;
-    context.access_token = snapshot.access_token;
-    context.record_mode = snapshot.record_mode;
-    context.mysql = snapshot.mysql;
-    context.machine_code = snapshot.machine_code;
-    context.program_dir = program_dir();
-    return context;
-}
-
 void MainWindow::on_file_dropped(const QString& paths) {
     const std::string extension = picture_extension(paths.toStdString());
     if (extension != ".png" && extension != ".jpeg" && extension != ".jpg" && extension != ".gif") {
@@ -384,7 +371,7 @@ void MainWindow::on_drop_area_double_clicked() {
 
 void MainWindow::start_upload(const QString& path, bool dropped) {
     // The worker gets its own copies: the settings as they are now and the path.
-    start_thread([context = upload_context(), file = to_path(path), dropped,
+    start_thread([context = upload_context(state_.snapshot(), program_dir()), file = to_path(path), dropped,
                   reporter = std::make_shared<WindowReporter>(channel_, url_box_, drop_area_)] {
         if (dropped)
             upload_dropped_file(context, file, *reporter);

@@ -22,7 +22,6 @@ namespace velpic {
 
 class PictureBox;
 class PressLabel;
-struct UploadContext;
 
 class MainWindow : public QWidget {
     Q_OBJECT
@@ -59,7 +58,6 @@ private:
     void test_mysql_connection();
 
     void start_upload(const QString& path, bool dropped);
-    UploadContext upload_context() const;
 
     void start_link_check();
     void set_status(std::uint64_t generation, int row, const QString& status);

@@ -26,8 +26,7 @@ std::size_t code_unit_size(const char* charset) {
 
 // Converts with iconv, replacing what cannot be converted or decoded by `fallback` and going on,
 // so a conversion never fails half-way. Returns false only when the charset pair is unknown.
-bool convert(std::string_view input, const char* from, const char* to, std::string_view fallback,
-             std::string& out) {
+bool convert(std::string_view input, const char* from, const char* to, std::string_view fallback, std::string& out) {
     iconv_t cd = iconv_open(to, from);
     if (cd == reinterpret_cast<iconv_t>(-1))
         return false;

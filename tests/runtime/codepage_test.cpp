@@ -40,8 +40,8 @@ TEST(Codepage, Utf8Validation) {
     EXPECT_TRUE(is_valid_utf8(""));
     EXPECT_TRUE(is_valid_utf8("ascii {\"a\":1}"));
     EXPECT_TRUE(is_valid_utf8("\xE5\xB9\xB4\xF0\x9F\x98\x80"));
-    EXPECT_FALSE(is_valid_utf8("\xC4\xEA"));         // GBK 年
-    EXPECT_FALSE(is_valid_utf8("\xC0\xAF"));         // overlong "/"
-    EXPECT_FALSE(is_valid_utf8("\xED\xA0\x80"));    // surrogate
-    EXPECT_FALSE(is_valid_utf8("\xE5\xB9"));         // cut short
+    EXPECT_FALSE(is_valid_utf8("\xC4\xEA"));     // GBK 年
+    EXPECT_FALSE(is_valid_utf8("\xC0\xAF"));     // overlong "/"
+    EXPECT_FALSE(is_valid_utf8("\xED\xA0\x80")); // surrogate
+    EXPECT_FALSE(is_valid_utf8("\xE5\xB9"));     // cut short
 }

@@ -168,6 +168,10 @@ TEST_F(RecordListTest, ARefreshDuringACheckDiscardsTheOldCheckWrites) {
         std::unique_lock lock(mutex);
         ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(15), [&] { return asked; }));
     }
+    // The first row is being checked; the others wait their turn.
+    ASSERT_TRUE(eventually([&] { return status(0) == QStringLiteral("正在检测..."); }));
+    EXPECT_EQ(status(1), QStringLiteral("待检测"));
+    EXPECT_EQ(status(2), QStringLiteral("待检测"));
 
     for (const char* name : {"new-a.png", "new-b.png", "new-c.png"})
         service.put_file("alice", "pics", name, png_bytes(2, 2, qRgb(1, 1, 1)));

@@ -56,6 +56,17 @@ TEST(PictureBox, ShowsPicturesFitsLargeOnesAndLeavesUndecodableBytesEmpty) {
     EXPECT_EQ(box.pixmap().size(), QSize(144, 72));
     EXPECT_EQ(box.picture(), png);
 
+    // JPEG decodes too, through its own image plugin.
+    QImage photo(40, 20, QImage::Format_RGB32);
+    photo.fill(qRgb(200, 100, 50));
+    QByteArray jpeg;
+    QBuffer jpeg_buffer(&jpeg);
+    jpeg_buffer.open(QIODevice::WriteOnly);
+    ASSERT_TRUE(photo.save(&jpeg_buffer, "JPEG"));
+    box.set_picture(jpeg);
+    EXPECT_TRUE(box.has_image());
+    EXPECT_EQ(box.pixmap().size(), QSize(40, 20));
+
     box.set_picture(two_frame_gif());
     EXPECT_TRUE(box.is_animated());
     EXPECT_TRUE(box.has_image());

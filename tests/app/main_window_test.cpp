@@ -9,8 +9,8 @@
 
 #include <QClipboard>
 #include <QDropEvent>
-#include <QFontDatabase>
 #include <QFile>
+#include <QFontDatabase>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>

@@ -4,6 +4,8 @@
 #include "http/header_text.h"
 #include "runtime/gbk_text.h"
 
+#include <algorithm>
+
 namespace velpic {
 
 namespace {
@@ -134,7 +136,8 @@ std::string wininet_request(const std::string& url, const WinInetRequestOptions&
     }
 
     // The agent is the session's: it replaces the block's own User-Agent lines and is sent exactly once.
-    bool sendable = true;
+    // Control bytes in the address would otherwise split the Referer line into lines of the address's choosing.
+    bool sendable = std::none_of(url.begin(), url.end(), [](unsigned char c) { return c < 0x20 || c == 0x7F; });
     bool agent_placed = false;
     for (const std::string& line : text_split(block, "\r\n")) {
         if (line.empty())

@@ -144,6 +144,15 @@ TEST(WinInetRequest, HeaderBufferAndFailures) {
     EXPECT_EQ(out.response_headers, spaces);
     EXPECT_EQ(out.returned_cookies, "");
 
+    // Line breaks smuggled into a header line, or into the address that becomes the Referer, are never sent.
+    const std::size_t before = server.requests().size();
+    WinInetRequestOptions split;
+    split.extra_headers = "X-Split: 1\nInjected: 2";
+    EXPECT_EQ(wininet_request(server.url(), split, out), "");
+    EXPECT_EQ(out.response_headers, spaces);
+    EXPECT_EQ(wininet_request(server.url("/a\r\nInjected: 1"), {}, out), "");
+    EXPECT_EQ(server.requests().size(), before);
+
     WinInetRequestOptions short_wait;
     short_wait.timeout_seconds = 1;
     server.answer(RawAnswer::silent());

@@ -41,23 +41,34 @@ void send_all(int fd, const std::string& bytes) {
     }
 }
 
-} // namespace
-
-RawHttpServer::RawHttpServer() {
-    listen_fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+// A TCP socket bound to a free port on 127.0.0.1, or -1.
+int bind_loopback(int& port) {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof address;
-    if (listen_fd_ < 0 || ::bind(listen_fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(listen_fd_, 16) != 0 ||
-        ::getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        if (listen_fd_ >= 0)
-            ::close(listen_fd_);
-        listen_fd_ = -1;
-        return;
+    if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+        port = ntohs(address.sin_port);
+        return fd;
     }
-    port_ = ntohs(address.sin_port);
+    if (fd >= 0)
+        ::close(fd);
+    return -1;
+}
+
+} // namespace
+
+RawHttpServer::RawHttpServer() {
+    listen_fd_ = bind_loopback(port_);
+    if (listen_fd_ >= 0 && ::listen(listen_fd_, 16) != 0) {
+        ::close(listen_fd_);
+        listen_fd_ = -1;
+        port_ = 0;
+    }
+    if (listen_fd_ < 0)
+        return;
     thread_ = std::thread([this] { accept_loop(); });
 }
 
@@ -171,14 +182,7 @@ void RawHttpServer::serve(int fd) {
 }
 
 RefusingPort::RefusingPort() {
-    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (fd_ >= 0 && ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-        port_ = ntohs(address.sin_port);
+    fd_ = bind_loopback(port_);
 }
 
 RefusingPort::~RefusingPort() {

@@ -63,6 +63,10 @@ private:
 
 } // namespace
 
+bool is_picture_extension(std::string_view extension) {
+    return extension == ".png" || extension == ".jpeg" || extension == ".jpg" || extension == ".gif";
+}
+
 std::string picture_extension(const std::string& path) {
     // A "." is never the trail byte of a double-byte character, so a plain byte search gives the same position as
     // the text search, and it is also right for UTF-8 file-system paths.

@@ -85,6 +85,12 @@ TEST(PictureExtension, TakesWhatFollowsTheLastDotWithItsCase) {
     EXPECT_EQ(picture_extension("noext"), ".noext");
     EXPECT_EQ(picture_extension("/a.png\r\n/b.png\r\n"), ".png\r\n");
     EXPECT_EQ(picture_extension("/dir.d/file"), ".d/file");
+
+    // Only the four lower-case picture extensions pass; two dropped paths end in ".png\r\n" and fail.
+    for (const char* accepted : {".png", ".jpeg", ".jpg", ".gif"})
+        EXPECT_TRUE(is_picture_extension(accepted)) << accepted;
+    for (const char* refused : {".PNG", ".Jpg", ".bmp", ".png\r\n", ".", ""})
+        EXPECT_FALSE(is_picture_extension(refused)) << refused;
 }
 
 TEST(CommitMessage, LeavesOutZeroSecondsThenMinutesThenTheTime) {

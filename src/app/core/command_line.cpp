@@ -59,25 +59,13 @@ UploadContext load_context(StateSnapshot& settings) {
     AppState state;
     SettingsStore(settings_file_path()).load_at_start(state);
     settings = state.snapshot();
-    UploadContext context;
-    context.owner = settings.owner;
-    context.repo = settings.repo;
-    context.access_token = settings.access_token;
-    context.record_mode = settings.record_mode;
-    context.mysql = settings.mysql;
-    context.machine_code = settings.machine_code;
-    context.program_dir = program_dir();
-    return context;
-}
-
-bool accepted_extension(const std::string& extension) {
-    return extension == ".png" || extension == ".jpeg" || extension == ".jpg" || extension == ".gif";
+    return upload_context(settings, program_dir());
 }
 
 // The file's address in UTF-8, or empty after telling err why not.
 std::string upload_file(const UploadContext& context, const std::string& file, std::ostream& err) {
     const std::string extension = picture_extension(file);
-    if (!accepted_extension(extension)) {
+    if (!is_picture_extension(extension)) {
         err << file << ": 只能是PNG,JPG,GIF格式的图片！\n";
         return {};
     }

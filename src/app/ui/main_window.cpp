@@ -350,7 +350,7 @@ void MainWindow::test_mysql_connection() {
 
 void MainWindow::on_file_dropped(const QString& paths) {
     const std::string extension = picture_extension(paths.toStdString());
-    if (extension != ".png" && extension != ".jpeg" && extension != ".jpg" && extension != ".gif") {
+    if (!is_picture_extension(extension)) {
         drop_area_->set_picture(default_drop_picture());
         message(QStringLiteral("只能是PNG,JPG,GIF格式的图片！"));
         return;

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <string>
 
@@ -41,6 +42,10 @@ ScreenshotRequest take_screenshot_request(int& argc, char** argv) {
 
 int main(int argc, char** argv) {
     velpic::set_program_dir_from_args(argc, argv);
+    // A data directory named on the command line or in the environment may not exist yet; the settings and
+    // records written into it must not be lost.
+    std::error_code ignored;
+    std::filesystem::create_directories(velpic::program_dir(), ignored);
     if (velpic::is_command_line(argc, argv))
         return velpic::run_command_line(argc, argv, std::cout, std::cerr);
 

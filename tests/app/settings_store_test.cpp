@@ -172,6 +172,16 @@ TEST_F(SettingsStoreTest, TheSettingsFileIsReadableByItsOwnerOnly) {
     EXPECT_EQ(info.st_mode & 0777, 0600u);
 }
 
+TEST_F(SettingsStoreTest, ASaveThatCannotReachTheFileIsNotReportedAsSaved) {
+    SettingsStore unwritable(dir.path() / "missing-dir" / "settings.ini", [] { return std::string("1"); },
+                             [](const MysqlSettings&) {});
+    for (bool mysql : {false, true}) {
+        const SaveResult result = unwritable.save(full_page(), mysql, state);
+        EXPECT_FALSE(result.saved);
+        EXPECT_EQ(result.message.rfind(utf8_to_gbk("保存失败！配置文件无法写入："), 0), 0u) << mysql;
+    }
+}
+
 TEST(PortNumber, LeadingBlanksSignAndDigits) {
     EXPECT_EQ(port_number(""), 0);
     EXPECT_EQ(port_number("abc"), 0);

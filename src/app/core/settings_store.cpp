@@ -3,6 +3,7 @@
 #include "app/core/machine_code.h"
 #include "app/core/stored_secret.h"
 #include "records/mysql_record_store.h"
+#include "runtime/codepage.h"
 #include "runtime/ini_file.h"
 #include "runtime/program_dir.h"
 
@@ -33,6 +34,9 @@ constexpr const char* msg_password = "\xCA\xFD\xBE\xDD\xBF\xE2\xBF\xDA\xC1\xEE\x
 constexpr const char* msg_database = "\xCA\xFD\xBE\xDD\xBF\xE2\xC3\xFB\xB3\xC6\xB2\xBB\xC4\xDC\xCE\xAA\xBF\xD5";
 constexpr const char* msg_port = "\xB6\xCB\xBF\xDA\xBA\xC5\xB2\xBB\xC4\xDC\xCE\xAA\xBF\xD5";
 constexpr const char* msg_saved = "\xB1\xA3\xB4\xE6\xB3\xC9\xB9\xA6\xA3\xA1";
+// 保存失败！配置文件无法写入：
+constexpr const char* msg_not_written =
+    "\xB1\xA3\xB4\xE6\xCA\xA7\xB0\xDC\xA3\xA1\xC5\xE4\xD6\xC3\xCE\xC4\xBC\xFE\xCE\xDE\xB7\xA8\xD0\xB4\xC8\xEB\xA3\xBA";
 
 // The file holds the token in a reversible form, so nobody but its owner may read it. Made before the first
 // write; the permissions are set again after each write in case the writer replaced the file.
@@ -86,10 +90,11 @@ std::string SettingsStore::read(const char* section, const char* key) const {
     return read_ini_value(file_, section, key);
 }
 
-void SettingsStore::write(const char* section, const char* key, const std::string& value) const {
+bool SettingsStore::write(const char* section, const char* key, const std::string& value) const {
     keep_private(file_);
-    write_ini_value(file_, section, key, value);
+    const bool written = write_ini_value(file_, section, key, value);
     keep_private(file_);
+    return written;
 }
 
 MysqlSettings SettingsStore::read_mysql() const {
@@ -145,16 +150,17 @@ SaveResult SettingsStore::save(const SettingsPage& page, bool mysql_selected, Ap
         result.message = msg_token;
         return result;
     }
-    write(section_gitee, "Owner", page.owner);
-    write(section_gitee, "Repo", page.repo);
-    write(section_gitee, "Access_Token", encode_stored_secret(page.access_token));
+    // A value that did not reach the file would be gone at the next start: the user must hear of it.
+    bool written = write(section_gitee, "Owner", page.owner);
+    written &= write(section_gitee, "Repo", page.repo);
+    written &= write(section_gitee, "Access_Token", encode_stored_secret(page.access_token));
     state.set_gitee(page.owner, page.repo, page.access_token);
     result.gitee_saved = true;
 
     if (!mysql_selected) {
-        write(section_mode, key_mode, mode_local);
+        written &= write(section_mode, key_mode, mode_local);
     } else {
-        write(section_mode, key_mode, mode_mysql);
+        written &= write(section_mode, key_mode, mode_mysql);
         const std::pair<const std::string*, const char*> checks[] = {
             {&page.server, msg_server},
             {&page.database_user, msg_user},
@@ -168,15 +174,19 @@ SaveResult SettingsStore::save(const SettingsPage& page, bool mysql_selected, Ap
                 return result;
             }
         }
-        write(section_mysql, "Server", page.server);
-        write(section_mysql, "Port", page.port);
-        write(section_mysql, "DataBaseUser", page.database_user);
-        write(section_mysql, "DataBasePassword", encode_stored_secret(page.database_password));
-        write(section_mysql, "DataBaseName", page.database_name);
+        written &= write(section_mysql, "Server", page.server);
+        written &= write(section_mysql, "Port", page.port);
+        written &= write(section_mysql, "DataBaseUser", page.database_user);
+        written &= write(section_mysql, "DataBasePassword", encode_stored_secret(page.database_password));
+        written &= write(section_mysql, "DataBaseName", page.database_name);
         MysqlSettings mysql{page.server, port_number(page.port), page.database_user, page.database_password,
                             page.database_name};
         state.set_mysql(mysql);
         make_table_(mysql);
+    }
+    if (!written) {
+        result.message = msg_not_written + utf8_to_gbk(file_.string()); // shown, never used as a path
+        return result;
     }
     result.message = msg_saved;
     result.saved = true;

@@ -27,7 +27,7 @@ struct SettingsPage {
 struct SaveResult {
     std::string message;      // the message to show (GBK), always set
     bool gitee_saved = false; // the Gitee values reached the file and the state: the drop area may be registered
-    bool saved = false;       // every check passed
+    bool saved = false;       // every check passed and every value reached the file
 };
 
 std::filesystem::path settings_file_path(); // program_dir() / "配置.ini"
@@ -56,7 +56,7 @@ public:
 
 private:
     std::string read(const char* section, const char* key) const;
-    void write(const char* section, const char* key, const std::string& value) const;
+    bool write(const char* section, const char* key, const std::string& value) const;
     MysqlSettings read_mysql() const;
 
     std::filesystem::path file_;

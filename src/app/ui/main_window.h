@@ -30,6 +30,10 @@ public:
     MainWindow(AppState& state, SettingsStore store, QWidget* parent = nullptr);
     ~MainWindow() override;
 
+    // The tab control's size, which the window takes.
+    static constexpr int tab_width = 416;
+    static constexpr int tab_height = 408;
+
     // The list's columns.
     enum Column { column_number = 0, column_digest = 1, column_type = 2, column_address = 3, column_status = 4 };
 

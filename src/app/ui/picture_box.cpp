@@ -3,6 +3,7 @@
 #include <QBuffer>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFile>
 #include <QImage>
 #include <QImageReader>
 #include <QMimeData>
@@ -25,6 +26,11 @@ bool acceptable_size(QSize size) {
 }
 
 } // namespace
+
+QByteArray default_drop_picture() {
+    QFile file(QStringLiteral(":/add_picture.png"));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
 
 PictureBox::PictureBox(QWidget* parent) : QLabel(parent) {
     if (QImageReader::allocationLimit() == 0 || QImageReader::allocationLimit() > allocation_limit_mb)

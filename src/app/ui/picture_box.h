@@ -12,6 +12,9 @@ class QMovie;
 
 namespace velpic {
 
+// The add-picture drawing the drop area shows when it holds no picture.
+QByteArray default_drop_picture();
+
 class PictureBox : public QLabel {
     Q_OBJECT
 public:

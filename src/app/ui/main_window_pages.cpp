@@ -1,0 +1,135 @@
+// The controls of the three pages, each at the place and size the form gives it relative to the tab control.
+#include "app/ui/main_window.h"
+
+#include "app/ui/controls.h"
+#include "app/ui/dialogs.h"
+#include "app/ui/picture_box.h"
+#include "app/ui/press_label.h"
+#include "app/ui/ui_text.h"
+#include "runtime/service_base.h"
+
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QIcon>
+#include <QMenu>
+#include <QRadioButton>
+#include <QTabWidget>
+#include <QTreeWidget>
+
+namespace velpic {
+
+void MainWindow::build_upload_page(QWidget* canvas) {
+    drop_area_ = place(new PictureBox(canvas), "画板1", 9, 32, 398, 336);
+    drop_area_->set_picture(default_drop_picture());
+    connect(drop_area_, &PictureBox::double_clicked, this, &MainWindow::on_drop_area_double_clicked);
+    connect(drop_area_, &PictureBox::files_dropped, this, &MainWindow::on_file_dropped);
+
+    url_box_ = edit(canvas, "编辑框_url", 7, 375, 400, 24);
+    url_box_->setReadOnly(true);
+
+    // The open-file dialog is not drawn; this object carries its filter, as the form's dialog control does.
+    auto* dialog = new QObject(this);
+    dialog->setObjectName(QStringLiteral("通用对话框1"));
+    dialog->setProperty("filter", QStringLiteral("图片文件(*.jpg;*.png;*.gif)|*.jpg;*.png;*.gif"));
+    file_dialog_ = dialog;
+}
+
+void MainWindow::build_settings_page(QWidget* canvas) {
+    auto* gitee = place(new QGroupBox(QStringLiteral("Gitee配置"), canvas), "分组框1", 66, 47, 288, 124);
+    label(gitee, "标签2", QStringLiteral("Owner："), 34, 24, 64, 16);
+    owner_box_ = edit(gitee, "编辑框_Owner", 102, 24, 144, 20);
+    label(gitee, "标签3", QStringLiteral("Repo："), 34, 49, 64, 16);
+    repo_box_ = edit(gitee, "编辑框_Repo", 102, 49, 144, 20);
+    label(gitee, "标签4", QStringLiteral("Access_Token："), 14, 73, 84, 16);
+    token_box_ = edit(gitee, "编辑框_AccessToken", 102, 73, 144, 20, true);
+
+    auto* signup = place(new PressLabel(QStringLiteral("注册"), gitee), "标签10", 252, 21, 28, 24);
+    auto* token_page = place(new PressLabel(QStringLiteral("获取"), gitee), "标签9", 252, 70, 28, 24);
+    for (PressLabel* link : {signup, token_page}) {
+        link->setStyleSheet(QStringLiteral("color: blue;"));
+        link->setCursor(Qt::PointingHandCursor);
+    }
+    connect(signup, &PressLabel::pressed, this,
+            [] { dialogs().open_url(from_gbk(service_base() + "signup?from=homepage")); });
+    connect(token_page, &PressLabel::pressed, this,
+            [] { dialogs().open_url(from_gbk(service_base() + "personal_access_tokens")); });
+    auto* example =
+        label(gitee, "标签11", QStringLiteral("示例：") + from_gbk(service_base()) + QStringLiteral("[Owner]/[Repo]"),
+              38, 96, 236, 24);
+    example->setStyleSheet(QStringLiteral("color: red;"));
+
+    auto* mode = place(new QGroupBox(QStringLiteral("记录方式："), canvas), "分组框3", 66, 173, 288, 39);
+    local_radio_ = place(new QRadioButton(QStringLiteral("本地"), mode), "单选框_记录方式_本地", 86, 12, 49, 24);
+    mysql_radio_ = place(new QRadioButton(QStringLiteral("MySQL"), mode), "单选框_记录方式_MySQL", 173, 11, 58, 24);
+    connect(local_radio_, &QRadioButton::clicked, this, &MainWindow::choose_local_mode);
+    connect(mysql_radio_, &QRadioButton::clicked, this, &MainWindow::choose_mysql_mode);
+
+    mysql_group_ = place(new QGroupBox(QStringLiteral("MySQL配置"), canvas), "分组框_mysql", 66, 214, 288, 158);
+    label(mysql_group_, "标签7", QStringLiteral("服务器地址："), 16, 24, 82, 16);
+    server_box_ = edit(mysql_group_, "编辑框_Server", 102, 24, 144, 20);
+    label(mysql_group_, "标签1", QStringLiteral("端口："), 16, 50, 82, 16);
+    port_box_ = edit(mysql_group_, "编辑框_Prot", 102, 50, 144, 20);
+    label(mysql_group_, "标签6", QStringLiteral("用户名："), 34, 80, 64, 16);
+    user_box_ = edit(mysql_group_, "编辑框_DataBaseUserName", 102, 80, 144, 20);
+    label(mysql_group_, "标签5", QStringLiteral("口令："), 46, 104, 52, 16);
+    password_box_ = edit(mysql_group_, "编辑框_DataBasePassword", 102, 104, 144, 20, true);
+    label(mysql_group_, "标签8", QStringLiteral("数据库："), 14, 128, 84, 16);
+    database_box_ = edit(mysql_group_, "编辑框_DatabaseName", 102, 128, 144, 20);
+    auto* test = button(mysql_group_, "按钮_测试", QStringLiteral("测试"), 248, 129, 35, 20);
+    connect(test, &QPushButton::clicked, this, &MainWindow::test_mysql_connection);
+    mysql_group_->setVisible(false);
+
+    auto* cancel = button(canvas, "按钮_取消", QStringLiteral("取消"), 144, 374, 72, 23);
+    auto* save = button(canvas, "按钮_保存", QStringLiteral("保存"), 220, 374, 72, 23);
+    connect(cancel, &QPushButton::clicked, this, [this] { tabs_->setCurrentIndex(0); });
+    connect(save, &QPushButton::clicked, this, &MainWindow::save_settings);
+}
+
+void MainWindow::build_records_page(QWidget* canvas) {
+    list_ = place(new QTreeWidget(canvas), "超级列表框1", 7, 28, 400, 355);
+    list_->setColumnCount(5);
+    list_->setHeaderLabels(
+        {QString(), QStringLiteral("MD5"), QStringLiteral("TYPE"), QString(), QStringLiteral("STATUS")});
+    list_->headerItem()->setTextAlignment(column_status, Qt::AlignCenter);
+    // Turning the stretch off after hiding the address column would give that column its minimum width
+    // back, pushing "STATUS" right and the list into a horizontal scroll bar.
+    list_->header()->setStretchLastSection(false);
+    const int widths[] = {30, 210, 60, 0, 90};
+    for (int column = 0; column < 5; ++column)
+        list_->setColumnWidth(column, widths[column]);
+    list_->setColumnHidden(column_address, true);
+    list_->setRootIsDecorated(false);
+    list_->setUniformRowHeights(true);
+    list_->setAllColumnsShowFocus(true);
+    list_->setSelectionMode(QAbstractItemView::SingleSelection);
+    list_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    list_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(list_, &QTreeWidget::customContextMenuRequested, this, &MainWindow::on_list_context_menu);
+    list_->viewport()->installEventFilter(this);
+
+    auto* clear = button(canvas, "按钮_清空", QStringLiteral("清空"), 327, 385, 40, 18);
+    auto* refresh = button(canvas, "按钮_刷新", QStringLiteral("刷新"), 370, 385, 40, 18);
+    connect(clear, &QPushButton::clicked, this, &MainWindow::on_clear_clicked);
+    connect(refresh, &QPushButton::clicked, this, &MainWindow::refresh_record_list);
+
+    preview_ = place(new PictureBox(canvas), "图片框_预览", 18, 228, 144, 144);
+    preview_->setFrameShape(QFrame::Box);
+    preview_->setAutoFillBackground(true);
+    preview_->setVisible(false);
+    preview_close_ = place(new QPushButton(canvas), "按钮_预览_关闭", 146, 211, 16, 16);
+    preview_close_->setIcon(QIcon(QStringLiteral(":/close.png")));
+    preview_close_->setIconSize(QSize(16, 16));
+    preview_close_->setFlat(true);
+    preview_close_->setVisible(false);
+    connect(preview_close_, &QPushButton::clicked, this, [this] {
+        preview_->setVisible(false);
+        preview_close_->setVisible(false);
+    });
+
+    menu_ = new QMenu(QStringLiteral("菜单"), this);
+    menu_->setObjectName(QStringLiteral("菜单"));
+    QAction* copy = menu_->addAction(QStringLiteral("复制图片链接"));
+    connect(copy, &QAction::triggered, this, &MainWindow::copy_selected_address);
+}
+
+} // namespace velpic

@@ -28,8 +28,12 @@ constexpr std::string_view kUrlKey = "ImgUrl";
 
 } // namespace
 
+std::filesystem::path local_record_file_path(const std::filesystem::path& directory) {
+    return directory / "本地记录.ini";
+}
+
 std::filesystem::path local_record_file_path() {
-    return program_dir() / "本地记录.ini";
+    return local_record_file_path(program_dir());
 }
 
 std::vector<std::string> list_ini_sections_in(std::string_view bytes) {

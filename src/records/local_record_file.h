@@ -12,7 +12,8 @@
 
 namespace velpic {
 
-// program_dir() / "本地记录.ini".
+// The record file "本地记录.ini" in a program directory (by default program_dir()).
+std::filesystem::path local_record_file_path(const std::filesystem::path& directory);
 std::filesystem::path local_record_file_path();
 
 // Section names in file order, from the lines that start with "[" and hold a "]" (not a trail byte of a

@@ -77,7 +77,7 @@ std::vector<UploadRecord> load_record_rows(bool mysql_selected, const MysqlSetti
             return {};
         return MysqlRecordStore(mysql).list_machine_records(machine_code);
     }
-    return read_all_local_records(program_dir / u8"本地记录.ini");
+    return read_all_local_records(local_record_file_path(program_dir));
 }
 
 } // namespace velpic

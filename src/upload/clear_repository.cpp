@@ -6,7 +6,6 @@
 #include "records/mysql_record_store.h"
 #include "runtime/codepage.h"
 #include "runtime/gbk_text.h"
-#include "runtime/service_base.h"
 #include "upload/contents_api.h"
 
 namespace velpic {
@@ -23,7 +22,7 @@ std::string clear_repository(const std::string& owner, const std::string& repo, 
     // The body carries the access token: it goes only to a server whose certificate verifies.
     options.verify_tls = true;
     WinInetResponse response;
-    wininet_request(service_base() + "api/v5/repos/" + owner + "/" + repo + "/clear", options, response);
+    wininet_request(repository_api_address(owner, repo) + "/clear", options, response);
     return text_find(response.response_headers, "204 No Content", 1, false) > 0 ? "Success" : "Error";
 }
 
@@ -34,9 +33,10 @@ RecordRemoval remove_all_records(bool use_mysql, const MysqlSettings& mysql, con
         removal.ok = outcome.ok;
         removal.error = outcome.error;
     } else {
-        removal.ok = remove_all_local_records(program_dir / "本地记录.ini");
+        const std::filesystem::path file = local_record_file_path(program_dir);
+        removal.ok = remove_all_local_records(file);
         if (!removal.ok)
-            removal.error = utf8_to_gbk("无法删除 " + (program_dir / "本地记录.ini").string());
+            removal.error = utf8_to_gbk("无法删除 " + file.string());
     }
     return removal;
 }

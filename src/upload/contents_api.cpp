@@ -9,8 +9,12 @@
 
 namespace velpic {
 
+std::string repository_api_address(const std::string& owner, const std::string& repo) {
+    return service_base() + "api/v5/repos/" + owner + "/" + repo;
+}
+
 std::string contents_endpoint(const std::string& owner, const std::string& repo, const std::string& path) {
-    return service_base() + "api/v5/repos/" + owner + "/" + repo + "/contents/" + path;
+    return repository_api_address(owner, repo) + "/contents/" + path;
 }
 
 std::string raw_address_prefix(const std::string& owner, const std::string& repo) {

@@ -10,7 +10,10 @@ namespace velpic {
 inline constexpr std::string_view upload_user_agent =
     "Mozilla/5.0 (Windows NT 6.1; WOW64) AppleWebKit/537.36 (KHTML, like Gecko) Chrome/50.0.2661.87 Safari/537.36";
 
-// service_base() + "api/v5/repos/" + owner + "/" + repo + "/contents/" + path, nothing encoded.
+// service_base() + "api/v5/repos/" + owner + "/" + repo: the repository's API address, nothing encoded.
+std::string repository_api_address(const std::string& owner, const std::string& repo);
+
+// repository_api_address + "/contents/" + path.
 std::string contents_endpoint(const std::string& owner, const std::string& repo, const std::string& path);
 
 // service_base() + owner + "/" + repo + "/raw/master/": an address is good exactly when it contains this

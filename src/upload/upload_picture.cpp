@@ -143,7 +143,7 @@ UploadResult upload_picture(const UploadContext& context, const std::string& ext
             }
         }
     } else {
-        const std::filesystem::path file = context.program_dir / "本地记录.ini";
+        const std::filesystem::path file = local_record_file_path(context.program_dir);
         std::optional<std::string> recorded = find_local_record(file, digest);
         if (recorded) {
             result.address = *recorded;

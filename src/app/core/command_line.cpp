@@ -113,7 +113,7 @@ int list_records(std::ostream& out, std::ostream& err) {
         }
         records = MysqlRecordStore(settings.mysql).list_machine_records(settings.machine_code);
     } else {
-        records = read_all_local_records(context.program_dir / "本地记录.ini");
+        records = read_all_local_records(local_record_file_path(context.program_dir));
     }
     for (const UploadRecord& record : records)
         out << to_utf8(record.ImgMd5) << "\t" << to_utf8(record.ImgType) << "\t" << to_utf8(record.ImgUrl) << "\n";

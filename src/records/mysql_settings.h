@@ -11,6 +11,11 @@ struct MysqlSettings {
     std::string user;
     std::string password; // plain text
     std::string database;
+
+    // Every value the record list needs before it asks the server (the connection test asks with any values).
+    bool complete() const {
+        return !server.empty() && !user.empty() && !password.empty() && !database.empty() && port != 0;
+    }
 };
 
 } // namespace velpic

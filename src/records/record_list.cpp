@@ -72,8 +72,7 @@ LinkStatus check_link(const std::string& address) {
 std::vector<UploadRecord> load_record_rows(bool mysql_selected, const MysqlSettings& mysql,
                                            const std::string& machine_code, const std::filesystem::path& program_dir) {
     if (mysql_selected) {
-        if (mysql.server.empty() || mysql.user.empty() || mysql.password.empty() || mysql.database.empty() ||
-            mysql.port == 0)
+        if (!mysql.complete())
             return {};
         return MysqlRecordStore(mysql).list_machine_records(machine_code);
     }

@@ -150,7 +150,7 @@ TEST_F(SettingsStoreTest, LoadAtStartTakesMysqlModeOnlyFromTheExactLowerCaseValu
     EXPECT_EQ(snapshot.access_token, "0123456789abcdef0123456789abcdef");
     EXPECT_EQ(snapshot.mysql.port, 3308);
     EXPECT_EQ(snapshot.mysql.password, " secret pass\"");
-    EXPECT_TRUE(snapshot.mysql_complete());
+    EXPECT_TRUE(snapshot.mysql.complete());
 
     // The page shows every stored value deciphered, the port as typed.
     const SettingsPage page = settings.read_page();

@@ -22,11 +22,6 @@ struct StateSnapshot {
 
     bool gitee_known() const { return !owner.empty() && !repo.empty() && !access_token.empty(); }
     bool mysql_mode() const { return record_mode == "mysql"; }
-    // The listing refuses to connect with any of these missing.
-    bool mysql_complete() const {
-        return !mysql.server.empty() && !mysql.user.empty() && !mysql.password.empty() && !mysql.database.empty() &&
-               mysql.port != 0;
-    }
 };
 
 // What one upload needs of the settings, copied for its worker.

@@ -107,7 +107,7 @@ int list_records(std::ostream& out, std::ostream& err) {
     const UploadContext context = load_context(settings);
     std::vector<UploadRecord> records;
     if (settings.mysql_mode()) {
-        if (!settings.mysql_complete()) {
+        if (!settings.mysql.complete()) {
             err << "MySQL settings are incomplete (" << settings_file_path().string() << ")\n";
             return 1;
         }

@@ -3,6 +3,7 @@
 #include "app/ui/picture_box.h"
 #include "records/local_record_file.h"
 #include "runtime/codepage.h"
+#include "support/raw_http_server.h"
 #include "support/test_service.h"
 
 #include <QClipboard>
@@ -258,6 +259,21 @@ TEST_F(RecordListTest, TheMenuAppearsOnlyOverASelectedRowAndCopiesTheAddress) {
     menu->actions().front()->trigger();
     menu->close();
     EXPECT_EQ(QApplication::clipboard()->text(), QString::fromStdString(raw("a.png")));
+}
+
+TEST_F(RecordListTest, RecordsThatCannotBeRemovedAfterAClearAreReported) {
+    // Records left behind would hand out addresses of files that are gone, so the user must hear of them.
+    RefusingPort unreachable;
+    store_settings("alice", "pics", "tok", true, std::to_string(unreachable.port()));
+    open_window();
+    show_page(1);
+    QTest::mouseClick(find("单选框_记录方式_MySQL"), Qt::LeftButton);
+    dialogs.answers = {true};
+    QTest::mouseClick(find("按钮_清空"), Qt::LeftButton);
+    EXPECT_EQ(service.count_requests("PUT", "/api/v5/repos/alice/pics/clear"), 1u);
+    ASSERT_GE(dialogs.messages.size(), 2);
+    EXPECT_EQ(dialogs.messages[dialogs.messages.size() - 2], QStringLiteral("清空成功！请手动进行仓库初始化！"));
+    EXPECT_TRUE(dialogs.messages.back().startsWith(QStringLiteral("但记录删除失败！")));
 }
 
 TEST_F(RecordListTest, ClearingAsksFirstThenEmptiesStoreAndListAndOpensTheRepositoryOnce) {

@@ -317,9 +317,12 @@ void MainWindow::on_clear_clicked() {
         message(QStringLiteral("清空失败"));
         return;
     }
-    remove_all_records(mysql_radio_->isChecked(), snapshot.mysql, program_dir());
+    const RecordRemoval removal = remove_all_records(mysql_radio_->isChecked(), snapshot.mysql, program_dir());
     clear_rows();
     message(QStringLiteral("清空成功！请手动进行仓库初始化！"));
+    // Records left behind would hand out addresses of files that no longer exist instead of uploading again.
+    if (!removal.ok)
+        message(QStringLiteral("但记录删除失败！") + from_gbk(removal.error));
     dialogs().open_url(from_gbk(service_base() + snapshot.owner + "/" + snapshot.repo));
 }
 

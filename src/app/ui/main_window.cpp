@@ -235,8 +235,8 @@ void MainWindow::start_link_check() {
     for (int row = 0; row < list_->topLevelItemCount(); ++row)
         addresses.push_back(to_gbk(list_->topLevelItem(row)->text(column_address)));
     start_thread([channel = channel_, window = this, generation, addresses = std::move(addresses)] {
+        const QString checking = from_gbk(link_status_text(LinkStatus::checking));
         for (int row = 0; row < static_cast<int>(addresses.size()); ++row) {
-            const QString checking = from_gbk(link_status_text(LinkStatus::checking));
             if (!channel->post([window, generation, row, checking] { window->set_status(generation, row, checking); }))
                 return;
             const QString status = from_gbk(link_status_text(check_link(addresses[row])));

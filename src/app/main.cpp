@@ -11,7 +11,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <iostream>
 #include <string>
 
@@ -42,15 +41,17 @@ ScreenshotRequest take_screenshot_request(int& argc, char** argv) {
 
 int main(int argc, char** argv) {
     velpic::set_program_dir_from_args(argc, argv);
-    // A data directory named on the command line or in the environment may not exist yet; the settings and
-    // records written into it must not be lost.
-    std::error_code ignored;
-    std::filesystem::create_directories(velpic::program_dir(), ignored);
+    // A data directory named on the command line or in the environment, or the user's configuration directory
+    // of an installed program, may not exist yet; the settings and records written into it must not be lost.
+    if (std::error_code error; !velpic::create_program_dir(error))
+        std::cerr << "velpic: cannot create the data directory " << velpic::program_dir().string() << ": "
+                  << error.message() << "\n";
     if (velpic::is_command_line(argc, argv))
         return velpic::run_command_line(argc, argv, std::cout, std::cerr);
 
     const ScreenshotRequest screenshot = take_screenshot_request(argc, argv);
     QApplication app(argc, argv);
+    QGuiApplication::setDesktopFileName(QStringLiteral(VELPIC_APP_ID));
     velpic::AppState state;
     velpic::MainWindow window(state, velpic::SettingsStore(velpic::settings_file_path()));
     window.show();

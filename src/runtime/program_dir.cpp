@@ -1,10 +1,10 @@
 #include "runtime/program_dir.h"
 
 #include <cstdlib>
-#include <cstring>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <system_error>
 
 namespace velpic {
@@ -26,12 +26,15 @@ std::filesystem::path cleaned(const std::filesystem::path& dir) {
     return std::filesystem::path(text);
 }
 
-std::filesystem::path executable_dir() {
-    std::error_code error;
-    std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
-    if (error || exe.empty())
-        return cleaned(std::filesystem::current_path(error));
-    return cleaned(exe.parent_path());
+// The desktop entry as seen from the bin directory of an install prefix; the build passes the layout it installs.
+#ifndef VELPIC_INSTALL_MARKER
+#define VELPIC_INSTALL_MARKER "../share/applications/io.github.velpic.Velpic.desktop"
+#endif
+
+const char* absolute_from_environment(const char* name) {
+    const char* value = std::getenv(name);
+    // A relative XDG directory is invalid and ignored, so a file never lands wherever the program was started.
+    return value != nullptr && std::filesystem::path(value).is_absolute() ? value : nullptr;
 }
 
 } // namespace
@@ -45,8 +48,30 @@ std::filesystem::path program_dir() {
     const char* from_environment = std::getenv("VELPIC_DATA_DIR");
     if (from_environment != nullptr && *from_environment != '\0')
         return cleaned(from_environment);
-    static const std::filesystem::path beside_executable = executable_dir();
-    return beside_executable;
+    static const std::filesystem::path by_default = default_program_dir(executable_dir());
+    return by_default;
+}
+
+bool create_program_dir(std::error_code& error) {
+    return create_private_directories(program_dir(), error);
+}
+
+bool runs_from_install_prefix(const std::filesystem::path& executable_dir) {
+    std::error_code error;
+    return std::filesystem::is_regular_file(executable_dir / VELPIC_INSTALL_MARKER, error);
+}
+
+std::filesystem::path default_program_dir(const std::filesystem::path& executable_dir) {
+    if (!runs_from_install_prefix(executable_dir))
+        return cleaned(executable_dir);
+    std::filesystem::path config_home;
+    if (const char* xdg = absolute_from_environment("XDG_CONFIG_HOME"))
+        config_home = xdg;
+    else if (std::filesystem::path home = user_home_dir(); !home.empty())
+        config_home = home / ".config";
+    else
+        return cleaned(executable_dir); // no home directory to speak of: beside the program is all that is left
+    return cleaned(config_home / "velpic");
 }
 
 void set_program_dir(const std::filesystem::path& dir) {

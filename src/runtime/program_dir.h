@@ -1,13 +1,14 @@
-// The directory that holds the settings and record files: beside the executable unless moved by
-// "--data-dir DIR" or the environment variable VELPIC_DATA_DIR. Paths are UTF-8 file-system paths.
+// The directory that holds the settings and record files: beside the executable in a build tree, in the user's
+// configuration directory when installed, unless moved by "--data-dir DIR" or VELPIC_DATA_DIR. UTF-8 paths.
 #pragma once
 
 #include <filesystem>
+#include <system_error>
 
 namespace velpic {
 
-// Absolute, without a trailing separator. Order: set_program_dir / --data-dir, then VELPIC_DATA_DIR, then the
-// directory of /proc/self/exe. The directory is not created.
+// Absolute, without a trailing separator. Order: set_program_dir / --data-dir, then VELPIC_DATA_DIR, then
+// default_program_dir(executable_dir()). The directory is not created.
 std::filesystem::path program_dir();
 
 // Overrides the directory for the rest of the run (relative paths are made absolute now).
@@ -16,5 +17,23 @@ void set_program_dir(const std::filesystem::path& dir);
 // Handles "--data-dir DIR" and "--data-dir=DIR": sets the directory and removes those arguments from argv
 // (argc shrinks, argv[argc] stays null); every other argument is left in place. Returns whether one was found.
 bool set_program_dir_from_args(int& argc, char** argv);
+
+// Creates program_dir() and any missing parent. Every directory made here is private to the user (0700):
+// the settings hold the access token. An existing directory keeps its mode.
+bool create_program_dir(std::error_code& error);
+
+// An executable runs from an install prefix when it sits in the prefix's bin directory and the prefix holds
+// the program's desktop entry (share/applications/<application id>.desktop), as an install and the package
+// lay them out. A build tree has neither, so an executable there keeps its files beside it.
+bool runs_from_install_prefix(const std::filesystem::path& executable_dir);
+
+// Without an override: the executable's directory, or, when installed, "velpic" in the user's configuration
+// directory ($XDG_CONFIG_HOME when absolute, else $HOME/.config). Reads the environment on every call.
+std::filesystem::path default_program_dir(const std::filesystem::path& executable_dir);
+
+// Platform parts.
+std::filesystem::path executable_dir(); // of the running process
+std::filesystem::path user_home_dir();  // $HOME, else the account's home; empty when neither is known
+bool create_private_directories(const std::filesystem::path& dir, std::error_code& error);
 
 } // namespace velpic

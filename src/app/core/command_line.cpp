@@ -37,8 +37,9 @@ void print_usage(std::ostream& out) {
            "         to standard error; the exit status is 1 when any file failed.\n"
            "records  lists the records of the configured store: digest, type and address, tab-separated.\n"
            "\n"
-           "Settings come from \"配置.ini\" in the data directory (beside the program unless --data-dir or\n"
-           "VELPIC_DATA_DIR says otherwise); save them once in the window.\n";
+           "Settings come from \"配置.ini\" in the data directory: beside the program in a build tree,\n"
+           "$XDG_CONFIG_HOME/velpic (~/.config/velpic) when installed, unless --data-dir or VELPIC_DATA_DIR\n"
+           "says otherwise. Save them once in the window.\n";
 }
 
 // Writes addresses nowhere but the result; messages go to the error stream as UTF-8 lines.

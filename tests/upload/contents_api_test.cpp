@@ -69,7 +69,7 @@ TEST_F(ContentsApiTest, ReadsTheAnswerByTheDecisionTable) {
     EXPECT_EQ(upload(), "401 Unauthorized: Access token does not exist");
     service.set_access_token("");
     ASSERT_EQ(upload(), service.base() + "alice/pics/raw/master/" + kPath);
-    EXPECT_EQ(upload(), "A file with this name already exists");
+    EXPECT_EQ(upload(), utf8_to_gbk("文件名已存在"));
 
     const std::string unknown = utf8_to_gbk("错误未知：[");
     preset(200, R"({"message":"m"})");

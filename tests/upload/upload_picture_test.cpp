@@ -161,7 +161,7 @@ TEST_F(UploadPictureTest, FailuresShowTheReasonAndWriteNoRecord) {
     RecordingReporter again;
     upload_picture(context, ".png", kPicture, again);
     EXPECT_EQ(commits(), 3u);
-    EXPECT_EQ(again.calls().back(), "message:上传失败！[错误原因：A file with this name already exists]");
+    EXPECT_EQ(again.calls().back(), "message:上传失败！[错误原因：文件名已存在]");
 
     // The prefix test is case-sensitive: the service spells the owner as the settings do not.
     service.set_download_branch("master");

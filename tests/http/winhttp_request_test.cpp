@@ -239,7 +239,7 @@ TEST(WinHttpRequest, TheTimeOutIsAnIdleLimitNotAnAverageRate) {
     test::TestService service;
     test::ServiceAnswer slow;
     slow.body = "abc";
-    slow.delivery.drip_interval = std::chrono::milliseconds(1500);
+    slow.delivery = test::Delivery::dripping(std::chrono::milliseconds(1500));
     service.preset_answer("GET", "/slow", slow);
     WinHttpRequestOptions options;
     options.timeout_seconds = 2;

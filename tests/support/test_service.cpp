@@ -262,6 +262,30 @@ std::string git_blob_sha1(const std::string& bytes) {
     return out;
 }
 
+Delivery Delivery::dropped() {
+    Delivery delivery;
+    delivery.drop = true;
+    return delivery;
+}
+
+Delivery Delivery::head_cut_after(std::size_t bytes) {
+    Delivery delivery;
+    delivery.cut_after = bytes;
+    return delivery;
+}
+
+Delivery Delivery::body_cut_after(std::size_t bytes) {
+    Delivery delivery;
+    delivery.cut_body_after = bytes;
+    return delivery;
+}
+
+Delivery Delivery::dripping(std::chrono::milliseconds interval) {
+    Delivery delivery;
+    delivery.drip_interval = interval;
+    return delivery;
+}
+
 ServiceAnswer ServiceAnswer::redirect(int status, const std::string& location) {
     ServiceAnswer answer;
     answer.status = status;
@@ -643,7 +667,9 @@ void TestService::deliver(int fd, const ServiceAnswer& answer) {
     if (has_body)
         head += "Content-Length: " + std::to_string(answer.body.size()) + "\r\n";
     head += "Connection: close\r\n\r\n";
-    const std::string body = has_body ? answer.body : std::string();
+    std::string body = has_body ? answer.body : std::string();
+    if (answer.delivery.cut_body_after)
+        body.resize(std::min(body.size(), *answer.delivery.cut_body_after));
 
     if (answer.delivery.cut_after) {
         std::string reply = head + body;

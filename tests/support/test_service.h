@@ -37,7 +37,13 @@ struct ServiceRequest {
 struct Delivery {
     bool drop = false;                          // close the connection without sending anything
     std::optional<std::size_t> cut_after;       // send only this many bytes of the reply (head and body), then close
+    std::optional<std::size_t> cut_body_after;  // send the whole head and only this many bytes of the body
     std::chrono::milliseconds drip_interval{0}; // send the head at once, then the body one byte per interval
+
+    static Delivery dropped();
+    static Delivery head_cut_after(std::size_t bytes);
+    static Delivery body_cut_after(std::size_t bytes);
+    static Delivery dripping(std::chrono::milliseconds interval);
 };
 
 struct ServiceAnswer {

@@ -1,6 +1,9 @@
 #include "upload/contents_api.h"
+#include "upload/contents_lookup.h"
+#include "upload/git_blob.h"
 
 #include "runtime/codepage.h"
+#include "runtime/gbk_text.h"
 #include "support/temp_dir.h"
 #include "support/test_service.h"
 
@@ -215,6 +218,30 @@ TEST_F(ContentsApiTest, EscapesQuotesAndBackslashesWithoutTouchingDoubleByteChar
     ASSERT_EQ(contents_api_upload("alice", "pics", unmappable, "tok", "aGVsbG8=", "\xA7\x90\xC4\xEA\"x"),
               service.base() + "alice/pics/raw/master/" + unmappable);
     EXPECT_EQ(service.file("alice", "pics", unmappable)->commit_message, "?年\"x");
+}
+
+TEST_F(ContentsApiTest, LooksUpWhatIsStoredUnderAPath) {
+    // The token travels as a query value: characters that mean something in a query are %-encoded.
+    const std::string token = "a&b=c d#%";
+    service.set_access_token(token);
+    service.put_file("alice", "pics", kPath, "hello\n");
+    StoredContents found = contents_api_lookup("alice", "pics", kPath, token);
+    ASSERT_EQ(found.kind, StoredContents::Kind::file) << to_utf8(found.reason);
+    EXPECT_EQ(found.sha, "ce013625030ba8dba906f756967f9e9ca394464a"); // git hash-object of "hello\n"
+    EXPECT_EQ(found.download_url, service.download_url("alice", "pics", kPath));
+    EXPECT_EQ(text_lower(service.requests().back().target),
+              "/api/v5/repos/alice/pics/contents/" + kPath + "?access_token=a%26b%3dc%20d%23%25");
+
+    const std::string missing = "fedcba9876543210fedcba9876543210.png";
+    EXPECT_EQ(contents_api_lookup("alice", "pics", missing, token).kind, StoredContents::Kind::absent);
+    service.set_missing_path_answer(TestService::MissingPath::not_found);
+    EXPECT_EQ(contents_api_lookup("alice", "pics", missing, token).kind, StoredContents::Kind::absent);
+    StoredContents refused = contents_api_lookup("alice", "pics", kPath, "wrong");
+    EXPECT_EQ(refused.kind, StoredContents::Kind::unknown);
+    EXPECT_EQ(refused.reason, "401 Unauthorized: Access token does not exist");
+
+    EXPECT_EQ(git_blob_sha1(""), "e69de29bb2d1d6434b8b29ae775ad8c2e48c5391");
+    EXPECT_EQ(git_blob_sha1(std::string("a\0b", 3)), "20b5be91886d0b6f26dc98a225c0dac05fe2c86e");
 }
 
 TEST(ContentsApiAddresses, AreBuiltFromTheServiceBaseWithoutEncoding) {

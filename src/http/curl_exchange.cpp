@@ -11,6 +11,7 @@
 #include <mutex>
 
 #include "http/http_method.h"
+#include "http/transport_failure.h"
 
 namespace velpic {
 
@@ -54,9 +55,12 @@ struct Progress {
     bool has_location = false;
     bool request_started = false;
     std::string body;
-    // Idle limit: libcurl's low-speed check averages over several seconds, so a transfer that stalls after
-    // some bytes would otherwise run on for seconds past the limit.
+    std::size_t max_body = 0; // 0: no limit
+    bool body_too_large = false;
+    // The time-out is an idle limit: no header line and no body byte in or out for that long. libcurl's own
+    // low-speed check would instead cut a slow but steady answer whose average rate stays below its limit.
     std::chrono::steady_clock::duration idle_limit{};
+    bool idle_timeout = false;
     std::chrono::steady_clock::time_point last_activity = std::chrono::steady_clock::now();
     curl_off_t last_down = 0;
     curl_off_t last_up = 0;
@@ -91,8 +95,15 @@ size_t on_header(char* data, size_t size, size_t count, void* user) {
 size_t on_body(char* data, size_t size, size_t count, void* user) {
     auto* progress = static_cast<Progress*>(user);
     progress->last_activity = std::chrono::steady_clock::now();
-    progress->body.append(data, size * count);
-    return size * count;
+    std::size_t length = size * count;
+    if (progress->max_body > 0 && length > progress->max_body - progress->body.size()) {
+        // Keep what fits and stop reading: an answer past the limit is never held whole.
+        progress->body.append(data, progress->max_body - progress->body.size());
+        progress->body_too_large = true;
+        return 0;
+    }
+    progress->body.append(data, length);
+    return length;
 }
 
 int on_transfer_info(void* user, curl_off_t, curl_off_t down, curl_off_t, curl_off_t up) {
@@ -103,7 +114,10 @@ int on_transfer_info(void* user, curl_off_t, curl_off_t down, curl_off_t, curl_o
         progress->last_up = up;
         progress->last_activity = now;
     }
-    return now - progress->last_activity >= progress->idle_limit ? 1 : 0;
+    if (now - progress->last_activity < progress->idle_limit)
+        return 0;
+    progress->idle_timeout = true;
+    return 1;
 }
 
 int on_request_start(void* user, char*, char*, int, int) {
@@ -220,9 +234,10 @@ CurlExchangeResult curl_exchange(const CurlExchangeRequest& request) {
     // A stall of the whole limit while sending or receiving ends the exchange; a slow but moving one does not.
     long timeout = request.timeout_seconds >= 1 ? request.timeout_seconds : 30;
     curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, timeout);
-    curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, timeout);
     progress.idle_limit = std::chrono::seconds(timeout);
+    progress.max_body = request.max_body_bytes;
+    if (request.max_body_bytes > 0) // refused at once when the head announces more
+        curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(request.max_body_bytes));
     curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, on_transfer_info);
     curl_easy_setopt(h, CURLOPT_XFERINFODATA, &progress);
@@ -310,8 +325,19 @@ CurlExchangeResult curl_exchange(const CurlExchangeRequest& request) {
     result.body = std::move(progress.body);
     bool redirect_declined = https_only && code == CURLE_UNSUPPORTED_PROTOCOL && progress.headers_complete &&
                              progress.status >= 300 && progress.status < 400;
-    if (code == CURLE_OK || redirect_declined) {
+    TransportFailure why;
+    why.curl_code = code;
+    why.request_started = progress.request_started;
+    why.idle_timeout = progress.idle_timeout;
+    why.head_incomplete = (progress.answers > 0 || code == CURLE_OK) && !progress.headers_complete;
+    if (progress.body_too_large || code == CURLE_FILESIZE_EXCEEDED)
+        why.body_limit = request.max_body_bytes;
+    if (code == CURLE_OK && !progress.headers_complete) {
+        // libcurl takes a head cut off by the closing connection for a whole one: it is no answer.
+        result.failure = CurlExchangeFailure::no_response;
+    } else if (code == CURLE_OK || redirect_declined) {
         result.failure = CurlExchangeFailure::none;
+        result.complete = code == CURLE_OK;
     } else if (progress.answers == 0) {
         curl_off_t sent = 0;
         curl_easy_getinfo(h, CURLINFO_SIZE_UPLOAD_T, &sent);
@@ -324,6 +350,10 @@ CurlExchangeResult curl_exchange(const CurlExchangeRequest& request) {
     } else {
         result.failure = CurlExchangeFailure::body;
     }
+    if (redirect_declined)
+        result.failure_reason = transport_failure_text(TransportFailure{.redirect_to_http = true});
+    else if (!result.complete)
+        result.failure_reason = transport_failure_text(why);
     return result;
 }
 

@@ -19,8 +19,9 @@ struct CurlExchangeRequest {
     bool follow_redirects = true;
     // False: a redirect from https to plain http is not followed; its answer is the result.
     bool redirect_to_http = true;
-    int timeout_seconds = 0; // below 1: 30
-    std::string proxy;       // host:port; empty: none
+    int timeout_seconds = 0;        // below 1: 30; limits connecting, and any stretch without a byte moving
+    std::size_t max_body_bytes = 0; // above 0: a longer answer body is cut there and the answer is incomplete
+    std::string proxy;              // host:port; empty: none
     bool socks_proxy = false;
     std::string server_user, server_password, proxy_user, proxy_password; // Basic, used when both are given
     bool verify_tls = false;
@@ -39,6 +40,10 @@ struct CurlExchangeResult {
     std::string headers; // raw head of the last answer (status line first, CR LF lines, blank line at the end)
     bool headers_complete = false;
     std::string body;
+    // The whole answer arrived: a complete head and the body to its declared end (length, last chunk, or the end of
+    // the connection when the answer declares neither).
+    bool complete = false;
+    std::string failure_reason; // GBK words for the user when not complete; empty when complete
 };
 
 CurlExchangeResult curl_exchange(const CurlExchangeRequest& request);

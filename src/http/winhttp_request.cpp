@@ -123,14 +123,22 @@ std::string correct_charset(const std::string& text, const std::string& body) {
     return text_up_to_nul(decoded);
 }
 
+// The engine's own failure before anything went out: the fixed text, and its words without the code.
+std::string fail_before_sending(WinHttpResponse& response, const char* text) {
+    response.status_text = text;
+    response.complete = false;
+    response.failure_reason = text + 4;
+    if (!response.failure_reason.empty() && response.failure_reason.back() == '!')
+        response.failure_reason.pop_back();
+    return {};
+}
+
 } // namespace
 
 std::string winhttp_request(const std::string& url, const WinHttpRequestOptions& options, WinHttpResponse& response) {
     CurlExchangeRequest request;
-    if (!crack_url(url, request)) {
-        response.status_text = kUrlFailed;
-        return {};
-    }
+    if (!crack_url(url, request))
+        return fail_before_sending(response, kUrlFailed);
     request.method = options.method;
     request.follow_redirects = !options.no_redirect;
     request.redirect_to_http = false; // the platform's default policy never leaves https for plain http
@@ -141,15 +149,14 @@ std::string winhttp_request(const std::string& url, const WinHttpRequestOptions&
     request.proxy_user = options.proxy_user;
     request.proxy_password = options.proxy_password;
     request.verify_tls = options.verify_tls;
+    request.max_body_bytes = options.max_body_bytes;
 
     // Only whole "Name: value" lines go out; what the platform's header parser would refuse fails here.
     for (const std::string& line : text_split(header_block(options), "\r\n")) {
         if (line.empty())
             continue;
-        if (!is_sendable_header_line(line)) {
-            response.status_text = kHeadersFailed;
-            return {};
-        }
+        if (!is_sendable_header_line(line))
+            return fail_before_sending(response, kHeadersFailed);
         request.header_lines.push_back(line);
     }
 
@@ -157,10 +164,11 @@ std::string winhttp_request(const std::string& url, const WinHttpRequestOptions&
     request.send_body = !request.body.empty() || options.method == kHttpPost || options.method == kHttpPut;
 
     CurlExchangeResult result = curl_exchange(request);
+    response.complete = result.complete;
+    response.failure_reason = result.failure_reason;
     switch (result.failure) {
     case CurlExchangeFailure::setup:
-        response.status_text = kSessionFailed;
-        return {};
+        return fail_before_sending(response, kSessionFailed);
     case CurlExchangeFailure::connect:
         response.status_text = kSendFailed;
         return {};
@@ -242,7 +250,12 @@ std::string winhttp_request(const std::string& url, int method, const std::strin
     options.body_bytes = body_bytes;
     options.normalize_header_names = normalize_header_names;
     options.verify_tls = verify_tls;
-    WinHttpResponse response{returned_cookies, response_headers, redirect_location, status_text, response_body};
+    WinHttpResponse response;
+    response.returned_cookies = returned_cookies;
+    response.response_headers = response_headers;
+    response.redirect_location = redirect_location;
+    response.status_text = status_text;
+    response.response_body = response_body;
     std::string result = winhttp_request(url, options, response);
     returned_cookies = std::move(response.returned_cookies);
     response_headers = std::move(response.response_headers);

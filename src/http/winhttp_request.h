@@ -13,8 +13,8 @@ struct WinHttpRequestOptions {
     std::string body_text;     // sent as its bytes, no terminator
     std::string send_cookies;  // cookie list, or a whole line starting "Cookie:"
     std::string extra_headers; // lines separated by CR LF
-    bool no_redirect = false; // a redirect from https to plain http is never followed (the answer is the result)
-    std::string server_user; // Basic authentication, only when user and password are both given
+    bool no_redirect = false;  // a redirect from https to plain http is never followed (the answer is the result)
+    std::string server_user;   // Basic authentication, only when user and password are both given
     std::string server_password;
     std::string proxy; // host:port; empty: no proxy (environment proxies are ignored too)
     std::string proxy_user;
@@ -27,6 +27,8 @@ struct WinHttpRequestOptions {
     // Off: certificate errors never stop a request. On: the peer certificate and host name must verify against
     // the system CAs plus the bundle named by VELPIC_CA_FILE, or the request fails (711) before anything is sent.
     bool verify_tls = false;
+    // Above 0: an answer body longer than this is cut there and the answer is not complete.
+    std::size_t max_body_bytes = 0;
 };
 
 // Outputs. A field is written only when the exchange gets that far; otherwise it keeps what the caller put there.
@@ -36,6 +38,10 @@ struct WinHttpResponse {
     std::string redirect_location; // value of the last "Location: " line of the final answer
     std::string status_text;       // "200 OK", or the failure text
     std::string response_body;     // exactly as received
+    // Always written. The whole answer arrived: its head and its body up to the declared length, the last chunk
+    // or the end of the connection. A body cut short still gives its status line in status_text.
+    bool complete = false;
+    std::string failure_reason; // GBK, in words for the user: why the answer is missing or incomplete
 };
 
 // Result: the body as text (up to its first NUL, re-decoded to GBK when a meta tag in its first 1024 bytes

@@ -2,6 +2,7 @@
 
 #include "http/curl_exchange.h"
 #include "http/header_text.h"
+#include "runtime/codepage.h"
 #include "runtime/gbk_text.h"
 
 #include <algorithm>
@@ -112,6 +113,7 @@ std::string wininet_request(const std::string& url, const WinInetRequestOptions&
     request.follow_redirects = !options.no_redirect;
     request.redirect_to_http = !options.verify_tls; // a verified request never carries its body off https
     request.timeout_seconds = options.timeout_seconds;
+    request.max_body_bytes = options.max_body_bytes;
     request.proxy = options.proxy;
     request.socks_proxy = options.socks_proxy;
     request.verify_tls = options.verify_tls;
@@ -166,10 +168,13 @@ std::string wininet_request(const std::string& url, const WinInetRequestOptions&
     // A block the platform would refuse is never sent: that looks like any other failed send.
     CurlExchangeResult result;
     result.failure = CurlExchangeFailure::connect;
+    result.failure_reason = utf8_to_gbk("请求头或地址含有不能发送的字符");
     if (sendable)
         result = curl_exchange(request);
     if (result.failure == CurlExchangeFailure::setup)
         return {};
+    response.complete = result.complete;
+    response.failure_reason = result.failure_reason;
 
     if (method != kHttpGet)
         response.body_bytes = sent_body;
@@ -210,7 +215,10 @@ std::string wininet_request(const std::string& url, int method, const std::strin
     options.socks_proxy = socks_proxy;
     options.verify_tls = verify_tls;
     options.timeout_seconds = timeout_seconds;
-    WinInetResponse response{returned_cookies, response_headers, body_bytes};
+    WinInetResponse response;
+    response.returned_cookies = returned_cookies;
+    response.response_headers = response_headers;
+    response.body_bytes = body_bytes;
     std::string body = wininet_request(url, options, response);
     returned_cookies = std::move(response.returned_cookies);
     response_headers = std::move(response.response_headers);

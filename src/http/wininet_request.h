@@ -26,6 +26,8 @@ struct WinInetRequestOptions {
     // http is then not followed (the redirect answer is the result).
     bool verify_tls = false;
     int timeout_seconds = 0; // below 1: 30 s; limits connecting and every stall while transferring
+    // Above 0: a longer answer body is cut there and the answer is not complete.
+    std::size_t max_body_bytes = 0;
 };
 
 // Outputs; untouched when the request could not even be set up (an address without a usable host).
@@ -33,6 +35,10 @@ struct WinInetResponse {
     std::string returned_cookies; // cookies of the final answer, merged with send_cookies when asked
     std::string response_headers; // raw headers, or 5000 spaces when there are none or they need 5000 bytes or more
     std::string body_bytes;       // for a method other than GET: the body that was sent
+    // Written whenever a request was set up: the whole answer arrived (head and body to its end), and if not, why
+    // in words for the user (GBK). The routine itself still reports nothing; callers that must know ask here.
+    bool complete = false;
+    std::string failure_reason;
 };
 
 std::string wininet_request(const std::string& url, const WinInetRequestOptions& options, WinInetResponse& response);

@@ -10,18 +10,39 @@
 namespace velpic {
 namespace {
 
-// Bytes of one code unit of the input charset: an unreadable UTF-16 unit (a lone surrogate) must be skipped as a
-// whole, or every unit after it would be read from the wrong byte.
-std::size_t code_unit_size(const char* charset) {
+std::string charset_key(const char* charset) {
     std::string name;
     for (const char* c = charset; *c != '\0'; ++c)
         if (*c != '-' && *c != '_')
             name += static_cast<char>(std::toupper(static_cast<unsigned char>(*c)));
-    if (name.starts_with("UTF16") || name.starts_with("UCS2"))
+    return name;
+}
+
+// Bytes of one code unit of the input charset: an unreadable UTF-16 unit (a lone surrogate) must be skipped as a
+// whole, or every unit after it would be read from the wrong byte.
+std::size_t code_unit_size(const std::string& key) {
+    if (key.starts_with("UTF16") || key.starts_with("UCS2"))
         return 2;
-    if (name.starts_with("UTF32") || name.starts_with("UCS4"))
+    if (key.starts_with("UTF32") || key.starts_with("UCS4"))
         return 4;
     return 1;
+}
+
+bool is_double_byte_chinese(const std::string& key) {
+    return key == "CP936" || key == "GBK" || key == "GB2312" || key == "EUCCN";
+}
+
+// How many bytes an unreadable character at the start of rest takes. In GBK a well-formed pair that the code page
+// does not map is one character: skipping only its lead byte would read its trail byte as the next lead byte and
+// put every later pair out of step.
+std::size_t unreadable_length(std::string_view rest, std::size_t unit, bool double_byte) {
+    if (double_byte && rest.size() >= 2) {
+        const auto lead = static_cast<unsigned char>(rest[0]);
+        const auto trail = static_cast<unsigned char>(rest[1]);
+        if (lead >= 0x81 && lead <= 0xFE && trail >= 0x40 && trail <= 0xFE && trail != 0x7F)
+            return 2;
+    }
+    return std::min(unit, rest.size());
 }
 
 // Converts with iconv, replacing what cannot be converted or decoded by `fallback` and going on,
@@ -32,7 +53,9 @@ bool convert(std::string_view input, const char* from, const char* to, std::stri
         return false;
     std::string result;
     result.reserve(input.size() * 2);
-    const std::size_t unit = code_unit_size(from);
+    const std::string key = charset_key(from);
+    const std::size_t unit = code_unit_size(key);
+    const bool double_byte = is_double_byte_chinese(key);
     char* in = const_cast<char*>(input.data());
     size_t in_left = input.size();
     char buffer[4096];
@@ -44,8 +67,8 @@ bool convert(std::string_view input, const char* from, const char* to, std::stri
         if (rc == static_cast<size_t>(-1)) {
             if (errno == E2BIG)
                 continue;
-            // EILSEQ or EINVAL (a truncated sequence at the end): skip one code unit and go on.
-            const std::size_t skip = std::min(unit, in_left);
+            // EILSEQ or EINVAL (a truncated sequence at the end): skip one character and go on.
+            const std::size_t skip = unreadable_length(std::string_view(in, in_left), unit, double_byte);
             result.append(fallback);
             in += skip;
             in_left -= skip;

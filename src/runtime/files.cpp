@@ -18,22 +18,8 @@ bool delete_file(const std::filesystem::path& path) {
 }
 
 std::string read_whole_file(const std::filesystem::path& path) {
-    std::string bytes;
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr)
-        return bytes;
-    char chunk[65536];
-    for (;;) {
-        std::size_t count = std::fread(chunk, 1, sizeof chunk, file);
-        bytes.append(chunk, count);
-        if (count < sizeof chunk)
-            break;
-    }
-    bool failed = std::ferror(file) != 0;
-    std::fclose(file);
-    if (failed)
-        bytes.clear();
-    return bytes;
+    FileRead read = read_regular_file(path, UINT64_MAX);
+    return read.status == FileReadStatus::ok ? std::move(read.bytes) : std::string();
 }
 
 bool LineReader::open(const std::filesystem::path& path) {

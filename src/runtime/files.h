@@ -1,6 +1,7 @@
 // Whole-file and line-by-line file access with the program's failure conventions (false / empty, never throws).
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -11,8 +12,20 @@ namespace velpic {
 bool file_exists(const std::filesystem::path& path);
 // True when a file was removed; false when there was none or it could not be removed.
 bool delete_file(const std::filesystem::path& path);
-// The file's bytes; empty when the file is missing or unreadable.
+// The file's bytes; empty when the file is missing or unreadable, or is not a regular file.
 std::string read_whole_file(const std::filesystem::path& path);
+
+enum class FileReadStatus { ok, unreadable, not_regular, too_large };
+
+struct FileRead {
+    FileReadStatus status = FileReadStatus::unreadable;
+    std::string bytes;      // when ok
+    std::uint64_t size = 0; // the file's size, also when too large
+};
+
+// The bytes of a regular file of at most max_bytes bytes. A FIFO, a device or a directory is refused without
+// waiting for it, and a larger file before anything is read.
+FileRead read_regular_file(const std::filesystem::path& path, std::uint64_t max_bytes);
 
 // Reads a file one line at a time: the bytes up to a line feed, without it and without one carriage return
 // before it. A zero byte or the byte 0x1A ends the file, like the real end. Other readers and writers are not

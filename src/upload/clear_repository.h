@@ -8,8 +8,18 @@
 
 namespace velpic {
 
-// PUT service_base() + "api/v5/repos/" + owner + "/" + repo + "/clear". "Success" when the answer's headers
-// contain "204 No Content", otherwise "Error".
+struct ClearOutcome {
+    bool ok = false;
+    std::string reason; // GBK, for the user: why the repository was not cleared
+};
+
+// PUT service_base() + "api/v5/repos/" + owner + "/" + repo + "/clear", ok when the answer's headers contain
+// "204 No Content". The body carries the token: it goes only to a server whose certificate verifies, a redirect is
+// a failure naming its target (even a 302 would send the body on), and owner and repository that would change
+// the API path are refused before anything is sent.
+ClearOutcome clear_repository_outcome(const std::string& owner, const std::string& repo,
+                                      const std::string& access_token);
+// The same as "Success" or "Error".
 std::string clear_repository(const std::string& owner, const std::string& repo, const std::string& access_token);
 
 // What removing the records after a successful clear came to; the repository is already empty either way.

@@ -1,11 +1,13 @@
 #include "upload/contents_api.h"
 
 #include "http/header_list.h"
-#include "http/winhttp_request.h"
+#include "http/http_method.h"
 #include "runtime/codepage.h"
 #include "runtime/gbk_text.h"
 #include "runtime/service_base.h"
 #include "script/script_json.h"
+#include "upload/repository_names.h"
+#include "upload/token_request.h"
 
 namespace velpic {
 
@@ -19,6 +21,32 @@ std::string contents_endpoint(const std::string& owner, const std::string& repo,
 
 std::string raw_address_prefix(const std::string& owner, const std::string& repo) {
     return service_base() + owner + "/" + repo + "/raw/master/";
+}
+
+bool is_raw_file_address(const std::string& address, const std::string& owner, const std::string& repo) {
+    const std::string prefix = raw_address_prefix(owner, repo);
+    if (address.size() <= prefix.size() || address.compare(0, prefix.size(), prefix) != 0)
+        return false;
+    for (unsigned char c : address)
+        if (c < 0x20 || c == 0x7F)
+            return false;
+    return true;
+}
+
+std::string repository_name_problem(const std::string& owner, const std::string& repo) {
+    if (is_valid_repository_name(owner) && is_valid_repository_name(repo))
+        return {};
+    const std::string& bad = is_valid_repository_name(owner) ? repo : owner;
+    return utf8_to_gbk("仓库所有者或仓库名无效（只能由字母、数字、“-”、“_”和“.”组成）：") + visible_text(bad);
+}
+
+std::string unknown_answer_reason(const std::string& answer) {
+    static const std::string head = utf8_to_gbk("错误未知：[");
+    // A message box cannot show a whole page usefully; the start tells what kind of answer it was.
+    constexpr long kShown = 2000;
+    if (answer.size() <= static_cast<std::size_t>(kShown))
+        return head + answer + "]";
+    return head + text_left(answer, kShown) + "...]";
 }
 
 std::string json_string_escape(std::string_view gbk) {
@@ -62,34 +90,66 @@ std::string contents_request_body(const std::string& access_token, const std::st
            json_string_escape(content) + "\",\r\n\"message\":\"" + json_string_escape(message) + "\"}";
 }
 
-std::string contents_api_upload(const std::string& owner, const std::string& repo, const std::string& path,
-                                const std::string& access_token, const std::string& content,
-                                const std::string& message) {
+namespace {
+
+// A refusal saying that the path is taken: the file may be the very picture, committed by an attempt whose answer
+// was lost.
+bool refused_as_taken(int status, const std::string& message) {
+    static const std::string taken = utf8_to_gbk("已存在");
+    return (status == 400 || status == 409 || status == 422) &&
+           (text_find(message, taken) > 0 || text_find(message, "exist", 1, true) > 0);
+}
+
+} // namespace
+
+ContentsApiResult contents_api_create(const std::string& owner, const std::string& repo, const std::string& path,
+                                      const std::string& access_token, const std::string& content,
+                                      const std::string& message) {
+    ContentsApiResult result;
+    result.reason = repository_name_problem(owner, repo);
+    if (!result.reason.empty())
+        return result;
+
     HeaderList headers;
     headers.add("Content-Type", "application/json;charset=UTF-8");
     headers.add("User-Agent", upload_user_agent);
-
-    WinHttpRequestOptions options;
-    options.method = kHttpPost;
-    options.body_text = to_utf8(contents_request_body(access_token, content, message));
-    options.extra_headers = headers.to_header_text();
-    // The body carries the access token: it goes only to a server whose certificate verifies.
-    options.verify_tls = true;
-    std::string answer = winhttp_request(contents_endpoint(owner, repo, path), options);
-    // The service answers in UTF-8 JSON; read as GBK, a Chinese refusal would reach the user garbled.
-    if (is_valid_utf8(answer))
-        answer = utf8_to_gbk(answer);
+    TokenAnswer answer =
+        send_token_request(contents_endpoint(owner, repo, path), kHttpPost,
+                           to_utf8(contents_request_body(access_token, content, message)), headers.to_header_text());
+    if (!answer.complete) {
+        result.reason = answer.reason;
+        result.maybe_stored = answer.outcome_unknown;
+        return result;
+    }
 
     ScriptJson json("da");
-    json.parse(answer);
-    const std::string address = json.get_text("content['download_url']");
+    const bool parsed = json.parse(answer.text);
+    const std::string address =
+        json.type_of("content['download_url']") == json_type_string ? json.get_text("content['download_url']") : "";
     const std::string reason = json.get_text("message");
-    if (!address.empty() && reason.empty())
-        return address;
-    if (address.empty() && !reason.empty())
-        return reason;
-    static const std::string unknown = utf8_to_gbk("错误未知：[");
-    return unknown + answer + "]";
+    if (parsed && !address.empty() && reason.empty()) {
+        result.ok = is_raw_file_address(address, owner, repo);
+        if (result.ok)
+            result.address = address;
+        else
+            result.reason = visible_text(address); // another branch, owner or host: committed, but not ours
+        return result;
+    }
+    if (parsed && address.empty() && !reason.empty()) {
+        result.reason = reason;
+        result.maybe_stored = refused_as_taken(answer.status, reason) || answer.status >= 500;
+        return result;
+    }
+    result.reason = unknown_answer_reason(answer.text);
+    result.maybe_stored = (answer.status >= 200 && answer.status < 300) || answer.status >= 500;
+    return result;
+}
+
+std::string contents_api_upload(const std::string& owner, const std::string& repo, const std::string& path,
+                                const std::string& access_token, const std::string& content,
+                                const std::string& message) {
+    ContentsApiResult result = contents_api_create(owner, repo, path, access_token, content, message);
+    return result.ok ? result.address : result.reason;
 }
 
 } // namespace velpic

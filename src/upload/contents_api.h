@@ -16,9 +16,17 @@ std::string repository_api_address(const std::string& owner, const std::string& 
 // repository_api_address + "/contents/" + path.
 std::string contents_endpoint(const std::string& owner, const std::string& repo, const std::string& path);
 
-// service_base() + owner + "/" + repo + "/raw/master/": an address is good exactly when it contains this
-// (case-sensitive).
+// service_base() + owner + "/" + repo + "/raw/master/".
 std::string raw_address_prefix(const std::string& owner, const std::string& repo);
+
+// The only kind of address that is shown, copied or recorded: it begins with the repository's raw-file prefix
+// (letter case significant), names a file after it, and holds no control byte (it is one line on the command line
+// and one value in the record file).
+bool is_raw_file_address(const std::string& address, const std::string& owner, const std::string& repo);
+
+// Why owner and repository cannot go into an API path (GBK), or empty when both can: a name such as
+// "alice/pics/contents/evil?" would otherwise reach another path of the API.
+std::string repository_name_problem(const std::string& owner, const std::string& repo);
 
 // The three-line JSON body (CR LF between the entries), still GBK; values are escaped as JSON strings.
 std::string contents_request_body(const std::string& access_token, const std::string& content,
@@ -28,10 +36,29 @@ std::string contents_request_body(const std::string& access_token, const std::st
 // characters copied whole (a trail byte may be 0x5C); a lead byte without a valid trail byte becomes "?".
 std::string json_string_escape(std::string_view gbk);
 
-// Commits one file. Returns the download address; or the service's message; or "错误未知：[" + answer + "]"
-// (GBK) when the answer holds neither or both. Texts in and out are GBK.
+struct ContentsApiResult {
+    bool ok = false;
+    std::string address; // GBK: the committed file's address (is_raw_file_address holds), when ok
+    std::string reason;  // GBK: why not, for the user, when not ok
+    // Not ok, yet the file may be in the repository: the name was refused as taken, or the request went out and
+    // no decisive answer came back.
+    bool maybe_stored = false;
+};
+
+// Commits one file. It is ok only for the download_url of a whole answer read as JSON, holding no message, that
+// is_raw_file_address accepts. Otherwise the reason is the service's message, the address that was refused, the
+// transport's reason, or "错误未知：[" + answer + "]". Texts in and out are GBK.
+ContentsApiResult contents_api_create(const std::string& owner, const std::string& repo, const std::string& path,
+                                      const std::string& access_token, const std::string& content,
+                                      const std::string& message);
+
+// The same as one text: the address when ok, else the reason.
 std::string contents_api_upload(const std::string& owner, const std::string& repo, const std::string& path,
                                 const std::string& access_token, const std::string& content,
                                 const std::string& message);
+
+// The text a failure shows for an answer that could not be read: "错误未知：[" + answer + "]" (GBK), the answer
+// shortened when it is long.
+std::string unknown_answer_reason(const std::string& answer);
 
 } // namespace velpic

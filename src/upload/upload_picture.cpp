@@ -7,6 +7,7 @@
 #include "runtime/files.h"
 #include "runtime/gbk_text.h"
 #include "runtime/md5.h"
+#include "upload/commit_picture.h"
 #include "upload/contents_api.h"
 #include "upload/encoders.h"
 
@@ -61,6 +62,26 @@ private:
     std::string digest_;
 };
 
+std::string picture_too_large_reason(std::uint64_t limit) {
+    constexpr std::uint64_t mb = 1024 * 1024;
+    const std::string size = limit % mb == 0 ? std::to_string(limit / mb) + " MB " : std::to_string(limit) + " 字节";
+    return utf8_to_gbk("图片大于 " + size + "的上限，没有上传");
+}
+
+// A file that cannot be uploaded at all: the default picture comes back and the user is told why.
+UploadResult refuse_file(const FileRead& file, const UploadContext& context, UploadReporter& reporter) {
+    UploadResult result;
+    result.address = file.status == FileReadStatus::too_large ? picture_too_large_reason(context.max_picture_bytes)
+                                                              : utf8_to_gbk("不是普通文件（如管道或设备），没有上传");
+    reporter.show_picture({});
+    reporter.show_message(upload_failure_message(result.address));
+    return result;
+}
+
+bool is_refused(const FileRead& file) {
+    return file.status == FileReadStatus::not_regular || file.status == FileReadStatus::too_large;
+}
+
 } // namespace
 
 bool is_picture_extension(std::string_view extension) {
@@ -105,15 +126,26 @@ std::string record_failure_message(const std::string& reason) {
 UploadResult upload_picture(const UploadContext& context, const std::string& extension, const std::string& data,
                             UploadReporter& reporter) {
     reporter.show_status(uploading_text());
+    UploadResult result;
+    // Owner and repository become parts of API paths; a name holding "/" or "?" would reach another path.
+    result.address = repository_name_problem(context.owner, context.repo);
+    if (result.address.empty() && data.size() > context.max_picture_bytes)
+        result.address = picture_too_large_reason(context.max_picture_bytes);
+    if (!result.address.empty()) {
+        reporter.show_message(upload_failure_message(result.address));
+        return result;
+    }
     const std::string digest = md5_hex(data);
 
-    UploadResult result;
-    const std::string prefix = raw_address_prefix(context.owner, context.repo);
-    auto carries_prefix = [&](const std::string& address) { return text_find(address, prefix, 1, false) > 0; };
+    // Only an address the service really gave for this file, beginning with the repository's raw-file prefix,
+    // is shown, copied or recorded; a recorded one must still begin with the current prefix.
+    bool commit_ok = false;
     auto commit = [&] {
         result.committed = true;
-        return contents_api_upload(context.owner, context.repo, digest + extension, context.access_token,
-                                   base64_encode(data), commit_message_now());
+        ContentsApiResult created = commit_picture(context.owner, context.repo, digest + extension,
+                                                   context.access_token, data, commit_message_now());
+        commit_ok = created.ok;
+        return created.ok ? created.address : created.reason;
     };
     auto new_record = [&](const std::string& address) {
         UploadRecord record;
@@ -135,7 +167,7 @@ UploadResult upload_picture(const UploadContext& context, const std::string& ext
             result.address = *recorded;
         } else {
             result.address = commit();
-            if (carries_prefix(result.address)) {
+            if (commit_ok) {
                 MysqlOutcome outcome = store.insert_record(new_record(result.address));
                 result.recorded = outcome.ok;
                 if (!outcome.ok)
@@ -149,7 +181,7 @@ UploadResult upload_picture(const UploadContext& context, const std::string& ext
             result.address = *recorded;
         } else {
             result.address = commit();
-            if (carries_prefix(result.address)) {
+            if (commit_ok) {
                 bool written = false;
                 // Another process may have recorded the same picture meanwhile; its record then stands.
                 std::optional<std::string> other =
@@ -163,7 +195,7 @@ UploadResult upload_picture(const UploadContext& context, const std::string& ext
 
     lock.reset();
 
-    result.ok = carries_prefix(result.address);
+    result.ok = result.committed ? commit_ok : is_raw_file_address(result.address, context.owner, context.repo);
     if (!result.ok) {
         reporter.show_message(upload_failure_message(result.address));
         return result;
@@ -179,7 +211,10 @@ UploadResult upload_picture(const UploadContext& context, const std::string& ext
 UploadResult upload_dropped_file(const UploadContext& context, const std::filesystem::path& path,
                                  UploadReporter& reporter) {
     const std::string extension = utf8_to_gbk(picture_extension(path.string()));
-    const std::string data = read_whole_file(path);
+    FileRead file = read_regular_file(path, context.max_picture_bytes);
+    if (is_refused(file))
+        return refuse_file(file, context, reporter);
+    const std::string data = std::move(file.bytes);
     reporter.show_picture(data);
     return upload_picture(context, extension, data, reporter);
 }
@@ -187,7 +222,10 @@ UploadResult upload_dropped_file(const UploadContext& context, const std::filesy
 UploadResult upload_chosen_file(const UploadContext& context, const std::filesystem::path& path,
                                 UploadReporter& reporter) {
     const std::string extension = utf8_to_gbk(picture_extension(path.string()));
-    const std::string data = read_whole_file(path);
+    FileRead file = read_regular_file(path, context.max_picture_bytes);
+    if (is_refused(file))
+        return refuse_file(file, context, reporter);
+    const std::string data = std::move(file.bytes);
     if (data.empty()) {
         reporter.show_picture({});
         return {};

@@ -4,6 +4,7 @@
 
 #include "records/mysql_settings.h"
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -26,6 +27,9 @@ public:
     virtual void show_picture(const std::string& bytes) { (void)bytes; }
 };
 
+// Pictures above this size are refused before they are read.
+inline constexpr std::uint64_t kDefaultPictureLimit = 100 * 1024 * 1024;
+
 // The settings an upload runs with, copied when it starts so that a save meanwhile cannot tear them.
 struct UploadContext {
     std::string owner;
@@ -35,10 +39,11 @@ struct UploadContext {
     MysqlSettings mysql;
     std::string machine_code;
     std::filesystem::path program_dir;
+    std::uint64_t max_picture_bytes = kDefaultPictureLimit;
 };
 
 struct UploadResult {
-    bool ok = false;          // an address carrying the repository's raw-file prefix was shown
+    bool ok = false;          // an address beginning with the repository's raw-file prefix was shown
     bool committed = false;   // a commit request was sent
     bool recorded = false;    // a new record was stored
     std::string address;      // the address, or the reason of the failure
@@ -62,11 +67,12 @@ std::string commit_message_now();
 UploadResult upload_picture(const UploadContext& context, const std::string& extension, const std::string& data,
                             UploadReporter& reporter);
 
-// A dropped file: shown and uploaded even when it is empty or unreadable (the service's answer decides).
+// A dropped file: shown and uploaded even when it is empty or unreadable (the service's answer decides). What is
+// not a regular file, or is larger than the context's limit, is refused with a message before it is read.
 UploadResult upload_dropped_file(const UploadContext& context, const std::filesystem::path& path,
                                  UploadReporter& reporter);
 // A file chosen in the dialog: an empty or unreadable one restores the default picture and uploads nothing
-// (result not ok, address empty).
+// (result not ok, address empty). Refusals as for a dropped file.
 UploadResult upload_chosen_file(const UploadContext& context, const std::filesystem::path& path,
                                 UploadReporter& reporter);
 

@@ -10,6 +10,7 @@
 #include "runtime/codepage.h"
 #include "support/https_server.h"
 #include "support/raw_http_server.h"
+#include "support/test_service.h"
 
 namespace velpic {
 namespace {
@@ -142,7 +143,7 @@ TEST(WinHttpRequest, CredentialsAndProxyAreUsed) {
 }
 
 TEST(WinHttpRequest, FailuresBeforeAnswerGiveTheirTextsAndLeaveOutputs) {
-    const WinHttpResponse preset{"k=v", "headers", "loc", "status", "body"};
+    const WinHttpResponse preset{"k=v", "headers", "loc", "status", "body", false, {}};
     auto failure = [&](const std::string& url, WinHttpRequestOptions options = {}) {
         WinHttpResponse out = preset;
         EXPECT_EQ(winhttp_request(url, options, out), "");
@@ -198,6 +199,103 @@ TEST(WinHttpRequest, BodyCutShortKeepsWhatArrivedAndTheRealStatus) {
     short_wait.timeout_seconds = 1;
     EXPECT_EQ(winhttp_request(server.url(), short_wait, out), "01234");
     EXPECT_EQ(out.response_body, "01234");
+}
+
+TEST(WinHttpRequest, OnlyAWholeAnswerIsComplete) {
+    RawHttpServer server;
+    // A head the server cut off is no answer at all, not an empty "200 OK".
+    server.answer("HTTP/1.1 200 OK\r\nContent-Le");
+    WinHttpResponse out;
+    EXPECT_EQ(winhttp_request(server.url(), {}, out), "");
+    EXPECT_EQ(to_utf8(out.status_text), "712 服务器未响应!");
+    EXPECT_FALSE(out.complete);
+    EXPECT_EQ(to_utf8(out.failure_reason), "服务器的回答不完整");
+
+    // A body cut short keeps its status line for the callers that read it, but is not complete.
+    server.answer("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n0123456789");
+    EXPECT_EQ(winhttp_request(server.url(), {}, out), "0123456789");
+    EXPECT_EQ(out.status_text, "200 OK");
+    EXPECT_FALSE(out.complete);
+    EXPECT_EQ(to_utf8(out.failure_reason), "服务器的回答不完整");
+    server.answer("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n");
+    EXPECT_EQ(winhttp_request(server.url(), {}, out), "hello");
+    EXPECT_FALSE(out.complete);
+
+    // Whole answers, delimited by their length, their last chunk or the end of the connection.
+    server.answer(RawHttpServer::response("200 OK", "", "whole"));
+    EXPECT_EQ(winhttp_request(server.url(), {}, out), "whole");
+    EXPECT_TRUE(out.complete);
+    EXPECT_EQ(out.failure_reason, "");
+    server.answer("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n");
+    EXPECT_EQ(winhttp_request(server.url(), {}, out), "hello");
+    EXPECT_TRUE(out.complete);
+    server.answer("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\nuntil the end");
+    EXPECT_EQ(winhttp_request(server.url(), {}, out), "until the end");
+    EXPECT_TRUE(out.complete);
+}
+
+TEST(WinHttpRequest, TheTimeOutIsAnIdleLimitNotAnAverageRate) {
+    // One byte every 1.5 s never leaves the connection idle for the 2 s limit, however long the whole takes.
+    test::TestService service;
+    test::ServiceAnswer slow;
+    slow.body = "abc";
+    slow.delivery = test::Delivery::dripping(std::chrono::milliseconds(1500));
+    service.preset_answer("GET", "/slow", slow);
+    WinHttpRequestOptions options;
+    options.timeout_seconds = 2;
+    WinHttpResponse out;
+    EXPECT_EQ(winhttp_request(service.base() + "slow", options, out), "abc");
+    EXPECT_EQ(out.status_text, "200 OK");
+    EXPECT_TRUE(out.complete);
+}
+
+TEST(WinHttpRequest, FailuresWithoutAnAnswerSayWhyInWords) {
+    auto reason = [](const std::string& url, WinHttpRequestOptions options = {}) {
+        WinHttpResponse out;
+        EXPECT_EQ(winhttp_request(url, options, out), "");
+        EXPECT_FALSE(out.complete);
+        return to_utf8(out.failure_reason);
+    };
+    test::RefusingPort refusing;
+    EXPECT_EQ(reason(refusing.url()), "无法连接到服务器");
+    EXPECT_EQ(reason("http://no-such-host.invalid/"), "无法解析主机名");
+
+    RawHttpServer server;
+    server.answer(RawAnswer::silent());
+    WinHttpRequestOptions short_wait;
+    short_wait.timeout_seconds = 1;
+    EXPECT_EQ(reason(server.url(), short_wait), "服务器响应超时");
+    server.answer(RawAnswer::close_at_once());
+    EXPECT_EQ(reason(server.url()), "服务器未回答就关闭了连接");
+
+    test::HttpsServer tls;
+    ASSERT_TRUE(tls.start());
+    unsetenv("VELPIC_CA_FILE");
+    WinHttpRequestOptions verified;
+    verified.verify_tls = true;
+    EXPECT_EQ(reason(tls.url("/"), verified), "证书验证失败");
+}
+
+TEST(WinHttpRequest, AnAnswerAboveTheBodyLimitIsCutAndNotComplete) {
+    RawHttpServer server;
+    WinHttpRequestOptions bounded;
+    bounded.max_body_bytes = 1000;
+    WinHttpResponse out;
+    // Announced by its length, and only found out while reading.
+    server.answer(RawHttpServer::response("200 OK", "", std::string(5000, 'x')));
+    winhttp_request(server.url(), bounded, out);
+    EXPECT_FALSE(out.complete);
+    EXPECT_LE(out.response_body.size(), 1000u);
+    EXPECT_EQ(to_utf8(out.failure_reason), "服务器的回答超过 1000 字节的上限");
+    server.answer("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + std::string(5000, 'x'));
+    winhttp_request(server.url(), bounded, out);
+    EXPECT_FALSE(out.complete);
+    EXPECT_LE(out.response_body.size(), 1000u);
+    EXPECT_EQ(to_utf8(out.failure_reason), "服务器的回答超过 1000 字节的上限");
+
+    server.answer(RawHttpServer::response("200 OK", "", std::string(1000, 'x')));
+    EXPECT_EQ(winhttp_request(server.url(), bounded, out), std::string(1000, 'x'));
+    EXPECT_TRUE(out.complete);
 }
 
 TEST(WinHttpRequest, ReadsStatusCookiesAndLocation) {

@@ -163,7 +163,7 @@ TEST(WinInetRequest, HeaderBufferAndFailures) {
     EXPECT_EQ(out.response_headers, "HTTP/1.1 200 OK\r\nContent-Length: 9\r\n\r\n");
 
     // Without a host nothing is opened and nothing is written.
-    out = {"keep", "keep", "keep"};
+    out = {"keep", "keep", "keep", false, {}};
     EXPECT_EQ(wininet_request("http:///x", {}, out), "");
     EXPECT_EQ(out.response_headers, "keep");
     EXPECT_EQ(out.returned_cookies, "keep");

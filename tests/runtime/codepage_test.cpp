@@ -45,3 +45,13 @@ TEST(Codepage, Utf8Validation) {
     EXPECT_FALSE(is_valid_utf8("\xED\xA0\x80")); // surrogate
     EXPECT_FALSE(is_valid_utf8("\xE5\xB9"));     // cut short
 }
+
+TEST(Codepage, AnUnmappablePairIsOneQuestionMarkAndTheNextCharacterKeepsItsStep) {
+    // A7 90 is a well-formed pair without a character. Skipping only its lead byte would pair 90 with C4 and EA
+    // with the backslash that escapes the quote, which would then stand free in a JSON body.
+    EXPECT_EQ(to_utf8("\xA7\x90\xC4\xEA\\\""), "?\xE5\xB9\xB4\\\"");
+    EXPECT_EQ(gbk_to_utf16("\xA7\x90\xC4\xEA"), u"?\u5E74");
+    // A lead byte whose next byte cannot be a trail byte stands alone: that next byte is read as itself.
+    EXPECT_EQ(to_utf8("\x81\"x"), "?\"x");
+    EXPECT_EQ(to_utf8("a\xA7\x90"), "a?");
+}

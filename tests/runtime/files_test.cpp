@@ -6,8 +6,14 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <future>
 #include <string>
 #include <vector>
 
@@ -89,6 +95,36 @@ TEST(Files, WholeFilesExistenceAndDeletion) {
 }
 
 // The overrides are process-wide and the argument override is final, so the order below matters.
+TEST(Files, OnlyRegularFilesWithinTheLimitAreRead) {
+    test::TempDir dir;
+    put(dir.file("p.png"), "0123456789A");
+    FileRead whole = read_regular_file(dir.file("p.png"), 11);
+    EXPECT_EQ(whole.status, FileReadStatus::ok);
+    EXPECT_EQ(whole.bytes, "0123456789A");
+    FileRead large = read_regular_file(dir.file("p.png"), 10);
+    EXPECT_EQ(large.status, FileReadStatus::too_large);
+    EXPECT_EQ(large.bytes, "");
+    EXPECT_EQ(large.size, 11u);
+    EXPECT_EQ(read_regular_file(dir.file("missing"), 10).status, FileReadStatus::unreadable);
+    EXPECT_EQ(read_regular_file(dir.path(), 10).status, FileReadStatus::not_regular);
+    // Files that announce no size are read to their end all the same.
+    EXPECT_NE(read_whole_file("/proc/self/status").find("Name:"), std::string::npos);
+
+    // A FIFO would block the reader until something writes to it, which may never happen.
+    const std::filesystem::path fifo = dir.file("x.png");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    auto reading = std::async(
+        std::launch::async, [&] { return std::make_pair(read_regular_file(fifo, 10).status, read_whole_file(fifo)); });
+    if (reading.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+        ::close(::open(fifo.c_str(), O_WRONLY | O_NONBLOCK)); // lets the blocked reader go
+        reading.wait();
+        FAIL() << "reading a FIFO blocked";
+    }
+    auto [status, bytes] = reading.get();
+    EXPECT_EQ(status, FileReadStatus::not_regular);
+    EXPECT_EQ(bytes, "");
+}
+
 TEST(ProgramDir, ExecutableDirectoryThenEnvironmentThenArguments) {
     unsetenv("VELPIC_DATA_DIR");
     EXPECT_EQ(program_dir(), std::filesystem::read_symlink("/proc/self/exe").parent_path());

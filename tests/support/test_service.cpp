@@ -81,6 +81,16 @@ std::string reason_phrase(int status) {
         return "Created";
     case 204:
         return "No Content";
+    case 301:
+        return "Moved Permanently";
+    case 302:
+        return "Found";
+    case 303:
+        return "See Other";
+    case 307:
+        return "Temporary Redirect";
+    case 308:
+        return "Permanent Redirect";
     case 400:
         return "Bad Request";
     case 401:
@@ -147,6 +157,43 @@ std::string file_key(const std::string& owner, const std::string& repo, const st
     return owner + "/" + repo + "/" + path;
 }
 
+std::string base64_encode(const std::string& bytes) {
+    static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    for (std::size_t i = 0; i < bytes.size(); i += 3) {
+        unsigned value = static_cast<unsigned char>(bytes[i]) << 16;
+        if (i + 1 < bytes.size())
+            value |= static_cast<unsigned char>(bytes[i + 1]) << 8;
+        if (i + 2 < bytes.size())
+            value |= static_cast<unsigned char>(bytes[i + 2]);
+        out += alphabet[(value >> 18) & 63];
+        out += alphabet[(value >> 12) & 63];
+        out += i + 1 < bytes.size() ? alphabet[(value >> 6) & 63] : '=';
+        out += i + 2 < bytes.size() ? alphabet[value & 63] : '=';
+    }
+    return out;
+}
+
+// The value of one parameter of the target's query, percent-decoded; empty when absent.
+std::string query_parameter(const std::string& target, const std::string& name) {
+    std::size_t question = target.find('?');
+    if (question == std::string::npos)
+        return {};
+    std::string query = target.substr(question + 1);
+    query = query.substr(0, query.find('#'));
+    std::size_t start = 0;
+    while (start <= query.size()) {
+        std::size_t end = query.find('&', start);
+        std::string pair = query.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        if (pair.compare(0, name.size() + 1, name + "=") == 0)
+            return percent_decode(pair.substr(name.size() + 1));
+        if (end == std::string::npos)
+            break;
+        start = end + 1;
+    }
+    return {};
+}
+
 // A self-signed certificate for 127.0.0.1 and localhost, made fresh for each TLS service.
 std::pair<X509*, EVP_PKEY*> make_certificate() {
     EVP_PKEY* key = EVP_EC_gen("P-256");
@@ -193,6 +240,57 @@ std::string base64_decode(const std::string& text) {
         }
     }
     return out;
+}
+
+std::string git_blob_sha1(const std::string& bytes) {
+    std::string head = "blob " + std::to_string(bytes.size());
+    head += '\0';
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    EVP_MD_CTX* context = EVP_MD_CTX_new();
+    EVP_DigestInit_ex(context, EVP_sha1(), nullptr);
+    EVP_DigestUpdate(context, head.data(), head.size());
+    EVP_DigestUpdate(context, bytes.data(), bytes.size());
+    EVP_DigestFinal_ex(context, digest, &length);
+    EVP_MD_CTX_free(context);
+    static const char hex[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char byte : std::string(reinterpret_cast<char*>(digest), length)) {
+        out += hex[byte >> 4];
+        out += hex[byte & 15];
+    }
+    return out;
+}
+
+Delivery Delivery::dropped() {
+    Delivery delivery;
+    delivery.drop = true;
+    return delivery;
+}
+
+Delivery Delivery::head_cut_after(std::size_t bytes) {
+    Delivery delivery;
+    delivery.cut_after = bytes;
+    return delivery;
+}
+
+Delivery Delivery::body_cut_after(std::size_t bytes) {
+    Delivery delivery;
+    delivery.cut_body_after = bytes;
+    return delivery;
+}
+
+Delivery Delivery::dripping(std::chrono::milliseconds interval) {
+    Delivery delivery;
+    delivery.drip_interval = interval;
+    return delivery;
+}
+
+ServiceAnswer ServiceAnswer::redirect(int status, const std::string& location) {
+    ServiceAnswer answer;
+    answer.status = status;
+    answer.headers = {{"Location", location}};
+    return answer;
 }
 
 std::string ServiceRequest::header(const std::string& name) const {
@@ -332,6 +430,21 @@ void TestService::wait() const {
 
 std::string TestService::base() const {
     return std::string(transport_ == Transport::tls ? "https" : "http") + "://127.0.0.1:" + std::to_string(port_) + "/";
+}
+
+std::string TestService::base_for_host(const std::string& host) const {
+    return std::string(transport_ == Transport::tls ? "https" : "http") + "://" + host + ":" + std::to_string(port_) +
+           "/";
+}
+
+void TestService::set_missing_path_answer(MissingPath answer) {
+    std::lock_guard lock(mutex_);
+    missing_path_ = answer;
+}
+
+void TestService::preset_delivery(const std::string& method, const std::string& path, Delivery delivery) {
+    std::lock_guard lock(mutex_);
+    deliveries_[method + " " + path].push_back(delivery);
 }
 
 void TestService::set_access_token(const std::string& token) {
@@ -531,20 +644,52 @@ void TestService::serve_connection(int fd) {
 
     record(request);
     ServiceAnswer answer = handle(request);
-    if (!answer.no_answer) {
-        std::string reply = "HTTP/1.1 " + std::to_string(answer.status) + " " +
-                            (answer.reason.empty() ? reason_phrase(answer.status) : answer.reason) + "\r\n";
-        for (const auto& [name, value] : answer.headers)
-            reply += name + ": " + value + "\r\n";
-        if (answer.status != 204 && answer.status != 304)
-            reply += "Content-Length: " + std::to_string(answer.body.size()) + "\r\n";
-        reply += "Connection: close\r\n\r\n";
-        if (answer.status != 204 && answer.status != 304)
-            reply += answer.body;
-        send_all(fd, reply);
-        ::shutdown(fd, SHUT_WR);
+    {
+        std::lock_guard lock(mutex_);
+        auto it = deliveries_.find(request.method + " " + request.path);
+        if (it != deliveries_.end() && !it->second.empty()) {
+            answer.delivery = it->second.front();
+            it->second.pop_front();
+        }
     }
+    deliver(fd, answer);
     finish();
+}
+
+void TestService::deliver(int fd, const ServiceAnswer& answer) {
+    if (answer.no_answer || answer.delivery.drop)
+        return;
+    std::string head = "HTTP/1.1 " + std::to_string(answer.status) + " " +
+                       (answer.reason.empty() ? reason_phrase(answer.status) : answer.reason) + "\r\n";
+    for (const auto& [name, value] : answer.headers)
+        head += name + ": " + value + "\r\n";
+    const bool has_body = answer.status != 204 && answer.status != 304;
+    if (has_body)
+        head += "Content-Length: " + std::to_string(answer.body.size()) + "\r\n";
+    head += "Connection: close\r\n\r\n";
+    std::string body = has_body ? answer.body : std::string();
+    if (answer.delivery.cut_body_after)
+        body.resize(std::min(body.size(), *answer.delivery.cut_body_after));
+
+    if (answer.delivery.cut_after) {
+        std::string reply = head + body;
+        reply.resize(std::min(reply.size(), *answer.delivery.cut_after));
+        send_all(fd, reply);
+    } else if (answer.delivery.drip_interval.count() > 0) {
+        if (send_all(fd, head)) {
+            for (char byte : body) {
+                std::unique_lock lock(mutex_);
+                if (changed_.wait_for(lock, answer.delivery.drip_interval, [this] { return stopping_; }))
+                    break;
+                lock.unlock();
+                if (!send_all(fd, std::string(1, byte)))
+                    break;
+            }
+        }
+    } else {
+        send_all(fd, head + body);
+    }
+    ::shutdown(fd, SHUT_WR);
 }
 
 bool TestService::token_accepted(const std::string& token) const {
@@ -566,6 +711,8 @@ ServiceAnswer TestService::handle(const ServiceRequest& request) {
     if (parts.size() >= 6 && parts[0] == "api" && parts[1] == "v5" && parts[2] == "repos") {
         if (request.method == "POST" && parts.size() >= 7 && parts[5] == "contents")
             return create_file(request, parts[3], parts[4], path_tail(parts, 6));
+        if (request.method == "GET" && parts.size() >= 7 && parts[5] == "contents")
+            return read_file(request, parts[3], parts[4], path_tail(parts, 6));
         if (request.method == "PUT" && parts.size() == 6 && parts[5] == "clear")
             return clear(request, parts[3], parts[4]);
     }
@@ -605,9 +752,10 @@ ServiceAnswer TestService::create_file(const ServiceRequest& request, const std:
         return json_answer(400, {{"message", "message is missing"}});
     std::string key = file_key(owner, repo, path);
     if (files_.count(key) != 0)
-        return json_answer(400, {{"message", "A file with this name already exists"}});
+        return json_answer(400, {{"message", "文件名已存在"}});
     std::string bytes = base64_decode(content);
     std::size_t size = bytes.size();
+    std::string sha = git_blob_sha1(bytes);
     files_[key] = StoredFile{std::move(bytes), message};
 
     std::string name = path.substr(path.rfind('/') + 1);
@@ -617,7 +765,7 @@ ServiceAnswer TestService::create_file(const ServiceRequest& request, const std:
          {{"name", name},
           {"path", path},
           {"size", size},
-          {"sha", std::to_string(std::hash<std::string>{}(key))},
+          {"sha", sha},
           {"type", "file"},
           {"url", api},
           {"html_url", base() + owner + "/" + repo + "/blob/" + branch_ + "/" + path},
@@ -658,6 +806,34 @@ ServiceAnswer TestService::clear(const ServiceRequest& request, const std::strin
         return answer;
     }
     }
+}
+
+ServiceAnswer TestService::read_file(const ServiceRequest& request, const std::string& owner, const std::string& repo,
+                                     const std::string& path) const {
+    std::lock_guard lock(mutex_);
+    if (!token_accepted(query_parameter(request.target, "access_token")))
+        return json_answer(401, {{"message", "401 Unauthorized: Access token does not exist"}});
+    auto it = files_.find(file_key(owner, repo, path));
+    if (it == files_.end()) {
+        if (missing_path_ == MissingPath::not_found)
+            return json_answer(404, {{"message", "Not Found"}});
+        return json_answer(200, nlohmann::json::array());
+    }
+    const std::string& bytes = it->second.bytes;
+    std::string name = path.substr(path.rfind('/') + 1);
+    std::string api = base() + "api/v5/repos/" + owner + "/" + repo + "/contents/" + path;
+    std::string html = base() + owner + "/" + repo + "/blob/" + branch_ + "/" + path;
+    return json_answer(200, {{"type", "file"},
+                             {"encoding", "base64"},
+                             {"size", bytes.size()},
+                             {"name", name},
+                             {"path", path},
+                             {"content", base64_encode(bytes)},
+                             {"sha", git_blob_sha1(bytes)},
+                             {"url", api},
+                             {"html_url", html},
+                             {"download_url", base() + owner + "/" + repo + "/raw/" + branch_ + "/" + path},
+                             {"_links", {{"self", api}, {"html", html}}}});
 }
 
 ServiceAnswer TestService::raw_file(const std::string& owner, const std::string& repo, const std::string& path) const {

@@ -1,5 +1,5 @@
-// An in-process stand-in for the hosting service: create-file and clear of its REST API, and raw-file downloads.
-// Listens on 127.0.0.1 on a free port, records every request with its headers in wire order.
+// An in-process stand-in for the hosting service: create-file, read-file and clear of its REST API, and raw-file
+// downloads. Listens on 127.0.0.1 on a free port, records every request with its headers in wire order.
 #pragma once
 
 #include <chrono>
@@ -33,12 +33,29 @@ struct ServiceRequest {
     std::size_t header_position(const std::string& name) const;
 };
 
+// How an answer leaves the stand-in, for the plain transport; the default sends it whole at once.
+struct Delivery {
+    bool drop = false;                          // close the connection without sending anything
+    std::optional<std::size_t> cut_after;       // send only this many bytes of the reply (head and body), then close
+    std::optional<std::size_t> cut_body_after;  // send the whole head and only this many bytes of the body
+    std::chrono::milliseconds drip_interval{0}; // send the head at once, then the body one byte per interval
+
+    static Delivery dropped();
+    static Delivery head_cut_after(std::size_t bytes);
+    static Delivery body_cut_after(std::size_t bytes);
+    static Delivery dripping(std::chrono::milliseconds interval);
+};
+
 struct ServiceAnswer {
     int status = 200;
     std::string reason; // empty: the usual phrase of status
     HeaderPairs headers;
     std::string body;
     bool no_answer = false; // close the connection without sending anything
+    Delivery delivery;
+
+    // A redirect answer pointing at location.
+    static ServiceAnswer redirect(int status, const std::string& location);
 };
 
 struct StoredFile {
@@ -51,6 +68,8 @@ public:
     enum class Transport { plain, tls };
     // automatic: 204 and the repository emptied for a good token, 401 otherwise.
     enum class ClearMode { automatic, no_content, ok, unauthorized, no_answer };
+    // How a read of a path that holds no file is answered; the real service has been seen doing both.
+    enum class MissingPath { empty_array, not_found };
 
     // Starts listening at once; port 0 picks a free one.
     explicit TestService(Transport transport = Transport::plain, int port = 0);
@@ -62,6 +81,8 @@ public:
     int port() const { return port_; }
     // "http://127.0.0.1:PORT/" (or https): the value for VELPIC_SERVICE_BASE.
     std::string base() const;
+    // The same service under another host name, e.g. "localhost": a second host for redirect tests.
+    std::string base_for_host(const std::string& host) const;
     // The self-signed certificate of a TLS service in PEM form (empty for plain HTTP): a CA file that trusts it.
     const std::string& certificate_pem() const { return certificate_pem_; }
 
@@ -72,8 +93,12 @@ public:
     void set_clear_mode(ClearMode mode);
     // Latency of every create-file answer, so that overlapping uploads really overlap.
     void set_create_delay(std::chrono::milliseconds delay);
+    void set_missing_path_answer(MissingPath answer);
     // One-shot answer for the next request with this method and path, ahead of the normal handling.
     void preset_answer(const std::string& method, const std::string& path, ServiceAnswer answer);
+    // One-shot: the next request with this method and path is handled as usual (a create commits its file), but
+    // its answer is delivered this way, e.g. dropped as a network would drop it.
+    void preset_delivery(const std::string& method, const std::string& path, Delivery delivery);
 
     void put_file(const std::string& owner, const std::string& repo, const std::string& path, std::string bytes);
     std::optional<StoredFile> file(const std::string& owner, const std::string& repo, const std::string& path) const;
@@ -102,7 +127,10 @@ private:
     ServiceAnswer create_file(const ServiceRequest& request, const std::string& owner, const std::string& repo,
                               const std::string& path);
     ServiceAnswer clear(const ServiceRequest& request, const std::string& owner, const std::string& repo);
+    ServiceAnswer read_file(const ServiceRequest& request, const std::string& owner, const std::string& repo,
+                            const std::string& path) const;
     ServiceAnswer raw_file(const std::string& owner, const std::string& repo, const std::string& path) const;
+    void deliver(int fd, const ServiceAnswer& answer);
     bool token_accepted(const std::string& token) const;
     void start_tls(int port);
 
@@ -121,7 +149,9 @@ private:
     std::string branch_ = "master";
     ClearMode clear_mode_ = ClearMode::automatic;
     std::chrono::milliseconds create_delay_{0};
+    MissingPath missing_path_ = MissingPath::empty_array;
     std::map<std::string, std::deque<ServiceAnswer>> presets_;
+    std::map<std::string, std::deque<Delivery>> deliveries_;
     std::map<std::string, StoredFile> files_; // key owner/repo/path
     std::vector<ServiceRequest> requests_;
 
@@ -131,5 +161,7 @@ private:
 
 // Standard Base64 decoding; characters outside the alphabet are skipped.
 std::string base64_decode(const std::string& text);
+// git's object name of a file: SHA-1 of "blob <size>\0" + bytes, 40 lower-case hex digits.
+std::string git_blob_sha1(const std::string& bytes);
 
 } // namespace velpic::test

@@ -12,8 +12,9 @@ namespace {
 
 void usage(std::ostream& out) {
     out << "usage: velpic-test-service [--port N] [--token TOKEN] [--branch NAME] [--tls]\n"
-           "  Serves create-file (POST /api/v5/repos/OWNER/REPO/contents/PATH), clear (PUT .../clear) and raw\n"
-           "  files (GET /OWNER/REPO/raw/master/PATH) from memory on 127.0.0.1 until interrupted.\n"
+           "  Serves create-file (POST /api/v5/repos/OWNER/REPO/contents/PATH), read-file (GET the same path,\n"
+           "  ?access_token=...), clear (PUT .../clear) and raw files (GET /OWNER/REPO/raw/master/PATH) from\n"
+           "  memory on 127.0.0.1 until interrupted.\n"
            "  --token: the only access token accepted (default: any non-empty token).\n"
            "  --branch: branch named in the download addresses it hands out (default: master).\n";
 }

@@ -2,6 +2,7 @@
 
 #include "records/local_record_file.h"
 #include "records/mysql_record_store.h"
+#include "runtime/codepage.h"
 #include "runtime/files.h"
 #include "support/mariadb_server.h"
 #include "support/temp_dir.h"
@@ -15,6 +16,7 @@
 namespace velpic {
 namespace {
 
+using test::ServiceAnswer;
 using test::TestService;
 
 class ClearRepositoryTest : public ::testing::Test {
@@ -64,6 +66,37 @@ TEST_F(ClearRepositoryTest, OnlyA204AnswerIsSuccess) {
     EXPECT_EQ(clear_repository("alice", "pics", "ri\"ght"), "Success");
     service.stop();
     EXPECT_EQ(clear_repository("alice", "pics", "tok"), "Error");
+}
+
+TEST_F(ClearRepositoryTest, ARedirectIsNotFollowedWithTheToken) {
+    service.put_file("alice", "pics", "a.png", "a");
+    // Even a 302 would send the PUT and its body, token included, on to the host the answer names.
+    const std::string elsewhere = service.base_for_host("localhost") + "api/v5/repos/alice/pics/clear";
+    for (int status : {301, 302, 307, 308}) {
+        service.preset_answer("PUT", "/api/v5/repos/alice/pics/clear", ServiceAnswer::redirect(status, elsewhere));
+        ClearOutcome outcome = clear_repository_outcome("alice", "pics", "tok");
+        EXPECT_FALSE(outcome.ok) << status;
+        EXPECT_EQ(to_utf8(outcome.reason), "服务器要求转到 " + elsewhere + "，请求带有访问令牌，没有跟随");
+    }
+    EXPECT_EQ(service.requests().size(), 4u);
+    for (const auto& request : service.requests())
+        EXPECT_EQ(request.header("Host"), "127.0.0.1:" + std::to_string(service.port()));
+    EXPECT_EQ(service.file_count("alice", "pics"), 1u);
+}
+
+TEST_F(ClearRepositoryTest, FailuresSayWhyAndBadNamesSendNothing) {
+    service.set_access_token("right");
+    EXPECT_EQ(to_utf8(clear_repository_outcome("alice", "pics", "wrong").reason),
+              "服务器回答 401 Unauthorized：401 Unauthorized: Access token does not exist");
+    ClearOutcome bad = clear_repository_outcome("alice/pics/contents/evil?", "x", "right");
+    EXPECT_FALSE(bad.ok);
+    EXPECT_TRUE(to_utf8(bad.reason).starts_with("仓库所有者或仓库名无效")) << to_utf8(bad.reason);
+    EXPECT_EQ(clear_repository("alice", "..", "right"), "Error");
+    EXPECT_EQ(service.requests().size(), 1u);
+    service.set_clear_mode(TestService::ClearMode::no_answer);
+    EXPECT_EQ(to_utf8(clear_repository_outcome("alice", "pics", "right").reason), "服务器未回答就关闭了连接");
+    service.stop();
+    EXPECT_EQ(to_utf8(clear_repository_outcome("alice", "pics", "right").reason), "无法连接到服务器");
 }
 
 TEST(ClearRepositoryTls, SendsTheTokenOnlyToAServerWhoseCertificateVerifies) {

@@ -1,6 +1,9 @@
 #include "upload/contents_api.h"
+#include "upload/contents_lookup.h"
+#include "upload/git_blob.h"
 
 #include "runtime/codepage.h"
+#include "runtime/gbk_text.h"
 #include "support/temp_dir.h"
 #include "support/test_service.h"
 
@@ -29,6 +32,8 @@ protected:
     std::string upload(const std::string& message = "m upload") {
         return contents_api_upload("alice", "pics", kPath, "tok", "aGVsbG8=", message);
     }
+    ContentsApiResult create() { return contents_api_create("alice", "pics", kPath, "tok", "aGVsbG8=", "m"); }
+    std::string prefix() const { return service.base() + "alice/pics/raw/master/"; }
     void preset(int status, const std::string& body) {
         ServiceAnswer answer;
         answer.status = status;
@@ -69,7 +74,7 @@ TEST_F(ContentsApiTest, ReadsTheAnswerByTheDecisionTable) {
     EXPECT_EQ(upload(), "401 Unauthorized: Access token does not exist");
     service.set_access_token("");
     ASSERT_EQ(upload(), service.base() + "alice/pics/raw/master/" + kPath);
-    EXPECT_EQ(upload(), "A file with this name already exists");
+    EXPECT_EQ(upload(), utf8_to_gbk("文件名已存在"));
 
     const std::string unknown = utf8_to_gbk("错误未知：[");
     preset(200, R"({"message":"m"})");
@@ -87,6 +92,74 @@ TEST_F(ContentsApiTest, ReadsTheAnswerByTheDecisionTable) {
     EXPECT_EQ(upload(), unknown + R"({"content":{"sha":"1"}})" + "]");
 }
 
+TEST_F(ContentsApiTest, OnlyTheParsedAddressOfAWholeAnswerCounts) {
+    auto refused = [&](int status, const std::string& body, test::Delivery delivery = {}) {
+        test::ServiceAnswer answer;
+        answer.status = status;
+        answer.body = body;
+        answer.delivery = delivery;
+        service.preset_answer("POST", "/api/v5/repos/alice/pics/contents/" + kPath, answer);
+        ContentsApiResult result = create();
+        EXPECT_FALSE(result.ok) << body;
+        EXPECT_EQ(result.address, "") << body;
+        return result;
+    };
+    auto with_address = [](const std::string& address) {
+        return R"({"content":{"download_url":")" + address + R"("}})";
+    };
+    const std::string good = prefix() + kPath;
+    ASSERT_TRUE(contents_api_create("alice", "pics", kPath, "tok", "aGVsbG8=", "m").ok);
+
+    // Texts that merely hold the prefix: both members, a page quoting it, an answer cut right after it.
+    refused(201, R"({"content":{"download_url":")" + good + R"("},"message":"m"})");
+    EXPECT_TRUE(refused(502, "<p>" + good + "</p>").maybe_stored);
+    const std::string whole = R"({"content":{"download_url":")" + good + R"(","sha":"1"}})";
+    ContentsApiResult cut = refused(201, whole, test::Delivery::body_cut_after(whole.find(R"(,"sha")")));
+    EXPECT_EQ(to_utf8(cut.reason), "服务器的回答不完整");
+    EXPECT_TRUE(cut.maybe_stored);
+    refused(201, with_address(to_utf8("错误未知：[") + good + "]"));
+
+    // The prefix must begin the address, a file name must follow it, and no control byte may stand in it.
+    EXPECT_EQ(refused(201, with_address("javascript:alert(1)//" + good)).reason, "javascript:alert(1)//" + good);
+    refused(201, with_address("http://other.example/?u=" + good));
+    refused(201, with_address(prefix()));
+    EXPECT_EQ(refused(201, with_address(good + R"(\nX-Injected: 1)")).reason, good + "\\x0AX-Injected: 1");
+    refused(201, with_address(good + R"(\u0007)"));
+}
+
+TEST_F(ContentsApiTest, ARedirectIsNeverFollowedWithTheToken) {
+    const std::string elsewhere = service.base_for_host("localhost") + "api/v5/repos/alice/pics/contents/" + kPath;
+    for (int status : {301, 302, 303, 307, 308}) {
+        service.preset_answer("POST", "/api/v5/repos/alice/pics/contents/" + kPath,
+                              ServiceAnswer::redirect(status, elsewhere));
+        ContentsApiResult result = create();
+        EXPECT_FALSE(result.ok) << status;
+        EXPECT_NE(result.reason.find(elsewhere), std::string::npos) << status;
+        EXPECT_FALSE(result.maybe_stored);
+    }
+    EXPECT_EQ(service.count_requests("POST"), 5u);
+    for (const auto& request : service.requests())
+        EXPECT_EQ(request.header("Host"), "127.0.0.1:" + std::to_string(service.port()));
+    EXPECT_FALSE(service.file("alice", "pics", kPath));
+}
+
+TEST_F(ContentsApiTest, NamesThatWouldChangeTheApiPathAreRefusedBeforeAnyRequest) {
+    const std::string refused_names[][2] = {
+        {"alice/pics/contents/evil?", "x"},
+        {"alice", "pics/contents/evil#"},
+        {"..", "pics"},
+        {"alice", ""},
+        {"a b", "pics"},
+    };
+    for (const auto& [owner, repo] : refused_names) {
+        ContentsApiResult result = contents_api_create(owner, repo, kPath, "tok", "aGVsbG8=", "m");
+        EXPECT_FALSE(result.ok) << owner << " " << repo;
+        EXPECT_TRUE(to_utf8(result.reason).starts_with("仓库所有者或仓库名无效")) << to_utf8(result.reason);
+    }
+    EXPECT_TRUE(service.requests().empty());
+    EXPECT_FALSE(service.file("alice", "pics", "evil"));
+}
+
 TEST_F(ContentsApiTest, ReadsTheServicesUtf8AnswerAsText) {
     preset(400, "{\"message\":\"\xE4\xBB\x93\xE5\xBA\x93\xE4\xB8\x8D\xE5\xAD\x98\xE5\x9C\xA8\"}");
     EXPECT_EQ(upload(), utf8_to_gbk("仓库不存在"));
@@ -95,9 +168,27 @@ TEST_F(ContentsApiTest, ReadsTheServicesUtf8AnswerAsText) {
     EXPECT_EQ(upload(), utf8_to_gbk("错误未知：[") + "<p>\xC4\xEA</p>]");
 }
 
-TEST_F(ContentsApiTest, TransportFailureIsAnUnknownErrorWithAnEmptyAnswer) {
+TEST_F(ContentsApiTest, FailuresWithoutAWholeAnswerSayWhy) {
+    // Lost after the commit: the file may be there, which the caller can find out.
+    service.preset_delivery("POST", "/api/v5/repos/alice/pics/contents/" + kPath, test::Delivery::dropped());
+    ContentsApiResult dropped = create();
+    EXPECT_FALSE(dropped.ok);
+    EXPECT_EQ(to_utf8(dropped.reason), "服务器未回答就关闭了连接");
+    EXPECT_TRUE(dropped.maybe_stored);
+    EXPECT_TRUE(service.file("alice", "pics", kPath));
+
+    // An answer past the limit is not read to its end.
+    preset(201,
+           R"({"content":{"download_url":")" + prefix() + kPath + R"("},"x":")" + std::string(2 << 20, 'x') + R"("})");
+    ContentsApiResult large = create();
+    EXPECT_FALSE(large.ok);
+    EXPECT_EQ(to_utf8(large.reason), "服务器的回答超过 1048576 字节的上限");
+
     service.stop();
-    EXPECT_EQ(upload(), utf8_to_gbk("错误未知：[") + "]");
+    ContentsApiResult refused = create();
+    EXPECT_EQ(to_utf8(refused.reason), "无法连接到服务器");
+    EXPECT_FALSE(refused.maybe_stored);
+    EXPECT_EQ(upload(), refused.reason);
 }
 
 TEST_F(ContentsApiTest, EscapesQuotesAndBackslashesWithoutTouchingDoubleByteCharacters) {
@@ -121,6 +212,36 @@ TEST_F(ContentsApiTest, EscapesQuotesAndBackslashesWithoutTouchingDoubleByteChar
     ASSERT_EQ(contents_api_upload("alice", "pics", path, "tok", "aGVsbG8=", stray),
               service.base() + "alice/pics/raw/master/" + path);
     EXPECT_EQ(service.file("alice", "pics", path)->bytes, "hello");
+
+    // A pair the code page cannot map stays one character wide, so the escaped quote after it stays escaped.
+    const std::string unmappable = "fedcba9876543210fedcba9876543211.png";
+    ASSERT_EQ(contents_api_upload("alice", "pics", unmappable, "tok", "aGVsbG8=", "\xA7\x90\xC4\xEA\"x"),
+              service.base() + "alice/pics/raw/master/" + unmappable);
+    EXPECT_EQ(service.file("alice", "pics", unmappable)->commit_message, "?年\"x");
+}
+
+TEST_F(ContentsApiTest, LooksUpWhatIsStoredUnderAPath) {
+    // The token travels as a query value: characters that mean something in a query are %-encoded.
+    const std::string token = "a&b=c d#%";
+    service.set_access_token(token);
+    service.put_file("alice", "pics", kPath, "hello\n");
+    StoredContents found = contents_api_lookup("alice", "pics", kPath, token);
+    ASSERT_EQ(found.kind, StoredContents::Kind::file) << to_utf8(found.reason);
+    EXPECT_EQ(found.sha, "ce013625030ba8dba906f756967f9e9ca394464a"); // git hash-object of "hello\n"
+    EXPECT_EQ(found.download_url, service.download_url("alice", "pics", kPath));
+    EXPECT_EQ(text_lower(service.requests().back().target),
+              "/api/v5/repos/alice/pics/contents/" + kPath + "?access_token=a%26b%3dc%20d%23%25");
+
+    const std::string missing = "fedcba9876543210fedcba9876543210.png";
+    EXPECT_EQ(contents_api_lookup("alice", "pics", missing, token).kind, StoredContents::Kind::absent);
+    service.set_missing_path_answer(TestService::MissingPath::not_found);
+    EXPECT_EQ(contents_api_lookup("alice", "pics", missing, token).kind, StoredContents::Kind::absent);
+    StoredContents refused = contents_api_lookup("alice", "pics", kPath, "wrong");
+    EXPECT_EQ(refused.kind, StoredContents::Kind::unknown);
+    EXPECT_EQ(refused.reason, "401 Unauthorized: Access token does not exist");
+
+    EXPECT_EQ(git_blob_sha1(""), "e69de29bb2d1d6434b8b29ae775ad8c2e48c5391");
+    EXPECT_EQ(git_blob_sha1(std::string("a\0b", 3)), "20b5be91886d0b6f26dc98a225c0dac05fe2c86e");
 }
 
 TEST(ContentsApiAddresses, AreBuiltFromTheServiceBaseWithoutEncoding) {
@@ -136,7 +257,7 @@ TEST(ContentsApiTls, SendsTheTokenOnlyToAServerWhoseCertificateVerifies) {
     ASSERT_TRUE(service.running());
     setenv("VELPIC_SERVICE_BASE", service.base().c_str(), 1);
     unsetenv("VELPIC_CA_FILE");
-    EXPECT_EQ(contents_api_upload("alice", "pics", kPath, "tok", "aGVsbG8=", "m"), utf8_to_gbk("错误未知：[") + "]");
+    EXPECT_EQ(contents_api_upload("alice", "pics", kPath, "tok", "aGVsbG8=", "m"), utf8_to_gbk("证书验证失败"));
     EXPECT_EQ(service.requests().size(), 0u);
 
     test::TempDir dir;

@@ -13,8 +13,13 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <condition_variable>
 #include <fstream>
+#include <future>
 #include <mutex>
 #include <thread>
 
@@ -161,7 +166,8 @@ TEST_F(UploadPictureTest, FailuresShowTheReasonAndWriteNoRecord) {
     RecordingReporter again;
     upload_picture(context, ".png", kPicture, again);
     EXPECT_EQ(commits(), 3u);
-    EXPECT_EQ(again.calls().back(), "message:上传失败！[错误原因：A file with this name already exists]");
+    // Refused as taken; the file found under the name is this picture, but its address names the other branch.
+    EXPECT_EQ(again.calls().back(), "message:上传失败！[错误原因：" + branch_address + "]");
 
     // The prefix test is case-sensitive: the service spells the owner as the settings do not.
     service.set_download_branch("master");
@@ -175,6 +181,149 @@ TEST_F(UploadPictureTest, FailuresShowTheReasonAndWriteNoRecord) {
     EXPECT_FALSE(upload_picture(context, ".png", other, case_differs).ok);
     EXPECT_EQ(case_differs.calls().back(), "message:上传失败！[错误原因：" + address_of(other) + "]");
     EXPECT_FALSE(file_exists(record_file()));
+
+    // Without any answer the reason says why.
+    context.owner = "alice";
+    service.stop();
+    RecordingReporter unreachable;
+    EXPECT_FALSE(upload_picture(context, ".png", "yet another picture", unreachable).ok);
+    EXPECT_EQ(unreachable.calls().back(), "message:上传失败！[错误原因：无法连接到服务器]");
+}
+
+TEST_F(UploadPictureTest, OnlyTheServicesRealAddressIsShownOrRecorded) {
+    const std::string path = "/api/v5/repos/alice/pics/contents/" + md5_hex(kPicture) + ".png";
+    const std::string good = address_of(kPicture);
+    auto with_address = [](const std::string& address) {
+        return R"({"content":{"download_url":")" + address + R"("}})";
+    };
+    auto refused = [&](const std::string& body, test::Delivery delivery = {}) {
+        test::ServiceAnswer answer;
+        answer.status = 201;
+        answer.body = body;
+        answer.delivery = delivery;
+        service.preset_answer("POST", path, answer);
+        RecordingReporter reporter;
+        UploadResult result = upload_picture(context, ".png", kPicture, reporter);
+        EXPECT_FALSE(result.ok) << body;
+        auto calls = reporter.calls();
+        EXPECT_EQ(calls.size(), 2u) << body;
+        EXPECT_TRUE(calls.back().starts_with("message:上传失败！")) << calls.back();
+        EXPECT_FALSE(file_exists(record_file())) << body;
+    };
+    // Answers that only hold the prefix somewhere: both members, a cut answer, a refusal quoting the address.
+    refused(R"({"content":{"download_url":")" + good + R"("},"message":"busy"})");
+    const std::string whole = with_address(good) + " ";
+    refused(whole, test::Delivery::body_cut_after(whole.size() - 3));
+    refused(R"({"message":")" + good + R"("})");
+    // Addresses that contain the prefix without beginning with it, or that hold a line break.
+    refused(with_address("javascript:alert(1)//" + good));
+    refused(with_address("http://other.example/?u=" + good));
+    refused(with_address(good + R"(\r\nhttps://evil.example/x.png)"));
+    EXPECT_EQ(commits(), 6u);
+
+    // The service's own answer still counts.
+    RecordingReporter reporter;
+    EXPECT_TRUE(upload_picture(context, ".png", kPicture, reporter).recorded);
+    EXPECT_EQ(IniDocument::load(record_file()).value(md5_hex(kPicture), "ImgUrl"), good);
+}
+
+TEST_F(UploadPictureTest, APictureCommittedWithoutAnAnswerIsFoundAgain) {
+    const std::string name = md5_hex(kPicture) + ".png";
+    // The answer is lost after the commit: the upload asks for the file and finds its own bytes.
+    service.preset_delivery("POST", "/api/v5/repos/alice/pics/contents/" + name, test::Delivery::dropped());
+    RecordingReporter lost;
+    UploadResult result = upload_picture(context, ".png", kPicture, lost);
+    EXPECT_TRUE(result.ok && result.recorded);
+    EXPECT_EQ(lost.calls(), (std::vector<std::string>{kStatus, "address:" + address_of(kPicture),
+                                                      "clipboard:" + address_of(kPicture)}));
+    auto reads = service.requests();
+    ASSERT_EQ(reads.size(), 2u);
+    EXPECT_EQ(reads[1].method, "GET");
+    EXPECT_EQ(reads[1].target, "/api/v5/repos/alice/pics/contents/" + name + "?access_token=tok");
+
+    // An earlier attempt committed it and lost its answer: the retry is refused as taken, then finds it.
+    const std::string second = "committed by an earlier attempt";
+    service.put_file("alice", "pics", md5_hex(second) + ".png", second);
+    RecordingReporter retry;
+    EXPECT_TRUE(upload_picture(context, ".png", second, retry).recorded);
+    EXPECT_EQ(retry.calls().back(), "clipboard:" + address_of(second));
+    EXPECT_EQ(IniDocument::load(record_file()).value(md5_hex(second), "ImgUrl"), address_of(second));
+
+    // Other bytes under the name are a conflict; nothing is recorded.
+    const std::string third = "a picture whose name is taken";
+    service.put_file("alice", "pics", md5_hex(third) + ".png", "other bytes");
+    RecordingReporter conflict;
+    EXPECT_FALSE(upload_picture(context, ".png", third, conflict).ok);
+    EXPECT_EQ(conflict.calls().back(),
+              "message:上传失败！[错误原因：仓库中已有同名文件 " + md5_hex(third) + ".png，但内容与这张图片不同]");
+    EXPECT_EQ(IniDocument::load(record_file()).value(md5_hex(third), "ImgUrl"), "");
+
+    // Refused as taken, yet nothing is found, whichever way the service answers for a missing path.
+    const std::string fourth = "refused, and not there";
+    const std::string fourth_path = "/api/v5/repos/alice/pics/contents/" + md5_hex(fourth) + ".png";
+    for (auto missing : {TestService::MissingPath::empty_array, TestService::MissingPath::not_found}) {
+        service.set_missing_path_answer(missing);
+        test::ServiceAnswer taken;
+        taken.status = 400;
+        taken.body = R"({"message":"文件名已存在"})";
+        service.preset_answer("POST", fourth_path, taken);
+        RecordingReporter absent;
+        EXPECT_FALSE(upload_picture(context, ".png", fourth, absent).ok);
+        EXPECT_EQ(absent.calls().back(), "message:上传失败！[错误原因：文件名已存在]");
+    }
+
+    // The read carries the token too: a redirect of it is not followed.
+    const std::string fifth = "the read is redirected";
+    const std::string fifth_path = "/api/v5/repos/alice/pics/contents/" + md5_hex(fifth) + ".png";
+    service.put_file("alice", "pics", md5_hex(fifth) + ".png", fifth);
+    service.preset_answer("GET", fifth_path, test::ServiceAnswer::redirect(302, service.base_for_host("localhost")));
+    RecordingReporter redirected;
+    EXPECT_FALSE(upload_picture(context, ".png", fifth, redirected).ok);
+    for (const auto& request : service.requests())
+        EXPECT_EQ(request.header("Host"), "127.0.0.1:" + std::to_string(service.port())) << request.target;
+}
+
+TEST_F(UploadPictureTest, OwnerAndRepositoryThatWouldChangeTheApiPathAreRefused) {
+    context.owner = "alice/pics/contents/evil?";
+    context.repo = "x";
+    RecordingReporter reporter;
+    EXPECT_FALSE(upload_picture(context, ".png", kPicture, reporter).ok);
+    EXPECT_TRUE(reporter.calls().back().starts_with("message:上传失败！[错误原因：仓库所有者或仓库名无效"))
+        << reporter.calls().back();
+    EXPECT_TRUE(service.requests().empty());
+    EXPECT_FALSE(service.file("alice", "pics", "evil"));
+}
+
+TEST_F(UploadPictureTest, OnlyRegularFilesWithinTheSizeLimitAreUploaded) {
+    // A FIFO named like a picture would block the upload until something writes to it.
+    const std::filesystem::path fifo = dir.file("x.png");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    RecordingReporter from_fifo;
+    auto dropped = std::async(std::launch::async, [&] { return upload_dropped_file(context, fifo, from_fifo); });
+    if (dropped.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+        ::close(::open(fifo.c_str(), O_WRONLY | O_NONBLOCK)); // lets the blocked reader go
+        dropped.wait();
+        FAIL() << "uploading a FIFO blocked";
+    }
+    EXPECT_FALSE(dropped.get().ok);
+    EXPECT_TRUE(from_fifo.calls().back().starts_with("message:上传失败！")) << from_fifo.calls().back();
+
+    // Past the limit nothing is read, shown or sent.
+    context.max_picture_bytes = kPicture.size() - 1;
+    const std::filesystem::path large = dir.file("large.png");
+    std::ofstream(large, std::ios::binary) << kPicture;
+    RecordingReporter from_file;
+    EXPECT_FALSE(upload_dropped_file(context, large, from_file).ok);
+    EXPECT_EQ(from_file.calls(), (std::vector<std::string>{"picture:0", "message:上传失败！[错误原因：图片大于 " +
+                                                                            std::to_string(kPicture.size() - 1) +
+                                                                            " 字节的上限，没有上传]"}));
+    RecordingReporter chosen;
+    EXPECT_FALSE(upload_chosen_file(context, large, chosen).ok);
+    EXPECT_EQ(chosen.calls(), from_file.calls());
+    RecordingReporter direct;
+    EXPECT_FALSE(upload_picture(context, ".png", kPicture, direct).ok);
+    EXPECT_EQ(direct.calls().back(), from_file.calls().back());
+    EXPECT_EQ(commits(), 0u);
 }
 
 TEST_F(UploadPictureTest, ARecordedAddressOfAnotherRepositoryIsReportedAsAFailure) {

@@ -1,0 +1,77 @@
+// Reading a picture or record file through the POSIX calls: only they can open a path without blocking on a FIFO
+// and then check what was opened.
+#include "runtime/files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace velpic {
+
+FileRead read_regular_file(const std::filesystem::path& path, std::uint64_t max_bytes) {
+    FileRead result;
+    // Non-blocking, so that opening a FIFO returns at once; the check below then refuses it.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return result;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) {
+        ::close(fd);
+        return result;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        result.status = FileReadStatus::not_regular;
+        ::close(fd);
+        return result;
+    }
+    result.size = static_cast<std::uint64_t>(info.st_size);
+    if (result.size > max_bytes) {
+        result.status = FileReadStatus::too_large;
+        ::close(fd);
+        return result;
+    }
+    // One buffer of the announced size, filled in place: the picture is never copied while it is read.
+    std::string bytes(static_cast<std::size_t>(result.size), '\0');
+    std::size_t filled = 0;
+    bool failed = false;
+    while (filled < bytes.size()) {
+        ssize_t n = ::read(fd, bytes.data() + filled, bytes.size() - filled);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            failed = n < 0;
+            break;
+        }
+        filled += static_cast<std::size_t>(n);
+    }
+    bytes.resize(filled);
+    // A file may have grown since, or announce no size at all (files under /proc): read on, within the limit.
+    char chunk[65536];
+    while (!failed) {
+        ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            failed = n < 0;
+            break;
+        }
+        if (bytes.size() + static_cast<std::uint64_t>(n) > max_bytes) {
+            result.status = FileReadStatus::too_large;
+            result.size = bytes.size() + static_cast<std::uint64_t>(n);
+            ::close(fd);
+            return result;
+        }
+        bytes.append(chunk, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    if (failed)
+        return result;
+    result.status = FileReadStatus::ok;
+    result.size = bytes.size();
+    result.bytes = std::move(bytes);
+    return result;
+}
+
+} // namespace velpic

@@ -1,0 +1,92 @@
+#include "upload/contents_lookup.h"
+
+#include "http/header_list.h"
+#include "http/http_method.h"
+#include "runtime/codepage.h"
+#include "script/script_json.h"
+#include "upload/contents_api.h"
+#include "upload/token_request.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace velpic {
+
+namespace {
+
+bool is_sha1_hex(const std::string& text) {
+    return text.size() == 40 && std::all_of(text.begin(), text.end(), [](char c) {
+               return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+           });
+}
+
+std::string lower(std::string text) {
+    for (char& c : text)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+} // namespace
+
+std::string query_encode(const std::string& value) {
+    static const char hex[] = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : value) {
+        if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~') {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        }
+    }
+    return out;
+}
+
+StoredContents contents_api_lookup(const std::string& owner, const std::string& repo, const std::string& path,
+                                   const std::string& access_token) {
+    StoredContents stored;
+    stored.reason = repository_name_problem(owner, repo);
+    if (!stored.reason.empty())
+        return stored;
+
+    HeaderList headers;
+    headers.add("User-Agent", upload_user_agent);
+    const std::string url =
+        contents_endpoint(owner, repo, path) + "?access_token=" + query_encode(to_utf8(access_token));
+    TokenAnswer answer = send_token_request(url, kHttpGet, {}, headers.to_header_text());
+    if (!answer.complete) {
+        stored.reason = answer.reason;
+        return stored;
+    }
+    if (answer.status == 404) {
+        stored.kind = StoredContents::Kind::absent;
+        return stored;
+    }
+
+    ScriptJson json("da");
+    const bool parsed = json.parse(answer.text);
+    if (answer.status == 200 && parsed && json.type_of("") == json_type_array) {
+        stored.kind = json.array_length() == 0 ? StoredContents::Kind::absent : StoredContents::Kind::other;
+        return stored;
+    }
+    if (answer.status == 200 && parsed && json.type_of("") == json_type_object) {
+        const std::string type = json.get_text("type");
+        const std::string sha = json.type_of("sha") == json_type_string ? json.get_text("sha") : "";
+        if (!type.empty() && type != "file") {
+            stored.kind = StoredContents::Kind::other;
+            return stored;
+        }
+        if (is_sha1_hex(sha) && json.type_of("download_url") == json_type_string) {
+            stored.kind = StoredContents::Kind::file;
+            stored.sha = lower(sha);
+            stored.download_url = json.get_text("download_url");
+            return stored;
+        }
+    }
+    const std::string message = parsed ? json.get_text("message") : std::string();
+    stored.reason = message.empty() ? unknown_answer_reason(answer.text) : message;
+    return stored;
+}
+
+} // namespace velpic

@@ -1,0 +1,31 @@
+// Requests that carry the access token: they go only to a server whose certificate verifies, never follow a
+// redirect (307 and 308 would send the token on to whatever host the answer names), and read a bounded answer.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace velpic {
+
+// The most an API answer may take; a longer one is cut and counts as no answer.
+inline constexpr std::size_t kApiAnswerLimit = 1024 * 1024;
+
+struct TokenAnswer {
+    bool complete = false; // a whole answer arrived, and it is not a redirect
+    int status = 0;        // its HTTP status
+    std::string text;      // its body as GBK text (a UTF-8 body is converted)
+    std::string reason;    // GBK: why there is no complete answer
+    // The request went out but no whole answer came back: the service may have done what was asked.
+    bool outcome_unknown = false;
+};
+
+// method: an HttpMethod; body: the bytes to send (UTF-8 JSON, or empty), taken over without a copy.
+TokenAnswer send_token_request(const std::string& url, int method, std::string body, const std::string& extra_headers);
+
+// "服务器要求转到 <target>，请求带有访问令牌，没有跟随" (GBK), with control bytes of the target made visible.
+std::string token_redirect_reason(const std::string& target);
+
+// Text from outside with every control byte shown as \xNN, so that it stays one line wherever it is shown.
+std::string visible_text(const std::string& text);
+
+} // namespace velpic

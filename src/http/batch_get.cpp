@@ -247,7 +247,9 @@ bool BatchGetRun::start(Slot& slot, std::size_t index) {
     curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(h, CURLOPT_MAXREDIRS, static_cast<long>(std::max(0, options_.max_redirects)));
     curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers_.get());
-    curl_easy_setopt(h, CURLOPT_PIPEWAIT, 1L);
+    // Over TLS the handshake tells at once whether the server multiplexes (HTTP/2), and then every transfer shares
+    // one connection; over plain HTTP libcurl would wait for an answer first, one transfer at a time.
+    curl_easy_setopt(h, CURLOPT_PIPEWAIT, starts_with_https(url) ? 1L : 0L);
     curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, on_header);
     curl_easy_setopt(h, CURLOPT_HEADERDATA, &slot);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, on_body);

@@ -84,7 +84,7 @@ public:
     void set_sign_in_above(std::size_t bytes);
     // a request whose Referer names a host other than 127.0.0.1 or localhost gets the service's icon;
     void set_icon_for_foreign_referer(bool on);
-    // every raw-file answer waits this long first (ended early by stop()).
+    // every raw-file answer waits this long first (ended early by stop(); setting 0 lets those waiting go).
     void set_raw_delay(std::chrono::milliseconds delay);
     // The icon served above.
     static std::string icon_bytes();

@@ -52,8 +52,11 @@ void TestService::set_icon_for_foreign_referer(bool on) {
 }
 
 void TestService::set_raw_delay(std::chrono::milliseconds delay) {
-    std::lock_guard lock(mutex_);
-    raw_delay_ = delay;
+    {
+        std::lock_guard lock(mutex_);
+        raw_delay_ = delay;
+    }
+    changed_.notify_all();
 }
 
 std::string TestService::icon_bytes() {
@@ -91,9 +94,8 @@ std::optional<ServiceAnswer> TestService::raw_quirk(const ServiceRequest& reques
 
     if (!raw_host_.empty() && host_name(request.header("Host")) != raw_host_)
         return redirect_to(scheme + raw_host_ + port + request.target);
-    if (raw_delay_.count() > 0) {
-        changed_.wait_for(lock, raw_delay_, [this] { return stopping_; });
-    }
+    if (const std::chrono::milliseconds delay = raw_delay_; delay.count() > 0)
+        changed_.wait_for(lock, delay, [this] { return stopping_ || raw_delay_.count() == 0; });
     if (sign_in_above_ > 0) {
         const std::size_t branch_end = request.path.find('/', raw + 5);
         const std::string owner_repo = request.path.substr(1, raw - 1);

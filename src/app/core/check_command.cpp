@@ -48,6 +48,10 @@ std::optional<CheckArguments> parse(const std::vector<std::string>& args, std::s
         if (args[i] == "--deep") {
             parsed.deep = true;
         } else if (std::optional<std::string> referer = option_value(args, i, "--referer", missing)) {
+            if (!link_check_referer(*referer)) {
+                error = "--referer takes an http:// or https:// address";
+                return std::nullopt;
+            }
             parsed.referer = *referer;
         } else if (std::optional<std::string> jobs = option_value(args, i, "--jobs", missing)) {
             int value = 0;
@@ -114,10 +118,6 @@ int run_check_command(const std::vector<std::string>& args, std::ostream& out, s
     options.jobs = parsed->jobs;
     const std::string referer = parsed->referer ? *parsed->referer : stored_link_check_referer(settings_file_path());
     if (!link_check_referer(referer)) {
-        if (parsed->referer) {
-            err << "velpic check: --referer takes an http:// or https:// address\n";
-            return 2;
-        }
         err << "velpic check: the saved Referer is not an http:// or https:// address; checking without one\n";
     } else {
         options.referer = referer;

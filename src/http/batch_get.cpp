@@ -6,15 +6,24 @@
 #include <curl/curl.h>
 #include <openssl/ssl.h>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <memory>
+#include <optional>
 #include <string_view>
 
 namespace velpic {
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
 
 constexpr std::size_t kWholeBodyCap = 256u << 20;
 
@@ -36,6 +45,54 @@ bool starts_with_https(const std::string& url) {
            });
 }
 
+bool openssl_backend() {
+    const curl_version_info_data* info = curl_version_info(CURLVERSION_NOW);
+    return info->ssl_version != nullptr && std::strncmp(info->ssl_version, "OpenSSL", 7) == 0;
+}
+
+// The CAs libcurl was built to trust plus the extra bundle, loaded once per process and bundle: libcurl would parse
+// its whole bundle again for every connection it opens, which costs more than a hundred checks over an open
+// connection. Null when a file cannot be read; libcurl's own loading then stands.
+X509_STORE* trusted_store(const std::string& extra_ca) {
+    static std::mutex mutex;
+    static std::map<std::string, X509_STORE*> stores;
+    std::lock_guard lock(mutex);
+    if (auto it = stores.find(extra_ca); it != stores.end())
+        return it->second;
+    X509_STORE* store = X509_STORE_new();
+    CURL* probe = curl_easy_init();
+    if (store == nullptr || probe == nullptr) {
+        X509_STORE_free(store);
+        curl_easy_cleanup(probe);
+        return nullptr;
+    }
+    char* file = nullptr;
+    char* directory = nullptr;
+    curl_easy_getinfo(probe, CURLINFO_CAINFO, &file);
+    curl_easy_getinfo(probe, CURLINFO_CAPATH, &directory);
+    bool ok = true;
+    if (file == nullptr && directory == nullptr)
+        ok = X509_STORE_set_default_paths(store) == 1;
+    if (file != nullptr)
+        ok = X509_STORE_load_file(store, file) == 1;
+    if (ok && directory != nullptr)
+        ok = X509_STORE_load_path(store, directory) == 1; // looked up by name when needed
+    if (ok && !extra_ca.empty())
+        ok = X509_STORE_load_file(store, extra_ca.c_str()) == 1;
+    curl_easy_cleanup(probe);
+    if (!ok) {
+        X509_STORE_free(store);
+        return nullptr;
+    }
+    stores.emplace(extra_ca, store);
+    return store;
+}
+
+CURLcode use_trusted_store(CURL*, void* ssl_ctx, void* store) {
+    SSL_CTX_set1_cert_store(static_cast<SSL_CTX*>(ssl_ctx), static_cast<X509_STORE*>(store));
+    return CURLE_OK;
+}
+
 // The extra CA bundle joins the store libcurl has filled, so the system CAs stay trusted.
 CURLcode add_extra_ca(CURL*, void* ssl_ctx, void* file) {
     return SSL_CTX_load_verify_locations(static_cast<SSL_CTX*>(ssl_ctx), static_cast<const char*>(file), nullptr) == 1
@@ -55,21 +112,25 @@ struct ListDeleter {
 void BatchGetStop::request() {
     requested_.store(true);
     std::lock_guard lock(mutex_);
-    if (multi_ != nullptr)
-        curl_multi_wakeup(static_cast<CURLM*>(multi_));
+    if (wake_fd_ >= 0) {
+        const char byte = 1;
+        [[maybe_unused]] const ssize_t written = ::write(wake_fd_, &byte, 1); // a full pipe is awake already
+    }
 }
 
-void BatchGetStop::attach(void* multi) {
+void BatchGetStop::attach(int wake_fd) {
     std::lock_guard lock(mutex_);
-    multi_ = multi;
+    wake_fd_ = wake_fd;
 }
 
 void BatchGetStop::detach() {
     std::lock_guard lock(mutex_);
-    multi_ = nullptr;
+    wake_fd_ = -1;
 }
 
-// One run of batch_get: the multi handle, its share handle and a slot per transfer in flight.
+// One run of batch_get: the multi handle, its share handle and a slot per transfer in flight. libcurl is driven
+// socket by socket (curl_multi_socket_action) from one poll(): curl_multi_perform would visit every transfer on each
+// wake-up, which costs a read attempt per idle transfer and doubles the work per answer with four in flight.
 class BatchGetRun {
 public:
     BatchGetRun(const std::vector<std::string>& urls, const BatchGetOptions& options, const BatchGetEvents& events,
@@ -79,6 +140,9 @@ public:
     ~BatchGetRun() {
         if (stop_ != nullptr)
             stop_->detach();
+        for (int fd : wake_pipe_)
+            if (fd >= 0)
+                ::close(fd);
         for (auto& slot : slots_) {
             if (slot->busy)
                 curl_multi_remove_handle(multi_, slot->easy.get());
@@ -109,8 +173,13 @@ private:
     bool setup();
     bool start(Slot& slot, std::size_t index);
     void finish(Slot& slot, CURLcode code);
+    void start_next(Slot& slot);
+    void collect_finished();
+    void wait_and_act();
     bool stopping() const { return stop_ != nullptr && stop_->requested(); }
 
+    static int on_socket(CURL*, curl_socket_t socket, int what, void* user, void*);
+    static int on_timer(CURLM*, long timeout_ms, void* user);
     static size_t on_header(char* data, size_t size, size_t count, void* user);
     static size_t on_body(char* data, size_t size, size_t count, void* user);
     static int on_request(void* user, char*, char*, int, int);
@@ -125,7 +194,32 @@ private:
     std::unique_ptr<curl_slist, ListDeleter> headers_;
     std::vector<std::unique_ptr<Slot>> slots_;
     std::string extra_ca_;
+    bool openssl_ = false;
+    X509_STORE* trusted_ = nullptr;             // shared by every connection, owned by trusted_store()
+    std::map<curl_socket_t, short> sockets_;    // what libcurl waits for on each socket, as poll events
+    std::optional<Clock::time_point> deadline_; // when libcurl wants to be called for its timers
+    int wake_pipe_[2] = {-1, -1};
+    std::size_t next_ = 0; // the next url to start
 };
+
+int BatchGetRun::on_socket(CURL*, curl_socket_t socket, int what, void* user, void*) {
+    auto* run = static_cast<BatchGetRun*>(user);
+    if (what == CURL_POLL_REMOVE)
+        run->sockets_.erase(socket);
+    else
+        run->sockets_[socket] =
+            static_cast<short>(((what & CURL_POLL_IN) != 0 ? POLLIN : 0) | ((what & CURL_POLL_OUT) != 0 ? POLLOUT : 0));
+    return 0;
+}
+
+int BatchGetRun::on_timer(CURLM*, long timeout_ms, void* user) {
+    auto* run = static_cast<BatchGetRun*>(user);
+    if (timeout_ms < 0)
+        run->deadline_.reset();
+    else
+        run->deadline_ = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    return 0;
+}
 
 size_t BatchGetRun::on_header(char* data, size_t size, size_t count, void* user) {
     auto* slot = static_cast<Slot*>(user);
@@ -197,6 +291,12 @@ bool BatchGetRun::setup() {
     curl_multi_setopt(multi_, CURLMOPT_MAX_HOST_CONNECTIONS, static_cast<long>(jobs_));
     curl_multi_setopt(multi_, CURLMOPT_MAXCONNECTS, static_cast<long>(jobs_ * 4));
     curl_multi_setopt(multi_, CURLMOPT_PIPELINING, static_cast<long>(CURLPIPE_MULTIPLEX));
+    curl_multi_setopt(multi_, CURLMOPT_SOCKETFUNCTION, on_socket);
+    curl_multi_setopt(multi_, CURLMOPT_SOCKETDATA, this);
+    curl_multi_setopt(multi_, CURLMOPT_TIMERFUNCTION, on_timer);
+    curl_multi_setopt(multi_, CURLMOPT_TIMERDATA, this);
+    if (::pipe2(wake_pipe_, O_NONBLOCK | O_CLOEXEC) != 0)
+        return false;
 
     curl_slist* list = nullptr;
     for (const std::string& line : options_.header_lines) {
@@ -213,6 +313,9 @@ bool BatchGetRun::setup() {
 
     if (const char* file = std::getenv("VELPIC_CA_FILE"); file != nullptr && *file != '\0')
         extra_ca_ = file;
+    openssl_ = openssl_backend();
+    if (options_.verify_tls && openssl_)
+        trusted_ = trusted_store(extra_ca_);
 
     for (int i = 0; i < jobs_; ++i) {
         auto slot = std::make_unique<Slot>();
@@ -223,7 +326,7 @@ bool BatchGetRun::setup() {
         slots_.push_back(std::move(slot));
     }
     if (stop_ != nullptr)
-        stop_->attach(multi_);
+        stop_->attach(wake_pipe_[1]);
     return true;
 }
 
@@ -268,10 +371,12 @@ bool BatchGetRun::start(Slot& slot, std::size_t index) {
     if (options_.verify_tls) {
         curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
         curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
-        if (!extra_ca_.empty()) {
-            const curl_version_info_data* info = curl_version_info(CURLVERSION_NOW);
-            const bool openssl = info->ssl_version != nullptr && std::strncmp(info->ssl_version, "OpenSSL", 7) == 0;
-            if (openssl && curl_easy_setopt(h, CURLOPT_SSL_CTX_FUNCTION, add_extra_ca) == CURLE_OK)
+        if (trusted_ != nullptr && curl_easy_setopt(h, CURLOPT_SSL_CTX_FUNCTION, use_trusted_store) == CURLE_OK) {
+            curl_easy_setopt(h, CURLOPT_SSL_CTX_DATA, trusted_);
+            curl_easy_setopt(h, CURLOPT_CAINFO, nullptr);
+            curl_easy_setopt(h, CURLOPT_CAPATH, nullptr);
+        } else if (!extra_ca_.empty()) {
+            if (openssl_ && curl_easy_setopt(h, CURLOPT_SSL_CTX_FUNCTION, add_extra_ca) == CURLE_OK)
                 curl_easy_setopt(h, CURLOPT_SSL_CTX_DATA, extra_ca_.c_str());
             else
                 curl_easy_setopt(h, CURLOPT_CAINFO, extra_ca_.c_str()); // other TLS back ends: this bundle only
@@ -308,6 +413,67 @@ void BatchGetRun::finish(Slot& slot, CURLcode code) {
         events_.finished(slot.index, result);
 }
 
+void BatchGetRun::start_next(Slot& slot) {
+    while (next_ < urls_.size() && !stopping()) {
+        const std::size_t index = next_++;
+        if (start(slot, index))
+            return;
+        if (events_.finished)
+            events_.finished(index, BatchGetResult{}); // the transfer could not even be set up
+    }
+}
+
+void BatchGetRun::collect_finished() {
+    int queued = 0;
+    while (CURLMsg* message = curl_multi_info_read(multi_, &queued)) {
+        if (message->msg != CURLMSG_DONE)
+            continue;
+        for (auto& slot : slots_) {
+            if (slot->busy && slot->easy.get() == message->easy_handle) {
+                finish(*slot, message->data.result);
+                start_next(*slot);
+                break;
+            }
+        }
+    }
+}
+
+void BatchGetRun::wait_and_act() {
+    std::vector<pollfd> fds;
+    fds.reserve(sockets_.size() + 1);
+    fds.push_back({wake_pipe_[0], POLLIN, 0});
+    for (const auto& [socket, events] : sockets_)
+        fds.push_back({socket, events, 0});
+    int wait_ms = 1000;
+    if (deadline_) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline_ - Clock::now()).count();
+        wait_ms = static_cast<int>(std::clamp<long long>(left, 0, 1000));
+    }
+    const int ready = ::poll(fds.data(), fds.size(), wait_ms);
+    if (ready < 0)
+        return; // EINTR: the loop comes round again
+    if (fds[0].revents != 0) {
+        char drain[64];
+        while (::read(wake_pipe_[0], drain, sizeof drain) > 0) {
+        }
+    }
+    int running = 0;
+    for (std::size_t i = 1; i < fds.size() && !stopping(); ++i) {
+        const short revents = fds[i].revents;
+        // A socket that an earlier action in this pass closed is no longer libcurl's.
+        if (revents == 0 || sockets_.count(fds[i].fd) == 0)
+            continue;
+        const int mask = ((revents & POLLIN) != 0 ? CURL_CSELECT_IN : 0) |
+                         ((revents & POLLOUT) != 0 ? CURL_CSELECT_OUT : 0) |
+                         ((revents & (POLLERR | POLLHUP | POLLNVAL)) != 0 ? CURL_CSELECT_ERR : 0);
+        curl_multi_socket_action(multi_, fds[i].fd, mask, &running);
+    }
+    if (!stopping() && deadline_ && *deadline_ <= Clock::now()) {
+        deadline_.reset();
+        curl_multi_socket_action(multi_, CURL_SOCKET_TIMEOUT, 0, &running);
+    }
+}
+
 void BatchGetRun::run() {
     if (!setup()) {
         // Nothing can be fetched: every address gets a transfer that never answered.
@@ -316,40 +482,13 @@ void BatchGetRun::run() {
                 events_.finished(i, BatchGetResult{});
         return;
     }
-    std::size_t next = 0;
-    auto fill = [&](Slot& slot) {
-        while (next < urls_.size() && !stopping()) {
-            const std::size_t index = next++;
-            if (start(slot, index))
-                return;
-            if (events_.finished)
-                events_.finished(index, BatchGetResult{});
-        }
-    };
     for (auto& slot : slots_)
-        fill(*slot);
-
-    for (;;) {
-        if (stopping())
+        start_next(*slot);
+    while (!stopping()) {
+        collect_finished();
+        if (std::none_of(slots_.begin(), slots_.end(), [](const auto& slot) { return slot->busy; }))
             return;
-        int running = 0;
-        curl_multi_perform(multi_, &running);
-        int queued = 0;
-        while (CURLMsg* message = curl_multi_info_read(multi_, &queued)) {
-            if (message->msg != CURLMSG_DONE)
-                continue;
-            for (auto& slot : slots_) {
-                if (slot->busy && slot->easy.get() == message->easy_handle) {
-                    finish(*slot, message->data.result);
-                    fill(*slot);
-                    break;
-                }
-            }
-        }
-        const bool busy = std::any_of(slots_.begin(), slots_.end(), [](const auto& slot) { return slot->busy; });
-        if (!busy)
-            return;
-        curl_multi_poll(multi_, nullptr, 0, 1000, nullptr);
+        wait_and_act();
     }
 }
 

@@ -44,12 +44,12 @@ public:
 
 private:
     friend class BatchGetRun;
-    void attach(void* multi);
+    void attach(int wake_fd);
     void detach();
 
     std::atomic<bool> requested_{false};
     std::mutex mutex_;
-    void* multi_ = nullptr; // the running batch's CURLM, woken by request()
+    int wake_fd_ = -1; // written to by request() to wake the running batch
 };
 
 struct BatchGetEvents {

@@ -198,17 +198,18 @@ TEST_F(RecordListTest, TheDeepCheckBoxAndTheSavedRefererShapeTheNextCheck) {
     ASSERT_TRUE(eventually([&] { return all_checked(); }));
     EXPECT_EQ(status(0), QStringLiteral("有效"));
 
-    deep->setChecked(true);
-    QTest::mouseClick(find("按钮_刷新"), Qt::LeftButton);
+    // Ticking the box checks the list again, deeply.
+    QTest::mouseClick(deep, Qt::LeftButton, {}, QPoint(5, deep->height() / 2));
+    ASSERT_TRUE(deep->isChecked());
     ASSERT_TRUE(eventually([&] { return all_checked(); }));
     EXPECT_EQ(status(0), QStringLiteral("内容异常"));
     EXPECT_FALSE(service.requests().back().has_header("Range"));
+    EXPECT_EQ(service.count_requests("GET"), 2u);
 
     // Visitors of the saved blog get the service's icon instead.
-    deep->setChecked(false);
     service.set_icon_for_foreign_referer(true);
     ASSERT_TRUE(write_ini_value(settings_file_path(), utf8_to_gbk("链接检测"), "Referer", "https://blog.example/"));
-    QTest::mouseClick(find("按钮_刷新"), Qt::LeftButton);
+    deep->setChecked(false);
     ASSERT_TRUE(eventually([&] { return all_checked(); }));
     EXPECT_EQ(status(0), QStringLiteral("内容异常"));
     EXPECT_EQ(service.requests().back().header("Referer"), "https://blog.example/");

@@ -16,9 +16,10 @@
 namespace velpic {
 
 void MainWindow::build_link_check_controls(QWidget* canvas) {
-    // Off by default: a deep check downloads every picture whole. It applies from the next load of the list.
-    deep_check_ = place(new QCheckBox(QStringLiteral("深度检测"), canvas), "选择框_深度检测", 7, 385, 80, 18);
-    check_progress_ = label(canvas, "标签_检测进度", QString(), 196, 385, 128, 18);
+    // Off by default: a deep check downloads every picture whole. Switching it checks the list again.
+    deep_check_ = place(new QCheckBox(QStringLiteral("深度检测"), canvas), "选择框_深度检测", 250, 385, 74, 18);
+    connect(deep_check_, &QCheckBox::toggled, this, &MainWindow::refresh_record_list);
+    check_progress_ = label(canvas, "标签_检测进度", QString(), 116, 385, 130, 18);
     check_progress_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
 }
 

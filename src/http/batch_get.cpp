@@ -55,9 +55,9 @@ bool openssl_backend() {
 // connection. Null when a file cannot be read; libcurl's own loading then stands.
 X509_STORE* trusted_store(const std::string& extra_ca) {
     static std::mutex mutex;
-    static std::map<std::string, X509_STORE*> stores;
+    static auto* const stores = new std::map<std::string, X509_STORE*>; // kept to the end, as connections may be
     std::lock_guard lock(mutex);
-    if (auto it = stores.find(extra_ca); it != stores.end())
+    if (auto it = stores->find(extra_ca); it != stores->end())
         return it->second;
     X509_STORE* store = X509_STORE_new();
     CURL* probe = curl_easy_init();
@@ -84,7 +84,7 @@ X509_STORE* trusted_store(const std::string& extra_ca) {
         X509_STORE_free(store);
         return nullptr;
     }
-    stores.emplace(extra_ca, store);
+    stores->emplace(extra_ca, store);
     return store;
 }
 

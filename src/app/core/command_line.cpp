@@ -130,7 +130,8 @@ bool is_command_line(int argc, char** argv) {
     if (args.empty())
         return false;
     const std::string& first = args.front();
-    return first == "upload" || first == "records" || first == "check" || first == "--help" || first == "-h" || first == "help";
+    return first == "upload" || first == "records" || first == "check" || first == "--help" || first == "-h" ||
+           first == "help";
 }
 
 int run_command_line(int argc, char** argv, std::ostream& out, std::ostream& err) {

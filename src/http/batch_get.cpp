@@ -361,6 +361,8 @@ bool BatchGetRun::start(Slot& slot, std::size_t index) {
     curl_easy_setopt(h, CURLOPT_PREREQDATA, &slot);
     // An empty proxy keeps http_proxy and its kind from the environment out, as the other requests do.
     curl_easy_setopt(h, CURLOPT_PROXY, "");
+    // A stop must not wait for a name lookup that hangs: its thread is left to finish on its own.
+    curl_easy_setopt(h, CURLOPT_QUICK_EXIT, 1L);
 
     const long timeout = options_.timeout_seconds >= 1 ? options_.timeout_seconds : 30;
     curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, timeout);

@@ -1,7 +1,6 @@
 #include "records/local_record_file.h"
 #include "records/mysql_record_store.h"
 #include "records/record_list.h"
-#include "runtime/codepage.h"
 #include "support/mariadb_server.h"
 #include "support/temp_dir.h"
 
@@ -25,25 +24,6 @@ std::vector<std::string> digests(const std::vector<UploadRecord>& records) {
 }
 
 } // namespace
-
-TEST(LinkAnswer, StatusFollowsTheMarkerTheStatusCodeAndWhetherAnythingCameBack) {
-    EXPECT_EQ(classify_link_answer(link_answer_from("200 OK", "\x89PNG...")), LinkStatus::valid);
-    EXPECT_EQ(classify_link_answer(link_answer_from("200 OK", "<h1>404 Not Found</h1>")), LinkStatus::expired);
-    EXPECT_EQ(classify_link_answer(link_answer_from("404 Not Found", "")), LinkStatus::expired);
-    EXPECT_EQ(classify_link_answer(link_answer_from("410 Gone", "bye")), LinkStatus::expired);
-    EXPECT_EQ(classify_link_answer(link_answer_from("403 Forbidden", "no")), LinkStatus::valid);
-    EXPECT_EQ(classify_link_answer(link_answer_from("200 OK", "404 not found")), LinkStatus::valid); // case matters
-    // Engine failures carry codes 700-713 and say nothing about the link.
-    EXPECT_EQ(classify_link_answer(link_answer_from(utf8_to_gbk("712 服务器未响应!"), "")), LinkStatus::failed);
-    EXPECT_EQ(classify_link_answer(link_answer_from(utf8_to_gbk("忽略错误/证书错误  失败！"), "")), LinkStatus::failed);
-    EXPECT_EQ(classify_link_answer(link_answer_from("", "")), LinkStatus::failed);
-
-    EXPECT_EQ(to_utf8(link_status_text(LinkStatus::pending)), "待检测");
-    EXPECT_EQ(to_utf8(link_status_text(LinkStatus::checking)), "正在检测...");
-    EXPECT_EQ(to_utf8(link_status_text(LinkStatus::valid)), "有效");
-    EXPECT_EQ(to_utf8(link_status_text(LinkStatus::expired)), "已失效");
-    EXPECT_EQ(to_utf8(link_status_text(LinkStatus::failed)), "检测失败");
-}
 
 TEST(RecordRows, LocalRowsComeInFileOrderFromTheProgramDirectory) {
     test::TempDir dir;

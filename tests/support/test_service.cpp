@@ -365,6 +365,7 @@ void TestService::start_tls(int port) {
         for (const auto& [name, value] : req.headers)
             request.headers.emplace_back(name, value);
         request.body = req.body;
+        request.peer = req.remote_addr + ":" + std::to_string(req.remote_port);
         record(request);
         ServiceAnswer answer = handle(request);
         res.status = answer.status;
@@ -378,6 +379,11 @@ void TestService::start_tls(int port) {
         if (answer.status != 204)
             res.set_content(answer.body, type);
     };
+    // Clients that keep their connection open may send any number of requests on it, and a few such clients at
+    // once must not leave others waiting for a free worker.
+    tls_->server->set_keep_alive_max_count(1000000);
+    tls_->server->set_tcp_nodelay(true); // head and body go out in two writes
+    tls_->server->new_task_queue = [] { return new httplib::ThreadPool(32); };
     tls_->server->Get(".*", handler);
     tls_->server->Post(".*", handler);
     tls_->server->Put(".*", handler);
@@ -642,6 +648,10 @@ void TestService::serve_connection(int fd) {
         request.body = data.substr(0, length);
     }
 
+    sockaddr_in peer{};
+    socklen_t peer_length = sizeof peer;
+    if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peer_length) == 0)
+        request.peer = "127.0.0.1:" + std::to_string(ntohs(peer.sin_port));
     record(request);
     ServiceAnswer answer = handle(request);
     {
@@ -706,6 +716,8 @@ ServiceAnswer TestService::handle(const ServiceRequest& request) {
             return answer;
         }
     }
+    if (std::optional<ServiceAnswer> quirk = raw_quirk(request))
+        return *quirk;
     auto parts = split_path(request.path);
     // /api/v5/repos/{owner}/{repo}/contents/{path} and /api/v5/repos/{owner}/{repo}/clear
     if (parts.size() >= 6 && parts[0] == "api" && parts[1] == "v5" && parts[2] == "repos") {

@@ -25,6 +25,7 @@ struct ServiceRequest {
     std::string path;   // target without the query, percent-decoded
     HeaderPairs headers;
     std::string body;
+    std::string peer; // the client's address and port: one value per connection
 
     // First header of that name, letter case ignored; empty when absent.
     std::string header(const std::string& name) const;
@@ -100,6 +101,21 @@ public:
     // its answer is delivered this way, e.g. dropped as a network would drop it.
     void preset_delivery(const std::string& method, const std::string& path, Delivery delivery);
 
+    // What the real service does to raw-file downloads, each off until set:
+    // raw files are served only on this host name (e.g. "localhost"): a request naming another host is redirected
+    // there, same scheme, port and target;
+    void set_raw_host(const std::string& host);
+    // a raw file larger than this many bytes redirects to the sign-in page "/login", a 200 HTML page;
+    void set_sign_in_above(std::size_t bytes);
+    // a request whose Referer names a host other than 127.0.0.1 or localhost gets the service's icon;
+    void set_icon_for_foreign_referer(bool on);
+    // every raw-file answer waits this long first (ended early by stop(); setting 0 lets those waiting go).
+    void set_raw_delay(std::chrono::milliseconds delay);
+    // The icon served above.
+    static std::string icon_bytes();
+    // Connections that carried at least one request so far (also those already closed).
+    std::size_t connection_count() const;
+
     void put_file(const std::string& owner, const std::string& repo, const std::string& path, std::string bytes);
     std::optional<StoredFile> file(const std::string& owner, const std::string& repo, const std::string& path) const;
     std::size_t file_count(const std::string& owner, const std::string& repo) const;
@@ -131,6 +147,7 @@ private:
                             const std::string& path) const;
     ServiceAnswer raw_file(const std::string& owner, const std::string& repo, const std::string& path) const;
     void deliver(int fd, const ServiceAnswer& answer);
+    std::optional<ServiceAnswer> raw_quirk(const ServiceRequest& request);
     bool token_accepted(const std::string& token) const;
     void start_tls(int port);
 
@@ -154,6 +171,10 @@ private:
     std::map<std::string, std::deque<Delivery>> deliveries_;
     std::map<std::string, StoredFile> files_; // key owner/repo/path
     std::vector<ServiceRequest> requests_;
+    std::string raw_host_;
+    std::size_t sign_in_above_ = 0;
+    bool icon_for_foreign_referer_ = false;
+    std::chrono::milliseconds raw_delay_{0};
 
     struct Tls;
     std::unique_ptr<Tls> tls_;

@@ -1,6 +1,7 @@
 #include "app/core/command_line.h"
 
 #include "app/core/app_state.h"
+#include "app/core/check_command.h"
 #include "app/core/settings_store.h"
 #include "records/local_record_file.h"
 #include "records/mysql_record_store.h"
@@ -29,6 +30,7 @@ std::vector<std::string> plain_arguments(int argc, char** argv) {
 void print_usage(std::ostream& out) {
     out << "usage: velpic [--data-dir DIR] upload FILE...\n"
            "       velpic [--data-dir DIR] records\n"
+           "       velpic [--data-dir DIR] check [--deep] [--referer URL] [--jobs N]\n"
            "       velpic [--data-dir DIR] --help\n"
            "\n"
            "upload   commits each picture (.png, .jpg, .jpeg, .gif) into the configured repository with the\n"
@@ -36,7 +38,8 @@ void print_usage(std::ostream& out) {
            "         or an empty line when it failed. A picture recorded before is not sent again. Failures go\n"
            "         to standard error; the exit status is 1 when any file failed.\n"
            "records  lists the records of the configured store: digest, type and address, tab-separated.\n"
-           "\n"
+        << check_command_usage()
+        << "\n"
            "Settings come from \"配置.ini\" in the data directory: beside the program in a build tree,\n"
            "$XDG_CONFIG_HOME/velpic (~/.config/velpic) when installed, unless --data-dir or VELPIC_DATA_DIR\n"
            "says otherwise. Save them once in the window.\n";
@@ -128,7 +131,8 @@ bool is_command_line(int argc, char** argv) {
     if (args.empty())
         return false;
     const std::string& first = args.front();
-    return first == "upload" || first == "records" || first == "--help" || first == "-h" || first == "help";
+    return first == "upload" || first == "records" || first == "check" || first == "--help" || first == "-h" ||
+           first == "help";
 }
 
 int run_command_line(int argc, char** argv, std::ostream& out, std::ostream& err) {
@@ -145,6 +149,8 @@ int run_command_line(int argc, char** argv, std::ostream& out, std::ostream& err
     }
     if (command == "upload")
         return upload_files(args, out, err);
+    if (command == "check")
+        return run_check_command(args, out, err);
     if (command == "records" && args.empty())
         return list_records(out, err);
     print_usage(err);

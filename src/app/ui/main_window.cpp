@@ -7,6 +7,7 @@
 #include "app/ui/ui_text.h"
 #include "app/ui/window_reporter.h"
 #include "http/wininet_request.h"
+#include "records/link_check_job.h"
 #include "records/mysql_record_store.h"
 #include "records/record_list.h"
 #include "runtime/program_dir.h"
@@ -88,6 +89,7 @@ MainWindow::MainWindow(AppState& state, SettingsStore store, QWidget* parent)
 
 MainWindow::~MainWindow() {
     channel_->close();
+    stop_link_check();
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
@@ -209,6 +211,7 @@ void MainWindow::start_upload(const QString& path, bool dropped) {
 void MainWindow::clear_rows() {
     // Writes still queued by an earlier check belong to rows that are gone.
     ++list_generation_;
+    stop_link_check();
     list_->clear();
 }
 
@@ -227,29 +230,6 @@ void MainWindow::load_record_list() {
         item->setTextAlignment(column_status, Qt::AlignCenter);
     }
     start_link_check();
-}
-
-void MainWindow::start_link_check() {
-    const std::uint64_t generation = ++list_generation_;
-    std::vector<std::string> addresses;
-    for (int row = 0; row < list_->topLevelItemCount(); ++row)
-        addresses.push_back(to_gbk(list_->topLevelItem(row)->text(column_address)));
-    start_thread([channel = channel_, window = this, generation, addresses = std::move(addresses)] {
-        const QString checking = from_gbk(link_status_text(LinkStatus::checking));
-        for (int row = 0; row < static_cast<int>(addresses.size()); ++row) {
-            if (!channel->post([window, generation, row, checking] { window->set_status(generation, row, checking); }))
-                return;
-            const QString status = from_gbk(link_status_text(check_link(addresses[row])));
-            if (!channel->post([window, generation, row, status] { window->set_status(generation, row, status); }))
-                return;
-        }
-    });
-}
-
-void MainWindow::set_status(std::uint64_t generation, int row, const QString& status) {
-    if (generation != list_generation_ || row >= list_->topLevelItemCount())
-        return;
-    list_->topLevelItem(row)->setText(column_status, status);
 }
 
 void MainWindow::refresh_record_list() {

@@ -8,9 +8,12 @@
 
 #include <QWidget>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
+class QCheckBox;
 class QGroupBox;
+class QLabel;
 class QLineEdit;
 class QMenu;
 class QPushButton;
@@ -20,6 +23,7 @@ class QTreeWidget;
 
 namespace velpic {
 
+class LinkCheckJob;
 class PictureBox;
 class PressLabel;
 
@@ -48,6 +52,7 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void build_upload_page(QWidget* canvas);
@@ -63,8 +68,11 @@ private:
 
     void start_upload(const QString& path, bool dropped);
 
+    void build_link_check_controls(QWidget* canvas);
     void start_link_check();
+    void stop_link_check();
     void set_status(std::uint64_t generation, int row, const QString& status);
+    void set_check_progress(std::uint64_t generation, int done, int total);
     void clear_rows();
     void on_list_context_menu();
     void copy_selected_address();
@@ -99,6 +107,9 @@ private:
     PictureBox* preview_ = nullptr;
     QPushButton* preview_close_ = nullptr;
     QMenu* menu_ = nullptr;
+    QCheckBox* deep_check_ = nullptr;
+    QLabel* check_progress_ = nullptr;
+    std::unique_ptr<LinkCheckJob> link_check_;
     std::vector<QWidget*> canvases_; // one per page, origin at the tab control's origin
 };
 

@@ -111,6 +111,7 @@ void MainWindow::build_records_page(QWidget* canvas) {
     auto* refresh = button(canvas, "按钮_刷新", QStringLiteral("刷新"), 370, 385, 40, 18);
     connect(clear, &QPushButton::clicked, this, &MainWindow::on_clear_clicked);
     connect(refresh, &QPushButton::clicked, this, &MainWindow::refresh_record_list);
+    build_link_check_controls(canvas);
 
     preview_ = place(new PictureBox(canvas), "图片框_预览", 18, 228, 144, 144);
     preview_->setFrameShape(QFrame::Box);

@@ -72,18 +72,18 @@ TEST_F(RecordListTest, EachKindOfAnswerGivesItsStatusAndAFilledListIsNotReloaded
     ServiceAnswer silent;
     silent.no_answer = true;
     service.preset_answer("GET", raw_path("silent.png"), silent);
-    add_record("d1", raw("good.png"));
-    add_record("d2", raw("missing.png"), ".gif");
-    add_record("d3", raw("bare.png"));
-    add_record("d4", raw("marker.png"));
-    add_record("d5", raw("silent.png"));
+    add_record("good", raw("good.png"));
+    add_record("missing", raw("missing.gif"), ".gif");
+    add_record("bare", raw("bare.png"));
+    add_record("marker", raw("marker.png"));
+    add_record("silent", raw("silent.png"));
 
     open_window();
     show_page(2);
     ASSERT_EQ(list()->topLevelItemCount(), 5);
     auto* first = list()->topLevelItem(0);
     EXPECT_EQ(first->text(0), QStringLiteral("1"));
-    EXPECT_EQ(first->text(1), QStringLiteral("d1"));
+    EXPECT_EQ(first->text(1), QStringLiteral("good"));
     EXPECT_EQ(first->text(2), QStringLiteral(".png"));
     EXPECT_EQ(first->text(3), QString::fromStdString(raw("good.png")));
     EXPECT_EQ(list()->topLevelItem(1)->text(2), QStringLiteral(".gif"));
@@ -100,7 +100,7 @@ TEST_F(RecordListTest, EachKindOfAnswerGivesItsStatusAndAFilledListIsNotReloaded
     std::vector<std::string> paths;
     for (const ServiceRequest& request : service.requests())
         paths.push_back(request.path);
-    EXPECT_EQ(paths, (std::vector<std::string>{raw_path("good.png"), raw_path("missing.png"), raw_path("bare.png"),
+    EXPECT_EQ(paths, (std::vector<std::string>{raw_path("good.png"), raw_path("missing.gif"), raw_path("bare.png"),
                                                raw_path("marker.png"), raw_path("silent.png")}));
 
     show_page(0);
@@ -115,7 +115,7 @@ TEST_F(RecordListTest, AnEmptyListIsLoadedOnEveryVisitAndMysqlWithoutSettingsSta
     open_window();
     show_page(2);
     EXPECT_EQ(list()->topLevelItemCount(), 0);
-    add_record("d1", raw("x.png"));
+    add_record("x", raw("x.png"));
     show_page(0);
     show_page(2);
     EXPECT_EQ(list()->topLevelItemCount(), 1);
@@ -160,9 +160,9 @@ TEST_F(RecordListTest, ARefreshDuringACheckDiscardsTheOldCheckWrites) {
         server.join();
     }};
 
-    add_record("d1", "http://127.0.0.1:" + std::to_string(port) + "/slow.png");
-    add_record("d2", raw("missing-a.png"));
-    add_record("d3", raw("missing-b.png"));
+    add_record("slow", "http://127.0.0.1:" + std::to_string(port) + "/slow.png");
+    add_record("missing-a", raw("missing-a.png"));
+    add_record("missing-b", raw("missing-b.png"));
     open_window();
     show_page(2);
     {
@@ -177,9 +177,9 @@ TEST_F(RecordListTest, ARefreshDuringACheckDiscardsTheOldCheckWrites) {
     for (const char* name : {"new-a.png", "new-b.png", "new-c.png"})
         service.put_file("alice", "pics", name, png_bytes(2, 2, qRgb(1, 1, 1)));
     remove_all_local_records(local_record_file_path());
-    add_record("n1", raw("new-a.png"));
-    add_record("n2", raw("new-b.png"));
-    add_record("n3", raw("new-c.png"));
+    add_record("new-a", raw("new-a.png"));
+    add_record("new-b", raw("new-b.png"));
+    add_record("new-c", raw("new-c.png"));
     QTest::mouseClick(find("按钮_刷新"), Qt::LeftButton);
     ASSERT_TRUE(eventually([&] { return all_checked(); }));
 
@@ -191,15 +191,15 @@ TEST_F(RecordListTest, ARefreshDuringACheckDiscardsTheOldCheckWrites) {
     QApplication::processEvents();
     for (int row = 0; row < 3; ++row)
         EXPECT_EQ(status(row), QStringLiteral("有效")) << row;
-    EXPECT_EQ(list()->topLevelItem(0)->text(1), QStringLiteral("n1"));
+    EXPECT_EQ(list()->topLevelItem(0)->text(1), QStringLiteral("new-a"));
 }
 
 TEST_F(RecordListTest, PreviewShowsThePictureRefusesExpiredRowsAndSurvivesGarbage) {
     service.put_file("alice", "pics", "good.png", png_bytes(300, 200, qRgb(0, 0, 200)));
     service.put_file("alice", "pics", "junk.png", "this is not a picture");
-    add_record("d1", raw("good.png"));
-    add_record("d2", raw("missing.png"));
-    add_record("d3", raw("junk.png"));
+    add_record("good", raw("good.png"));
+    add_record("missing", raw("missing.png"));
+    add_record("junk", raw("junk.png"));
     open_window();
     show_page(2);
     ASSERT_TRUE(eventually([&] { return all_checked(); }));
@@ -239,7 +239,7 @@ TEST_F(RecordListTest, PreviewShowsThePictureRefusesExpiredRowsAndSurvivesGarbag
 }
 
 TEST_F(RecordListTest, TheMenuAppearsOnlyOverASelectedRowAndCopiesTheAddress) {
-    add_record("0123456789abcdef0123456789abcdef", raw("a.png"));
+    add_record("a", raw("a.png"));
     open_window();
     show_page(2);
     auto* menu = find<QMenu>("菜单");
@@ -278,7 +278,7 @@ TEST_F(RecordListTest, RecordsThatCannotBeRemovedAfterAClearAreReported) {
 
 TEST_F(RecordListTest, ClearingAsksFirstThenEmptiesStoreAndListAndOpensTheRepositoryOnce) {
     service.put_file("alice", "pics", "a.png", "x");
-    add_record("d1", raw("a.png"));
+    add_record("a", raw("a.png"));
     open_window();
     show_page(2);
     ASSERT_TRUE(eventually([&] { return all_checked(); }));
@@ -303,7 +303,7 @@ TEST_F(RecordListTest, ClearingAsksFirstThenEmptiesStoreAndListAndOpensTheReposi
                                             QStringLiteral("alice/pics")}));
 
     // A refused clear changes nothing.
-    add_record("d2", raw("b.png"));
+    add_record("b", raw("b.png"));
     QTest::mouseClick(find("按钮_刷新"), Qt::LeftButton);
     service.set_clear_mode(TestService::ClearMode::unauthorized);
     dialogs.answers = {true};

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <sys/stat.h>
@@ -55,16 +56,16 @@ bool read_at(int fd, char* buffer, std::size_t size, off_t offset, std::size_t& 
     return true;
 }
 
-// A file's bytes read in one go into a buffer of its size, without first filling the buffer with zeros.
-struct FileBytes {
-    std::unique_ptr<char[]> data;
-    std::size_t size = 0;
-    std::string_view view() const { return {data.get(), size}; }
-};
-
-bool read_file_bytes(int fd, std::size_t size, FileBytes& bytes) {
-    bytes.data = std::make_unique_for_overwrite<char[]>(size == 0 ? 1 : size);
-    return read_at(fd, bytes.data.get(), size, 0, bytes.size);
+// The bytes of an open file from its start, up to size (a file that grows meanwhile is read as it was).
+record_scan::ByteSource file_source(int fd, std::uint64_t size) {
+    return [fd, offset = std::uint64_t{0}, size](char* out, std::size_t room) mutable -> std::optional<std::size_t> {
+        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(room, size - offset));
+        std::size_t got = 0;
+        if (want > 0 && !read_at(fd, out, want, static_cast<off_t>(offset), got))
+            return std::nullopt;
+        offset += got;
+        return got;
+    };
 }
 
 // What identifies one state of a file: appending changes the size, a replacement changes the inode, and any other
@@ -87,14 +88,17 @@ struct FileIdentity {
     }
 };
 
-// The index of the record file last read, kept while the file stays as it was read or as this process appended
-// to it: uploads then look a digest up without reading the file again, and filling a store stays linear.
-struct CachedIndex {
+// What this process knows of the record file it read last, kept while the file stays as it was read or as this
+// process appended to it. The first reading of a file only remembers the answer it found, for the locked lookup
+// that follows (the command line reads the file once); reading the same file again (the window, upload after
+// upload) builds an index, so that later lookups read one section and filling a store stays linear.
+struct FileKnowledge {
     FileIdentity identity;
-    RecordIndex index;
+    std::unique_ptr<RecordIndex> index;
+    std::optional<std::pair<std::string, DigestState>> answer; // the one answer of a pass without an index
 };
 std::mutex cache_mutex;
-std::unique_ptr<CachedIndex> cached_index; // guarded by cache_mutex
+std::unique_ptr<FileKnowledge> known; // guarded by cache_mutex
 
 // The section that starts at offset, read in growing pieces until its end (the next header) is among whole lines.
 std::optional<std::string> read_section(int fd, std::uint64_t offset, std::uint64_t file_size) {
@@ -131,22 +135,25 @@ std::optional<std::string> read_section(int fd, std::uint64_t offset, std::uint6
 template <class SectionAt>
 std::optional<DigestState> indexed_state(const RecordIndex& index, std::string_view digest, SectionAt&& section_at) {
     DigestState state;
-    if (auto offset = index.listed(digest)) {
-        const std::optional<std::string_view> text = section_at(*offset);
-        HeaderLine header;
-        if (!text || !next_header(*text, 0, header) || header.begin != 0 || !header.at_first_byte ||
-            !record_scan::is_listed_name(header.raw_name, digest))
-            return std::nullopt;
-        state.listed = true;
-    }
     const std::string_view wanted = normalize_name(digest);
     if (auto offset = index.first_section(wanted)) {
         const std::optional<std::string_view> text = section_at(*offset);
         HeaderLine header;
         if (!text || !next_header(*text, 0, header) || header.begin != 0 || !names_equal(trim(header.raw_name), wanted))
             return std::nullopt;
-        state.first = static_cast<std::size_t>(*offset);
+        state.first = *offset;
         state.values = record_scan::section_record(*text, 0);
+        state.listed = header.at_first_byte && record_scan::is_listed_name(header.raw_name, digest);
+    }
+    if (!state.listed) {
+        if (auto offset = index.listed(digest)) {
+            const std::optional<std::string_view> text = section_at(*offset);
+            HeaderLine header;
+            if (!text || !next_header(*text, 0, header) || header.begin != 0 || !header.at_first_byte ||
+                !record_scan::is_listed_name(header.raw_name, digest))
+                return std::nullopt;
+            state.listed = true;
+        }
     }
     return state;
 }
@@ -159,41 +166,51 @@ DigestState digest_state(const std::filesystem::path& file, std::string_view dig
         return {};
     const FileIdentity identity = FileIdentity::of(status);
     const auto file_size = static_cast<std::uint64_t>(status.st_size);
+    std::string section;
+    auto section_at = [&](std::uint64_t offset) -> std::optional<std::string_view> {
+        auto text = read_section(fd.get(), offset, file_size);
+        if (!text)
+            return std::nullopt;
+        section = std::move(*text);
+        return std::string_view(section);
+    };
+    bool build_index = false;
     {
         std::lock_guard guard(cache_mutex);
-        if (cached_index && cached_index->identity == identity) {
-            std::string section;
-            auto state = indexed_state(cached_index->index, digest,
-                                       [&](std::uint64_t offset) -> std::optional<std::string_view> {
-                                           auto text = read_section(fd.get(), offset, file_size);
-                                           if (!text)
-                                               return std::nullopt;
-                                           section = std::move(*text);
-                                           return std::string_view(section);
-                                       });
-            if (state)
-                return *state;
+        if (known && known->identity == identity) {
+            if (known->index) {
+                if (auto state = indexed_state(*known->index, digest, section_at))
+                    return *state;
+            } else if (known->answer && known->answer->first == digest) {
+                return known->answer->second;
+            }
         }
+        // Reading the same file again: this process does more than one upload.
+        build_index = known && known->identity.device == identity.device && known->identity.inode == identity.inode;
     }
 
-    FileBytes bytes;
-    if (!read_file_bytes(fd.get(), static_cast<std::size_t>(file_size), bytes))
-        return {};
-    const std::string_view view = bytes.view();
-    auto fresh = std::make_unique<CachedIndex>();
+    auto fresh = std::make_unique<FileKnowledge>();
     fresh->identity = identity;
-    fresh->index.build(view, RecordIndex::Names::SectionsAndListed);
-    auto state = indexed_state(fresh->index, digest, [&](std::uint64_t offset) -> std::optional<std::string_view> {
-        if (offset >= view.size())
-            return std::nullopt;
-        return view.substr(offset, record_scan::section_end(view, offset) - offset);
-    });
-    if (!state)
-        state = record_scan::scan_digest(view, digest);
-    if (bytes.size == file_size) {
-        std::lock_guard guard(cache_mutex);
-        cached_index = std::move(fresh);
+    std::optional<DigestState> state;
+    if (build_index) {
+        fresh->index = std::make_unique<RecordIndex>();
+        fresh->index->reserve_for(static_cast<std::size_t>(file_size), RecordIndex::Names::SectionsAndListed);
+        const bool read = record_scan::for_each_section(file_source(fd.get(), file_size), [&](const auto& found) {
+            fresh->index->queue_header(found.header.raw_name, found.header.at_first_byte, found.offset);
+        });
+        if (!read)
+            return {};
+        fresh->index->finish();
+        state = indexed_state(*fresh->index, digest, section_at);
     }
+    if (!state) // the first reading, or two names with one hash
+        state = record_scan::scan_digest(file_source(fd.get(), file_size), digest);
+    if (!state)
+        return {};
+    if (!fresh->index)
+        fresh->answer.emplace(std::string(digest), *state);
+    std::lock_guard guard(cache_mutex);
+    known = std::move(fresh);
     return *state;
 }
 
@@ -221,10 +238,12 @@ bool append_record(const std::filesystem::path& file, const UploadRecord& record
         return false;
     struct stat after {};
     std::lock_guard guard(cache_mutex);
-    if (existed && cached_index && cached_index->identity == FileIdentity::of(before) &&
-        ::stat(file.c_str(), &after) == 0 && after.st_dev == before.st_dev && after.st_ino == before.st_ino) {
-        cached_index->index.add_header(normalize_name(record.ImgMd5), true, header_offset);
-        cached_index->identity = FileIdentity::of(after);
+    if (existed && known && known->identity == FileIdentity::of(before) && ::stat(file.c_str(), &after) == 0 &&
+        after.st_dev == before.st_dev && after.st_ino == before.st_ino) {
+        if (known->index)
+            known->index->add_header(normalize_name(record.ImgMd5), true, header_offset);
+        known->answer.reset();
+        known->identity = FileIdentity::of(after);
     }
     return true;
 }
@@ -286,7 +305,9 @@ std::filesystem::path local_record_file_path() {
 bool is_complete_local_record(const UploadRecord& record) {
     if (record.ImgMd5.empty() || record.ImgType.empty() || record.ImgUploadTime.empty() || record.ImgUrl.empty())
         return false;
-    return ends_with_ignoring_case(record.ImgUrl, record.ImgMd5 + record.ImgType);
+    const std::string_view url = record.ImgUrl;
+    return ends_with_ignoring_case(url, record.ImgType) &&
+           ends_with_ignoring_case(url.substr(0, url.size() - record.ImgType.size()), record.ImgMd5);
 }
 
 std::vector<std::string> list_ini_sections_in(std::string_view bytes) {
@@ -337,36 +358,72 @@ bool write_local_record(const std::filesystem::path& file, const UploadRecord& r
     return add_local_record_if_absent(file, record, &written).has_value() || written;
 }
 
-std::vector<UploadRecord> local_records_in(std::string_view bytes) {
+namespace {
+
+// The listing over any copy of the file: source reads it from the start, section_at reads one section.
+template <class SectionAt>
+std::vector<UploadRecord> collect_records(const std::function<record_scan::ByteSource()>& source, std::uint64_t size,
+                                          SectionAt&& section_at) {
     RecordIndex sections;
-    sections.build(bytes, RecordIndex::Names::Sections);
+    sections.reserve_for(static_cast<std::size_t>(size), RecordIndex::Names::Sections);
     std::vector<UploadRecord> records;
-    records.reserve(sections.headers());
-    HeaderLine header;
-    for (std::size_t pos = content_start(bytes); next_header(bytes, pos, header); pos = header.next) {
-        if (!header.at_first_byte)
-            continue;
-        record_scan::for_each_listed_name(header.raw_name, [&](std::string_view name) {
-            const std::string_view wanted = normalize_name(name);
+    // Names whose first section is another one, resolved once every section is known.
+    std::vector<std::pair<std::size_t, std::string>> elsewhere;
+    const bool read = record_scan::for_each_section(source(), [&](const record_scan::SectionText& section) {
+        const std::string_view name = trim(section.header.raw_name);
+        const std::uint64_t key = name.empty() ? 0 : RecordIndex::section_key(name);
+        if (key != 0)
+            sections.prefetch(key); // fetched while the keys are read
+        std::optional<UploadRecord> own;
+        if (section.header.at_first_byte)
+            own = record_scan::section_record(section.text, 0);
+        const bool first_of_name = key == 0 || sections.add_section_key(key, section.offset) == section.offset;
+        if (!section.header.at_first_byte)
+            return;
+        record_scan::for_each_listed_name(section.header.raw_name, [&](std::string_view listed) {
+            const std::string_view wanted = normalize_name(listed);
             if (wanted.empty())
                 return;
-            // Values come from the first section of the name, which is this one unless the name came before.
-            std::optional<std::size_t> first;
-            HeaderLine found;
-            if (auto offset = sections.first_section(wanted); offset && next_header(bytes, *offset, found) &&
-                                                              found.begin == *offset &&
-                                                              names_equal(trim(found.raw_name), wanted))
-                first = static_cast<std::size_t>(*offset);
-            else
-                first = record_scan::first_section_named(bytes, wanted);
-            if (!first)
-                return;
-            UploadRecord record = record_scan::section_record(bytes, *first);
-            if (is_complete_local_record(record))
-                records.push_back(std::move(record));
+            if (first_of_name && wanted == name) { // the usual case: this very section
+                if (is_complete_local_record(*own))
+                    records.push_back(std::move(*own));
+            } else {
+                elsewhere.emplace_back(records.size(), wanted);
+                records.emplace_back();
+            }
         });
+    });
+    if (!read)
+        return {};
+    if (elsewhere.empty())
+        return records;
+    for (const auto& [index, wanted] : elsewhere) {
+        std::optional<UploadRecord> values;
+        if (auto offset = sections.first_section(wanted)) {
+            const std::optional<std::string> text = section_at(*offset);
+            HeaderLine found;
+            if (text && next_header(*text, 0, found) && found.begin == 0 && names_equal(trim(found.raw_name), wanted))
+                values = record_scan::section_record(*text, 0);
+            else // two names with one hash: only a pass over the file tells
+                values = record_scan::first_section_values(source(), wanted);
+        }
+        if (values)
+            records[index] = std::move(*values);
     }
+    std::erase_if(records, [](const UploadRecord& record) { return !is_complete_local_record(record); });
     return records;
+}
+
+} // namespace
+
+std::vector<UploadRecord> local_records_in(std::string_view bytes) {
+    return collect_records([bytes] { return record_scan::bytes_source(bytes); }, bytes.size(),
+                           [bytes](std::uint64_t offset) -> std::optional<std::string> {
+                               if (offset >= bytes.size())
+                                   return std::nullopt;
+                               return std::string(
+                                   bytes.substr(offset, record_scan::section_end(bytes, offset) - offset));
+                           });
 }
 
 std::vector<UploadRecord> read_all_local_records(const std::filesystem::path& file) {
@@ -374,10 +431,9 @@ std::vector<UploadRecord> read_all_local_records(const std::filesystem::path& fi
     struct stat status {};
     if (fd.get() < 0 || ::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode))
         return {};
-    FileBytes bytes;
-    if (!read_file_bytes(fd.get(), static_cast<std::size_t>(status.st_size), bytes))
-        return {};
-    return local_records_in(bytes.view());
+    const auto size = static_cast<std::uint64_t>(status.st_size);
+    return collect_records([&] { return file_source(fd.get(), size); }, size,
+                           [&](std::uint64_t offset) { return read_section(fd.get(), offset, size); });
 }
 
 bool remove_all_local_records(const std::filesystem::path& file) {

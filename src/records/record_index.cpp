@@ -56,8 +56,15 @@ bool is_ascii(std::string_view text) {
     return true;
 }
 
+std::uint64_t listed_key(std::string_view name) {
+    const std::uint64_t h = hash_words<false>(name) ^ kListedSalt;
+    return h == 0 ? 1 : h;
+}
+
+} // namespace
+
 // Equal for names that ini_detail::names_equal finds equal: ASCII letters folded, double-byte characters whole.
-std::uint64_t section_key(std::string_view name) {
+std::uint64_t RecordIndex::section_key(std::string_view name) {
     std::uint64_t h;
     if (is_ascii(name)) {
         h = hash_words<true>(name);
@@ -75,45 +82,79 @@ std::uint64_t section_key(std::string_view name) {
     return h == 0 ? 1 : h;
 }
 
-std::uint64_t listed_key(std::string_view name) {
-    const std::uint64_t h = hash_words<false>(name) ^ kListedSalt;
-    return h == 0 ? 1 : h;
-}
-
-} // namespace
-
-void RecordIndex::build(std::string_view bytes, Names names) {
+void RecordIndex::reserve_for(std::size_t file_size, Names names) {
     slots_.clear();
     used_ = 0;
-    headers_ = 0;
-    // A record takes about 190 bytes; start near the final size to spare most rehashes.
-    const std::size_t expected = bytes.size() / 180 * (names == Names::SectionsAndListed ? 2 : 1);
+    queued_ = 0;
+    queue_head_ = 0;
+    // A record takes about 190 bytes and mostly needs one entry; start near the final size to spare most rehashes.
+    const std::size_t expected = file_size / 160 * (names == Names::SectionsAndListed ? 5 : 4) / 4;
     rehash(expected < 16 ? 16 : expected);
-    ini_detail::HeaderLine header;
-    for (std::size_t pos = ini_detail::content_start(bytes); ini_detail::next_header(bytes, pos, header);
-         pos = header.next) {
-        if (names == Names::SectionsAndListed) {
-            add_header(header.raw_name, header.at_first_byte, header.begin);
-        } else {
-            ++headers_;
-            const std::string_view name = ini_detail::trim(header.raw_name);
-            if (!name.empty())
-                insert_first(section_key(name), header.begin);
-        }
-    }
 }
 
 void RecordIndex::add_header(std::string_view raw_name, bool at_first_byte, std::uint64_t offset) {
-    ++headers_;
+    queue_header(raw_name, at_first_byte, offset);
+    finish();
+}
+
+void RecordIndex::queue_header(std::string_view raw_name, bool at_first_byte, std::uint64_t offset) {
     const std::string_view name = ini_detail::trim(raw_name);
+    Queued entry;
+    entry.offset = offset;
     if (!name.empty())
-        insert_first(section_key(name), offset);
+        entry.section = section_key(name);
     if (at_first_byte) {
-        record_scan::for_each_listed_name(raw_name, [&](std::string_view piece) {
-            if (!piece.empty())
-                insert_first(listed_key(piece), offset);
-        });
+        // The usual header gives one name, and a lookup of that name arrives at this section by the section name.
+        if (raw_name.find('|') == std::string_view::npos && !raw_name.empty() &&
+            ini_detail::normalize_name(raw_name) == name) {
+            entry.listed = listed_key(raw_name);
+        } else {
+            finish(); // rare: store in file order, every name it gives
+            store(entry);
+            record_scan::for_each_listed_name(raw_name, [&](std::string_view piece) {
+                if (!piece.empty())
+                    insert_first(listed_key(piece), offset);
+            });
+            return;
+        }
     }
+    if (entry.section != 0)
+        prefetch(entry.section);
+    if (queued_ == queue_.size()) {
+        store(queue_[queue_head_]);
+        queue_head_ = (queue_head_ + 1) % queue_.size();
+        --queued_;
+    }
+    queue_[(queue_head_ + queued_) % queue_.size()] = entry;
+    ++queued_;
+}
+
+void RecordIndex::finish() {
+    for (; queued_ > 0; --queued_) {
+        store(queue_[queue_head_]);
+        queue_head_ = (queue_head_ + 1) % queue_.size();
+    }
+    queue_head_ = 0;
+}
+
+void RecordIndex::store(const Queued& entry) {
+    const bool first_of_name = entry.section == 0 || insert_first(entry.section, entry.offset) == entry.offset;
+    // A later header of the name (or one without a section name) is not found through the section name.
+    if (entry.listed != 0 && !(first_of_name && entry.section != 0))
+        insert_first(entry.listed, entry.offset);
+}
+
+std::uint64_t RecordIndex::add_section(std::string_view name, std::uint64_t offset) {
+    return add_section_key(section_key(name), offset);
+}
+
+std::uint64_t RecordIndex::add_section_key(std::uint64_t key, std::uint64_t offset) {
+    return insert_first(key, offset);
+}
+
+void RecordIndex::prefetch(std::uint64_t key) const {
+    if (!slots_.empty())
+        __builtin_prefetch(&slots_[key & (slots_.size() - 1)]);
 }
 
 std::optional<std::uint64_t> RecordIndex::first_section(std::string_view normalized_name) const {
@@ -124,17 +165,17 @@ std::optional<std::uint64_t> RecordIndex::listed(std::string_view name) const {
     return name.empty() ? std::nullopt : find(listed_key(name));
 }
 
-void RecordIndex::insert_first(std::uint64_t key, std::uint64_t offset) {
+std::uint64_t RecordIndex::insert_first(std::uint64_t key, std::uint64_t offset) {
     if ((used_ + 1) * 5 > slots_.size() * 4)
         rehash(slots_.size() * 2);
     const std::size_t mask = slots_.size() - 1;
     for (std::size_t i = key & mask;; i = (i + 1) & mask) {
         if (slots_[i].key == key)
-            return; // the first header of a name stays
+            return slots_[i].offset; // the first header of a name stays
         if (slots_[i].key == 0) {
             slots_[i] = Slot{key, offset};
             ++used_;
-            return;
+            return offset;
         }
     }
 }

@@ -4,7 +4,11 @@
 
 #include "records/upload_record.h"
 
+#include "runtime/ini_lines.h"
+
 #include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -34,16 +38,31 @@ template <class Fn> void for_each_listed_name(std::string_view raw_name, Fn&& fn
 }
 bool is_listed_name(std::string_view raw_name, std::string_view name);
 
+// Gives up to room bytes of a file into out, in order: how many, 0 at the end, nullopt on a read error.
+using ByteSource = std::function<std::optional<std::size_t>(char* out, std::size_t room)>;
+// A section as for_each_section hands it over: its bytes from its header line up to the next header line, where
+// they start in the file, and its header line (offsets relative to text).
+struct SectionText {
+    std::string_view text;
+    std::uint64_t offset = 0;
+    ini_detail::HeaderLine header;
+};
+// Calls on_section for every section of the bytes, in file order, reading them through a buffer that holds about
+// one chunk (or one section, when a section is longer): a large file is never in memory as a whole, and the
+// buffer stays in the processor's cache. False on a read error.
+bool for_each_section(const ByteSource& source, const std::function<void(const SectionText&)>& on_section);
+ByteSource bytes_source(std::string_view bytes);
+
 // What the full INI reading knows about one digest: whether list_ini_sections lists it, and the values of the first
 // section the INI reader takes for it (names compared without letter case, blanks around them ignored).
 struct DigestState {
     bool listed = false;
-    std::optional<std::size_t> first; // header offset of that section
-    UploadRecord values;              // its values (empty without a section)
+    std::optional<std::uint64_t> first; // header offset of that section
+    UploadRecord values;                // its values (empty without a section)
 };
-// By one pass over every header (the reference the indexed lookup falls back to).
-DigestState scan_digest(std::string_view bytes, std::string_view digest);
-// Offset of the first header the INI reader takes for normalized_name, by one pass.
-std::optional<std::size_t> first_section_named(std::string_view bytes, std::string_view normalized_name);
+// By one pass over every section (what the indexed lookup falls back to).
+std::optional<DigestState> scan_digest(const ByteSource& source, std::string_view digest);
+// The values of the first section the INI reader takes for normalized_name, by one pass; nullopt without one.
+std::optional<UploadRecord> first_section_values(const ByteSource& source, std::string_view normalized_name);
 
 } // namespace velpic::record_scan

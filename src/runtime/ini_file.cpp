@@ -2,7 +2,9 @@
 
 #include "runtime/ini_lines.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <fcntl.h>
 #include <mutex>
@@ -127,6 +129,24 @@ namespace {
 bool is_line_break(char byte) {
     return byte == '\n' || byte == '\r';
 }
+// True when no byte of the n at p is a line break or above 0x7F (so none can be a trail byte); eight at a time.
+bool plain_line_bytes(const char* p, std::size_t n) {
+    constexpr std::uint64_t ones = 0x0101010101010101ull;
+    constexpr std::uint64_t highs = 0x8080808080808080ull;
+    std::size_t j = 0;
+    for (; j + 8 <= n; j += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, p + j, 8);
+        const std::uint64_t lf = word ^ (ones * '\n');
+        const std::uint64_t cr = word ^ (ones * '\r');
+        if ((word & highs) || (((lf - ones) & ~lf) & highs) || (((cr - ones) & ~cr) & highs))
+            return false;
+    }
+    for (; j < n; ++j)
+        if (static_cast<unsigned char>(p[j]) >= 0x80 || is_line_break(p[j]))
+            return false;
+    return true;
+}
 bool is_inline_blank(char byte) {
     return byte == ' ' || byte == '\t' || byte == '\v' || byte == '\f';
 }
@@ -149,7 +169,14 @@ bool next_header(std::string_view text, std::size_t from, HeaderLine& header) {
             continue;
         std::size_t close = std::string_view::npos;
         std::size_t i = bracket + 1;
-        for (; i < text.size() && !is_line_break(text[i]); ++i) {
+        // Most names are plain ASCII: then the first "]" before the line end closes the header.
+        const void* plain_close = std::memchr(base + i, ']', std::min<std::size_t>(text.size() - i, 256));
+        if (plain_close != nullptr) {
+            const auto at = static_cast<std::size_t>(static_cast<const char*>(plain_close) - base);
+            if (plain_line_bytes(base + i, at - i))
+                close = at;
+        }
+        for (; close == std::string_view::npos && i < text.size() && !is_line_break(text[i]); ++i) {
             if (text[i] == ']') {
                 close = i;
                 break;

@@ -31,8 +31,6 @@ struct LineEnd {
     std::size_t next = 0;        // start of the following line
 };
 LineEnd line_end(std::string_view text, std::size_t pos);
-// True when pos is the first byte of a line.
-bool at_line_start(std::string_view text, std::size_t pos);
 
 enum class LineKind : unsigned char { Other, Header, Key };
 

@@ -12,6 +12,8 @@
 #include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -167,6 +169,28 @@ TEST_F(SettingsStoreTest, LoadAtStartTakesMysqlModeOnlyFromTheExactLowerCaseValu
     EXPECT_EQ(chosen.snapshot().mysql.user, "bob");
     EXPECT_EQ(chosen.snapshot().machine_code, "4242");
     EXPECT_EQ(chosen.snapshot().owner, "");
+}
+
+// Editors put a byte-order mark in front of a file they save; the settings behind it must still be found, and a save
+// must keep them found.
+TEST_F(SettingsStoreTest, ASettingsFileThatStartsWithAByteOrderMarkIsRead) {
+    ASSERT_TRUE(store().save(full_page(), false, state).saved);
+    std::string bytes;
+    {
+        std::ifstream in(file(), std::ios::binary);
+        bytes.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    std::ofstream(file(), std::ios::binary) << "\xEF\xBB\xBF" << bytes;
+    AppState loaded;
+    EXPECT_TRUE(store().load_at_start(loaded)) << "not \"please fill in the settings\"";
+    EXPECT_EQ(loaded.snapshot().owner, "alice");
+    EXPECT_EQ(loaded.snapshot().access_token, full_page().access_token);
+
+    SettingsPage renamed = full_page();
+    renamed.repo = "other";
+    ASSERT_TRUE(store().save(renamed, false, state).saved);
+    EXPECT_EQ(value(section_gitee, "Repo"), "other");
+    EXPECT_EQ(store().read_page().repo, "other");
 }
 
 TEST_F(SettingsStoreTest, TheSettingsFileIsReadableByItsOwnerOnly) {

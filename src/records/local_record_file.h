@@ -16,30 +16,40 @@ namespace velpic {
 std::filesystem::path local_record_file_path(const std::filesystem::path& directory);
 std::filesystem::path local_record_file_path();
 
+// A record counts only when it is whole: ImgMd5, ImgType, ImgUploadTime and ImgUrl are all there and ImgUrl names
+// the record's file (it ends with the digest, in either letter case, followed by ImgType). An address cut short by
+// a crash never does, so a record written part-way reads as no record: the picture is uploaded again.
+bool is_complete_local_record(const UploadRecord& record);
+
 // Section names in file order, from the lines that start with "[" and hold a "]" (not a trail byte of a
 // double-byte character); names are joined with "|" and split again, so a name holding "|" gives several names and
-// an empty first or last name is dropped. Duplicates are listed twice. When no file exists, names is left as given;
-// a file that cannot be opened reads as empty.
+// an empty first or last name is dropped. Duplicates are listed twice. Lines end at LF, CR LF or a lone CR, a UTF-8
+// byte-order mark at the start is skipped, and junk bytes (NUL, 0x1A, anything) only spoil their own line. When no
+// file exists, names is left as given; a file that cannot be opened reads as empty.
 void list_ini_sections(const std::filesystem::path& path, std::vector<std::string>& names);
-// The same scan over bytes already read (a zero byte or 0x1A ends them).
+// The same scan over bytes already read.
 std::vector<std::string> list_ini_sections_in(std::string_view bytes);
 
-// The recorded address of digest ("ImgUrl", empty when the key is missing), or nullopt when no section has
-// exactly that name.
+// The recorded address of digest, or nullopt unless list_ini_sections lists exactly that name and the section the
+// INI reader takes for it holds a complete record. The file is not parsed key by key: the header lines are
+// scanned, and an index kept while the file stays as this process last saw it answers most lookups from one
+// section read.
 std::optional<std::string> find_local_record(const std::filesystem::path& file, std::string_view digest);
-
-// Writes "ImgMd5", "ImgType", "ImgUploadTime" and "ImgUrl" into section ImgMd5, in that order, under the file lock.
-// False when a write failed.
-bool write_local_record(const std::filesystem::path& file, const UploadRecord& record);
 
 // Lookup and write as one step under the file lock: when record.ImgMd5 is recorded already, returns its recorded
 // address and writes nothing; otherwise writes the record and returns nullopt (written tells whether it worked).
+// The record goes at the end as one whole section (one write, one fsync). When an incomplete section of the digest
+// is where the INI reader would look, the file is instead replaced in one step without the incomplete sections of
+// the digest and with the new record at its end.
 std::optional<std::string> add_local_record_if_absent(const std::filesystem::path& file, const UploadRecord& record,
                                                       bool* written = nullptr);
+// add_local_record_if_absent for callers that only care whether the digest is recorded afterwards.
+bool write_local_record(const std::filesystem::path& file, const UploadRecord& record);
 
-// Every listed section in order, with ImgMd5, ImgType and ImgUrl read from it (ImgUploadTime also, for
-// completeness). Reads and parses the file once. A missing file gives no records.
+// The complete records of the listed sections in order, each with ImgMd5, ImgType, ImgUploadTime and ImgUrl from
+// the section the INI reader takes for its name. One pass over the bytes; a missing file gives no records.
 std::vector<UploadRecord> read_all_local_records(const std::filesystem::path& file);
+std::vector<UploadRecord> local_records_in(std::string_view bytes);
 
 // Deletes the file (under the file lock). A missing file is success.
 bool remove_all_local_records(const std::filesystem::path& file);

@@ -2,9 +2,13 @@
 
 #include "runtime/ini_lines.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
+#include <cstring>
 #include <fcntl.h>
 #include <mutex>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_map>
 
@@ -68,40 +72,157 @@ std::size_t find_closing_bracket(std::string_view text, std::size_t from) {
     return std::string_view::npos;
 }
 
+bool ends_with_lone_lead_byte(std::string_view text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (is_lead(static_cast<unsigned char>(text[i]))) {
+            if (i + 1 == text.size())
+                return true;
+            ++i;
+        }
+    }
+    return false;
+}
+
+std::size_t content_start(std::string_view text) {
+    return text.starts_with("\xEF\xBB\xBF") ? 3 : 0;
+}
+
+LineEnd line_end(std::string_view text, std::size_t pos) {
+    std::size_t i = pos;
+    while (i < text.size() && text[i] != '\n' && text[i] != '\r')
+        ++i;
+    if (i == text.size())
+        return {i, i};
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+        return {i, i + 2};
+    return {i, i + 1};
+}
+
+LineMeaning classify_line(std::string_view content) {
+    LineMeaning meaning;
+    std::size_t start = 0;
+    while (start < content.size() && is_blank(content[start]))
+        ++start;
+    if (start == content.size())
+        return meaning;
+    if (content[start] == '[') {
+        std::size_t close = find_closing_bracket(content, start + 1);
+        if (close != std::string_view::npos) {
+            meaning.kind = LineKind::Header;
+            meaning.name = trim(content.substr(start + 1, close - start - 1));
+            return meaning;
+        }
+    }
+    if (content[start] == ';')
+        return meaning;
+    std::size_t equals = content.find('=', start);
+    if (equals != std::string_view::npos) {
+        meaning.kind = LineKind::Key;
+        meaning.name = trim(content.substr(start, equals - start));
+        meaning.value = trim(content.substr(equals + 1));
+        meaning.equals = equals;
+    }
+    return meaning;
+}
+
+namespace {
+bool is_line_break(char byte) {
+    return byte == '\n' || byte == '\r';
+}
+// True when no byte of the n at p is a line break or above 0x7F (so none can be a trail byte); eight at a time.
+bool plain_line_bytes(const char* p, std::size_t n) {
+    constexpr std::uint64_t ones = 0x0101010101010101ull;
+    constexpr std::uint64_t highs = 0x8080808080808080ull;
+    std::size_t j = 0;
+    for (; j + 8 <= n; j += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, p + j, 8);
+        const std::uint64_t lf = word ^ (ones * '\n');
+        const std::uint64_t cr = word ^ (ones * '\r');
+        if ((word & highs) || (((lf - ones) & ~lf) & highs) || (((cr - ones) & ~cr) & highs))
+            return false;
+    }
+    for (; j < n; ++j)
+        if (static_cast<unsigned char>(p[j]) >= 0x80 || is_line_break(p[j]))
+            return false;
+    return true;
+}
+bool is_inline_blank(char byte) {
+    return byte == ' ' || byte == '\t' || byte == '\v' || byte == '\f';
+}
+} // namespace
+
+bool next_header(std::string_view text, std::size_t from, HeaderLine& header) {
+    const char* base = text.data();
+    std::size_t pos = from;
+    while (pos < text.size()) {
+        const void* hit = std::memchr(base + pos, '[', text.size() - pos);
+        if (hit == nullptr)
+            return false;
+        const std::size_t bracket = static_cast<std::size_t>(static_cast<const char*>(hit) - base);
+        pos = bracket + 1;
+        // Only blanks may stand between the line start and the "[": then it is no trail byte either.
+        std::size_t begin = bracket;
+        while (begin > from && is_inline_blank(text[begin - 1]))
+            --begin;
+        if (begin != from && !is_line_break(text[begin - 1]))
+            continue;
+        std::size_t close = std::string_view::npos;
+        std::size_t i = bracket + 1;
+        // Most names are plain ASCII: then the first "]" before the line end closes the header.
+        const void* plain_close = std::memchr(base + i, ']', std::min<std::size_t>(text.size() - i, 256));
+        if (plain_close != nullptr) {
+            const auto at = static_cast<std::size_t>(static_cast<const char*>(plain_close) - base);
+            if (plain_line_bytes(base + i, at - i))
+                close = at;
+        }
+        for (; close == std::string_view::npos && i < text.size() && !is_line_break(text[i]); ++i) {
+            if (text[i] == ']') {
+                close = i;
+                break;
+            }
+            if (is_lead(static_cast<unsigned char>(text[i])) && i + 1 < text.size() && !is_line_break(text[i + 1]))
+                ++i;
+        }
+        if (close == std::string_view::npos) {
+            pos = i;
+            continue;
+        }
+        header.begin = begin;
+        header.next = line_end(text, close + 1).next;
+        header.raw_name = text.substr(bracket + 1, close - bracket - 1);
+        header.at_first_byte = begin == bracket;
+        return true;
+    }
+    return false;
+}
+
+std::size_t next_header_begin(std::string_view text, std::size_t from) {
+    HeaderLine header;
+    return next_header(text, from, header) ? header.begin : text.size();
+}
+
 void parse_into(Parsed& parsed) {
     std::string_view text = parsed.bytes;
-    std::size_t pos = 0;
+    std::size_t pos = content_start(text);
     while (pos < text.size()) {
         Line line;
         line.begin = pos;
-        std::size_t lf = text.find('\n', pos);
-        line.next = lf == std::string_view::npos ? text.size() : lf + 1;
-        line.content_end = lf == std::string_view::npos ? text.size() : lf;
-        if (line.content_end > pos && text[line.content_end - 1] == '\r')
-            --line.content_end;
+        const LineEnd end = line_end(text, pos);
+        line.content_end = end.content_end;
+        line.next = end.next;
         pos = line.next;
 
-        std::string_view content = text.substr(line.begin, line.content_end - line.begin);
-        std::size_t start = 0;
-        while (start < content.size() && is_blank(content[start]))
-            ++start;
-        std::size_t close = std::string_view::npos;
-        if (start < content.size() && content[start] == '[')
-            close = find_closing_bracket(content, start + 1);
-        if (close != std::string_view::npos) {
-            line.kind = LineKind::Header;
-            line.name = trim(content.substr(start + 1, close - start - 1));
+        const LineMeaning meaning = classify_line(text.substr(line.begin, line.content_end - line.begin));
+        line.kind = meaning.kind;
+        line.name = meaning.name;
+        line.value = meaning.value;
+        if (meaning.kind == LineKind::Header) {
             if (!parsed.sections.empty())
                 parsed.sections.back().end = parsed.lines.size();
             parsed.sections.push_back(Section{line.name, parsed.lines.size(), 0});
-        } else if (start < content.size() && content[start] != ';') {
-            std::size_t equals = content.find('=', start);
-            if (equals != std::string_view::npos) {
-                line.kind = LineKind::Key;
-                line.name = trim(content.substr(start, equals - start));
-                line.value = trim(content.substr(equals + 1));
-                line.equals = line.begin + equals;
-            }
+        } else if (meaning.kind == LineKind::Key) {
+            line.equals = line.begin + meaning.equals;
         }
         parsed.lines.push_back(line);
     }
@@ -125,6 +246,15 @@ const Section* find_section(const Parsed& parsed, std::string_view section) {
     return nullptr;
 }
 
+std::string value_text(std::string_view value) {
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
+        value = value.substr(1, value.size() - 2);
+    value = value.substr(0, value.find('\0'));
+    if (value.size() > kIniReadBufferSize - 1)
+        value = value.substr(0, kIniReadBufferSize - 1);
+    return std::string(value);
+}
+
 bool read_existing(const std::filesystem::path& file, std::string& bytes, bool& exists) {
     bytes.clear();
     exists = false;
@@ -132,6 +262,9 @@ bool read_existing(const std::filesystem::path& file, std::string& bytes, bool& 
     if (fd < 0)
         return errno == ENOENT;
     exists = true;
+    struct stat status {};
+    if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode))
+        bytes.reserve(static_cast<std::size_t>(status.st_size));
     char chunk[65536];
     for (;;) {
         ssize_t count = ::read(fd, chunk, sizeof chunk);
@@ -173,15 +306,6 @@ std::string folded(std::string_view name) {
             out[i] = static_cast<char>(fold(byte));
     }
     return out;
-}
-
-std::string value_text(std::string_view value) {
-    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
-        value = value.substr(1, value.size() - 2);
-    value = value.substr(0, value.find('\0'));
-    if (value.size() > kIniReadBufferSize - 1)
-        value = value.substr(0, kIniReadBufferSize - 1);
-    return std::string(value);
 }
 
 std::string default_text(std::string_view value) {

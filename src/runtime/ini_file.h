@@ -3,9 +3,12 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,6 +18,8 @@ namespace velpic {
 // Size of the read buffer the profile functions are called with: a longer value comes back cut to one byte less.
 inline constexpr std::size_t kIniReadBufferSize = 10240;
 
+// Lines end at LF, CR LF or a lone CR; a UTF-8 byte-order mark in front of the file is skipped, and any other byte
+// (NUL and 0x1A included) is part of its line, so junk hides nothing before or after it.
 // Sections and keys are matched without ASCII letter case and with blanks around names and values ignored; a value
 // wrapped in matching quotes (' or ") loses them. Leading bytes <= 0x20 of file, section and key are ignored; an
 // empty file, section or key name gives the empty text. A missing file, section or key reads as default_value.
@@ -34,7 +39,35 @@ bool delete_ini_section(const std::filesystem::path& file, std::string_view sect
 bool write_ini_entry(const std::filesystem::path& file, std::string_view section, std::optional<std::string_view> key,
                      std::optional<std::string_view> value);
 
-// Every write replaces the file through a temporary file beside it and a rename, under an exclusive lock
+// One write_ini_entry of a batch.
+struct IniEdit {
+    std::string_view section;
+    std::optional<std::string_view> key;
+    std::optional<std::string_view> value;
+};
+// Applies the edits in order to one reading of the file and replaces the file once, so a crash leaves either none
+// or all of them. The bytes are those the single writes would leave. Nothing is written when an edit is refused.
+bool write_ini_values(const std::filesystem::path& file, std::span<const IniEdit> edits);
+// Reads the file (empty when missing), lets edit change the bytes and replaces the file with them in one step, under
+// the file lock. False, with nothing written, when the file cannot be read or written or edit returns false.
+bool rewrite_ini_file(const std::filesystem::path& file, const std::function<bool(std::string& bytes)>& edit);
+
+struct IniKeyValue {
+    std::string_view key;
+    std::string_view value;
+};
+// Adds one whole section at the end of the file with a single write and a single fsync under the file lock, much
+// cheaper than a replacement for a large file. It starts on a line of its own: a last line without its line end
+// (left by a crash) is closed first. Nothing is looked up: an existing section of that name is not touched.
+// header_offset receives where the "[" line starts. False when the file cannot be written or a name is refused;
+// a write that fails part-way is taken back.
+bool append_ini_section(const std::filesystem::path& file, std::string_view section,
+                        std::span<const IniKeyValue> entries, std::uint64_t* header_offset = nullptr);
+// The same addition to bytes in memory; false (bytes unchanged) for a name append_ini_section refuses.
+bool append_ini_text(std::string& bytes, std::string_view section, std::span<const IniKeyValue> entries);
+
+// Every write but append_ini_section replaces the file through a temporary file beside it and a rename (temporary
+// files left by killed writers are removed by the next write), under an exclusive lock
 // (a mutex per path inside the process and flock on "<file>.lock" between processes). Holding an IniFileLock
 // makes a lookup and the writes that depend on it one step: the writes of the holding thread take the lock
 // again without blocking (the lock is re-entrant per thread). Readers never need the lock.

@@ -2,8 +2,11 @@
 
 #include "runtime/ini_lines.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <csignal>
+#include <dirent.h>
 #include <fcntl.h>
 #include <map>
 #include <memory>
@@ -15,9 +18,40 @@
 
 namespace velpic {
 
+namespace ini_detail {
+
+std::string_view line_ending_of(std::string_view bytes) {
+    std::size_t lf = bytes.find('\n');
+    if (lf != std::string_view::npos && (lf == 0 || bytes[lf - 1] != '\r'))
+        return "\n";
+    return "\r\n";
+}
+
+std::string_view line_closing(std::string_view bytes, std::string_view eol) {
+    if (bytes.size() == content_start(bytes) || bytes.back() == '\n')
+        return {};
+    // A last CR already ends the line here; the LF makes it a line end for every reader.
+    if (bytes.back() == '\r')
+        return "\n";
+    return eol;
+}
+
+bool writable_section_name(std::string_view section) {
+    return !section.empty() && section.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos &&
+           find_closing_bracket(section, 0) == std::string_view::npos && !ends_with_lone_lead_byte(section);
+}
+
+std::string_view writable_value(std::string_view value) {
+    return value.substr(0, value.find_first_of(std::string_view("\r\n\0", 3)));
+}
+
+} // namespace ini_detail
+
 using namespace ini_detail;
 
 namespace {
+
+constexpr std::string_view kTemporaryMark = ".tmp.";
 
 bool write_all(int fd, std::string_view bytes) {
     while (!bytes.empty()) {
@@ -35,7 +69,7 @@ bool write_all(int fd, std::string_view bytes) {
 bool replace_file(const std::filesystem::path& file, std::string_view bytes, bool existed) {
     static std::atomic<unsigned> counter{0};
     std::filesystem::path temp = file;
-    temp += ".tmp." + std::to_string(::getpid()) + "." + std::to_string(counter.fetch_add(1));
+    temp += std::string(kTemporaryMark) + std::to_string(::getpid()) + "." + std::to_string(counter.fetch_add(1));
     int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0)
         return false;
@@ -52,15 +86,42 @@ bool replace_file(const std::filesystem::path& file, std::string_view bytes, boo
     return ok;
 }
 
-std::string line_ending_of(std::string_view bytes) {
-    std::size_t lf = bytes.find('\n');
-    if (lf != std::string_view::npos && (lf == 0 || bytes[lf - 1] != '\r'))
-        return "\n";
-    return "\r\n";
+// A temporary file of target is named "<file>.tmp.<pid>.<n>". One whose process is gone was left by a kill
+// and is never renamed into place; neither is one of this process, as no write of target is running while
+// the caller holds the file lock. Without this, every killed write would leave a full copy of the file behind.
+void remove_stale_temporaries(const std::filesystem::path& target) {
+    const std::string prefix = target.filename().string() + std::string(kTemporaryMark);
+    std::filesystem::path directory = target.parent_path();
+    DIR* listing = ::opendir(directory.empty() ? "." : directory.c_str());
+    if (listing == nullptr)
+        return;
+    const pid_t self = ::getpid();
+    while (const dirent* entry = ::readdir(listing)) {
+        std::string_view name = entry->d_name;
+        if (!name.starts_with(prefix))
+            continue;
+        name.remove_prefix(prefix.size());
+        const std::size_t dot = name.find('.');
+        if (dot == 0 || dot == std::string_view::npos || dot > 9 || dot + 1 == name.size() ||
+            name.find_first_not_of("0123456789") != dot ||
+            name.find_first_not_of("0123456789", dot + 1) != std::string_view::npos)
+            continue;
+        const pid_t pid = static_cast<pid_t>(std::stol(std::string(name.substr(0, dot))));
+        if (pid <= 0)
+            continue; // kill() would address a process group
+        if (pid == self || (::kill(pid, 0) != 0 && errno == ESRCH))
+            ::unlinkat(::dirfd(listing), entry->d_name, 0);
+    }
+    ::closedir(listing);
 }
 
 bool breaks_lines(std::string_view name) {
     return name.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
+}
+
+bool writable_key_name(std::string_view key) {
+    return !key.empty() && !breaks_lines(key) && key.find('=') == std::string_view::npos && key.front() != '[' &&
+           key.front() != ';';
 }
 
 // Applies one profile write to the bytes; returns false for names that cannot be written. changed tells whether
@@ -69,12 +130,11 @@ bool apply_write(std::string& bytes, std::string_view section, std::optional<std
                  std::optional<std::string_view> value, bool& changed) {
     changed = false;
     section = normalize_name(section);
-    if (section.empty() || breaks_lines(section) || find_closing_bracket(section, 0) != std::string_view::npos)
+    if (!writable_section_name(section))
         return false;
     if (key) {
         *key = normalize_name(*key);
-        if (key->empty() || breaks_lines(*key) || key->find('=') != std::string_view::npos || key->front() == '[' ||
-            key->front() == ';')
+        if (!writable_key_name(*key))
             return false;
     }
 
@@ -114,8 +174,8 @@ bool apply_write(std::string& bytes, std::string_view section, std::optional<std
         return true;
     }
 
-    std::string_view new_value = value->substr(0, value->find_first_of(std::string_view("\r\n\0", 3)));
-    std::string eol = line_ending_of(text);
+    std::string_view new_value = writable_value(*value);
+    std::string_view eol = line_ending_of(text);
     if (found_key) {
         // Only the value is replaced: the key's spelling and the blanks around "=" stay as the file had them.
         std::size_t value_begin = found_key->equals + 1;
@@ -136,14 +196,13 @@ bool apply_write(std::string& bytes, std::string_view section, std::optional<std
                 last = i;
         const Line& anchor = parsed.lines[last];
         out.append(text.substr(0, anchor.next));
-        if (anchor.next == anchor.content_end)
-            out.append(eol);
+        if (anchor.next == text.size())
+            out.append(line_closing(out, eol));
         out.append(*key).append("=").append(new_value).append(eol);
         out.append(text.substr(anchor.next));
     } else {
         out.append(text);
-        if (!out.empty() && out.back() != '\n')
-            out.append(eol);
+        out.append(line_closing(out, eol));
         out.append("[").append(section).append("]").append(eol);
         out.append(*key).append("=").append(new_value).append(eol);
     }
@@ -211,8 +270,7 @@ IniFileLock::~IniFileLock() {
     entry_->mutex.unlock();
 }
 
-bool write_ini_entry(const std::filesystem::path& file, std::string_view section, std::optional<std::string_view> key,
-                     std::optional<std::string_view> value) {
+bool rewrite_ini_file(const std::filesystem::path& file, const std::function<bool(std::string& bytes)>& edit) {
     std::filesystem::path target = usable_file(file);
     if (target.empty())
         return false;
@@ -222,12 +280,32 @@ bool write_ini_entry(const std::filesystem::path& file, std::string_view section
     bool existed = false;
     if (!read_existing(target, bytes, existed))
         return false;
-    bool changed = false;
-    if (!apply_write(bytes, section, key, value, changed))
+    const std::string before = bytes;
+    if (!edit(bytes))
         return false;
-    if (!changed)
+    if (existed && bytes == before)
         return true;
+    if (!existed && bytes.empty())
+        return true; // nothing to write must not create the file
+    remove_stale_temporaries(target);
     return replace_file(target, bytes, existed);
+}
+
+bool write_ini_values(const std::filesystem::path& file, std::span<const IniEdit> edits) {
+    return rewrite_ini_file(file, [&](std::string& bytes) {
+        for (const IniEdit& edit : edits) {
+            bool changed = false;
+            if (!apply_write(bytes, edit.section, edit.key, edit.value, changed))
+                return false;
+        }
+        return true;
+    });
+}
+
+bool write_ini_entry(const std::filesystem::path& file, std::string_view section, std::optional<std::string_view> key,
+                     std::optional<std::string_view> value) {
+    const IniEdit edit{section, key, value};
+    return write_ini_values(file, std::span<const IniEdit>(&edit, 1));
 }
 
 bool write_ini_value(const std::filesystem::path& file, std::string_view section, std::string_view key,
@@ -241,6 +319,115 @@ bool delete_ini_key(const std::filesystem::path& file, std::string_view section,
 
 bool delete_ini_section(const std::filesystem::path& file, std::string_view section) {
     return write_ini_entry(file, section, std::nullopt, std::nullopt);
+}
+
+namespace {
+
+// The bytes of a new section, entries in order, each line ended the file's way.
+bool format_section(std::string_view section, std::span<const IniKeyValue> entries, std::string_view eol,
+                    std::string& out) {
+    section = normalize_name(section);
+    if (!writable_section_name(section))
+        return false;
+    out.append("[").append(section).append("]").append(eol);
+    for (const IniKeyValue& entry : entries) {
+        std::string_view key = normalize_name(entry.key);
+        if (!writable_key_name(key))
+            return false;
+        out.append(key).append("=").append(writable_value(entry.value)).append(eol);
+    }
+    return true;
+}
+
+bool read_at(int fd, char* buffer, std::size_t size, off_t offset, std::size_t& got) {
+    got = 0;
+    while (got < size) {
+        ssize_t count = ::pread(fd, buffer + got, size - got, offset + static_cast<off_t>(got));
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count < 0)
+            return false;
+        if (count == 0)
+            break;
+        got += static_cast<std::size_t>(count);
+    }
+    return true;
+}
+
+// The line end of an existing file and what closes its last line, from its first line and its last bytes only.
+bool append_layout(int fd, off_t size, std::string_view& eol, std::string_view& closing) {
+    eol = "\r\n";
+    char chunk[4096];
+    char before = '\0';
+    for (off_t offset = 0; offset < size;) {
+        std::size_t got = 0;
+        if (!read_at(fd, chunk, sizeof chunk, offset, got))
+            return false;
+        if (got == 0)
+            break;
+        std::string_view part(chunk, got);
+        std::size_t lf = part.find('\n');
+        if (lf != std::string_view::npos) {
+            const char previous = lf == 0 ? before : part[lf - 1];
+            eol = (offset + static_cast<off_t>(lf) == 0 || previous != '\r') ? "\n" : "\r\n";
+            break;
+        }
+        before = part.back();
+        offset += static_cast<off_t>(got);
+    }
+    char tail[3];
+    std::size_t got = 0;
+    const off_t tail_size = std::min<off_t>(size, 3);
+    if (!read_at(fd, tail, static_cast<std::size_t>(tail_size), size - tail_size, got) ||
+        got != static_cast<std::size_t>(tail_size))
+        return false;
+    // Only a file this short can consist of nothing but a byte-order mark.
+    closing = size <= 3 ? line_closing(std::string_view(tail, got), eol)
+                        : line_closing(std::string_view(tail + got - 1, 1), eol);
+    return true;
+}
+
+} // namespace
+
+bool append_ini_text(std::string& bytes, std::string_view section, std::span<const IniKeyValue> entries) {
+    std::string text(line_closing(bytes, line_ending_of(bytes)));
+    if (!format_section(section, entries, line_ending_of(bytes), text))
+        return false;
+    bytes.append(text);
+    return true;
+}
+
+bool append_ini_section(const std::filesystem::path& file, std::string_view section,
+                        std::span<const IniKeyValue> entries, std::uint64_t* header_offset) {
+    std::filesystem::path target = usable_file(file);
+    if (target.empty())
+        return false;
+    IniFileLock lock(target);
+    target = resolved_target(target);
+    remove_stale_temporaries(target);
+    int fd = ::open(target.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return false;
+    struct stat status {};
+    std::string_view eol;
+    std::string_view closing;
+    std::string text;
+    bool ok = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && append_layout(fd, status.st_size, eol, closing);
+    if (ok) {
+        text.append(closing);
+        ok = format_section(section, entries, eol, text);
+    }
+    // One write puts the whole section in place; one fsync makes it last.
+    if (ok && !write_all(fd, text)) {
+        ok = false;
+        // A section cut short reads as no record at all; taking it back leaves the file as it was.
+        (void)::ftruncate(fd, status.st_size);
+    }
+    ok = ok && ::fsync(fd) == 0;
+    ok = ::close(fd) == 0 && ok;
+    if (ok && header_offset != nullptr)
+        *header_offset = static_cast<std::uint64_t>(status.st_size) + closing.size();
+    return ok;
 }
 
 } // namespace velpic

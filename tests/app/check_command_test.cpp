@@ -54,12 +54,13 @@ protected:
         ASSERT_TRUE(SettingsStore(settings_file_path()).save(page, false, state).gitee_saved);
     }
 
-    // A record of a picture the service holds (or not, when bytes is empty); returns its output line's tail.
+    // A record of a picture the service holds (or not, when bytes is empty), stored under its digest as uploads
+    // store it; returns its output line's tail. name only tells records with the same bytes apart.
     std::string record(const std::string& name, const std::string& bytes, const std::string& digest = "") {
-        const std::string address = service.download_url("alice", "pics", name);
-        if (!bytes.empty())
-            service.put_file("alice", "pics", name, bytes);
         const std::string md5 = digest.empty() ? md5_hex(bytes + name) : digest;
+        const std::string address = service.download_url("alice", "pics", md5 + ".png");
+        if (!bytes.empty())
+            service.put_file("alice", "pics", md5 + ".png", bytes);
         EXPECT_TRUE(
             write_local_record(local_record_file_path(), UploadRecord{md5, "1638000000000", "", address, ".png"}));
         return "\t" + md5 + "\t" + address + "\n";
@@ -76,12 +77,12 @@ TEST_F(CheckCommandTest, PrintsEachRecordsStatusInStoreOrderAndExitsByWhetherAll
     const std::string gone = record("gone.png", "");
     const std::string junk = record("junk.png", "<html>not a picture</html>");
     ASSERT_TRUE(write_local_record(local_record_file_path(),
-                                   UploadRecord{"d4", "1638000000000", "", refusing.url("/x.png"), ".png"}));
+                                   UploadRecord{"x", "1638000000000", "", refusing.url("/x.png"), ".png"}));
 
     Outcome result = run({"check"});
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.out,
-              "有效" + good + "已失效" + gone + "内容异常" + junk + "检测失败\td4\t" + refusing.url("/x.png") + "\n");
+              "有效" + good + "已失效" + gone + "内容异常" + junk + "检测失败\tx\t" + refusing.url("/x.png") + "\n");
     EXPECT_EQ(result.err, ""); // no progress line when standard error is not a terminal
 
     ASSERT_TRUE(remove_all_local_records(local_record_file_path()));

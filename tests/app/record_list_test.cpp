@@ -73,20 +73,20 @@ TEST_F(RecordListTest, EachKindOfAnswerGivesItsStatusAndAFilledListIsNotReloaded
     forbidden.body = "<html>Forbidden</html>";
     service.preset_answer("GET", raw_path("forbidden.png"), forbidden);
     service.put_file("alice", "pics", "junk.png", "this is not a picture");
-    add_record("d1", raw("good.png"));
-    add_record("d2", raw("missing.png"), ".gif");
-    add_record("d3", raw("bare.png"));
-    add_record("d4", raw("marker.png"));
-    add_record("d5", raw("silent.png"));
-    add_record("d6", raw("forbidden.png"));
-    add_record("d7", raw("junk.png"));
+    add_record("good", raw("good.png"));
+    add_record("missing", raw("missing.gif"), ".gif");
+    add_record("bare", raw("bare.png"));
+    add_record("marker", raw("marker.png"));
+    add_record("silent", raw("silent.png"));
+    add_record("forbidden", raw("forbidden.png"));
+    add_record("junk", raw("junk.png"));
 
     open_window();
     show_page(2);
     ASSERT_EQ(list()->topLevelItemCount(), 7);
     auto* first = list()->topLevelItem(0);
     EXPECT_EQ(first->text(0), QStringLiteral("1"));
-    EXPECT_EQ(first->text(1), QStringLiteral("d1"));
+    EXPECT_EQ(first->text(1), QStringLiteral("good"));
     EXPECT_EQ(first->text(2), QStringLiteral(".png"));
     EXPECT_EQ(first->text(3), QString::fromStdString(raw("good.png")));
     EXPECT_EQ(list()->topLevelItem(1)->text(2), QStringLiteral(".gif"));
@@ -103,7 +103,7 @@ TEST_F(RecordListTest, EachKindOfAnswerGivesItsStatusAndAFilledListIsNotReloaded
     EXPECT_TRUE(find<QLabel>("标签_检测进度")->text().isEmpty());
 
     // Each address was asked for once.
-    for (const char* name : {"good.png", "missing.png", "bare.png", "marker.png", "silent.png", "forbidden.png"})
+    for (const char* name : {"good.png", "missing.gif", "bare.png", "marker.png", "silent.png", "forbidden.png"})
         EXPECT_EQ(service.count_requests("GET", raw_path(name)), 1u) << name;
 
     show_page(0);
@@ -118,7 +118,7 @@ TEST_F(RecordListTest, AnEmptyListIsLoadedOnEveryVisitAndMysqlWithoutSettingsSta
     open_window();
     show_page(2);
     EXPECT_EQ(list()->topLevelItemCount(), 0);
-    add_record("d1", raw("x.png"));
+    add_record("x", raw("x.png"));
     show_page(0);
     show_page(2);
     EXPECT_EQ(list()->topLevelItemCount(), 1);
@@ -140,7 +140,7 @@ TEST_F(RecordListTest, ChecksRunSideBySideShowTheirProgressAndStopOnRefreshAndOn
     for (int i = 0; i < 6; ++i) {
         const std::string name = "old-" + std::to_string(i) + ".png";
         service.put_file("alice", "pics", name, png_bytes(2, 2, qRgb(9, 9, 9)));
-        add_record("o" + std::to_string(i), raw(name));
+        add_record("old-" + std::to_string(i), raw(name));
     }
     open_window();
     show_page(2);
@@ -160,7 +160,7 @@ TEST_F(RecordListTest, ChecksRunSideBySideShowTheirProgressAndStopOnRefreshAndOn
     remove_all_local_records(local_record_file_path());
     for (const char* name : {"new-a.png", "new-b.png", "new-c.png"}) {
         service.put_file("alice", "pics", name, png_bytes(2, 2, qRgb(1, 1, 1)));
-        add_record(std::string("n") + name[4], raw(name));
+        add_record(std::string(name).substr(0, 5), raw(name));
     }
     QTest::mouseClick(find("按钮_刷新"), Qt::LeftButton);
     EXPECT_EQ(progress->text(), QStringLiteral("检测中 0/3"));
@@ -168,7 +168,7 @@ TEST_F(RecordListTest, ChecksRunSideBySideShowTheirProgressAndStopOnRefreshAndOn
     ASSERT_TRUE(eventually([&] { return all_checked(); }));
     for (int row = 0; row < 3; ++row)
         EXPECT_EQ(status(row), QStringLiteral("有效")) << row;
-    EXPECT_EQ(list()->topLevelItem(0)->text(1), QStringLiteral("na"));
+    EXPECT_EQ(list()->topLevelItem(0)->text(1), QStringLiteral("new-a"));
     EXPECT_TRUE(progress->text().isEmpty());
     // Nothing is sent for the old load after its stop; there is no event to wait for, so give it a moment.
     EXPECT_FALSE(eventually([&] { return service.count_requests("GET", raw_path("old-5.png")) > 0; }, 1000));
@@ -176,7 +176,7 @@ TEST_F(RecordListTest, ChecksRunSideBySideShowTheirProgressAndStopOnRefreshAndOn
     // Closing the window stops a check the same way.
     service.set_raw_delay(std::chrono::seconds(20));
     for (int i = 0; i < 3; ++i)
-        add_record("o" + std::to_string(i + 1), raw("old-" + std::to_string(i + 1) + ".png"));
+        add_record("old-" + std::to_string(i + 1), raw("old-" + std::to_string(i + 1) + ".png"));
     const std::size_t before = service.requests().size();
     QTest::mouseClick(find("按钮_刷新"), Qt::LeftButton);
     ASSERT_EQ(list()->topLevelItemCount(), 6);
@@ -188,8 +188,9 @@ TEST_F(RecordListTest, ChecksRunSideBySideShowTheirProgressAndStopOnRefreshAndOn
 
 TEST_F(RecordListTest, TheDeepCheckBoxAndTheSavedRefererShapeTheNextCheck) {
     // A picture of the right type whose bytes are not the recorded ones.
-    service.put_file("alice", "pics", "swapped.png", png_bytes(4, 4, qRgb(200, 0, 0)));
-    add_record(md5_hex(png_bytes(4, 4, qRgb(0, 0, 200))), raw("swapped.png"));
+    const std::string recorded = md5_hex(png_bytes(4, 4, qRgb(0, 0, 200)));
+    service.put_file("alice", "pics", recorded + ".png", png_bytes(4, 4, qRgb(200, 0, 0)));
+    add_record(recorded, raw(recorded + ".png"));
     open_window();
     show_page(2);
     auto* deep = find<QCheckBox>("选择框_深度检测");
@@ -218,9 +219,9 @@ TEST_F(RecordListTest, TheDeepCheckBoxAndTheSavedRefererShapeTheNextCheck) {
 TEST_F(RecordListTest, PreviewShowsThePictureRefusesExpiredRowsAndSurvivesGarbage) {
     service.put_file("alice", "pics", "good.png", png_bytes(300, 200, qRgb(0, 0, 200)));
     service.put_file("alice", "pics", "junk.png", "this is not a picture");
-    add_record("d1", raw("good.png"));
-    add_record("d2", raw("missing.png"));
-    add_record("d3", raw("junk.png"));
+    add_record("good", raw("good.png"));
+    add_record("missing", raw("missing.png"));
+    add_record("junk", raw("junk.png"));
     open_window();
     show_page(2);
     ASSERT_TRUE(eventually([&] { return all_checked(); }));
@@ -260,7 +261,7 @@ TEST_F(RecordListTest, PreviewShowsThePictureRefusesExpiredRowsAndSurvivesGarbag
 }
 
 TEST_F(RecordListTest, TheMenuAppearsOnlyOverASelectedRowAndCopiesTheAddress) {
-    add_record("0123456789abcdef0123456789abcdef", raw("a.png"));
+    add_record("0123456789abcdef0123456789abcdef", raw("0123456789abcdef0123456789abcdef.png"));
     open_window();
     show_page(2);
     auto* menu = find<QMenu>("菜单");
@@ -279,7 +280,7 @@ TEST_F(RecordListTest, TheMenuAppearsOnlyOverASelectedRowAndCopiesTheAddress) {
     EXPECT_EQ(menu->actions().front()->text(), QStringLiteral("复制图片链接"));
     menu->actions().front()->trigger();
     menu->close();
-    EXPECT_EQ(QApplication::clipboard()->text(), QString::fromStdString(raw("a.png")));
+    EXPECT_EQ(QApplication::clipboard()->text(), QString::fromStdString(raw("0123456789abcdef0123456789abcdef.png")));
 }
 
 TEST_F(RecordListTest, RecordsThatCannotBeRemovedAfterAClearAreReported) {
@@ -299,7 +300,7 @@ TEST_F(RecordListTest, RecordsThatCannotBeRemovedAfterAClearAreReported) {
 
 TEST_F(RecordListTest, ClearingAsksFirstThenEmptiesStoreAndListAndOpensTheRepositoryOnce) {
     service.put_file("alice", "pics", "a.png", "x");
-    add_record("d1", raw("a.png"));
+    add_record("a", raw("a.png"));
     open_window();
     show_page(2);
     ASSERT_TRUE(eventually([&] { return all_checked(); }));
@@ -324,7 +325,7 @@ TEST_F(RecordListTest, ClearingAsksFirstThenEmptiesStoreAndListAndOpensTheReposi
                                             QStringLiteral("alice/pics")}));
 
     // A refused clear changes nothing.
-    add_record("d2", raw("b.png"));
+    add_record("b", raw("b.png"));
     QTest::mouseClick(find("按钮_刷新"), Qt::LeftButton);
     service.set_clear_mode(TestService::ClearMode::unauthorized);
     dialogs.answers = {true};

@@ -9,10 +9,16 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <csignal>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 using namespace velpic;
@@ -165,6 +171,28 @@ TEST_F(SettingsStoreTest, LoadAtStartTakesMysqlModeOnlyFromTheExactLowerCaseValu
     EXPECT_EQ(chosen.snapshot().owner, "");
 }
 
+// Editors put a byte-order mark in front of a file they save; the settings behind it must still be found, and a save
+// must keep them found.
+TEST_F(SettingsStoreTest, ASettingsFileThatStartsWithAByteOrderMarkIsRead) {
+    ASSERT_TRUE(store().save(full_page(), false, state).saved);
+    std::string bytes;
+    {
+        std::ifstream in(file(), std::ios::binary);
+        bytes.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    std::ofstream(file(), std::ios::binary) << "\xEF\xBB\xBF" << bytes;
+    AppState loaded;
+    EXPECT_TRUE(store().load_at_start(loaded)) << "not \"please fill in the settings\"";
+    EXPECT_EQ(loaded.snapshot().owner, "alice");
+    EXPECT_EQ(loaded.snapshot().access_token, full_page().access_token);
+
+    SettingsPage renamed = full_page();
+    renamed.repo = "other";
+    ASSERT_TRUE(store().save(renamed, false, state).saved);
+    EXPECT_EQ(value(section_gitee, "Repo"), "other");
+    EXPECT_EQ(store().read_page().repo, "other");
+}
+
 TEST_F(SettingsStoreTest, TheSettingsFileIsReadableByItsOwnerOnly) {
     ASSERT_TRUE(store().save(full_page(), true, state).saved);
     struct stat info {};
@@ -173,12 +201,56 @@ TEST_F(SettingsStoreTest, TheSettingsFileIsReadableByItsOwnerOnly) {
 }
 
 TEST_F(SettingsStoreTest, ASaveThatCannotReachTheFileIsNotReportedAsSaved) {
-    SettingsStore unwritable(dir.path() / "missing-dir" / "settings.ini", [] { return std::string("1"); },
-                             [](const MysqlSettings&) {});
+    SettingsStore unwritable(
+        dir.path() / "missing-dir" / "settings.ini", [] { return std::string("1"); }, [](const MysqlSettings&) {});
     for (bool mysql : {false, true}) {
         const SaveResult result = unwritable.save(full_page(), mysql, state);
         EXPECT_FALSE(result.saved);
         EXPECT_EQ(result.message.rfind(utf8_to_gbk("保存失败！配置文件无法写入："), 0), 0u) << mysql;
+    }
+}
+
+// A save replaces the file once: a save killed at any moment leaves all values of one save, never Owner of one save
+// beside Repo or token of the other.
+TEST_F(SettingsStoreTest, AKilledSaveNeverMixesTwoSaves) {
+    const SettingsPage first = full_page();
+    SettingsPage second = full_page();
+    second.owner = "bob";
+    second.repo = "photos";
+    second.access_token = "fedcba9876543210fedcba9876543210";
+    ASSERT_TRUE(store().save(first, false, state).saved);
+    std::mt19937 random(7);
+    for (int round = 0; round < 60; ++round) {
+        const SettingsPage& next = round % 2 == 0 ? second : first;
+        int started[2];
+        ASSERT_EQ(pipe(started), 0);
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            close(started[0]);
+            AppState child_state;
+            SettingsStore child_store = store();
+            const char go = 1;
+            (void)!write(started[1], &go, 1);
+            child_store.save(next, false, child_state);
+            _exit(0);
+        }
+        close(started[1]);
+        char go = 0;
+        ASSERT_EQ(read(started[0], &go, 1), 1);
+        close(started[0]);
+        // Kill somewhere within the save (a few fsyncs long), or after it.
+        const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(random() % 2000);
+        while (std::chrono::steady_clock::now() < until) {
+        }
+        kill(child, SIGKILL);
+        ASSERT_EQ(waitpid(child, nullptr, 0), child);
+
+        const std::string owner = value(section_gitee, "Owner");
+        ASSERT_TRUE(owner == first.owner || owner == second.owner) << owner;
+        const SettingsPage& seen = owner == first.owner ? first : second;
+        EXPECT_EQ(value(section_gitee, "Repo"), seen.repo) << round;
+        EXPECT_EQ(decode_stored_secret(value(section_gitee, "Access_Token")), seen.access_token) << round;
     }
 }
 

@@ -29,11 +29,11 @@ TEST(RecordRows, LocalRowsComeInFileOrderFromTheProgramDirectory) {
     test::TempDir dir;
     const auto file = dir.path() / u8"本地记录.ini";
     EXPECT_TRUE(load_record_rows(false, {}, "", dir.path()).empty());
-    write_local_record(file, record("bbb", "", "http://x/b"));
-    write_local_record(file, record("aaa", "", "http://x/a"));
+    write_local_record(file, record("bbb", "", "http://x/bbb.png"));
+    write_local_record(file, record("aaa", "", "http://x/aaa.png"));
     const auto rows = load_record_rows(false, {}, "", dir.path());
     EXPECT_EQ(digests(rows), (std::vector<std::string>{"bbb", "aaa"}));
-    EXPECT_EQ(rows[1].ImgUrl, "http://x/a");
+    EXPECT_EQ(rows[1].ImgUrl, "http://x/aaa.png");
     EXPECT_EQ(rows[1].ImgType, ".png");
 }
 

@@ -6,8 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <fstream>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -171,6 +173,123 @@ TEST(IniFile, NamesThatWouldBreakTheFileAreRefusedAndValuesStayOnOneLine) {
     ASSERT_TRUE(write_ini_value(file, "s", "url", "http://x/\r\n[evil]\r\nk=v"));
     EXPECT_EQ(read_ini_value(file, "s", "url"), "http://x/");
     EXPECT_FALSE(IniDocument::load(file).has_section("evil"));
+}
+
+// A byte-order mark, lone CR line ends and junk bytes must not hide settings, and the writer must put new values
+// where the reader looks for them.
+TEST(IniFile, ReaderAndWriterAgreeOnDamagedAndForeignLayouts) {
+    test::TempDir dir;
+    auto file = dir.file("a.ini");
+    put(file, "\xEF\xBB\xBF[Gitee]\r\nOwner=alice\r\n");
+    EXPECT_EQ(read_ini_value(file, "Gitee", "Owner"), "alice");
+    ASSERT_TRUE(write_ini_value(file, "Gitee", "Repo", "pics"));
+    EXPECT_EQ(read_whole_file(file), "\xEF\xBB\xBF[Gitee]\r\nOwner=alice\r\nRepo=pics\r\n");
+
+    put(file, "[s]\ra=1\r[t]\rb=2");
+    EXPECT_EQ(read_ini_value(file, "s", "a"), "1");
+    EXPECT_EQ(read_ini_value(file, "t", "b"), "2");
+    EXPECT_EQ(IniDocument::load(file).section_names(), (std::vector<std::string>{"s", "t"}));
+
+    put(file, std::string("[s]\r\na=1\r\n\0\0\x1A\xFF\r\n[t]\r\nb=2\r\n", 24));
+    EXPECT_EQ(read_ini_value(file, "t", "b"), "2");
+    ASSERT_TRUE(write_ini_value(file, "t", "c", "3"));
+    EXPECT_EQ(read_ini_value(file, "t", "c"), "3");
+    EXPECT_EQ(read_ini_value(file, "s", "a"), "1");
+
+    // A file that ends in a bare CR: the new key gets a line of its own instead of joining the last value.
+    put(file, "[s]\r\na=1\r");
+    ASSERT_TRUE(write_ini_value(file, "s", "b", "2"));
+    EXPECT_EQ(read_whole_file(file), "[s]\r\na=1\r\nb=2\r\n");
+    EXPECT_EQ(read_ini_value(file, "s", "a"), "1");
+    EXPECT_EQ(read_ini_value(file, "s", "b"), "2");
+    put(file, "[s]\na=1\r");
+    ASSERT_TRUE(write_ini_value(file, "t", "b", "2"));
+    EXPECT_EQ(read_whole_file(file), "[s]\na=1\r\n[t]\nb=2\n");
+    EXPECT_EQ(read_ini_value(file, "s", "a"), "1");
+    EXPECT_EQ(read_ini_value(file, "t", "b"), "2");
+
+    // "]" after a lone lead byte would become its trail byte and the header would never be found again.
+    const std::string before = read_whole_file(file);
+    EXPECT_FALSE(write_ini_value(file, "x\x95", "k", "v"));
+    EXPECT_FALSE(write_ini_value(file, "x\x95 ", "k", "v"));
+    EXPECT_EQ(read_whole_file(file), before);
+    ASSERT_TRUE(write_ini_value(file, "x\x95\x41", "k", "v"));
+    EXPECT_EQ(read_ini_value(file, "x\x95\x41", "k"), "v");
+}
+
+// A batch is one replacement of the file with exactly the bytes the single writes would leave.
+TEST(IniFile, BatchWritesReplaceTheFileOnceWithTheSameBytes) {
+    test::TempDir dir;
+    auto single = dir.file("single.ini");
+    auto batch = dir.file("batch.ini");
+    put(single, kSample);
+    put(batch, kSample);
+    ASSERT_TRUE(write_ini_value(single, "General", "Name", "x"));
+    ASSERT_TRUE(write_ini_value(single, "New", "a", "1"));
+    ASSERT_TRUE(delete_ini_key(single, "general", "single"));
+    ASSERT_TRUE(write_ini_value(single, "New", "b", "2"));
+    ASSERT_TRUE(write_ini_value(single, "New", "a", "3"));
+
+    struct stat old_status {};
+    ASSERT_EQ(::stat(batch.c_str(), &old_status), 0);
+    const IniEdit edits[] = {{"General", "Name", "x"},
+                             {"New", "a", "1"},
+                             {"general", "single", std::nullopt},
+                             {"New", "b", "2"},
+                             {"New", "a", "3"}};
+    ASSERT_TRUE(write_ini_values(batch, edits));
+    EXPECT_EQ(read_whole_file(batch), read_whole_file(single));
+    struct stat new_status {};
+    ASSERT_EQ(::stat(batch.c_str(), &new_status), 0);
+    EXPECT_NE(new_status.st_ino, old_status.st_ino) << "replaced through a new file, never written in place";
+
+    // One refused edit writes nothing at all.
+    const IniEdit refused[] = {{"General", "Name", "y"}, {"General", "bad=key", "1"}};
+    EXPECT_FALSE(write_ini_values(batch, refused));
+    EXPECT_EQ(read_whole_file(batch), read_whole_file(single));
+    EXPECT_TRUE(write_ini_values(dir.file("none.ini"), {}));
+    EXPECT_FALSE(file_exists(dir.file("none.ini")));
+}
+
+// A killed writer leaves its temporary copy; the next write of that file removes it, unless its process still runs.
+TEST(IniFile, WritesRemoveTemporaryFilesOfWritersThatAreGone) {
+    test::TempDir dir;
+    auto file = dir.file("a.ini");
+    pid_t gone = fork();
+    ASSERT_GE(gone, 0);
+    if (gone == 0)
+        _exit(0);
+    ASSERT_EQ(waitpid(gone, nullptr, 0), gone);
+    pid_t running = fork();
+    ASSERT_GE(running, 0);
+    if (running == 0) {
+        pause();
+        _exit(0);
+    }
+    const std::string dead_temp = "a.ini.tmp." + std::to_string(gone) + ".0";
+    const std::string own_temp = "a.ini.tmp." + std::to_string(getpid()) + ".7";
+    const std::string live_temp = "a.ini.tmp." + std::to_string(running) + ".1";
+    for (const std::string& name : {dead_temp, own_temp, live_temp, std::string("b.ini.tmp.1.0"),
+                                    std::string("a.ini.tmp.x.0"), std::string("a.ini.tmp.0.0")})
+        put(dir.file(name), "[s]\r\nk=old\r\n");
+
+    ASSERT_TRUE(write_ini_value(file, "s", "k", "v"));
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    std::vector<std::string> expected = {"a.ini",         "a.ini.lock", "a.ini.tmp.0.0",
+                                         "a.ini.tmp.x.0", live_temp,    "b.ini.tmp.1.0"};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(names, expected);
+
+    // Appending removes them as well, once their process has ended.
+    kill(running, SIGKILL);
+    ASSERT_EQ(waitpid(running, nullptr, 0), running);
+    const IniKeyValue entries[] = {{"k", "v"}};
+    ASSERT_TRUE(append_ini_section(file, "t", entries));
+    EXPECT_FALSE(file_exists(dir.file(live_temp)));
+    EXPECT_EQ(read_ini_value(file, "t", "k"), "v");
 }
 
 TEST(IniFile, DoubleByteNamesAndValues) {

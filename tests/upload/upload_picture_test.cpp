@@ -327,8 +327,8 @@ TEST_F(UploadPictureTest, OnlyRegularFilesWithinTheSizeLimitAreUploaded) {
 }
 
 TEST_F(UploadPictureTest, ARecordedAddressOfAnotherRepositoryIsReportedAsAFailure) {
-    UploadRecord record{md5_hex(kPicture), "1638003930045", "", "https://elsewhere.test/bob/old/raw/master/x.png",
-                        ".png"};
+    UploadRecord record{md5_hex(kPicture), "1638003930045", "",
+                        "https://elsewhere.test/bob/old/raw/master/" + md5_hex(kPicture) + ".png", ".png"};
     ASSERT_TRUE(write_local_record(record_file(), record));
     RecordingReporter reporter;
     EXPECT_FALSE(upload_picture(context, ".png", kPicture, reporter).ok);

@@ -12,6 +12,7 @@
 #include <system_error>
 #include <unistd.h>
 #include <utility>
+#include <vector>
 
 namespace velpic {
 
@@ -90,9 +91,9 @@ std::string SettingsStore::read(const char* section, const char* key) const {
     return read_ini_value(file_, section, key);
 }
 
-bool SettingsStore::write(const char* section, const char* key, const std::string& value) const {
+bool SettingsStore::commit(std::span<const IniEdit> edits) const {
     keep_private(file_);
-    const bool written = write_ini_value(file_, section, key, value);
+    const bool written = write_ini_values(file_, edits);
     keep_private(file_);
     return written;
 }
@@ -150,17 +151,16 @@ SaveResult SettingsStore::save(const SettingsPage& page, bool mysql_selected, Ap
         result.message = msg_token;
         return result;
     }
-    // A value that did not reach the file would be gone at the next start: the user must hear of it.
-    bool written = write(section_gitee, "Owner", page.owner);
-    written &= write(section_gitee, "Repo", page.repo);
-    written &= write(section_gitee, "Access_Token", encode_stored_secret(page.access_token));
-    state.set_gitee(page.owner, page.repo, page.access_token);
-    result.gitee_saved = true;
-
-    if (!mysql_selected) {
-        written &= write(section_mode, key_mode, mode_local);
-    } else {
-        written &= write(section_mode, key_mode, mode_mysql);
+    const std::string stored_token = encode_stored_secret(page.access_token);
+    std::vector<IniEdit> edits = {
+        {section_gitee, "Owner", page.owner},
+        {section_gitee, "Repo", page.repo},
+        {section_gitee, "Access_Token", stored_token},
+        {section_mode, key_mode, mysql_selected ? mode_mysql : mode_local},
+    };
+    const char* failed_check = nullptr;
+    std::string stored_password;
+    if (mysql_selected) {
         const std::pair<const std::string*, const char*> checks[] = {
             {&page.server, msg_server},
             {&page.database_user, msg_user},
@@ -170,20 +170,37 @@ SaveResult SettingsStore::save(const SettingsPage& page, bool mysql_selected, Ap
         };
         for (const auto& [value, message] : checks) {
             if (value->empty()) {
-                result.message = message;
-                return result;
+                failed_check = message;
+                break;
             }
         }
-        written &= write(section_mysql, "Server", page.server);
-        written &= write(section_mysql, "Port", page.port);
-        written &= write(section_mysql, "DataBaseUser", page.database_user);
-        written &= write(section_mysql, "DataBasePassword", encode_stored_secret(page.database_password));
-        written &= write(section_mysql, "DataBaseName", page.database_name);
+        if (failed_check == nullptr) {
+            stored_password = encode_stored_secret(page.database_password);
+            edits.insert(edits.end(), {
+                                          {section_mysql, "Server", page.server},
+                                          {section_mysql, "Port", page.port},
+                                          {section_mysql, "DataBaseUser", page.database_user},
+                                          {section_mysql, "DataBasePassword", stored_password},
+                                          {section_mysql, "DataBaseName", page.database_name},
+                                      });
+        }
+    }
+    // One replacement of the file, so a crash never leaves Owner of one save beside Repo of another. A failed MySQL
+    // check still saves the Gitee values and the mode.
+    const bool written = commit(edits);
+    state.set_gitee(page.owner, page.repo, page.access_token);
+    result.gitee_saved = true;
+    if (failed_check != nullptr) {
+        result.message = failed_check;
+        return result;
+    }
+    if (mysql_selected) {
         MysqlSettings mysql{page.server, port_number(page.port), page.database_user, page.database_password,
                             page.database_name};
         state.set_mysql(mysql);
         make_table_(mysql);
     }
+    // A value that did not reach the file would be gone at the next start: the user must hear of it.
     if (!written) {
         result.message = msg_not_written + utf8_to_gbk(file_.string()); // shown, never used as a path
         return result;

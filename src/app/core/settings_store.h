@@ -5,9 +5,11 @@
 
 #include "app/core/app_state.h"
 #include "records/mysql_settings.h"
+#include "runtime/ini_file.h"
 
 #include <filesystem>
 #include <functional>
+#include <span>
 #include <string>
 
 namespace velpic {
@@ -56,7 +58,8 @@ public:
 
 private:
     std::string read(const char* section, const char* key) const;
-    bool write(const char* section, const char* key, const std::string& value) const;
+    // Writes the edits with one replacement of the file, which only its owner may read.
+    bool commit(std::span<const IniEdit> edits) const;
     MysqlSettings read_mysql() const;
 
     std::filesystem::path file_;

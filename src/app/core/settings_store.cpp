@@ -1,6 +1,7 @@
 #include "app/core/settings_store.h"
 
 #include "app/core/machine_code.h"
+#include "app/core/settings_groups.h"
 #include "app/core/stored_secret.h"
 #include "records/mysql_record_store.h"
 #include "runtime/codepage.h"
@@ -115,6 +116,9 @@ bool SettingsStore::load_at_start(AppState& state) const {
         state.set_machine_code(machine_code_());
         state.set_mysql(read_mysql());
     }
+    SettingsPage groups;
+    read_settings_groups(file_, groups);
+    apply_settings_groups(groups, state);
     return state.snapshot().gitee_known();
 }
 
@@ -128,7 +132,12 @@ SettingsPage SettingsStore::read_page() const {
     page.database_user = read(section_mysql, "DataBaseUser");
     page.database_password = decode_stored_secret(read(section_mysql, "DataBasePassword"));
     page.database_name = read(section_mysql, "DataBaseName");
+    read_settings_groups(file_, page);
     return page;
+}
+
+bool SettingsStore::stored_mysql_mode() const {
+    return read(section_mode, key_mode) == mode_mysql;
 }
 
 void SettingsStore::choose_mysql_mode(AppState& state) const {
@@ -150,12 +159,19 @@ SaveResult SettingsStore::save(const SettingsPage& page, bool mysql_selected, Ap
         result.message = msg_token;
         return result;
     }
+    if (std::string message = check_settings_groups(page); !message.empty()) {
+        result.message = std::move(message);
+        return result;
+    }
     // A value that did not reach the file would be gone at the next start: the user must hear of it.
     bool written = write(section_gitee, "Owner", page.owner);
     written &= write(section_gitee, "Repo", page.repo);
     written &= write(section_gitee, "Access_Token", encode_stored_secret(page.access_token));
     state.set_gitee(page.owner, page.repo, page.access_token);
     result.gitee_saved = true;
+    for (const IniValue& value : settings_groups_values(page))
+        written &= write(value.section.c_str(), value.key.c_str(), value.value);
+    apply_settings_groups(page, state);
 
     if (!mysql_selected) {
         written &= write(section_mode, key_mode, mode_local);

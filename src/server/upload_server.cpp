@@ -15,6 +15,7 @@
 #include <cstring>
 #include <ctime>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 namespace velpic {
@@ -328,10 +329,14 @@ std::string UploadServer::start() {
         return "cannot listen on " + options.host + ":" + std::to_string(options.port) +
                (error != 0 ? std::string(": ") + std::strerror(error) : std::string());
     }
-    impl_->listener = std::thread([impl = impl_.get()] {
-        impl->server.listen_after_bind();
-        impl->listener_done = true;
-    });
+    try {
+        impl_->listener = std::thread([impl = impl_.get()] {
+            impl->server.listen_after_bind();
+            impl->listener_done = true;
+        });
+    } catch (const std::system_error& error) {
+        return std::string("cannot start the server's thread: ") + error.what();
+    }
     // stop() does nothing until the server counts as running, so a stop right after the start must wait for it.
     while (!impl_->server.is_running() && !impl_->listener_done)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));

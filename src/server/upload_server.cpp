@@ -47,9 +47,10 @@ std::string redact(std::string line, const std::string& secret) {
     return line;
 }
 
+// A request may name anything; its log line stays one line without terminal control bytes.
 std::string one_line(std::string text) {
     for (char& c : text) {
-        if (c == '\n' || c == '\r')
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
             c = ' ';
     }
     return text;

@@ -53,7 +53,8 @@ int run(const std::vector<std::string>& args, CommandIo& io) {
     // The stored server settings are the defaults, so that `velpic config set server-port ...` applies here too.
     const StateSnapshot settings = stored_settings();
     ServerOptions options;
-    options.port = settings.editor_server.port;
+    const int stored_port = settings.editor_server.port;
+    options.port = stored_port >= 1 && stored_port <= 65535 ? stored_port : kDefaultServerPort; // 0 would pick any
     options.key = to_utf8(settings.editor_server.key);
     std::string port_text;
     std::vector<std::string> operands;

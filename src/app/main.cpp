@@ -1,6 +1,8 @@
 #include "app/core/app_state.h"
 #include "app/core/command_line.h"
 #include "app/core/settings_store.h"
+#include "app/desktop/display_guard.h"
+#include "app/desktop/qt_command_desktop.h"
 #include "app/ui/main_window.h"
 #include "runtime/program_dir.h"
 
@@ -12,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <memory>
 #include <string>
 
 namespace {
@@ -46,12 +49,32 @@ int main(int argc, char** argv) {
     if (std::error_code error; !velpic::create_program_dir(error))
         std::cerr << "velpic: cannot create the data directory " << velpic::program_dir().string() << ": "
                   << error.message() << "\n";
-    if (velpic::is_command_line(argc, argv))
-        return velpic::run_command_line(argc, argv, std::cout, std::cerr);
+    if (velpic::is_command_line(argc, argv)) {
+        velpic::QtCommandDesktop desktop; // a display only if a command asks for the clipboard
+        return velpic::run_command_line(argc, argv, std::cin, std::cout, std::cerr, desktop);
+    }
 
     const ScreenshotRequest screenshot = take_screenshot_request(argc, argv);
-    QApplication app(argc, argv);
+    const char* no_window = "velpic: cannot open the window without a display (set DISPLAY or WAYLAND_DISPLAY; "
+                            "the command line needs none, see velpic --help)";
+    std::string why;
+    if (!velpic::display_named(why)) {
+        std::cerr << no_window << "\n";
+        return 2;
+    }
+    std::unique_ptr<QApplication> application;
+    {
+        velpic::DisplayStartGuard guard(no_window);
+        application = std::make_unique<QApplication>(argc, argv);
+    }
     QGuiApplication::setDesktopFileName(QStringLiteral(VELPIC_APP_ID));
+    // Qt has taken its own options out; anything left is a misspelt command or option.
+    if (argc > 1) {
+        std::cerr << "velpic: unknown option \"" << argv[1] << "\"\n\n";
+        velpic::print_command_usage(std::cerr);
+        return 2;
+    }
+    QApplication& app = *application;
     velpic::AppState state;
     velpic::MainWindow window(state, velpic::SettingsStore(velpic::settings_file_path()));
     window.show();

@@ -203,4 +203,9 @@ bool MysqlRecordStore::test_connection() const {
     return Connection(settings_).connected();
 }
 
+MysqlOutcome MysqlRecordStore::check_connection() const {
+    Connection connection(settings_);
+    return {connection.connected(), connection.error()};
+}
+
 } // namespace velpic

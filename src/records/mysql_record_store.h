@@ -38,6 +38,8 @@ public:
 
     // Whether a connection with these settings can be opened at all.
     bool test_connection() const;
+    // The same, with the client library's reason when it cannot.
+    MysqlOutcome check_connection() const;
 
     const MysqlSettings& settings() const { return settings_; }
 

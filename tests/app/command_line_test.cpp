@@ -3,6 +3,7 @@
 #include "app/core/app_state.h"
 #include "app/core/machine_code.h"
 #include "app/core/settings_store.h"
+#include "command_runner.h"
 #include "records/local_record_file.h"
 #include "records/mysql_record_store.h"
 #include "runtime/codepage.h"
@@ -15,45 +16,20 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <sstream>
 
 namespace velpic {
 namespace {
 
 using test::TestService;
 
-struct Outcome {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-// argv as main gets it: the program name first, a null pointer after the last argument.
-struct Argv {
-    explicit Argv(std::vector<std::string> words) : args(std::move(words)) {
-        args.insert(args.begin(), "velpic");
-        for (auto& arg : args)
-            pointers.push_back(arg.data());
-        pointers.push_back(nullptr);
-    }
-    int argc() const { return static_cast<int>(args.size()); }
-
-    std::vector<std::string> args;
-    std::vector<char*> pointers;
-};
+using Outcome = test::CommandOutcome;
 
 Outcome run(std::vector<std::string> args) {
-    Argv argv(std::move(args));
-    std::ostringstream out, err;
-    Outcome result;
-    result.status = run_command_line(argv.argc(), argv.pointers.data(), out, err);
-    result.out = out.str();
-    result.err = err.str();
-    return result;
+    return test::run_command(std::move(args));
 }
 
 bool detects(std::vector<std::string> args) {
-    Argv argv(std::move(args));
+    test::Argv argv(std::move(args));
     return is_command_line(argv.argc(), argv.pointers.data());
 }
 
@@ -178,15 +154,40 @@ TEST_F(CommandLineTest, MysqlModeUploadsAndListsThisMachinesRecords) {
 TEST_F(CommandLineTest, HelpAndMisuse) {
     Outcome help = run({"--help"});
     EXPECT_EQ(help.status, 0);
-    EXPECT_NE(help.out.find("upload FILE"), std::string::npos);
+    for (const char* synopsis : {"upload [FILE...]", "records", "config show", "serve [--host H]"})
+        EXPECT_NE(help.out.find(synopsis), std::string::npos) << synopsis;
 
     Outcome no_settings = run({"upload", picture("a.png", "a").string()});
     EXPECT_NE(no_settings.status, 0);
     EXPECT_EQ(no_settings.out, "");
     EXPECT_NE(no_settings.err.find("请先填写配置！"), std::string::npos);
 
-    EXPECT_EQ(run({"upload"}).status, 2);
-    EXPECT_EQ(run({"records", "extra"}).status, 2);
+    // Misspelt commands and options, and commands without what they need, are refused with the usage (these used
+    // to start the window, which without a display ended in a core dump).
+    for (const std::vector<std::string>& misuse : std::vector<std::vector<std::string>>{{"uplaod", "a.png"},
+                                                                                        {"config"},
+                                                                                        {"config", "list"},
+                                                                                        {"records", "extra"},
+                                                                                        {"upload", "--fromat", "x"},
+                                                                                        {"serve", "--port", "70000"},
+                                                                                        {"serve", "extra"},
+                                                                                        {"--bogus"}}) {
+        Outcome refused = run(misuse);
+        EXPECT_EQ(refused.status, 2) << misuse.front();
+        EXPECT_EQ(refused.out, "") << misuse.front();
+        EXPECT_NE(refused.err.find("velpic"), std::string::npos) << misuse.front();
+    }
+    EXPECT_NE(run({"uplaod"}).err.find("usage: velpic"), std::string::npos);
+    EXPECT_TRUE(detects({"uplaod"}));
+    EXPECT_TRUE(detects({"--bogus"}));
+    EXPECT_TRUE(detects({"config"}));
+
+    // Without files the clipboard is read; without a display that is a clear refusal.
+    save_settings(false);
+    Outcome no_display = run({"upload"});
+    EXPECT_EQ(no_display.status, 2);
+    EXPECT_EQ(no_display.out, "");
+    EXPECT_NE(no_display.err.find("no display"), std::string::npos) << no_display.err;
     EXPECT_EQ(service.requests().size(), 0u);
 }
 

@@ -43,4 +43,13 @@ void AppState::set_machine_code(std::string code) {
     values_.machine_code = std::move(code);
 }
 
+void AppState::set_groups(EditorServerSettings editor_server, LinkFormat link_format, bool compress,
+                          std::string check_referer) {
+    std::lock_guard lock(mutex_);
+    values_.editor_server = std::move(editor_server);
+    values_.link_format = link_format;
+    values_.compress = compress;
+    values_.check_referer = std::move(check_referer);
+}
+
 } // namespace velpic

@@ -2,6 +2,7 @@
 // The window's thread writes it; workers take a copy when they start, so a save never changes a running job.
 #pragma once
 
+#include "app/core/group_settings.h"
 #include "records/mysql_settings.h"
 #include "upload/upload_picture.h"
 
@@ -20,6 +21,12 @@ struct StateSnapshot {
     MysqlSettings mysql;      // password plain
     std::string machine_code;
 
+    // The groups below the original ones on the settings page (settings_groups.h).
+    EditorServerSettings editor_server;
+    LinkFormat link_format = LinkFormat::url;
+    bool compress = false;
+    std::string check_referer; // empty: none
+
     bool gitee_known() const { return !owner.empty() && !repo.empty() && !access_token.empty(); }
     bool mysql_mode() const { return record_mode == "mysql"; }
 };
@@ -35,6 +42,8 @@ public:
     void set_mysql(MysqlSettings values);
     void set_record_mode(std::string mode);
     void set_machine_code(std::string code);
+    void set_groups(EditorServerSettings editor_server, LinkFormat link_format, bool compress,
+                    std::string check_referer);
 
 private:
     mutable std::mutex mutex_;

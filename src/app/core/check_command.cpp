@@ -1,6 +1,7 @@
 #include "app/core/check_command.h"
 
 #include "app/core/app_state.h"
+#include "app/core/commands.h"
 #include "app/core/link_check_settings.h"
 #include "app/core/settings_store.h"
 #include "records/link_check.h"
@@ -91,18 +92,18 @@ private:
 
 } // namespace
 
-const char* check_command_usage() {
-    return "check    checks the address of every record of the configured store, as the records page does, and\n"
-           "         prints one line per record: status, digest and address, tab-separated. The exit status is 0\n"
-           "         when every link is valid (有效), 1 when any is not, 2 on misuse.\n"
-           "         --deep         read each picture whole and compare its MD5 with the record's digest\n"
-           "         --referer URL  send this Referer (default: the one saved in the settings; \"\" for none)\n"
-           "         --jobs N       checks at once, 1 to 16 (default 4)\n";
-}
+const char* const kCheckHelp =
+    "checks the address of every record of the configured store, as the records page does, and\n"
+    "         prints one line per record: status, digest and address, tab-separated. The exit status is 0\n"
+    "         when every link is valid (有效), 1 when any is not, 2 on misuse.\n"
+    "         --deep         read each picture whole and compare its MD5 with the record's digest\n"
+    "         --referer URL  send this Referer (default: the one saved in the settings; \"\" for none)\n"
+    "         --jobs N       checks at once, 1 to 16 (default 4)";
 
 int run_check_command(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
-        out << "usage: velpic [--data-dir DIR] check [--deep] [--referer URL] [--jobs N]\n\n" << check_command_usage();
+        out << "usage: velpic [--data-dir DIR] check [--deep] [--referer URL] [--jobs N]\n\ncheck    " << kCheckHelp
+            << "\n";
         return 0;
     }
     std::string error;
@@ -161,5 +162,12 @@ int run_check_command(const std::vector<std::string>& args, std::ostream& out, s
     progress.clear();
     return all_valid && printed == targets.size() ? 0 : 1;
 }
+
+const Command check_command{
+    "check",
+    "check [--deep] [--referer URL] [--jobs N]",
+    kCheckHelp,
+    [](const std::vector<std::string>& args, CommandIo& io) { return run_check_command(args, io.out, io.err); },
+};
 
 } // namespace velpic

@@ -7,9 +7,6 @@
 
 namespace velpic {
 
-// The usage lines of the command, for the program's help.
-const char* check_command_usage();
-
 // args: what follows "check". Checks every record of the configured store and prints one line per record, in
 // store order: status, digest and address, tab-separated, UTF-8. Progress goes to err when it is the terminal's
 // standard error. 0: every link valid; 1: any is not; 2: misuse or settings that cannot be used.

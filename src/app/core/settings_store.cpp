@@ -1,6 +1,7 @@
 #include "app/core/settings_store.h"
 
 #include "app/core/machine_code.h"
+#include "app/core/settings_groups.h"
 #include "app/core/stored_secret.h"
 #include "records/mysql_record_store.h"
 #include "runtime/codepage.h"
@@ -116,6 +117,9 @@ bool SettingsStore::load_at_start(AppState& state) const {
         state.set_machine_code(machine_code_());
         state.set_mysql(read_mysql());
     }
+    SettingsPage groups;
+    read_settings_groups(file_, groups);
+    apply_settings_groups(groups, state);
     return state.snapshot().gitee_known();
 }
 
@@ -129,7 +133,12 @@ SettingsPage SettingsStore::read_page() const {
     page.database_user = read(section_mysql, "DataBaseUser");
     page.database_password = decode_stored_secret(read(section_mysql, "DataBasePassword"));
     page.database_name = read(section_mysql, "DataBaseName");
+    read_settings_groups(file_, page);
     return page;
+}
+
+bool SettingsStore::stored_mysql_mode() const {
+    return read(section_mode, key_mode) == mode_mysql;
 }
 
 void SettingsStore::choose_mysql_mode(AppState& state) const {
@@ -149,6 +158,10 @@ SaveResult SettingsStore::save(const SettingsPage& page, bool mysql_selected, Ap
     }
     if (page.access_token.empty()) {
         result.message = msg_token;
+        return result;
+    }
+    if (std::string message = check_settings_groups(page); !message.empty()) {
+        result.message = std::move(message);
         return result;
     }
     const std::string stored_token = encode_stored_secret(page.access_token);
@@ -185,10 +198,16 @@ SaveResult SettingsStore::save(const SettingsPage& page, bool mysql_selected, Ap
                                       });
         }
     }
+    // The groups below the original three have sections of their own after them, and are kept even when a MySQL
+    // check fails, like the Gitee values.
+    const std::vector<IniValue> group_values = settings_groups_values(page);
+    for (const IniValue& value : group_values)
+        edits.push_back({value.section, value.key, value.value});
     // One replacement of the file, so a crash never leaves Owner of one save beside Repo of another. A failed MySQL
     // check still saves the Gitee values and the mode.
     const bool written = commit(edits);
     state.set_gitee(page.owner, page.repo, page.access_token);
+    apply_settings_groups(page, state);
     result.gitee_saved = true;
     if (failed_check != nullptr) {
         result.message = failed_check;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "app/core/app_state.h"
+#include "app/core/group_settings.h"
 #include "records/mysql_settings.h"
 #include "runtime/ini_file.h"
 
@@ -14,7 +15,7 @@
 
 namespace velpic {
 
-// The eight edit boxes of the settings page, as typed.
+// The eight edit boxes of the settings page, as typed, and the controls of the groups below them.
 struct SettingsPage {
     std::string owner;
     std::string repo;
@@ -24,6 +25,16 @@ struct SettingsPage {
     std::string database_user;
     std::string database_password;
     std::string database_name;
+
+    // Group "编辑器上传服务", section of the same name (see settings_groups.h).
+    bool server_enabled = false;
+    std::string server_port = kDefaultEditorServerPortText;
+    std::string server_key; // plain
+    // Group "上传选项".
+    LinkFormat link_format = LinkFormat::url;
+    bool compress = false;
+    // Group "链接检测".
+    std::string check_referer;
 };
 
 struct SaveResult {
@@ -51,6 +62,8 @@ public:
     bool load_at_start(AppState& state) const;
     // Every value read from the file now, whatever the record mode.
     SettingsPage read_page() const;
+    // Whether the file says MySQL mode ("方式" is exactly "mysql"), as the radio buttons show it at start.
+    bool stored_mysql_mode() const;
     // The five MySQL values into state and the machine code computed; nothing else changes.
     void choose_mysql_mode(AppState& state) const;
     // The checks in order; what was written before a failed check stays written.

@@ -4,8 +4,11 @@
 #include "app/ui/dialogs.h"
 #include "app/ui/picture_box.h"
 #include "app/ui/press_label.h"
+#include "app/ui/scrolling_page.h"
+#include "app/ui/settings_group_controls.h"
 #include "app/ui/ui_text.h"
 #include "app/ui/window_reporter.h"
+#include "app/ui/window_upload_server.h"
 #include "http/wininet_request.h"
 #include "records/link_check_job.h"
 #include "records/mysql_record_store.h"
@@ -31,6 +34,7 @@
 #include <QRadioButton>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QTimer>
 #include <QTreeWidget>
 #include <utility>
 
@@ -64,9 +68,18 @@ MainWindow::MainWindow(AppState& state, SettingsStore store, QWidget* parent)
 
     const QString captions[] = {QStringLiteral("上传"), QStringLiteral("配置"), QStringLiteral("记录")};
     for (const QString& caption : captions) {
-        auto* page = new QWidget;
-        auto* canvas = new QWidget(page);
-        canvas->resize(tab_width, tab_height);
+        QWidget* page = nullptr;
+        QWidget* canvas = nullptr;
+        if (canvases_.size() == 1) {
+            // The settings page holds more than the tab control's height: it scrolls.
+            auto* scrolling = new ScrollingPage(tabs_, QSize(tab_width, SettingsGroupControls::canvas_height));
+            page = scrolling;
+            canvas = scrolling->canvas();
+        } else {
+            page = new QWidget;
+            canvas = new QWidget(page);
+            canvas->resize(tab_width, tab_height);
+        }
         canvases_.push_back(canvas);
         page->installEventFilter(this);
         tabs_->addTab(page, caption);
@@ -85,11 +98,25 @@ MainWindow::MainWindow(AppState& state, SettingsStore store, QWidget* parent)
     } else {
         local_radio_->setChecked(true);
     }
+    editor_server_ = std::make_unique<WindowUploadServer>(state_);
+    // Said once the window is up, not before it is shown.
+    QTimer::singleShot(0, this, &MainWindow::apply_editor_server);
 }
 
 MainWindow::~MainWindow() {
     channel_->close();
     stop_link_check();
+    editor_server_.reset();
+}
+
+int MainWindow::editor_server_port() const {
+    return editor_server_->port();
+}
+
+void MainWindow::apply_editor_server() {
+    const std::string failure = editor_server_->apply(state_.snapshot().editor_server);
+    if (!failure.empty())
+        message(QStringLiteral("编辑器上传服务未能启动：") + QString::fromStdString(failure));
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
@@ -136,6 +163,7 @@ void MainWindow::fill_settings_page() {
     user_box_->setText(from_gbk(page.database_user));
     password_box_->setText(from_gbk(page.database_password));
     database_box_->setText(from_gbk(page.database_name));
+    groups_->fill(page);
 }
 
 void MainWindow::save_settings() {
@@ -148,10 +176,13 @@ void MainWindow::save_settings() {
     page.database_user = to_gbk(user_box_->text());
     page.database_password = to_gbk(password_box_->text());
     page.database_name = to_gbk(database_box_->text());
+    groups_->collect(page);
     const SaveResult result = store_.save(page, mysql_radio_->isChecked(), state_);
     if (result.gitee_saved)
         register_drop_target();
     message(from_gbk(result.message));
+    if (result.gitee_saved)
+        apply_editor_server();
     if (result.saved)
         tabs_->setCurrentIndex(0);
 }

@@ -26,6 +26,8 @@ namespace velpic {
 class LinkCheckJob;
 class PictureBox;
 class PressLabel;
+class SettingsGroupControls;
+class WindowUploadServer;
 
 class MainWindow : public QWidget {
     Q_OBJECT
@@ -49,6 +51,8 @@ public:
     void load_record_list();
     void refresh_record_list();
     void on_clear_clicked();
+    // The port the editors' upload server listens on; 0 while it is off.
+    int editor_server_port() const;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -65,6 +69,8 @@ private:
     void choose_mysql_mode();
     void choose_local_mode();
     void test_mysql_connection();
+    // Brings the editors' upload server in line with the settings in force; says so when it cannot start.
+    void apply_editor_server();
 
     void start_upload(const QString& path, bool dropped);
 
@@ -111,6 +117,8 @@ private:
     QLabel* check_progress_ = nullptr;
     std::unique_ptr<LinkCheckJob> link_check_;
     std::vector<QWidget*> canvases_; // one per page, origin at the tab control's origin
+    std::unique_ptr<SettingsGroupControls> groups_;
+    std::unique_ptr<WindowUploadServer> editor_server_;
 };
 
 } // namespace velpic

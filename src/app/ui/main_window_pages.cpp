@@ -5,6 +5,7 @@
 #include "app/ui/dialogs.h"
 #include "app/ui/picture_box.h"
 #include "app/ui/press_label.h"
+#include "app/ui/settings_group_controls.h"
 #include "app/ui/ui_text.h"
 #include "runtime/service_base.h"
 
@@ -83,6 +84,8 @@ void MainWindow::build_settings_page(QWidget* canvas) {
     auto* save = button(canvas, "按钮_保存", QStringLiteral("保存"), 220, 374, 72, 23);
     connect(cancel, &QPushButton::clicked, this, [this] { tabs_->setCurrentIndex(0); });
     connect(save, &QPushButton::clicked, this, &MainWindow::save_settings);
+
+    groups_ = std::make_unique<SettingsGroupControls>(canvas);
 }
 
 void MainWindow::build_records_page(QWidget* canvas) {

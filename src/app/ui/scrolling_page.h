@@ -1,0 +1,30 @@
+// A tab page whose canvas is taller than the page: it scrolls vertically, and at the top the canvas's origin lies
+// at the tab control's origin, as the other pages' canvases do, so controls keep their places relative to it.
+#pragma once
+
+#include <QScrollArea>
+
+class QTabWidget;
+
+namespace velpic {
+
+class ScrollingPage final : public QScrollArea {
+public:
+    ScrollingPage(QTabWidget* tabs, QSize canvas_size);
+
+    QWidget* canvas() const { return canvas_; }
+
+protected:
+    bool event(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    // Places the canvas under the page's own offset within the tab control (which depends on the tab bar's font).
+    void align();
+
+    QTabWidget* tabs_;
+    QWidget* content_; // what scrolls: the canvas less the part hidden under the tab bar
+    QWidget* canvas_;
+};
+
+} // namespace velpic

@@ -1,0 +1,53 @@
+#include "app/ui/settings_group_controls.h"
+
+#include "app/ui/controls.h"
+#include "app/ui/ui_text.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+
+namespace velpic {
+
+SettingsGroupControls::SettingsGroupControls(QWidget* canvas) {
+    auto* server =
+        place(new QGroupBox(QStringLiteral("编辑器上传服务"), canvas), "分组框_编辑器上传服务", 66, 404, 288, 98);
+    server_enabled_ = place(new QCheckBox(QStringLiteral("启用编辑器上传服务"), server), "复选框_启用编辑器上传服务",
+                            16, 22, 230, 20);
+    label(server, "标签_服务端口", QStringLiteral("端口："), 16, 48, 82, 16);
+    server_port_ = edit(server, "编辑框_服务端口", 102, 46, 144, 20);
+    label(server, "标签_服务密钥", QStringLiteral("密钥："), 16, 72, 82, 16);
+    server_key_ = edit(server, "编辑框_服务密钥", 102, 70, 144, 20, true);
+
+    auto* upload = place(new QGroupBox(QStringLiteral("上传选项"), canvas), "分组框_上传选项", 66, 506, 288, 74);
+    label(upload, "标签_链接格式", QStringLiteral("链接格式："), 16, 24, 82, 16);
+    link_format_ = place(new QComboBox(upload), "组合框_链接格式", 102, 22, 144, 20);
+    // In the order of LinkFormat.
+    link_format_->addItems({QStringLiteral("地址"), QStringLiteral("Markdown"), QStringLiteral("HTML")});
+    compress_ = place(new QCheckBox(QStringLiteral("压缩超过1MB的图片"), upload), "复选框_压缩", 16, 48, 230, 20);
+
+    auto* check = place(new QGroupBox(QStringLiteral("链接检测"), canvas), "分组框_链接检测", 66, 584, 288, 50);
+    label(check, "标签_检测来源页", QStringLiteral("检测来源页："), 16, 24, 82, 16);
+    referer_ = edit(check, "编辑框_检测来源页", 102, 22, 144, 20);
+}
+
+void SettingsGroupControls::fill(const SettingsPage& page) {
+    server_enabled_->setChecked(page.server_enabled);
+    server_port_->setText(from_gbk(page.server_port));
+    server_key_->setText(from_gbk(page.server_key));
+    link_format_->setCurrentIndex(static_cast<int>(page.link_format));
+    compress_->setChecked(page.compress);
+    referer_->setText(from_gbk(page.check_referer));
+}
+
+void SettingsGroupControls::collect(SettingsPage& page) const {
+    page.server_enabled = server_enabled_->isChecked();
+    page.server_port = to_gbk(server_port_->text());
+    page.server_key = to_gbk(server_key_->text());
+    const int format = link_format_->currentIndex();
+    page.link_format = format == 1 ? LinkFormat::markdown : format == 2 ? LinkFormat::html : LinkFormat::url;
+    page.compress = compress_->isChecked();
+    page.check_referer = to_gbk(referer_->text());
+}
+
+} // namespace velpic

@@ -1,0 +1,54 @@
+#include "app/ui/window_upload_server.h"
+
+#include "app/desktop/qt_clipboard_source.h"
+#include "runtime/codepage.h"
+#include "runtime/program_dir.h"
+#include "server/upload_server.h"
+
+namespace velpic {
+
+WindowUploadServer::WindowUploadServer(AppState& state)
+    : state_(state), clipboard_(std::make_shared<QtClipboardSource>()) {}
+
+WindowUploadServer::~WindowUploadServer() {
+    clipboard_->close();
+    retire();
+    retired_.clear();
+}
+
+void WindowUploadServer::retire() {
+    if (!server_)
+        return;
+    // The port is free at once; the requests in hand finish on their own threads.
+    server_->stop_accepting();
+    retired_.push_back(std::move(server_));
+}
+
+std::string WindowUploadServer::apply(const EditorServerSettings& settings) {
+    if (!settings.enabled) {
+        retire();
+        return {};
+    }
+    if (server_ && serving_.port == settings.port && serving_.key == settings.key)
+        return {};
+    retire();
+    ServerOptions options;
+    options.port = settings.port;
+    options.key = to_utf8(settings.key);
+    if (options.port < 1 || options.port > 65535)
+        return "the port must be a number from 1 to 65535";
+    auto server = std::make_unique<UploadServer>(
+        options, [&state = state_] { return upload_context(state.snapshot(), program_dir()); }, clipboard_);
+    std::string failure = server->start();
+    if (!failure.empty())
+        return failure;
+    server_ = std::move(server);
+    serving_ = settings;
+    return {};
+}
+
+int WindowUploadServer::port() const {
+    return server_ ? server_->port() : 0;
+}
+
+} // namespace velpic

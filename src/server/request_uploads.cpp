@@ -1,0 +1,92 @@
+#include "server/request_uploads.h"
+
+#include "runtime/codepage.h"
+#include "server/picture_download.h"
+#include "upload/upload_picture.h"
+
+#include <utility>
+
+namespace velpic {
+
+namespace {
+
+ItemOutcome failed(const std::string& name, std::string reason) {
+    ItemOutcome outcome;
+    outcome.name = name;
+    outcome.reason = std::move(reason);
+    return outcome;
+}
+
+// The bytes decide what a downloaded file is; the address's own extension is kept when it names the same type.
+std::string download_extension(const std::string& address, const std::string& bytes) {
+    const std::string by_signature = signature_extension(bytes);
+    if (by_signature.empty())
+        return {};
+    std::string path = address.substr(0, address.find_first_of("?#"));
+    const auto slash = path.rfind('/');
+    const std::string last = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (last.find('.') == std::string::npos)
+        return by_signature;
+    const std::string named = picture_extension(last);
+    const bool same_type = named == by_signature || (named == ".jpeg" && by_signature == ".jpg");
+    return same_type && is_picture_extension(named) ? named : by_signature;
+}
+
+ItemOutcome upload_address(const UploadContext& context, const RequestItem& item, std::size_t max_bytes) {
+    PictureDownload download = download_picture(item.name, max_bytes);
+    if (!download.ok)
+        return failed(item.name, utf8_to_gbk(download.error));
+    const std::string extension = download_extension(item.name, download.bytes);
+    if (extension.empty())
+        return failed(item.name, not_a_picture_reason());
+    return upload_bytes_item(context, item.name, extension, download.bytes);
+}
+
+ItemOutcome upload_item(const UploadContext& context, const RequestItem& item, std::size_t max_bytes) {
+    switch (item.kind) {
+    case RequestItem::Kind::file: {
+        const std::u8string utf8(item.name.begin(), item.name.end());
+        ItemOutcome outcome = upload_file_item(context, std::filesystem::path(utf8), max_bytes);
+        outcome.name = item.name;
+        return outcome;
+    }
+    case RequestItem::Kind::address:
+        return upload_address(context, item, max_bytes);
+    case RequestItem::Kind::bytes:
+        return upload_bytes_item(context, item.name, item.extension, item.bytes);
+    case RequestItem::Kind::refused:
+        break;
+    }
+    return failed(item.name, item.reason);
+}
+
+} // namespace
+
+std::string no_clipboard_reason() {
+    return "no display: the clipboard cannot be read";
+}
+
+std::vector<ItemOutcome> upload_request_items(const UploadRequest& request, const UploadContext& context,
+                                              ClipboardSource* clipboard, std::size_t max_bytes) {
+    std::vector<ItemOutcome> outcomes;
+    if (request.clipboard) {
+        ClipboardPicture picture;
+        if (clipboard == nullptr)
+            picture.error = no_clipboard_reason();
+        else if (can_upload(context))
+            picture = clipboard->read();
+        else
+            picture.error = settings_missing_reason();
+        return upload_clipboard_picture(context, picture, max_bytes);
+    }
+    for (const RequestItem& item : request.items) {
+        // Nothing is fetched or read for an upload that cannot happen.
+        if (!can_upload(context) && item.kind != RequestItem::Kind::refused)
+            outcomes.push_back(failed(item.name, settings_missing_reason()));
+        else
+            outcomes.push_back(upload_item(context, item, max_bytes));
+    }
+    return outcomes;
+}
+
+} // namespace velpic

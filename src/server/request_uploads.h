@@ -1,0 +1,21 @@
+// Hands each item of an upload request to the upload core, in item order, and keeps one outcome per item.
+#pragma once
+
+#include "server/upload_request.h"
+#include "upload/clipboard_picture.h"
+#include "upload/upload_item.h"
+
+#include <cstddef>
+#include <vector>
+
+namespace velpic {
+
+// clipboard may be null (no display): a clipboard request then fails with a message saying so.
+// max_bytes bounds every download and every file read.
+std::vector<ItemOutcome> upload_request_items(const UploadRequest& request, const UploadContext& context,
+                                              ClipboardSource* clipboard, std::size_t max_bytes);
+
+// Why a clipboard request fails without a display (GBK).
+std::string no_clipboard_reason();
+
+} // namespace velpic

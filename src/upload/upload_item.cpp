@@ -1,0 +1,108 @@
+#include "upload/upload_item.h"
+
+#include "runtime/codepage.h"
+#include "runtime/files.h"
+
+#include <system_error>
+#include <utility>
+
+namespace velpic {
+
+namespace {
+
+// Keeps what upload_picture says; the address and the failure come back through its result as well, so only the
+// messages are needed here.
+class CollectingReporter final : public UploadReporter {
+public:
+    void show_status(const std::string&) override {}
+    void show_address(const std::string&) override {}
+    void copy_address(const std::string&) override {}
+    void show_message(const std::string& text) override { messages.push_back(text); }
+
+    std::vector<std::string> messages;
+};
+
+ItemOutcome failed(std::string name, std::string reason) {
+    ItemOutcome outcome;
+    outcome.name = std::move(name);
+    outcome.reason = std::move(reason);
+    return outcome;
+}
+
+std::string megabytes(std::uintmax_t bytes) {
+    const std::uintmax_t mb = 1024 * 1024;
+    if (bytes % mb == 0)
+        return std::to_string(bytes / mb) + " MB";
+    return std::to_string(bytes) + " bytes";
+}
+
+} // namespace
+
+std::string signature_extension(std::string_view bytes) {
+    if (bytes.starts_with(std::string_view("\x89PNG\r\n\x1a\n", 8)))
+        return ".png";
+    if (bytes.starts_with("\xFF\xD8\xFF"))
+        return ".jpg";
+    if (bytes.starts_with("GIF87a") || bytes.starts_with("GIF89a"))
+        return ".gif";
+    return {};
+}
+
+bool can_upload(const UploadContext& context) {
+    return !context.owner.empty() && !context.repo.empty() && !context.access_token.empty();
+}
+
+std::string settings_missing_reason() {
+    return utf8_to_gbk("请先填写配置！");
+}
+
+std::string wrong_type_reason() {
+    return utf8_to_gbk("只能是PNG,JPG,GIF格式的图片！");
+}
+
+std::string not_a_picture_reason() {
+    return "not a PNG, JPEG or GIF picture";
+}
+
+std::string too_large_reason(std::uintmax_t limit) {
+    return "larger than the limit of " + megabytes(limit);
+}
+
+ItemOutcome upload_bytes_item(const UploadContext& context, std::string name, const std::string& extension,
+                              const std::string& data) {
+    if (!can_upload(context))
+        return failed(std::move(name), settings_missing_reason());
+    CollectingReporter reporter;
+    const UploadResult result = upload_picture(context, extension, data, reporter);
+    ItemOutcome outcome;
+    outcome.name = std::move(name);
+    outcome.ok = result.ok;
+    if (result.ok) {
+        outcome.address = result.address;
+        outcome.notes = std::move(reporter.messages);
+    } else {
+        // The failure message is the one the window shows; a result without one still needs a reason.
+        outcome.reason = reporter.messages.empty() ? upload_failure_message(result.address) : reporter.messages.front();
+    }
+    return outcome;
+}
+
+ItemOutcome upload_file_item(const UploadContext& context, const std::filesystem::path& path,
+                             std::uintmax_t max_bytes) {
+    std::string name = path.string();
+    const std::string extension = picture_extension(name);
+    if (!is_picture_extension(extension))
+        return failed(std::move(name), wrong_type_reason());
+    std::error_code error;
+    const std::uintmax_t size = std::filesystem::file_size(path, error);
+    if (!error && size > max_bytes)
+        return failed(std::move(name), too_large_reason(max_bytes));
+    const std::string data = read_whole_file(path);
+    if (data.empty())
+        return failed(std::move(name), "cannot read the file, or it is empty");
+    if (data.size() > max_bytes) // grew since its size was taken
+        return failed(std::move(name), too_large_reason(max_bytes));
+    return upload_bytes_item(context, std::move(name), utf8_to_gbk(extension), data);
+}
+
+} // namespace velpic

@@ -1,0 +1,47 @@
+// One picture of a batch (a file, downloaded bytes, a part of a form, a clipboard bitmap) handed to upload_picture
+// with a reporter that keeps what the upload says instead of showing it, so the caller can answer for every item.
+#pragma once
+
+#include "upload/upload_picture.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <limits>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace velpic {
+
+struct ItemOutcome {
+    std::string name;               // the item as its caller named it (a path, an address, a file name); UTF-8
+    bool ok = false;                // an address of the repository came out
+    std::string address;            // GBK; empty when not ok
+    std::string reason;             // GBK: what the window would show for the failure; empty when ok
+    std::vector<std::string> notes; // GBK: messages of an upload that still succeeded (a record not kept)
+};
+
+inline constexpr std::uintmax_t kNoSizeLimit = std::numeric_limits<std::uintmax_t>::max();
+
+// The extension a picture's leading bytes call for: ".png", ".jpg" or ".gif"; empty for any other bytes.
+std::string signature_extension(std::string_view bytes);
+
+// Owner, repository and token are all known; without them an item fails with "请先填写配置！".
+bool can_upload(const UploadContext& context);
+
+// Bytes whose extension the caller has settled (with its leading ".").
+ItemOutcome upload_bytes_item(const UploadContext& context, std::string name, const std::string& extension,
+                              const std::string& data);
+
+// A picture file, as the command line takes it: the extension check, then the read (a file over max_bytes is
+// refused unread; an empty or unreadable one is refused), then the upload. name defaults to the path.
+ItemOutcome upload_file_item(const UploadContext& context, const std::filesystem::path& path,
+                             std::uintmax_t max_bytes = kNoSizeLimit);
+
+// Item reasons (GBK) shared by every caller.
+std::string settings_missing_reason();              // 请先填写配置！
+std::string wrong_type_reason();                    // 只能是PNG,JPG,GIF格式的图片！
+std::string not_a_picture_reason();                 // the bytes carry no PNG, JPEG or GIF signature
+std::string too_large_reason(std::uintmax_t limit); // over the size limit
+
+} // namespace velpic

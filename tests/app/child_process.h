@@ -1,0 +1,44 @@
+// The program itself run as a child process, for what only a whole process shows: exit statuses, the refusal to
+// open a window without a display, and signals.
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace velpic::test {
+
+class ChildProcess {
+public:
+    // env: "NAME=VALUE" sets, "NAME" alone removes; the rest of this process's environment is passed on.
+    ChildProcess(const std::string& program, const std::vector<std::string>& args,
+                 const std::vector<std::string>& env = {});
+    ~ChildProcess(); // kills it if it still runs
+
+    pid_t pid() const { return pid_; }
+    void signal(int number) const;
+
+    // Reads its error output until a line holding text has arrived; that line, or nullopt after bound.
+    std::optional<std::string> wait_for_error_line(const std::string& text,
+                                                   std::chrono::milliseconds bound = std::chrono::seconds(20));
+    // Reads both outputs to their end and reaps it; its exit status (or 128 + signal), nullopt after bound.
+    std::optional<int> wait_for_exit(std::chrono::milliseconds bound = std::chrono::seconds(30));
+
+    const std::string& out() const { return out_; }
+    const std::string& err() const { return err_; }
+
+private:
+    // Takes what is ready on the pipes, waiting at most wait; false once both have ended.
+    bool pump(std::chrono::milliseconds wait);
+
+    pid_t pid_ = -1;
+    int out_fd_ = -1;
+    int err_fd_ = -1;
+    std::string out_, err_;
+    std::size_t err_seen_ = 0;
+    std::optional<int> status_;
+};
+
+} // namespace velpic::test

@@ -1,0 +1,194 @@
+#include "command_runner.h"
+#include "window_harness.h"
+
+#include "app/core/settings_store.h"
+#include "runtime/files.h"
+#include "support/mariadb_server.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <sys/stat.h>
+
+using namespace velpic;
+using namespace velpic::test;
+
+namespace {
+
+class ConfigCommandTest : public WindowTest {
+protected:
+    // Runs `velpic --data-dir DIR config ARGS...` for the program directory dir.
+    CommandOutcome config(std::vector<std::string> args, const std::string& input = {}) {
+        args.insert(args.begin(), {"--data-dir", dir.path().string(), "config"});
+        return run_command(std::move(args), input);
+    }
+    std::string stored() const { return read_whole_file(settings_file_path()); }
+};
+
+} // namespace
+
+TEST_F(ConfigCommandTest, SetRunsTheSavesChecksInOrderWithItsMessages) {
+    const int no_server = MariaDbServer::unused_port();
+    // Each run names what the one before lacked; like the page, a failed check of the Gitee values or of the
+    // groups writes nothing, so the runs carry what came before.
+    const std::pair<std::vector<std::string>, const char*> steps[] = {
+        {{"mode", "local"}, "Owner不能为空"},
+        {{"owner", "alice"}, "Repo不能为空"},
+        {{"repo", "pics"}, "AccessToken不能为空"},
+        {{"token", "tok", "server-port", "0"}, "服务端口必须是1到65535之间的数字"},
+        {{"server-port", "40003", "check-referer", "ftp://x"},
+         "检测来源页只能为空，或是以http://或https://开头、不含控制字符的地址"},
+        {{"check-referer", "https://blog.example", "mode", "mysql"}, "服务器地址不能为空"},
+        {{"mysql-server", "127.0.0.1"}, "数据库用户名不能为空"},
+        {{"mysql-user", "bob"}, "数据库口令不能为空"},
+        {{"mysql-password", "pw"}, "数据库名称不能为空"},
+        {{"mysql-database", "images"}, "端口号不能为空"},
+    };
+    std::vector<std::string> args{"set"};
+    for (const auto& [more, message] : steps) {
+        args.insert(args.end(), more.begin(), more.end());
+        const CommandOutcome result = config(args);
+        EXPECT_EQ(result.status, 1) << message;
+        EXPECT_EQ(result.out, "") << message;
+        EXPECT_EQ(result.err, std::string(message) + "\n");
+        // From the MySQL checks on, the Gitee values and the groups are stored already.
+        EXPECT_EQ(SettingsStore(settings_file_path()).read_page().owner.empty(),
+                  more.front() != "check-referer" && more.front().rfind("mysql-", 0) != 0)
+            << message;
+    }
+    // The last run only needs the one value still missing: everything else is merged from the file.
+    const CommandOutcome saved = config({"set", "mysql-port", std::to_string(no_server), "mysql-server", "127.0.0.1",
+                                         "mysql-user", "bob", "mysql-password", "-", "mysql-database", "images"},
+                                        "db pass\r\n");
+    EXPECT_EQ(saved.status, 0) << saved.err;
+    EXPECT_EQ(saved.out, "保存成功！\n");
+
+    // What "-" read is stored, without its line end; merged values stay.
+    const CommandOutcome token = config({"set", "token", "-"}, "t0k\n");
+    EXPECT_EQ(token.status, 0) << token.err;
+    const SettingsPage page = SettingsStore(settings_file_path()).read_page();
+    EXPECT_EQ(page.access_token, "t0k");
+    EXPECT_EQ(page.database_password, "db pass");
+    EXPECT_EQ(page.server_port, "40003");
+    EXPECT_EQ(page.check_referer, "https://blog.example");
+    EXPECT_TRUE(SettingsStore(settings_file_path()).stored_mysql_mode());
+
+    // Misuse changes nothing: unknown names, words outside their set, a missing value or input line.
+    const std::string before = stored();
+    for (const std::vector<std::string>& misuse :
+         std::vector<std::vector<std::string>>{{"set", "owner", "bob", "colour", "red"},
+                                               {"set", "mode", "MySQL"},
+                                               {"set", "compress", "yes"},
+                                               {"set", "server-enabled", "1"},
+                                               {"set", "link-format", "markdown ", "owner", "x"},
+                                               {"set", "owner"},
+                                               {"set"},
+                                               {"set", "owner", "bob", "token", "-"},
+                                               {"show", "extra"},
+                                               {"frobnicate"}}) {
+        const CommandOutcome refused = config(misuse);
+        EXPECT_EQ(refused.status, 2) << misuse.back();
+        EXPECT_NE(refused.err.find("velpic config: "), std::string::npos) << misuse.back();
+        EXPECT_NE(refused.err.find("usage:"), std::string::npos) << misuse.back();
+    }
+    EXPECT_EQ(stored(), before);
+}
+
+TEST_F(ConfigCommandTest, SetWritesTheFileTheWindowsSaveWritesAndShowMasksTheSecrets) {
+    const std::string no_server = std::to_string(MariaDbServer::unused_port());
+    const CommandOutcome saved = config({"set",
+                                         "owner",
+                                         "alice",
+                                         "repo",
+                                         "pics",
+                                         "token",
+                                         "-",
+                                         "mode",
+                                         "mysql",
+                                         "mysql-server",
+                                         "127.0.0.1",
+                                         "mysql-port",
+                                         no_server,
+                                         "mysql-user",
+                                         "bob",
+                                         "mysql-password",
+                                         "p=w \"q\"",
+                                         "mysql-database",
+                                         "图片",
+                                         "server-enabled",
+                                         "on",
+                                         "server-port",
+                                         "40004",
+                                         "server-key",
+                                         "-",
+                                         "link-format",
+                                         "html",
+                                         "compress",
+                                         "on",
+                                         "check-referer",
+                                         "https://blog.example/路径"},
+                                        "0123456789abcdef\nk3y\n");
+    ASSERT_EQ(saved.status, 0) << saved.err;
+    const std::string by_command = stored();
+    struct stat info {};
+    ASSERT_EQ(::stat(settings_file_path().c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+
+    const CommandOutcome shown = config({"show"});
+    EXPECT_EQ(shown.status, 0);
+    EXPECT_EQ(shown.out, "owner\talice\nrepo\tpics\ntoken\t********\nmode\tmysql\nmysql-server\t127.0.0.1\n"
+                         "mysql-port\t" +
+                             no_server +
+                             "\nmysql-user\tbob\nmysql-password\t********\nmysql-database\t图片\n"
+                             "server-enabled\ton\nserver-port\t40004\nserver-key\t********\nlink-format\thtml\n"
+                             "compress\ton\ncheck-referer\thttps://blog.example/路径\n");
+
+    // The same values typed into the page of a window over an empty directory, and saved there.
+    std::filesystem::remove(settings_file_path());
+    open_window();
+    show_page(1);
+    const std::pair<const char*, const char*> boxes[] = {
+        {"编辑框_Owner", "alice"},
+        {"编辑框_Repo", "pics"},
+        {"编辑框_AccessToken", "0123456789abcdef"},
+        {"编辑框_Server", "127.0.0.1"},
+        {"编辑框_DataBaseUserName", "bob"},
+        {"编辑框_DataBasePassword", "p=w \"q\""},
+        {"编辑框_DatabaseName", "图片"},
+        {"编辑框_服务端口", "40004"},
+        {"编辑框_服务密钥", "k3y"},
+        {"编辑框_检测来源页", "https://blog.example/路径"},
+    };
+    for (const auto& [name, text] : boxes)
+        find<QLineEdit>(name)->setText(QString::fromUtf8(text));
+    find<QLineEdit>("编辑框_Prot")->setText(QString::fromStdString(no_server));
+    QTest::mouseClick(find("单选框_记录方式_MySQL"), Qt::LeftButton);
+    find<QCheckBox>("复选框_启用编辑器上传服务")->setChecked(true);
+    find<QComboBox>("组合框_链接格式")->setCurrentIndex(2);
+    find<QCheckBox>("复选框_压缩")->setChecked(true);
+    find<QPushButton>("按钮_保存")->click();
+    ASSERT_EQ(dialogs.messages.value(0), QStringLiteral("保存成功！"));
+    EXPECT_EQ(stored(), by_command);
+}
+
+TEST_F(ConfigCommandTest, TestMysqlSaysSuccessOrErrorWithTheReason) {
+    TestDatabase database;
+    ASSERT_TRUE(database.ok()) << shared_mariadb().error();
+    const MysqlSettings db = database.settings();
+    ASSERT_EQ(config({"set", "owner", "a", "repo", "r", "token", "t", "mode", "mysql", "mysql-server", db.server,
+                      "mysql-port", std::to_string(db.port), "mysql-user", db.user, "mysql-password", db.password,
+                      "mysql-database", db.database})
+                  .status,
+              0);
+    const CommandOutcome success = config({"test-mysql"});
+    EXPECT_EQ(success.status, 0);
+    EXPECT_EQ(success.out, "Success\n");
+
+    ASSERT_EQ(config({"set", "mysql-password", "wrong"}).status, 0);
+    const CommandOutcome failure = config({"test-mysql"});
+    EXPECT_EQ(failure.status, 1);
+    EXPECT_EQ(failure.out.rfind("Error: ", 0), 0u) << failure.out;
+    EXPECT_NE(failure.out.find("Access denied"), std::string::npos) << failure.out;
+}

@@ -182,6 +182,8 @@ public:
         if (!parent.non_null())
             return false;
         const std::string& key = path->keys.back();
+        if (derived_member(*parent.node, key))
+            return false; // a length or a character of a string is no member that could go
         if (parent.node->is_object()) {
             parent.node->erase(key);
         } else if (parent.node->is_array()) {

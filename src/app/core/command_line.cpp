@@ -111,7 +111,15 @@ int list_records(std::ostream& out, std::ostream& err) {
             err << "MySQL settings are incomplete (" << settings_file_path().string() << ")\n";
             return 1;
         }
-        records = MysqlRecordStore(settings.mysql).list_machine_records(settings.machine_code);
+        MysqlOutcome outcome;
+        records = MysqlRecordStore(settings.mysql).list_machine_records(settings.machine_code, &outcome);
+        if (!outcome.ok) {
+            // An empty listing must mean "no records", never "could not ask".
+            // Server messages arrive in the connection's GBK; the client's own are ASCII.
+            const std::string reason = is_valid_utf8(outcome.error) ? outcome.error : to_utf8(outcome.error);
+            err << "cannot list the MySQL records: " << reason << "\n";
+            return 1;
+        }
     } else {
         records = read_all_local_records(local_record_file_path(context.program_dir));
     }

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, testing or running Velpic needs, skipping those present.
-# Usage: scripts/install_deps.sh [build|test|run|screenshots]...
+# Usage: scripts/install_deps.sh [build|test|run|screenshots|fuzz]...
 set -euo pipefail
 
 build_pkgs=(cmake g++ make pkg-config git qt6-base-dev libcurl4-openssl-dev libmariadb-dev libpcre2-dev
@@ -8,6 +8,7 @@ build_pkgs=(cmake g++ make pkg-config git qt6-base-dev libcurl4-openssl-dev libm
 test_pkgs=(libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev mariadb-server openssl fonts-wqy-zenhei)
 run_pkgs=(fonts-wqy-zenhei)
 shot_pkgs=(xvfb xauth x11-apps imagemagick fonts-wqy-zenhei)
+fuzz_pkgs=(clang libclang-rt-14-dev)
 
 wanted=("${build_pkgs[@]}")
 for kind in "$@"; do
@@ -16,6 +17,7 @@ for kind in "$@"; do
         test) wanted+=("${test_pkgs[@]}") ;;
         run) wanted+=("${run_pkgs[@]}") ;;
         screenshots) wanted+=("${test_pkgs[@]}" "${shot_pkgs[@]}") ;;
+        fuzz) wanted+=("${fuzz_pkgs[@]}") ;;
         *) echo "unknown package set: $kind" >&2; exit 2 ;;
     esac
 done

@@ -443,7 +443,9 @@ double ScriptJson::get_number(std::string_view path) const {
     std::string full(path);
     if (!resolve_path(full))
         return 0;
-    const Json& value = *Evaluator(document_.get(), root_name_).get(full).node;
+    // The lookup owns a derived value (a length, a character), so it must outlive the reference.
+    const Lookup at = Evaluator(document_.get(), root_name_).get(full);
+    const Json& value = *at.node;
     if (value.is_number())
         return number_of(value);
     if (value.is_boolean())

@@ -8,6 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -38,7 +39,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     FuzzInput input(data, size);
     const std::string_view document = input.field(0);
-    const std::string path(input.field(1));
+    // Paths are texts, which end at a NUL byte.
+    const std::string path(input.field(1).substr(0, input.field(1).find('\0')));
     const std::string_view value = input.field(2);
 
     (void)json_detail::read_member_path(path);
@@ -96,7 +98,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     case 2: {
         double number = 0;
-        std::memcpy(&number, value.data(), std::min(value.size(), sizeof number));
+        if (!value.empty())
+            std::memcpy(&number, value.data(), std::min(value.size(), sizeof number));
         if (json.set_number(path, number))
             FUZZ_CHECK(json.get_number(path) == number);
         break;

@@ -18,4 +18,5 @@ cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELPIC_SANITIZE
     -DVELPIC_BUILD_BENCHMARKS=OFF "${launcher[@]}"
 cmake --build build-sanitize -j "$(nproc)"
 export UBSAN_OPTIONS=print_stacktrace=1
+export LSAN_OPTIONS="suppressions=$PWD/tests/sanitizer/lsan.supp"
 (cd build-sanitize && ctest --output-on-failure -j "$(nproc)" --timeout 1200)

@@ -2,6 +2,8 @@
 // and a scratch directory for harnesses that go through files.
 #pragma once
 
+#include <cerrno>
+#include <csignal>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -94,6 +96,7 @@ public:
         std::filesystem::path base = std::filesystem::exists("/dev/shm") ? std::filesystem::path("/dev/shm")
                                                                          : std::filesystem::temp_directory_path();
         path_ = base / ("velpic-fuzz-" + std::to_string(::getpid()));
+        remove_left_by_dead_runs(base);
         std::filesystem::create_directories(path_);
     }
     ~ScratchDir() {
@@ -103,6 +106,19 @@ public:
     const std::filesystem::path& path() const { return path_; }
 
 private:
+    // A run that stops on a finding aborts without removing its directory; fork mode leaves one per finding.
+    static void remove_left_by_dead_runs(const std::filesystem::path& base) {
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator(base, error)) {
+            const std::string name = entry.path().filename().string();
+            if (!name.starts_with("velpic-fuzz-"))
+                continue;
+            const long pid = std::strtol(name.c_str() + 12, nullptr, 10);
+            if (pid > 0 && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)
+                std::filesystem::remove_all(entry.path(), error);
+        }
+    }
+
     std::filesystem::path path_;
 };
 

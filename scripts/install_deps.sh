@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, testing or running Velpic needs, skipping those present.
-# Usage: scripts/install_deps.sh [build|test|run|screenshots]...
+# Usage: scripts/install_deps.sh [build|test|run|screenshots|fuzz]...
 set -euo pipefail
 
 build_pkgs=(cmake g++ make pkg-config git qt6-base-dev libcurl4-openssl-dev libmariadb-dev libpcre2-dev
@@ -9,6 +9,7 @@ test_pkgs=(libgtest-dev libgmock-dev libbenchmark-dev mariadb-server openssl fon
            desktop-file-utils appstream dpkg-dev curl)
 run_pkgs=(fonts-wqy-zenhei)
 shot_pkgs=(xvfb xauth x11-apps imagemagick fonts-wqy-zenhei)
+fuzz_pkgs=(clang libclang-rt-14-dev)
 
 wanted=("${build_pkgs[@]}")
 for kind in "$@"; do
@@ -17,6 +18,7 @@ for kind in "$@"; do
         test) wanted+=("${test_pkgs[@]}") ;;
         run) wanted+=("${run_pkgs[@]}") ;;
         screenshots) wanted+=("${test_pkgs[@]}" "${shot_pkgs[@]}") ;;
+        fuzz) wanted+=("${fuzz_pkgs[@]}") ;;
         *) echo "unknown package set: $kind" >&2; exit 2 ;;
     esac
 done

@@ -122,6 +122,9 @@ public:
     Result(const Result&) = delete;
     Result& operator=(const Result&) = delete;
 
+    // False when the rows could not be fetched (the connection broke, memory ran out).
+    bool stored() const { return result_ != nullptr; }
+
     bool next() {
         if (result_ == nullptr)
             return false;
@@ -154,14 +157,22 @@ MysqlOutcome MysqlRecordStore::ensure_record_table() const {
     return connection.run(kCreateTable);
 }
 
-std::vector<UploadRecord> MysqlRecordStore::list_machine_records(const std::string& machine_code) const {
+std::vector<UploadRecord> MysqlRecordStore::list_machine_records(const std::string& machine_code,
+                                                                 MysqlOutcome* outcome) const {
     std::vector<UploadRecord> records;
+    MysqlOutcome ignored;
+    MysqlOutcome& status = outcome != nullptr ? *outcome : ignored;
     Connection connection(settings_);
     connection.execute("set names GBK");
-    if (!connection.execute("SELECT * FROM remote_imgs WHERE UploadMachineCode='" + connection.escaped(machine_code) +
-                            "'"))
+    status =
+        connection.run("SELECT * FROM remote_imgs WHERE UploadMachineCode='" + connection.escaped(machine_code) + "'");
+    if (!status.ok)
         return records;
     Result result(connection.handle());
+    if (!result.stored()) {
+        status = {false, mysql_error(connection.handle())};
+        return records;
+    }
     while (result.next()) {
         UploadRecord& record = records.emplace_back();
         record.ImgMd5 = result.field("ImgMd5");

@@ -24,8 +24,10 @@ public:
     // Creates the table when it does not exist yet; harmless to repeat.
     MysqlOutcome ensure_record_table() const;
 
-    // The records uploaded from machine_code, in the server's row order. Failures give an empty list.
-    std::vector<UploadRecord> list_machine_records(const std::string& machine_code) const;
+    // The records uploaded from machine_code, in the server's row order. Failures give an empty list; outcome,
+    // when given, tells them from a table without this machine's records (the client library's message).
+    std::vector<UploadRecord> list_machine_records(const std::string& machine_code,
+                                                   MysqlOutcome* outcome = nullptr) const;
 
     // The recorded address of digest, whichever machine uploaded it; nullopt when not recorded or unreachable.
     std::optional<std::string> find_recorded_address(const std::string& digest) const;

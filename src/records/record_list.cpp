@@ -24,11 +24,12 @@ std::string link_status_text(LinkStatus status) {
 }
 
 std::vector<UploadRecord> load_record_rows(bool mysql_selected, const MysqlSettings& mysql,
-                                           const std::string& machine_code, const std::filesystem::path& program_dir) {
+                                           const std::string& machine_code, const std::filesystem::path& program_dir,
+                                           MysqlOutcome* outcome) {
     if (mysql_selected) {
         if (!mysql.complete())
             return {};
-        return MysqlRecordStore(mysql).list_machine_records(machine_code);
+        return MysqlRecordStore(mysql).list_machine_records(machine_code, outcome);
     }
     return read_all_local_records(local_record_file_path(program_dir));
 }

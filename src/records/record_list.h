@@ -2,6 +2,7 @@
 // link check.
 #pragma once
 
+#include "records/mysql_record_store.h"
 #include "records/mysql_settings.h"
 #include "records/upload_record.h"
 
@@ -19,7 +20,9 @@ std::string link_status_text(LinkStatus status);
 
 // The records of the chosen store, in store order. MySQL: this machine's records, none when a setting is
 // missing (server, user, password, database empty or port 0). Local: the record file in program_dir.
+// outcome, when given, tells a MySQL listing that could not be read from an empty one.
 std::vector<UploadRecord> load_record_rows(bool mysql_selected, const MysqlSettings& mysql,
-                                           const std::string& machine_code, const std::filesystem::path& program_dir);
+                                           const std::string& machine_code, const std::filesystem::path& program_dir,
+                                           MysqlOutcome* outcome = nullptr);
 
 } // namespace velpic

@@ -4,6 +4,7 @@
 
 #include <charconv>
 #include <cstdint>
+#include <utility>
 
 namespace velpic::json_detail {
 namespace {
@@ -206,6 +207,58 @@ private:
     std::size_t pos_ = 0;
 };
 
+// The code point of the UTF-8 sequence at text[i] and its byte length; a byte that starts no well-formed sequence
+// counts as one U+FFFD, so a damaged text still has a length and characters.
+std::pair<std::uint32_t, std::size_t> next_code_point(std::string_view text, std::size_t i) {
+    auto lead = static_cast<unsigned char>(text[i]);
+    if (lead < 0x80)
+        return {lead, 1};
+    std::size_t length = lead >= 0xF0 && lead <= 0xF4 ? 4
+                         : lead >= 0xE0               ? (lead <= 0xEF ? 3 : 0)
+                         : lead >= 0xC2               ? 2
+                                                      : 0;
+    if (length == 0 || i + length > text.size())
+        return {0xFFFD, 1};
+    std::uint32_t cp = lead & (0xFF >> (length + 1));
+    for (std::size_t k = 1; k < length; ++k) {
+        auto trail = static_cast<unsigned char>(text[i + k]);
+        if ((trail & 0xC0) != 0x80)
+            return {0xFFFD, 1};
+        cp = (cp << 6) | (trail & 0x3F);
+    }
+    constexpr std::uint32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (cp < smallest[length] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+        return {0xFFFD, 1};
+    return {cp, length};
+}
+
+std::size_t utf16_length(std::string_view text) {
+    std::size_t units = 0;
+    for (std::size_t i = 0; i < text.size();) {
+        auto [cp, length] = next_code_point(text, i);
+        units += cp >= 0x10000 ? 2 : 1;
+        i += length;
+    }
+    return units;
+}
+
+// The character at a UTF-16 index. Half of a surrogate pair has no UTF-8 form of its own: it reads as U+FFFD.
+std::optional<std::string> utf16_unit_at(std::string_view text, std::size_t index) {
+    std::size_t units = 0;
+    for (std::size_t i = 0; i < text.size();) {
+        auto [cp, length] = next_code_point(text, i);
+        std::size_t width = cp >= 0x10000 ? 2 : 1;
+        if (index < units + width) {
+            std::string out;
+            append_utf8(out, width == 2 ? 0xFFFD : cp);
+            return out;
+        }
+        units += width;
+        i += length;
+    }
+    return std::nullopt;
+}
+
 Lookup member(Json& node, const std::string& key) {
     if (is_nothing(node))
         return {Status::error, nullptr};
@@ -218,6 +271,10 @@ Lookup member(Json& node, const std::string& key) {
         if (index && *index < node.size())
             return {Status::found, &node[*index]};
     }
+    if (auto value = derived_member(node, key)) {
+        auto held = std::make_shared<Json>(std::move(*value));
+        return {Status::found, held.get(), held};
+    }
     return {Status::missing, nullptr};
 }
 
@@ -225,6 +282,20 @@ Lookup member(Json& node, const std::string& key) {
 
 std::optional<ParsedPath> read_member_path(std::string_view text) {
     return PathReader(text).read();
+}
+
+std::optional<Json> derived_member(const Json& value, const std::string& key) {
+    if (value.is_array())
+        return key == "length" ? std::optional<Json>(value.size()) : std::nullopt;
+    if (!value.is_string())
+        return std::nullopt;
+    const std::string& text = value.get_ref<const std::string&>();
+    if (key == "length")
+        return Json(utf16_length(text));
+    if (auto index = array_index(key))
+        if (auto character = utf16_unit_at(text, *index))
+            return Json(std::move(*character));
+    return std::nullopt;
 }
 
 std::optional<std::size_t> array_index(const std::string& key) {

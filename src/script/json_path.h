@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -34,6 +35,9 @@ enum class Status { error, missing, found };
 struct Lookup {
     Status status = Status::error;
     Json* node = nullptr;
+    // A value the tree does not hold (an array's or a string's length, one character of a string) lives here and
+    // `node` points at it; it is a result to read, never a place to write.
+    std::shared_ptr<Json> derived = {};
 
     bool found() const { return status == Status::found; }
     bool non_null() const { return found() && !is_nothing(*node); }
@@ -43,6 +47,10 @@ struct Lookup {
 
 // Array subscripts are the canonical decimal texts of 0 .. 2^32-2.
 std::optional<std::size_t> array_index(const std::string& key);
+
+// Members a script gives arrays and strings beyond their elements: "length" of both (a string's in UTF-16 code units
+// of its text) and a string's characters by index. Nothing for any other key or value.
+std::optional<Json> derived_member(const Json& value, const std::string& key);
 
 // Follows the first `count` keys of the path.
 Lookup follow(Json& root, const ParsedPath& path, std::size_t count);

@@ -182,6 +182,8 @@ public:
         if (!parent.non_null())
             return false;
         const std::string& key = path->keys.back();
+        if (derived_member(*parent.node, key))
+            return false; // a length or a character of a string is no member that could go
         if (parent.node->is_object()) {
             parent.node->erase(key);
         } else if (parent.node->is_array()) {
@@ -441,7 +443,9 @@ double ScriptJson::get_number(std::string_view path) const {
     std::string full(path);
     if (!resolve_path(full))
         return 0;
-    const Json& value = *Evaluator(document_.get(), root_name_).get(full).node;
+    // The lookup owns a derived value (a length, a character), so it must outlive the reference.
+    const Lookup at = Evaluator(document_.get(), root_name_).get(full);
+    const Json& value = *at.node;
     if (value.is_number())
         return number_of(value);
     if (value.is_boolean())

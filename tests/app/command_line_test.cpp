@@ -151,6 +151,26 @@ TEST_F(CommandLineTest, MysqlModeUploadsAndListsThisMachinesRecords) {
     ASSERT_EQ(store.list_machine_records(compute_machine_code()).size(), 1u);
 }
 
+TEST_F(CommandLineTest, MysqlRecordsThatCannotBeListedSayWhyAndFail) {
+    test::TestDatabase database;
+    ASSERT_TRUE(database.ok()) << test::shared_mariadb().error();
+    MysqlSettings wrong_password = database.settings();
+    wrong_password.password = "not-the-password";
+    save_settings(true, wrong_password);
+    Outcome result = run({"records"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_NE(result.err.find("Access denied"), std::string::npos) << result.err;
+
+    MysqlSettings no_server = database.settings();
+    no_server.port = test::MariaDbServer::unused_port();
+    save_settings(true, no_server);
+    result = run({"records"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_NE(result.err.find("127.0.0.1"), std::string::npos) << result.err;
+}
+
 TEST_F(CommandLineTest, HelpAndMisuse) {
     Outcome help = run({"--help"});
     EXPECT_EQ(help.status, 0);

@@ -120,6 +120,42 @@ TEST_F(SettingsStoreTest, SaveRunsTheSevenChecksInOrderKeepingWhatWasWrittenBefo
     EXPECT_EQ(snapshot.record_mode, ""); // read at start only
 }
 
+TEST_F(SettingsStoreTest, SaveRefusesNamesThatCouldReshapeAPathAndNulBytes) {
+    SettingsStore settings = store();
+    const std::string only = utf8_to_gbk("只能包含字母、数字、“-”、“_”和“.”");
+    const std::string no_nul = utf8_to_gbk("不能包含空字符");
+    SettingsPage page = full_page();
+    for (const char* owner : {"alice/pics/contents/evil?", "a b", "..", "al%69ce", "\xB0\xA1"}) {
+        page.owner = owner;
+        const SaveResult result = settings.save(page, false, state);
+        EXPECT_EQ(result.message, "Owner" + only) << owner;
+        EXPECT_FALSE(result.gitee_saved);
+    }
+    page.owner = std::string("alice\0x", 7);
+    EXPECT_EQ(settings.save(page, false, state).message, "Owner" + only);
+    page.owner = "a-l_i.ce9";
+    page.repo = "pics/../x";
+    EXPECT_EQ(settings.save(page, false, state).message, "Repo" + only);
+    page.repo = "pics";
+    page.access_token = std::string("tok\0en", 6);
+    EXPECT_EQ(settings.save(page, false, state).message, "AccessToken" + no_nul);
+    EXPECT_FALSE(std::filesystem::exists(file())) << "nothing is written before the Gitee values pass";
+    EXPECT_EQ(state.snapshot().owner, "");
+
+    // In MySQL mode each box is checked for a NUL byte right after it is checked for being empty.
+    page = full_page();
+    page.database_user = std::string("bob\0", 4);
+    page.port = std::string("33\0", 3);
+    EXPECT_EQ(settings.save(page, true, state).message, utf8_to_gbk("数据库用户名") + no_nul);
+    page.database_user = "bob";
+    EXPECT_EQ(settings.save(page, true, state).message, utf8_to_gbk("端口号") + no_nul);
+    EXPECT_EQ(value(section_mysql, "DataBaseUser"), "");
+    EXPECT_TRUE(tables_made.empty());
+    page.port = "3306";
+    EXPECT_TRUE(settings.save(page, true, state).saved);
+    EXPECT_EQ(value(section_gitee, "Owner"), "alice");
+}
+
 TEST_F(SettingsStoreTest, LocalSaveWritesTheModeAndLeavesTheMysqlSectionAndRecordModeAlone) {
     state.set_record_mode("mysql");
     const SaveResult result = store().save(full_page(), false, state);

@@ -217,6 +217,25 @@ TEST_F(MysqlRecordStoreTest, MissingTableGivesNothingAndARefusedInsert) {
     EXPECT_NE(inserted.error.find("remote_imgs"), std::string::npos) << inserted.error;
 }
 
+TEST_F(MysqlRecordStoreTest, ListingTellsAFailureFromAnEmptyTable) {
+    MysqlOutcome outcome{false, "stale"};
+    ASSERT_TRUE(store.ensure_record_table().ok);
+    EXPECT_TRUE(store.list_machine_records("111", &outcome).empty());
+    EXPECT_TRUE(outcome.ok) << outcome.error;
+    EXPECT_EQ(outcome.error, "");
+
+    MysqlSettings wrong_password = db.settings();
+    wrong_password.password = "not-the-password";
+    EXPECT_TRUE(MysqlRecordStore(wrong_password).list_machine_records("111", &outcome).empty());
+    EXPECT_FALSE(outcome.ok);
+    EXPECT_NE(outcome.error.find("Access denied"), std::string::npos) << outcome.error;
+
+    ASSERT_TRUE(shared_mariadb().admin_execute("DROP TABLE `" + db.name() + "`.remote_imgs"));
+    EXPECT_TRUE(store.list_machine_records("111", &outcome).empty());
+    EXPECT_FALSE(outcome.ok);
+    EXPECT_NE(outcome.error.find("remote_imgs"), std::string::npos) << outcome.error;
+}
+
 TEST(MysqlRecordStoreConnection, TestSucceedsOnlyWithWorkingSettings) {
     TestDatabase db;
     ASSERT_TRUE(db.ok()) << shared_mariadb().error();
@@ -294,7 +313,10 @@ TEST(MysqlRecordStoreConnection, UnreachableServerFailsQuicklyWithEmptyResults) 
     MysqlOutcome created = store.ensure_record_table();
     EXPECT_FALSE(created.ok);
     EXPECT_FALSE(created.error.empty());
-    EXPECT_TRUE(store.list_machine_records("111").empty());
+    MysqlOutcome listed;
+    EXPECT_TRUE(store.list_machine_records("111", &listed).empty());
+    EXPECT_FALSE(listed.ok);
+    EXPECT_NE(listed.error.find("127.0.0.1"), std::string::npos) << listed.error;
     EXPECT_EQ(store.find_recorded_address("0123456789abcdef0123456789abcdef"), std::nullopt);
     MysqlOutcome inserted = store.insert_record(make_record("0123456789abcdef0123456789abcdef", "1", "https://x"));
     EXPECT_FALSE(inserted.ok);

@@ -413,3 +413,45 @@ TEST(ScriptJson, ArrayAndMemberEditing) {
     EXPECT_EQ(json.get_number("items"), 0);
     EXPECT_EQ(json.get_number("missing"), 0);
 }
+
+TEST(ScriptJson, LengthsAndCharactersOfArraysAndStrings) {
+    ScriptJson json;
+    // "汉" is one UTF-16 unit, "😀" (U+1F600) two; the text arrives as JSON escapes so the GBK side plays no part.
+    ASSERT_TRUE(json.parse(R"({"a":[1,"x",null],"s":"ab\u6c49\ud83d\ude00","e":"","o":{"length":7},"n":5})"));
+
+    EXPECT_EQ(json.get_text("a.length"), "3");
+    EXPECT_EQ(json.type_of("a.length"), json_type_number);
+    EXPECT_EQ(json.get_number("a['length']"), 3);
+    EXPECT_EQ(json.get_number("s.length"), 5);
+    EXPECT_EQ(json.get_text("e.length"), "0");
+    EXPECT_EQ(json.get_number("o.length"), 7) << "an object's own member named length wins";
+    EXPECT_FALSE(json.exists("n.length"));
+
+    EXPECT_EQ(json.get_text("s[0]"), "a");
+    EXPECT_EQ(json.get_text("s['1']"), "b");
+    EXPECT_EQ(json.get_text("s[2]"), "\xBA\xBA"); // 汉 in GBK
+    EXPECT_EQ(json.get_json("s[2]"), "\"\xBA\xBA\"");
+    EXPECT_EQ(json.type_of("s[0]"), json_type_string);
+    EXPECT_EQ(json.get_text("s[0].length"), "1");
+    EXPECT_EQ(json.get_element_text(1, "s"), "b");
+    EXPECT_EQ(json.get_text("s[3]"), "?") << "half of a surrogate pair has no GBK form";
+    EXPECT_FALSE(json.exists("s[5]")) << "out of range is undefined";
+    EXPECT_FALSE(json.exists("s['01']"));
+    EXPECT_FALSE(json.exists("e[0]"));
+    EXPECT_EQ(json.get_element_text(0, "a", true), "1");
+
+    // Derived values are read-only: they never become members, and the document does not change.
+    const std::string before = json.to_json();
+    EXPECT_FALSE(json.set_value("a.length", "9"));
+    EXPECT_FALSE(json.set_value("s[0]", "z"));
+    EXPECT_FALSE(json.remove_member("a.length"));
+    EXPECT_FALSE(json.remove_member("s[0]"));
+    EXPECT_FALSE(json.array_add("1", "s.length"));
+    EXPECT_EQ(json.to_json(), before);
+
+    // A hole left by a deleted element still counts.
+    ASSERT_TRUE(json.remove_member("a[1]"));
+    EXPECT_EQ(json.get_number("a.length"), 3);
+    EXPECT_TRUE(json.remove_element(0, "a"));
+    EXPECT_EQ(json.get_number("a.length"), 2);
+}

@@ -131,8 +131,15 @@ int run_check_command(const std::vector<std::string>& args, std::ostream& out, s
         err << "MySQL settings are incomplete (" << settings_file_path().string() << ")\n";
         return 2;
     }
+    MysqlOutcome listing{true, {}};
     const std::vector<UploadRecord> records =
-        load_record_rows(settings.mysql_mode(), settings.mysql, settings.machine_code, program_dir());
+        load_record_rows(settings.mysql_mode(), settings.mysql, settings.machine_code, program_dir(), &listing);
+    if (!listing.ok) {
+        // Records that cannot be read say nothing about the links.
+        err << "cannot list the MySQL records: "
+            << (is_valid_utf8(listing.error) ? listing.error : to_utf8(listing.error)) << "\n";
+        return 2;
+    }
     std::vector<LinkTarget> targets;
     for (const UploadRecord& record : records)
         targets.push_back(LinkTarget::of(record));

@@ -25,7 +25,14 @@ int run(const std::vector<std::string>& args, CommandIo& io) {
             io.err << "MySQL settings are incomplete (" << settings_file_path().string() << ")\n";
             return 1;
         }
-        records = MysqlRecordStore(settings.mysql).list_machine_records(settings.machine_code);
+        MysqlOutcome outcome;
+        records = MysqlRecordStore(settings.mysql).list_machine_records(settings.machine_code, &outcome);
+        if (!outcome.ok) {
+            // An empty listing must mean "no records", never "could not ask".
+            const std::string reason = is_valid_utf8(outcome.error) ? outcome.error : to_utf8(outcome.error);
+            io.err << "cannot list the MySQL records: " << reason << "\n";
+            return 1;
+        }
     } else {
         records = read_all_local_records(local_record_file_path(program_dir()));
     }

@@ -7,10 +7,13 @@
 #include "runtime/codepage.h"
 #include "runtime/ini_file.h"
 #include "runtime/program_dir.h"
+#include "upload/repository_names.h"
 
 #include <fcntl.h>
 #include <limits>
+#include <optional>
 #include <system_error>
+#include <tuple>
 #include <unistd.h>
 #include <utility>
 #include <vector>
@@ -35,6 +38,16 @@ constexpr const char* msg_user = "\xCA\xFD\xBE\xDD\xBF\xE2\xD3\xC3\xBB\xA7\xC3\x
 constexpr const char* msg_password = "\xCA\xFD\xBE\xDD\xBF\xE2\xBF\xDA\xC1\xEE\xB2\xBB\xC4\xDC\xCE\xAA\xBF\xD5";
 constexpr const char* msg_database = "\xCA\xFD\xBE\xDD\xBF\xE2\xC3\xFB\xB3\xC6\xB2\xBB\xC4\xDC\xCE\xAA\xBF\xD5";
 constexpr const char* msg_port = "\xB6\xCB\xBF\xDA\xBA\xC5\xB2\xBB\xC4\xDC\xCE\xAA\xBF\xD5";
+// 只能包含字母、数字、“-”、“_”和“.”
+constexpr const char* msg_name_characters =
+    "\xD6\xBB\xC4\xDC\xB0\xFC\xBA\xAC\xD7\xD6\xC4\xB8\xA1\xA2\xCA\xFD\xD7\xD6"
+    "\xA1\xA2\xA1\xB0-\xA1\xB1\xA1\xA2\xA1\xB0_\xA1\xB1\xBA\xCD\xA1\xB0.\xA1\xB1";
+constexpr const char* msg_no_nul = "\xB2\xBB\xC4\xDC\xB0\xFC\xBA\xAC\xBF\xD5\xD7\xD6\xB7\xFB"; // 不能包含空字符
+constexpr const char* label_server = "\xB7\xFE\xCE\xF1\xC6\xF7\xB5\xD8\xD6\xB7";               // 服务器地址
+constexpr const char* label_user = "\xCA\xFD\xBE\xDD\xBF\xE2\xD3\xC3\xBB\xA7\xC3\xFB";         // 数据库用户名
+constexpr const char* label_password = "\xCA\xFD\xBE\xDD\xBF\xE2\xBF\xDA\xC1\xEE";             // 数据库口令
+constexpr const char* label_database = "\xCA\xFD\xBE\xDD\xBF\xE2\xC3\xFB\xB3\xC6";             // 数据库名称
+constexpr const char* label_port = "\xB6\xCB\xBF\xDA\xBA\xC5";                                 // 端口号
 constexpr const char* msg_saved = "\xB1\xA3\xB4\xE6\xB3\xC9\xB9\xA6\xA3\xA1";
 // 保存失败！配置文件无法写入：
 constexpr const char* msg_not_written =
@@ -49,6 +62,22 @@ void keep_private(const std::filesystem::path& file) {
     std::error_code ignored;
     std::filesystem::permissions(file, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write,
                                  std::filesystem::perm_options::replace, ignored);
+}
+
+// The INI file and the string functions below it end a value at a NUL byte: the rest would be lost unseen.
+bool holds_nul(const std::string& value) {
+    return value.find('\0') != std::string::npos;
+}
+
+// Owner and repository become parts of API paths and addresses; the token must arrive whole.
+std::optional<std::string> gitee_refusal(const SettingsPage& page) {
+    if (!is_valid_repository_name(page.owner))
+        return std::string("Owner") + msg_name_characters;
+    if (!is_valid_repository_name(page.repo))
+        return std::string("Repo") + msg_name_characters;
+    if (holds_nul(page.access_token))
+        return std::string("AccessToken") + msg_no_nul;
+    return std::nullopt;
 }
 
 } // namespace
@@ -160,6 +189,10 @@ SaveResult SettingsStore::save(const SettingsPage& page, bool mysql_selected, Ap
         result.message = msg_token;
         return result;
     }
+    if (auto refusal = gitee_refusal(page)) {
+        result.message = *refusal;
+        return result;
+    }
     if (std::string message = check_settings_groups(page); !message.empty()) {
         result.message = std::move(message);
         return result;
@@ -171,23 +204,27 @@ SaveResult SettingsStore::save(const SettingsPage& page, bool mysql_selected, Ap
         {section_gitee, "Access_Token", stored_token},
         {section_mode, key_mode, mysql_selected ? mode_mysql : mode_local},
     };
-    const char* failed_check = nullptr;
+    std::optional<std::string> failed_check;
     std::string stored_password;
     if (mysql_selected) {
-        const std::pair<const std::string*, const char*> checks[] = {
-            {&page.server, msg_server},
-            {&page.database_user, msg_user},
-            {&page.database_password, msg_password},
-            {&page.database_name, msg_database},
-            {&page.port, msg_port},
+        const std::tuple<const std::string*, const char*, const char*> checks[] = {
+            {&page.server, msg_server, label_server},
+            {&page.database_user, msg_user, label_user},
+            {&page.database_password, msg_password, label_password},
+            {&page.database_name, msg_database, label_database},
+            {&page.port, msg_port, label_port},
         };
-        for (const auto& [value, message] : checks) {
+        for (const auto& [value, message, label] : checks) {
             if (value->empty()) {
                 failed_check = message;
                 break;
             }
+            if (holds_nul(*value)) {
+                failed_check = std::string(label) + msg_no_nul;
+                break;
+            }
         }
-        if (failed_check == nullptr) {
+        if (!failed_check) {
             stored_password = encode_stored_secret(page.database_password);
             edits.insert(edits.end(), {
                                           {section_mysql, "Server", page.server},
@@ -209,8 +246,8 @@ SaveResult SettingsStore::save(const SettingsPage& page, bool mysql_selected, Ap
     state.set_gitee(page.owner, page.repo, page.access_token);
     apply_settings_groups(page, state);
     result.gitee_saved = true;
-    if (failed_check != nullptr) {
-        result.message = failed_check;
+    if (failed_check) {
+        result.message = *failed_check;
         return result;
     }
     if (mysql_selected) {

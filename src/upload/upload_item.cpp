@@ -45,6 +45,8 @@ std::string signature_extension(std::string_view bytes) {
         return ".jpg";
     if (bytes.starts_with("GIF87a") || bytes.starts_with("GIF89a"))
         return ".gif";
+    if (bytes.size() >= 12 && bytes.starts_with("RIFF") && bytes.substr(8, 4) == "WEBP")
+        return ".webp";
     return {};
 }
 
@@ -61,7 +63,7 @@ std::string wrong_type_reason() {
 }
 
 std::string not_a_picture_reason() {
-    return "not a PNG, JPEG or GIF picture";
+    return "not a PNG, JPEG, GIF or WebP picture";
 }
 
 std::string too_large_reason(std::uintmax_t limit) {

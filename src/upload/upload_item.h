@@ -23,7 +23,7 @@ struct ItemOutcome {
 
 inline constexpr std::uintmax_t kNoSizeLimit = std::numeric_limits<std::uintmax_t>::max();
 
-// The extension a picture's leading bytes call for: ".png", ".jpg" or ".gif"; empty for any other bytes.
+// The extension a picture's leading bytes call for: ".png", ".jpg", ".gif" or ".webp"; empty for any other bytes.
 std::string signature_extension(std::string_view bytes);
 
 // Owner, repository and token are all known; without them an item fails with "请先填写配置！".
@@ -41,7 +41,7 @@ ItemOutcome upload_file_item(const UploadContext& context, const std::filesystem
 // Item reasons (GBK) shared by every caller.
 std::string settings_missing_reason();              // 请先填写配置！
 std::string wrong_type_reason();                    // 只能是PNG,JPG,GIF格式的图片！
-std::string not_a_picture_reason();                 // the bytes carry no PNG, JPEG or GIF signature
+std::string not_a_picture_reason();                 // the bytes carry no PNG, JPEG, GIF or WebP signature
 std::string too_large_reason(std::uintmax_t limit); // over the size limit
 
 } // namespace velpic

@@ -53,8 +53,8 @@ struct UploadResult {
 // "." + what follows the last "." of path (letter case kept); "." + path when there is none.
 std::string picture_extension(const std::string& path);
 
-// Whether a dropped file's extension names a picture the service may host: ".png", ".jpeg", ".jpg" or ".gif",
-// compared byte for byte, so ".PNG" is refused.
+// Whether a dropped file's extension names a picture the service may host: ".png", ".jpeg", ".jpg", ".gif" or
+// ".webp", in any letter case (".PNG" passes; the name sent keeps the case the file has).
 bool is_picture_extension(std::string_view extension);
 
 // The commit message: "2021年11月27日9时5分30秒 upload" (GBK); the seconds, then the minutes, are left out

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -40,6 +41,9 @@ struct UploadContext {
     std::string machine_code;
     std::filesystem::path program_dir;
     std::uint64_t max_picture_bytes = kDefaultPictureLimit;
+    // Applied by the batch uploads (upload_item.h) to a picture's bytes before its digest is taken, e.g. to
+    // compress it; unset, the bytes go as they are. The record keeps the digest of what was sent.
+    std::function<std::string(const std::string& bytes)> prepare_picture;
 };
 
 struct UploadResult {

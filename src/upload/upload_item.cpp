@@ -2,6 +2,7 @@
 
 #include "runtime/codepage.h"
 #include "runtime/files.h"
+#include "runtime/md5.h"
 
 #include <system_error>
 #include <utility>
@@ -74,10 +75,12 @@ ItemOutcome upload_bytes_item(const UploadContext& context, std::string name, co
                               const std::string& data) {
     if (!can_upload(context))
         return failed(std::move(name), settings_missing_reason());
+    const std::string prepared = context.prepare_picture ? context.prepare_picture(data) : data;
     CollectingReporter reporter;
-    const UploadResult result = upload_picture(context, extension, data, reporter);
+    const UploadResult result = upload_picture(context, extension, prepared, reporter);
     ItemOutcome outcome;
     outcome.name = std::move(name);
+    outcome.digest = md5_hex(prepared);
     outcome.ok = result.ok;
     if (result.ok) {
         outcome.address = result.address;

@@ -17,6 +17,7 @@ struct ItemOutcome {
     std::string name;               // the item as its caller named it (a path, an address, a file name); UTF-8
     bool ok = false;                // an address of the repository came out
     std::string address;            // GBK; empty when not ok
+    std::string digest;             // of the bytes sent (after the context's prepare_picture); empty when none were
     std::string reason;             // GBK: what the window would show for the failure; empty when ok
     std::vector<std::string> notes; // GBK: messages of an upload that still succeeded (a record not kept)
 };
@@ -29,7 +30,8 @@ std::string signature_extension(std::string_view bytes);
 // Owner, repository and token are all known; without them an item fails with "请先填写配置！".
 bool can_upload(const UploadContext& context);
 
-// Bytes whose extension the caller has settled (with its leading ".").
+// Bytes whose extension the caller has settled (with its leading "."), passed through the context's
+// prepare_picture first.
 ItemOutcome upload_bytes_item(const UploadContext& context, std::string name, const std::string& extension,
                               const std::string& data);
 

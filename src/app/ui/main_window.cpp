@@ -222,10 +222,12 @@ void MainWindow::test_mysql_connection() {
                            to_gbk(user_box_->text()), to_gbk(password_box_->text()), to_gbk(database_box_->text())};
     // A server that does not answer takes the connection's whole time-out; the window keeps going meanwhile.
     set_busy(test_button_, true);
-    start_thread([channel = channel_, window = this, settings = std::move(settings)] {
+    const bool started = start_thread([channel = channel_, window = this, settings = std::move(settings)] {
         const bool connected = MysqlRecordStore(settings).test_connection();
         channel->post([window, connected] { window->finish_mysql_test(connected); });
     });
+    if (!started)
+        finish_mysql_test(false);
 }
 
 void MainWindow::finish_mysql_test(bool connected) {
@@ -340,12 +342,16 @@ void MainWindow::load_record_list() {
     // A MySQL server that does not answer holds the listing for the connection's whole time-out.
     listing_ = true;
     set_busy(refresh_button_, true);
-    start_thread([channel = channel_, window = this, generation = list_generation_, snapshot] {
-        std::vector<UploadRecord> records =
-            load_record_rows(true, snapshot.mysql, snapshot.machine_code, program_dir());
-        channel->post(
-            [window, generation, records = std::move(records)] { window->show_record_rows(generation, records); });
-    });
+    const std::uint64_t generation = list_generation_;
+    const bool started =
+        start_thread([channel = channel_, window = this, generation, snapshot, directory = program_dir()] {
+            std::vector<UploadRecord> records =
+                load_record_rows(true, snapshot.mysql, snapshot.machine_code, directory);
+            channel->post(
+                [window, generation, records = std::move(records)] { window->show_record_rows(generation, records); });
+        });
+    if (!started)
+        show_record_rows(generation, {});
 }
 
 void MainWindow::show_record_rows(std::uint64_t generation, const std::vector<UploadRecord>& records) {
@@ -439,8 +445,8 @@ void MainWindow::on_clear_clicked() {
         return;
     // The request and a MySQL server may each take their whole time-out; the window keeps going meanwhile.
     set_busy(clear_button_, true);
-    start_thread([channel = channel_, window = this, snapshot = state_.snapshot(), mysql = mysql_radio_->isChecked(),
-                  directory = program_dir()] {
+    const bool started = start_thread([channel = channel_, window = this, snapshot = state_.snapshot(),
+                                       mysql = mysql_radio_->isChecked(), directory = program_dir()] {
         const ClearOutcome outcome = clear_repository_outcome(snapshot.owner, snapshot.repo, snapshot.access_token);
         RecordRemoval removal;
         if (outcome.ok)
@@ -449,6 +455,8 @@ void MainWindow::on_clear_clicked() {
             window->finish_clear(outcome, removal, page);
         });
     });
+    if (!started)
+        finish_clear({}, {}, {});
 }
 
 void MainWindow::finish_clear(const ClearOutcome& outcome, const RecordRemoval& removal,

@@ -20,9 +20,10 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${VELPIC_PACKAGE_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # Libraries are found by dpkg-shlibdeps; what is loaded at run time without being linked is named here:
-# Qt's platform and image-format plugins, the font the Chinese captions need, and the CA bundle that the
-# token-carrying requests verify the service against.
+# Qt's platform and image-format plugins, Qt's own Chinese translations (the file dialog's buttons), the font
+# the Chinese captions need, and the CA bundle that the token-carrying requests verify the service against.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, qt6-image-formats-plugins, fonts-wqy-zenhei, ca-certificates")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS
+    "qt6-qpa-plugins, qt6-image-formats-plugins, qt6-translations-l10n, fonts-wqy-zenhei, ca-certificates")
 
 include(CPack)

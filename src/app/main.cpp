@@ -4,6 +4,7 @@
 #include "app/desktop/display_guard.h"
 #include "app/desktop/qt_command_desktop.h"
 #include "app/ui/main_window.h"
+#include "app/ui/qt_translations.h"
 #include "runtime/program_dir.h"
 
 #include <QApplication>
@@ -68,6 +69,7 @@ int main(int argc, char** argv) {
         application = std::make_unique<QApplication>(argc, argv);
     }
     QGuiApplication::setDesktopFileName(QStringLiteral(VELPIC_APP_ID));
+    velpic::install_qt_translations();
     // Qt has taken its own options out; anything left is a misspelt command or option.
     if (argc > 1) {
         std::cerr << "velpic: unknown option \"" << argv[1] << "\"\n\n";

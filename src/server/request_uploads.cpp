@@ -28,7 +28,10 @@ std::string download_extension(const std::string& address, const std::string& by
     if (last.find('.') == std::string::npos)
         return by_signature;
     const std::string named = picture_extension(last);
-    const bool same_type = named == by_signature || (named == ".jpeg" && by_signature == ".jpg");
+    std::string lower = named;
+    for (char& c : lower)
+        c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    const bool same_type = lower == by_signature || (lower == ".jpeg" && by_signature == ".jpg");
     return same_type && is_picture_extension(named) ? named : by_signature;
 }
 

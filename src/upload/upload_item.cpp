@@ -2,6 +2,7 @@
 
 #include "runtime/codepage.h"
 #include "runtime/files.h"
+#include "runtime/md5.h"
 
 #include <system_error>
 #include <utility>
@@ -45,6 +46,8 @@ std::string signature_extension(std::string_view bytes) {
         return ".jpg";
     if (bytes.starts_with("GIF87a") || bytes.starts_with("GIF89a"))
         return ".gif";
+    if (bytes.size() >= 12 && bytes.starts_with("RIFF") && bytes.substr(8, 4) == "WEBP")
+        return ".webp";
     return {};
 }
 
@@ -61,7 +64,7 @@ std::string wrong_type_reason() {
 }
 
 std::string not_a_picture_reason() {
-    return "not a PNG, JPEG or GIF picture";
+    return "not a PNG, JPEG, GIF or WebP picture";
 }
 
 std::string too_large_reason(std::uintmax_t limit) {
@@ -72,10 +75,12 @@ ItemOutcome upload_bytes_item(const UploadContext& context, std::string name, co
                               const std::string& data) {
     if (!can_upload(context))
         return failed(std::move(name), settings_missing_reason());
+    const std::string prepared = context.prepare_picture ? context.prepare_picture(data) : data;
     CollectingReporter reporter;
-    const UploadResult result = upload_picture(context, extension, data, reporter);
+    const UploadResult result = upload_picture(context, extension, prepared, reporter);
     ItemOutcome outcome;
     outcome.name = std::move(name);
+    outcome.digest = md5_hex(prepared);
     outcome.ok = result.ok;
     if (result.ok) {
         outcome.address = result.address;

@@ -17,19 +17,21 @@ struct ItemOutcome {
     std::string name;               // the item as its caller named it (a path, an address, a file name); UTF-8
     bool ok = false;                // an address of the repository came out
     std::string address;            // GBK; empty when not ok
+    std::string digest;             // of the bytes sent (after the context's prepare_picture); empty when none were
     std::string reason;             // GBK: what the window would show for the failure; empty when ok
     std::vector<std::string> notes; // GBK: messages of an upload that still succeeded (a record not kept)
 };
 
 inline constexpr std::uintmax_t kNoSizeLimit = std::numeric_limits<std::uintmax_t>::max();
 
-// The extension a picture's leading bytes call for: ".png", ".jpg" or ".gif"; empty for any other bytes.
+// The extension a picture's leading bytes call for: ".png", ".jpg", ".gif" or ".webp"; empty for any other bytes.
 std::string signature_extension(std::string_view bytes);
 
 // Owner, repository and token are all known; without them an item fails with "请先填写配置！".
 bool can_upload(const UploadContext& context);
 
-// Bytes whose extension the caller has settled (with its leading ".").
+// Bytes whose extension the caller has settled (with its leading "."), passed through the context's
+// prepare_picture first.
 ItemOutcome upload_bytes_item(const UploadContext& context, std::string name, const std::string& extension,
                               const std::string& data);
 
@@ -41,7 +43,7 @@ ItemOutcome upload_file_item(const UploadContext& context, const std::filesystem
 // Item reasons (GBK) shared by every caller.
 std::string settings_missing_reason();              // 请先填写配置！
 std::string wrong_type_reason();                    // 只能是PNG,JPG,GIF格式的图片！
-std::string not_a_picture_reason();                 // the bytes carry no PNG, JPEG or GIF signature
+std::string not_a_picture_reason();                 // the bytes carry no PNG, JPEG, GIF or WebP signature
 std::string too_large_reason(std::uintmax_t limit); // over the size limit
 
 } // namespace velpic

@@ -85,7 +85,13 @@ bool is_refused(const FileRead& file) {
 } // namespace
 
 bool is_picture_extension(std::string_view extension) {
-    return extension == ".png" || extension == ".jpeg" || extension == ".jpg" || extension == ".gif";
+    // Cameras and other systems write "IMG_0001.JPG"; the letters' case says nothing about the file.
+    std::string lower(extension);
+    for (char& c : lower) {
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    }
+    return lower == ".png" || lower == ".jpeg" || lower == ".jpg" || lower == ".gif" || lower == ".webp";
 }
 
 std::string picture_extension(const std::string& path) {

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -40,6 +41,9 @@ struct UploadContext {
     std::string machine_code;
     std::filesystem::path program_dir;
     std::uint64_t max_picture_bytes = kDefaultPictureLimit;
+    // Applied by the batch uploads (upload_item.h) to a picture's bytes before its digest is taken, e.g. to
+    // compress it; unset, the bytes go as they are. The record keeps the digest of what was sent.
+    std::function<std::string(const std::string& bytes)> prepare_picture;
 };
 
 struct UploadResult {
@@ -53,8 +57,8 @@ struct UploadResult {
 // "." + what follows the last "." of path (letter case kept); "." + path when there is none.
 std::string picture_extension(const std::string& path);
 
-// Whether a dropped file's extension names a picture the service may host: ".png", ".jpeg", ".jpg" or ".gif",
-// compared byte for byte, so ".PNG" is refused.
+// Whether a dropped file's extension names a picture the service may host: ".png", ".jpeg", ".jpg", ".gif" or
+// ".webp", in any letter case (".PNG" passes; the name sent keeps the case the file has).
 bool is_picture_extension(std::string_view extension);
 
 // The commit message: "2021年11月27日9时5分30秒 upload" (GBK); the seconds, then the minutes, are left out

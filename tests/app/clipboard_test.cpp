@@ -111,11 +111,13 @@ TEST_F(ClipboardUploadTest, UploadWithoutFilesSendsTheClipboardsBitmapOrItsFiles
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(result.out, address(png, ".png") + "\n");
 
-    // The same screenshot pasted again is found by its digest.
+    // The same screenshot pasted again is found by its digest, which also names its Markdown image.
     QGuiApplication::clipboard()->setImage(picture.convertToFormat(QImage::Format_ARGB32));
     service.forget_requests();
     EXPECT_EQ(upload(desktop).out, address(png, ".png") + "\n");
     EXPECT_EQ(service.requests().size(), 0u);
+    EXPECT_EQ(run_command({"--data-dir", dir.path().string(), "upload", "--format", "markdown"}, "", &desktop).out,
+              "![" + md5_hex(png) + "](" + address(png, ".png") + ")\n");
 
     // Copied files go up as files, one line each, in clipboard order; a file that is no picture fails alone.
     const std::string gif = "GIF89a copied file";

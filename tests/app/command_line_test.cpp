@@ -12,6 +12,7 @@
 #include "support/mariadb_server.h"
 #include "support/temp_dir.h"
 #include "support/test_service.h"
+#include "test_pictures.h"
 
 #include <gtest/gtest.h>
 
@@ -83,7 +84,7 @@ TEST_F(CommandLineTest, UploadPrintsOneAddressPerFileInOrderAndFailsForBadOnes) 
     const std::string one = "first picture", two = "second picture";
     auto first = picture("with space 猫.png", one);
     auto second = picture("年.jpeg", two);
-    auto refused = picture("upper.PNG", "x");
+    auto refused = picture("drawing.bmp", "x");
 
     Outcome result = run({"upload", first.string(), second.string()});
     EXPECT_EQ(result.status, 0) << result.err;
@@ -96,7 +97,7 @@ TEST_F(CommandLineTest, UploadPrintsOneAddressPerFileInOrderAndFailsForBadOnes) 
     result = run({"upload", refused.string(), second.string(), (dir.path() / "missing.gif").string()});
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.out, "\n" + address(two, ".jpeg") + "\n\n");
-    EXPECT_NE(result.err.find("upper.PNG"), std::string::npos);
+    EXPECT_NE(result.err.find("drawing.bmp"), std::string::npos);
     EXPECT_NE(result.err.find("missing.gif"), std::string::npos);
     EXPECT_EQ(service.requests().size(), 0u);
 
@@ -111,6 +112,38 @@ TEST_F(CommandLineTest, UploadPrintsOneAddressPerFileInOrderAndFailsForBadOnes) 
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.out, md5_hex(one) + "\t.png\t" + address(one, ".png") + "\n" + md5_hex(two) + "\t.jpeg\t" +
                               address(two, ".jpeg") + "\n");
+}
+
+TEST_F(CommandLineTest, UploadFormatsEachLinkAndCompressesLargePicturesWhenAsked) {
+    save_settings(false);
+    const std::string one = "plain picture";
+    const auto first = picture("a [b].png", one);
+    Outcome result = run({"upload", "--format", "markdown", first.string()});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, "![a \\[b\\]](" + address(one, ".png") + ")\n");
+    result = run({"upload", "--format=html", first.string()});
+    EXPECT_EQ(result.out, "<img src=\"" + address(one, ".png") + "\" alt=\"a [b]\">\n");
+    EXPECT_EQ(run({"upload", "--format", "url", first.string()}).out, address(one, ".png") + "\n");
+
+    // A large PNG saved without compression goes up compressed, recorded by the digest of what was sent; the
+    // same original again finds that record and sends nothing.
+    const std::string large = test::uncompressed_png(700, 700);
+    ASSERT_GT(large.size(), 1024u * 1024u);
+    const auto big = picture("big.png", large);
+    service.forget_requests();
+    result = run({"upload", "--compress", big.string()});
+    EXPECT_EQ(result.status, 0) << result.err;
+    ASSERT_EQ(service.count_requests("POST"), 1u);
+    const std::string name = result.out.substr(result.out.rfind('/') + 1, 36); // digest + ".png"
+    const std::optional<test::StoredFile> stored = service.file("alice", "pics", name);
+    ASSERT_TRUE(stored);
+    EXPECT_LT(stored->bytes.size(), large.size());
+    EXPECT_EQ(name, md5_hex(stored->bytes) + ".png");
+    EXPECT_EQ(run({"upload", "--compress", big.string()}).out, result.out);
+    EXPECT_EQ(service.count_requests("POST"), 1u);
+    // Without the option it goes as it is.
+    EXPECT_EQ(run({"upload", big.string()}).out, address(large, ".png") + "\n");
+    EXPECT_EQ(service.count_requests("POST"), 2u);
 }
 
 TEST_F(CommandLineTest, TheDataDirectoryOptionChoosesTheSettingsAndRecords) {
@@ -174,7 +207,8 @@ TEST_F(CommandLineTest, MysqlRecordsThatCannotBeListedSayWhyAndFail) {
 TEST_F(CommandLineTest, HelpAndMisuse) {
     Outcome help = run({"--help"});
     EXPECT_EQ(help.status, 0);
-    for (const char* synopsis : {"upload [FILE...]", "records", "config show", "serve [--host H]"})
+    for (const char* synopsis :
+         {"upload [--format url|markdown|html] [--compress] [FILE...]", "records", "config show", "serve [--host H]"})
         EXPECT_NE(help.out.find(synopsis), std::string::npos) << synopsis;
 
     Outcome no_settings = run({"upload", picture("a.png", "a").string()});
@@ -184,14 +218,16 @@ TEST_F(CommandLineTest, HelpAndMisuse) {
 
     // Misspelt commands and options, and commands without what they need, are refused with the usage (these used
     // to start the window, which without a display ended in a core dump).
-    for (const std::vector<std::string>& misuse : std::vector<std::vector<std::string>>{{"uplaod", "a.png"},
-                                                                                        {"config"},
-                                                                                        {"config", "list"},
-                                                                                        {"records", "extra"},
-                                                                                        {"upload", "--fromat", "x"},
-                                                                                        {"serve", "--port", "70000"},
-                                                                                        {"serve", "extra"},
-                                                                                        {"--bogus"}}) {
+    for (const std::vector<std::string>& misuse :
+         std::vector<std::vector<std::string>>{{"uplaod", "a.png"},
+                                               {"config"},
+                                               {"config", "list"},
+                                               {"records", "extra"},
+                                               {"upload", "--fromat", "x"},
+                                               {"upload", "--format", "bbcode"},
+                                               {"serve", "--port", "70000"},
+                                               {"serve", "extra"},
+                                               {"--bogus"}}) {
         Outcome refused = run(misuse);
         EXPECT_EQ(refused.status, 2) << misuse.front();
         EXPECT_EQ(refused.out, "") << misuse.front();

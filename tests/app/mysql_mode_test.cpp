@@ -45,10 +45,12 @@ TEST_F(MysqlModeTest, SaveMakesTheTableTheListShowsThisMachinesRowsAndClearEmpti
     type_mysql_settings(db.settings());
 
     QTest::mouseClick(find("按钮_测试"), Qt::LeftButton);
+    ASSERT_TRUE(eventually([&] { return dialogs.messages.size() == 1; }));
     MysqlSettings wrong = db.settings();
     wrong.port = MariaDbServer::unused_port();
     type_mysql_settings(wrong);
     QTest::mouseClick(find("按钮_测试"), Qt::LeftButton);
+    ASSERT_TRUE(eventually([&] { return dialogs.messages.size() == 2; }));
     EXPECT_EQ(dialogs.messages, QStringList({QStringLiteral("Success"), QStringLiteral("Error")}));
 
     type_mysql_settings(db.settings());
@@ -65,11 +67,12 @@ TEST_F(MysqlModeTest, SaveMakesTheTableTheListShowsThisMachinesRowsAndClearEmpti
 
     show_page(2);
     auto* list = find<QTreeWidget>("超级列表框1");
-    ASSERT_EQ(list->topLevelItemCount(), 1);
+    ASSERT_TRUE(eventually([&] { return list->topLevelItemCount() == 1; }));
     EXPECT_EQ(list->topLevelItem(0)->text(1), QStringLiteral("mine"));
 
     dialogs.answers = {true};
     QTest::mouseClick(find("按钮_清空"), Qt::LeftButton);
+    ASSERT_TRUE(eventually([&] { return dialogs.messages.size() == 4; }));
     EXPECT_EQ(dialogs.messages.back(), QStringLiteral("清空成功！请手动进行仓库初始化！"));
     EXPECT_EQ(list->topLevelItemCount(), 0);
     EXPECT_TRUE(store.list_machine_records("77").empty());

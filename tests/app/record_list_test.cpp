@@ -12,8 +12,11 @@
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QMenu>
+#include <QPushButton>
 #include <QRadioButton>
+#include <QTimer>
 #include <QTreeWidget>
+#include <algorithm>
 
 using namespace velpic;
 using namespace velpic::test;
@@ -292,8 +295,8 @@ TEST_F(RecordListTest, RecordsThatCannotBeRemovedAfterAClearAreReported) {
     QTest::mouseClick(find("单选框_记录方式_MySQL"), Qt::LeftButton);
     dialogs.answers = {true};
     QTest::mouseClick(find("按钮_清空"), Qt::LeftButton);
+    ASSERT_TRUE(eventually([&] { return dialogs.messages.size() >= 2; }));
     EXPECT_EQ(service.count_requests("PUT", "/api/v5/repos/alice/pics/clear"), 1u);
-    ASSERT_GE(dialogs.messages.size(), 2);
     EXPECT_EQ(dialogs.messages[dialogs.messages.size() - 2], QStringLiteral("清空成功！请手动进行仓库初始化！"));
     EXPECT_TRUE(dialogs.messages.back().startsWith(QStringLiteral("但记录删除失败！")));
 }
@@ -315,6 +318,7 @@ TEST_F(RecordListTest, ClearingAsksFirstThenEmptiesStoreAndListAndOpensTheReposi
     dialogs.answers = {true};
     dialogs.log.clear();
     QTest::mouseClick(find("按钮_清空"), Qt::LeftButton);
+    ASSERT_TRUE(eventually([&] { return dialogs.log.size() == 3; })) << dialogs.log.join(u'\n').toStdString();
     EXPECT_EQ(service.count_requests("PUT", "/api/v5/repos/alice/pics/clear"), 1u);
     EXPECT_EQ(service.file_count("alice", "pics"), 0u);
     EXPECT_FALSE(std::filesystem::exists(local_record_file_path()));
@@ -329,8 +333,72 @@ TEST_F(RecordListTest, ClearingAsksFirstThenEmptiesStoreAndListAndOpensTheReposi
     QTest::mouseClick(find("按钮_刷新"), Qt::LeftButton);
     service.set_clear_mode(TestService::ClearMode::unauthorized);
     dialogs.answers = {true};
+    const qsizetype told = dialogs.messages.size();
     QTest::mouseClick(find("按钮_清空"), Qt::LeftButton);
-    EXPECT_EQ(dialogs.messages.back(), QStringLiteral("清空失败"));
+    ASSERT_TRUE(eventually([&] { return dialogs.messages.size() > told; }));
+    // The reason comes with the fixed text.
+    EXPECT_TRUE(dialogs.messages.back().startsWith(QStringLiteral("清空失败：")))
+        << dialogs.messages.back().toStdString();
     EXPECT_EQ(list()->topLevelItemCount(), 1);
     EXPECT_TRUE(std::filesystem::exists(local_record_file_path()));
+}
+
+TEST_F(RecordListTest, CopyingARowsLinkFollowsTheLinkFormatNamedByTheDigest) {
+    const std::string digest = "0123456789abcdef0123456789abcdef";
+    add_record(digest, raw(digest + ".png"));
+    open_window();
+    show_page(2);
+    select(0);
+    QAction* copy = find<QMenu>("菜单")->actions().front();
+    const QString address = QString::fromStdString(raw(digest + ".png"));
+    const std::pair<LinkFormat, QString> expected[] = {
+        {LinkFormat::markdown, QStringLiteral("![%1](%2)").arg(QString::fromStdString(digest), address)},
+        {LinkFormat::html, QStringLiteral("<img src=\"%2\" alt=\"%1\">").arg(QString::fromStdString(digest), address)},
+        {LinkFormat::url, address},
+    };
+    for (const auto& [format, text] : expected) {
+        state.set_groups(state.snapshot().editor_server, format, false, "");
+        copy->trigger();
+        EXPECT_EQ(QApplication::clipboard()->text(), text) << link_format_name(format);
+    }
+}
+
+TEST_F(RecordListTest, MysqlWorkRunsBesideTheWindowAndItsButtonWaitsForIt) {
+    // A MySQL server that takes the connection and never answers: each operation waits for it until the test
+    // lets it go, and the window must keep going meanwhile.
+    SilentPort hung;
+    store_settings("alice", "pics", "tok", true, std::to_string(hung.port()));
+    open_window();
+    show_page(1);
+    auto* test = find<QPushButton>("按钮_测试");
+    QTest::mouseClick(test, Qt::LeftButton);
+    EXPECT_FALSE(test->isEnabled());
+    QTest::mouseClick(test, Qt::LeftButton); // not a second test
+
+    show_page(2);
+    auto* refresh = find<QPushButton>("按钮_刷新");
+    EXPECT_FALSE(refresh->isEnabled());
+    auto* clear = find<QPushButton>("按钮_清空");
+    dialogs.answers = {true, true};
+    QTest::mouseClick(clear, Qt::LeftButton);
+    ASSERT_TRUE(eventually([&] { return service.count_requests("PUT") == 1u; }));
+    EXPECT_FALSE(clear->isEnabled());
+    QTest::mouseClick(clear, Qt::LeftButton); // not asked again while the first runs
+
+    // Events keep flowing while all three wait, and none of them has ended.
+    bool ticked = false;
+    QTimer::singleShot(20, window.get(), [&] { ticked = true; });
+    EXPECT_TRUE(eventually([&] { return ticked; }));
+    EXPECT_TRUE(dialogs.messages.isEmpty());
+    EXPECT_EQ(dialogs.log.size(), 1); // the one question
+
+    hung.close();
+    ASSERT_TRUE(eventually([&] { return dialogs.messages.size() == 3; })) << dialogs.log.join(u'\n').toStdString();
+    EXPECT_TRUE(dialogs.messages.contains(QStringLiteral("Error")));
+    EXPECT_TRUE(dialogs.messages.contains(QStringLiteral("清空成功！请手动进行仓库初始化！")));
+    EXPECT_TRUE(std::any_of(dialogs.messages.begin(), dialogs.messages.end(),
+                            [](const QString& text) { return text.startsWith(QStringLiteral("但记录删除失败！")); }));
+    EXPECT_TRUE(eventually([&] { return test->isEnabled() && refresh->isEnabled() && clear->isEnabled(); }));
+    EXPECT_EQ(list()->topLevelItemCount(), 0);
+    EXPECT_EQ(service.count_requests("PUT"), 1u);
 }

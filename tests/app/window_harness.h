@@ -53,10 +53,20 @@ public:
             answers.pop_front();
         return yes;
     }
-    QString open_file(QWidget*, const QString& filter) override {
+    LargePictureAnswer ask_large_picture(QWidget*, const QString& text, bool offer_compress) override {
+        log << QStringLiteral("large: ") + text;
+        compress_offered << offer_compress;
+        const LargePictureAnswer answer = large_answers.empty() ? LargePictureAnswer{} : large_answers.front();
+        if (!large_answers.empty())
+            large_answers.pop_front();
+        return answer;
+    }
+    QStringList open_files(QWidget*, const QString& filter) override {
         log << QStringLiteral("file dialog");
         filters << filter;
-        return chosen_file;
+        if (chosen_files.isEmpty() && !chosen_file.isEmpty())
+            return {chosen_file};
+        return chosen_files;
     }
     void open_url(const QString& url) override {
         log << QStringLiteral("open: ") + url;
@@ -65,8 +75,11 @@ public:
 
     QStringList log, messages, captions, filters, urls;
     QList<bool> owned;
-    std::deque<bool> answers; // for ask_yes_no; No when empty
-    QString chosen_file;      // empty: the user cancels
+    std::deque<bool> answers;                     // for ask_yes_no; No when empty
+    std::deque<LargePictureAnswer> large_answers; // for ask_large_picture; No when empty
+    QList<bool> compress_offered;                 // per large-picture question
+    QString chosen_file;                          // empty (and chosen_files empty): the user cancels
+    QStringList chosen_files;                     // several chosen at once
 };
 
 class WindowTest : public ::testing::Test {

@@ -22,7 +22,7 @@ field() { dpkg-deb -f "$deb" "$1"; }
 # What dpkg-shlibdeps found for the linked libraries, and what is loaded at run time without being linked.
 depends=$(field Depends | sed 's/ *([^)]*)//g; s/, */\n/g')
 for package in libc6 libstdc++6 libqt6widgets6 libqt6gui6 libqt6core6 libcurl4 libmariadb3 libssl3 libpcre2-8-0 \
-    qt6-qpa-plugins qt6-image-formats-plugins fonts-wqy-zenhei ca-certificates; do
+    qt6-qpa-plugins qt6-image-formats-plugins qt6-translations-l10n fonts-wqy-zenhei ca-certificates; do
     grep -qxF "$package" <<<"$depends" || fail "Depends lacks $package: $(field Depends)"
 done
 

@@ -159,6 +159,25 @@ TEST_F(UploadServerTest, EachBodyFormUploadsItsPicturesInItemOrder) {
     EXPECT_EQ(commits(), 0u);
 }
 
+TEST_F(UploadServerTest, CameraNamesAndWebpPicturesAreTakenWithTheirOwnExtension) {
+    start();
+    const std::string webp = std::string("RIFF\x10\0\0\0WEBPVP8 ", 16) + "server picture four";
+    // A file named in capitals keeps its capitals; a form part without a name is known by its WebP signature; a
+    // downloaded "X.JPG" holding JPEG bytes keeps its name's extension.
+    service.put_file("bob", "elsewhere", "X.JPG", kJpeg);
+    httplib::Result listed = client().Post(
+        "/upload",
+        list_body({write_file("IMG_0001.PNG", kPng).string(), service.base() + "bob/elsewhere/raw/master/X.JPG"}),
+        "application/json");
+    EXPECT_EQ(body_of(listed),
+              json({{"success", true}, {"result", {address_of(kPng, ".PNG"), address_of(kJpeg, ".JPG")}}}));
+    httplib::Result posted =
+        client().Post("/upload", httplib::MultipartFormDataItems{{"files", webp, "unnamed", "application/octet-stream"},
+                                                                 {"files", kGif, "moving.Webp", "image/webp"}});
+    EXPECT_EQ(body_of(posted),
+              json({{"success", true}, {"result", {address_of(webp, ".webp"), address_of(kGif, ".Webp")}}}));
+}
+
 TEST_F(UploadServerTest, FailedItemsKeepTheirPlaceAndAreNamedWithTheirReason) {
     start();
     const std::string good = write_file("good.png", kPng).string();
@@ -187,7 +206,7 @@ TEST_F(UploadServerTest, FailedItemsKeepTheirPlaceAndAreNamedWithTheirReason) {
         text_file + ": 只能是PNG,JPG,GIF格式的图片！",
         "relative/x.png: neither an absolute file path nor an http(s) address",
         gone + ": download failed: HTTP 404",
-        html + ": not a PNG, JPEG or GIF picture",
+        html + ": not a PNG, JPEG, GIF or WebP picture",
         "list[6]: not a text: 42",
         refused_by_service + ": 上传失败！[错误原因：403 Forbidden: no rights]",
     };

@@ -194,4 +194,20 @@ std::string RefusingPort::url(const std::string& path) const {
     return "http://127.0.0.1:" + std::to_string(port_) + path;
 }
 
+SilentPort::SilentPort() {
+    fd_ = bind_loopback(port_);
+    // Connections wait in the queue, never accepted; the kernel completes their handshakes.
+    if (fd_ >= 0 && ::listen(fd_, 16) != 0) {
+        ::close(fd_);
+        fd_ = -1;
+        port_ = 0;
+    }
+}
+
+void SilentPort::close() {
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = -1;
+}
+
 } // namespace velpic::test

@@ -82,4 +82,21 @@ private:
     int port_ = 0;
 };
 
+// A server on 127.0.0.1 that takes connections and never says a word, as a hung server does: the client waits for
+// its greeting until its own time-out. Closing it (destruction or close()) resets every connection at once.
+class SilentPort {
+public:
+    SilentPort();
+    ~SilentPort() { close(); }
+    SilentPort(const SilentPort&) = delete;
+    SilentPort& operator=(const SilentPort&) = delete;
+
+    int port() const { return port_; }
+    void close();
+
+private:
+    int fd_ = -1;
+    int port_ = 0;
+};
+
 } // namespace velpic::test

@@ -91,10 +91,10 @@ TEST(PictureExtension, TakesWhatFollowsTheLastDotWithItsCase) {
     EXPECT_EQ(picture_extension("/a.png\r\n/b.png\r\n"), ".png\r\n");
     EXPECT_EQ(picture_extension("/dir.d/file"), ".d/file");
 
-    // Only the four lower-case picture extensions pass; two dropped paths end in ".png\r\n" and fail.
-    for (const char* accepted : {".png", ".jpeg", ".jpg", ".gif"})
+    // The five picture extensions pass in any letter case, as cameras write them; anything else fails.
+    for (const char* accepted : {".png", ".jpeg", ".jpg", ".gif", ".webp", ".PNG", ".Jpg", ".JPEG", ".WebP"})
         EXPECT_TRUE(is_picture_extension(accepted)) << accepted;
-    for (const char* refused : {".PNG", ".Jpg", ".bmp", ".png\r\n", ".", ""})
+    for (const char* refused : {".bmp", ".png\r\n", ".", "", ".pngx", ".web", "png", ".ＰＮＧ"})
         EXPECT_FALSE(is_picture_extension(refused)) << refused;
 }
 

@@ -43,6 +43,11 @@ void AppState::set_machine_code(std::string code) {
     values_.machine_code = std::move(code);
 }
 
+void AppState::set_compress(bool on) {
+    std::lock_guard lock(mutex_);
+    values_.compress = on;
+}
+
 void AppState::set_groups(EditorServerSettings editor_server, LinkFormat link_format, bool compress,
                           std::string check_referer) {
     std::lock_guard lock(mutex_);

@@ -42,6 +42,7 @@ public:
     void set_mysql(MysqlSettings values);
     void set_record_mode(std::string mode);
     void set_machine_code(std::string code);
+    void set_compress(bool on);
     void set_groups(EditorServerSettings editor_server, LinkFormat link_format, bool compress,
                     std::string check_referer);
 

@@ -90,9 +90,13 @@ std::vector<IniValue> settings_groups_values(const SettingsPage& page) {
         {section_server(), "Port", page.server_port},
         {section_server(), "Key", encode_stored_secret(page.server_key)},
         {section_upload(), "LinkFormat", link_format_name(page.link_format)},
-        {section_upload(), "Compress", flag(page.compress)},
+        compress_value(page.compress),
         {section_check(), "Referer", page.check_referer},
     };
+}
+
+IniValue compress_value(bool on) {
+    return {section_upload(), "Compress", flag(on)};
 }
 
 void apply_settings_groups(const SettingsPage& page, AppState& state) {

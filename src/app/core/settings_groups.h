@@ -30,6 +30,9 @@ std::string check_settings_groups(const SettingsPage& page);
 // What saving writes for the groups, in order.
 std::vector<IniValue> settings_groups_values(const SettingsPage& page);
 
+// The value saving writes for "压缩超过1MB的图片".
+IniValue compress_value(bool on);
+
 // Puts the groups' values of page in force.
 void apply_settings_groups(const SettingsPage& page, AppState& state);
 

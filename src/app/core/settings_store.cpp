@@ -266,4 +266,12 @@ SaveResult SettingsStore::save(const SettingsPage& page, bool mysql_selected, Ap
     return result;
 }
 
+std::string SettingsStore::save_compress(bool on, AppState& state) const {
+    const IniValue value = compress_value(on);
+    const IniEdit edit{value.section, value.key, value.value};
+    const bool written = commit({&edit, 1});
+    state.set_compress(on);
+    return written ? std::string() : msg_not_written + utf8_to_gbk(file_.string());
+}
+
 } // namespace velpic

@@ -68,6 +68,9 @@ public:
     void choose_mysql_mode(AppState& state) const;
     // The checks in order; what was written before a failed check stays written.
     SaveResult save(const SettingsPage& page, bool mysql_selected, AppState& state) const;
+    // Turns "压缩超过1MB的图片" on or off in the file and in state, leaving every other value as it is (the
+    // question about a large picture offers it). The message (GBK) when the file could not be written, else empty.
+    std::string save_compress(bool on, AppState& state) const;
 
 private:
     std::string read(const char* section, const char* key) const;

@@ -1,5 +1,6 @@
 #include "app/ui/dialogs.h"
 
+#include <QCheckBox>
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QMessageBox>
@@ -10,19 +11,37 @@ namespace velpic {
 
 namespace {
 
+// Rich text would let a service's answer (an HTML error page) lay out the program's own dialog.
+void prepare(QMessageBox& box) {
+    box.setTextFormat(Qt::PlainText);
+}
+
 class DesktopDialogs final : public Dialogs {
 public:
     void message(QWidget* owner, const QString& text, const QString& caption) override {
         QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, owner);
+        prepare(box);
         box.setWindowModality(Qt::ApplicationModal);
         box.exec();
     }
     bool ask_yes_no(QWidget* owner, const QString& text, const QString& caption) override {
         QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Yes | QMessageBox::No, owner);
+        prepare(box);
         return box.exec() == QMessageBox::Yes;
     }
-    QString open_file(QWidget* owner, const QString& filter) override {
-        return QFileDialog::getOpenFileName(owner, QString(), QString(), qt_name_filter(filter));
+    LargePictureAnswer ask_large_picture(QWidget* owner, const QString& text, bool offer_compress) override {
+        QMessageBox box(QMessageBox::Question, default_caption(), text, QMessageBox::Yes | QMessageBox::No, owner);
+        prepare(box);
+        box.setDefaultButton(QMessageBox::No);
+        if (offer_compress)
+            box.setCheckBox(new QCheckBox(compress_caption(), &box));
+        LargePictureAnswer answer;
+        answer.upload = box.exec() == QMessageBox::Yes;
+        answer.compress = box.checkBox() != nullptr && box.checkBox()->isChecked();
+        return answer;
+    }
+    QStringList open_files(QWidget* owner, const QString& filter) override {
+        return QFileDialog::getOpenFileNames(owner, QString(), QString(), qt_name_filter(filter));
     }
     void open_url(const QString& url) override { QDesktopServices::openUrl(QUrl(url)); }
 };
@@ -33,6 +52,10 @@ Dialogs* installed = nullptr;
 
 QString default_caption() {
     return QStringLiteral("信息：");
+}
+
+QString compress_caption() {
+    return QStringLiteral("压缩超过1MB的图片");
 }
 
 Dialogs& dialogs() {

@@ -1,5 +1,7 @@
 #include "app/ui/main_window.h"
 
+#include "app/core/link_text.h"
+#include "app/desktop/clipboard_reader.h"
 #include "app/ui/controls.h"
 #include "app/ui/dialogs.h"
 #include "app/ui/picture_box.h"
@@ -17,6 +19,8 @@
 #include "runtime/service_base.h"
 #include "runtime/thread_start.h"
 #include "upload/clear_repository.h"
+#include "upload/clipboard_picture.h"
+#include "upload/upload_item.h"
 #include "upload/upload_picture.h"
 
 #include <QApplication>
@@ -32,6 +36,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QShortcut>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTimer>
@@ -88,6 +93,12 @@ MainWindow::MainWindow(AppState& state, SettingsStore store, QWidget* parent)
     build_settings_page(canvases_[1]);
     build_records_page(canvases_[2]);
     connect(tabs_, &QTabWidget::currentChanged, this, &MainWindow::on_page_changed);
+    // Ctrl+V anywhere on the upload page; the settings page's edit boxes take their own paste first.
+    auto* paste = new QShortcut(QKeySequence::Paste, this);
+    connect(paste, &QShortcut::activated, this, [this] {
+        if (tabs_->currentIndex() == 0)
+            paste_upload();
+    });
 
     // The creation handler.
     if (store_.load_at_start(state_))
@@ -196,23 +207,49 @@ void MainWindow::choose_local_mode() {
     mysql_group_->setVisible(false);
 }
 
+void MainWindow::set_busy(QPushButton* button, bool busy) {
+    button->setEnabled(!busy);
+    if (busy)
+        button->setCursor(Qt::BusyCursor);
+    else
+        button->unsetCursor();
+}
+
 void MainWindow::test_mysql_connection() {
+    if (!test_button_->isEnabled())
+        return;
     MysqlSettings settings{to_gbk(server_box_->text()), port_number(to_gbk(port_box_->text())),
                            to_gbk(user_box_->text()), to_gbk(password_box_->text()), to_gbk(database_box_->text())};
-    message(MysqlRecordStore(std::move(settings)).test_connection() ? QStringLiteral("Success")
-                                                                    : QStringLiteral("Error"));
+    // A server that does not answer takes the connection's whole time-out; the window keeps going meanwhile.
+    set_busy(test_button_, true);
+    const bool started = start_thread([channel = channel_, window = this, settings = std::move(settings)] {
+        const bool connected = MysqlRecordStore(settings).test_connection();
+        channel->post([window, connected] { window->finish_mysql_test(connected); });
+    });
+    if (!started)
+        finish_mysql_test(false);
+}
+
+void MainWindow::finish_mysql_test(bool connected) {
+    set_busy(test_button_, false);
+    message(connected ? QStringLiteral("Success") : QStringLiteral("Error"));
 }
 
 // ---- uploads
 
-void MainWindow::on_file_dropped(const QString& paths) {
-    const std::string extension = picture_extension(paths.toStdString());
-    if (!is_picture_extension(extension)) {
+void MainWindow::on_file_dropped(const QStringList& paths) {
+    if (paths.isEmpty())
+        return;
+    // A single file is refused at once, as it always was; of several, each refusal is named at the end.
+    if (paths.size() == 1 && !is_picture_extension(picture_extension(paths.front().toStdString()))) {
         drop_area_->set_picture(default_drop_picture());
         message(QStringLiteral("只能是PNG,JPG,GIF格式的图片！"));
         return;
     }
-    start_upload(paths, true);
+    std::vector<BatchPicture> pictures;
+    for (const QString& path : paths)
+        pictures.push_back({BatchPicture::Source::dropped, to_path(path), {}});
+    start_upload(std::move(pictures));
 }
 
 void MainWindow::on_drop_area_double_clicked() {
@@ -220,21 +257,67 @@ void MainWindow::on_drop_area_double_clicked() {
         message(QStringLiteral("请先填写配置！"));
         return;
     }
-    const QString path = dialogs().open_file(this, file_dialog_->property("filter").toString());
-    if (path.isEmpty())
-        return;
-    start_upload(path, false);
+    const QStringList paths = dialogs().open_files(this, file_dialog_->property("filter").toString());
+    std::vector<BatchPicture> pictures;
+    for (const QString& path : paths)
+        pictures.push_back({BatchPicture::Source::chosen, to_path(path), {}});
+    if (!pictures.empty())
+        start_upload(std::move(pictures));
 }
 
-void MainWindow::start_upload(const QString& path, bool dropped) {
-    // The worker gets its own copies: the settings as they are now and the path.
-    start_thread([context = upload_context(state_.snapshot(), program_dir()), file = to_path(path), dropped,
-                  reporter = std::make_shared<WindowReporter>(channel_, url_box_, drop_area_)] {
-        if (dropped)
-            upload_dropped_file(context, file, *reporter);
-        else
-            upload_chosen_file(context, file, *reporter);
+void MainWindow::paste_upload() {
+    if (!state_.snapshot().gitee_known()) {
+        message(QStringLiteral("请先填写配置！"));
+        return;
+    }
+    const ClipboardPicture picture = read_clipboard_picture();
+    if (!picture.error.empty()) {
+        message(from_gbk(picture.error));
+        return;
+    }
+    if (!picture.files.empty()) {
+        QStringList paths;
+        for (const std::filesystem::path& file : picture.files) {
+            const std::u8string utf8 = file.u8string();
+            paths << QString::fromUtf8(reinterpret_cast<const char*>(utf8.data()), static_cast<qsizetype>(utf8.size()));
+        }
+        on_file_dropped(paths);
+        return;
+    }
+    if (picture.png.empty()) {
+        message(from_gbk(clipboard_empty_reason()));
+        return;
+    }
+    start_upload({{BatchPicture::Source::bitmap, {}, picture.png}});
+}
+
+void MainWindow::start_upload(std::vector<BatchPicture> pictures) {
+    // The worker gets its own copies: the settings as they are now and the pictures.
+    const StateSnapshot snapshot = state_.snapshot();
+    BatchOptions options;
+    options.link_format = snapshot.link_format;
+    options.compress = snapshot.compress;
+    auto ask = [window = this](const QString& name, std::uint64_t size, bool offer_compress) {
+        return window->ask_large_picture(name, size, offer_compress);
+    };
+    start_thread([context = upload_context(snapshot, program_dir()), options, pictures = std::move(pictures),
+                  reporter = std::make_shared<WindowReporter>(channel_, url_box_, drop_area_, upload_progress_, ask)] {
+        upload_picture_batch(context, options, pictures, *reporter);
     });
+}
+
+LargePictureAnswer MainWindow::ask_large_picture(const QString& name, std::uint64_t size, bool offer_compress) {
+    const QString megabytes = QString::number(static_cast<double>(size) / (1024.0 * 1024.0), 'f', 1);
+    const QString text = QStringLiteral("“%1”有 %2 MB，大于1MB：没有登录的访问者看不到超过1MB的原图，"
+                                        "它在博客等网页上会显示不出来。仍然上传吗？")
+                             .arg(name, megabytes);
+    const LargePictureAnswer answer = dialogs().ask_large_picture(this, text, offer_compress);
+    if (answer.compress && offer_compress) {
+        const std::string failure = store_.save_compress(true, state_);
+        if (!failure.empty())
+            message(from_gbk(failure));
+    }
+    return answer;
 }
 
 // ---- record list
@@ -247,9 +330,38 @@ void MainWindow::clear_rows() {
 }
 
 void MainWindow::load_record_list() {
+    // Rows already on their way come with the options in force when they arrive.
+    if (listing_)
+        return;
     const StateSnapshot snapshot = state_.snapshot();
-    const std::vector<UploadRecord> records =
-        load_record_rows(mysql_radio_->isChecked(), snapshot.mysql, snapshot.machine_code, program_dir());
+    if (!mysql_radio_->isChecked()) {
+        show_record_rows(list_generation_,
+                         load_record_rows(false, snapshot.mysql, snapshot.machine_code, program_dir()));
+        return;
+    }
+    // A MySQL server that does not answer holds the listing for the connection's whole time-out.
+    listing_ = true;
+    set_busy(refresh_button_, true);
+    const std::uint64_t generation = list_generation_;
+    const bool started =
+        start_thread([channel = channel_, window = this, generation, snapshot, directory = program_dir()] {
+            std::vector<UploadRecord> records =
+                load_record_rows(true, snapshot.mysql, snapshot.machine_code, directory);
+            channel->post(
+                [window, generation, records = std::move(records)] { window->show_record_rows(generation, records); });
+        });
+    if (!started)
+        show_record_rows(generation, {});
+}
+
+void MainWindow::show_record_rows(std::uint64_t generation, const std::vector<UploadRecord>& records) {
+    if (listing_) {
+        listing_ = false;
+        set_busy(refresh_button_, false);
+    }
+    // The list was emptied (a clear) while these rows were read: they are no longer its rows.
+    if (generation != list_generation_)
+        return;
     int number = 0;
     for (const UploadRecord& record : records) {
         auto* item = new QTreeWidgetItem(list_);
@@ -264,6 +376,8 @@ void MainWindow::load_record_list() {
 }
 
 void MainWindow::refresh_record_list() {
+    if (listing_)
+        return;
     clear_rows();
     preview_->setVisible(false);
     preview_close_->setVisible(false);
@@ -285,7 +399,11 @@ void MainWindow::copy_selected_address() {
     const int row = selected_row();
     if (row < 0)
         return;
-    QApplication::clipboard()->setText(list_->topLevelItem(row)->text(column_address));
+    // No file name is recorded; the digest names the picture.
+    const QTreeWidgetItem* item = list_->topLevelItem(row);
+    QApplication::clipboard()->setText(
+        QString::fromStdString(link_text(state_.snapshot().link_format, item->text(column_address).toStdString(),
+                                         item->text(column_digest).toStdString())));
 }
 
 void MainWindow::request_preview() {
@@ -320,21 +438,41 @@ void MainWindow::show_preview(std::uint64_t generation, const QByteArray& bytes)
 // ---- clearing
 
 void MainWindow::on_clear_clicked() {
+    if (!clear_button_->isEnabled())
+        return;
     if (!dialogs().ask_yes_no(this, QStringLiteral("请确定是否清空仓库？(该操作不可恢复，请谨慎操作！)"),
                               QStringLiteral("操作")))
         return;
-    const StateSnapshot snapshot = state_.snapshot();
-    if (clear_repository(snapshot.owner, snapshot.repo, snapshot.access_token) != "Success") {
-        message(QStringLiteral("清空失败"));
+    // The request and a MySQL server may each take their whole time-out; the window keeps going meanwhile.
+    set_busy(clear_button_, true);
+    const bool started = start_thread([channel = channel_, window = this, snapshot = state_.snapshot(),
+                                       mysql = mysql_radio_->isChecked(), directory = program_dir()] {
+        const ClearOutcome outcome = clear_repository_outcome(snapshot.owner, snapshot.repo, snapshot.access_token);
+        RecordRemoval removal;
+        if (outcome.ok)
+            removal = remove_all_records(mysql, snapshot.mysql, directory);
+        channel->post([window, outcome, removal, page = service_base() + snapshot.owner + "/" + snapshot.repo] {
+            window->finish_clear(outcome, removal, page);
+        });
+    });
+    if (!started)
+        finish_clear({}, {}, {});
+}
+
+void MainWindow::finish_clear(const ClearOutcome& outcome, const RecordRemoval& removal,
+                              const std::string& repository_page) {
+    set_busy(clear_button_, false);
+    if (!outcome.ok) {
+        message(QStringLiteral("清空失败") +
+                (outcome.reason.empty() ? QString() : QStringLiteral("：") + from_gbk(outcome.reason)));
         return;
     }
-    const RecordRemoval removal = remove_all_records(mysql_radio_->isChecked(), snapshot.mysql, program_dir());
     clear_rows();
     message(QStringLiteral("清空成功！请手动进行仓库初始化！"));
     // Records left behind would hand out addresses of files that no longer exist instead of uploading again.
     if (!removal.ok)
         message(QStringLiteral("但记录删除失败！") + from_gbk(removal.error));
-    dialogs().open_url(from_gbk(service_base() + snapshot.owner + "/" + snapshot.repo));
+    dialogs().open_url(from_gbk(repository_page));
 }
 
 } // namespace velpic

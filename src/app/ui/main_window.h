@@ -3,9 +3,13 @@
 #pragma once
 
 #include "app/core/app_state.h"
+#include "app/core/picture_batch.h"
 #include "app/core/settings_store.h"
 #include "app/ui/ui_channel.h"
+#include "records/upload_record.h"
+#include "upload/clear_repository.h"
 
+#include <QStringList>
 #include <QWidget>
 #include <cstdint>
 #include <memory>
@@ -45,9 +49,11 @@ public:
 
     // Page-changed handler of the tab control.
     void on_page_changed(int index);
-    // Files dropped on the drop area: one path, or every path followed by CR LF.
-    void on_file_dropped(const QString& paths);
+    // Files dropped on the drop area (or pasted): each is uploaded in turn.
+    void on_file_dropped(const QStringList& paths);
     void on_drop_area_double_clicked();
+    // Ctrl+V on the upload page and "粘贴上传": the clipboard's bitmap as PNG, or its copied files.
+    void paste_upload();
     void load_record_list();
     void refresh_record_list();
     void on_clear_clicked();
@@ -72,7 +78,9 @@ private:
     // Brings the editors' upload server in line with the settings in force; says so when it cannot start.
     void apply_editor_server();
 
-    void start_upload(const QString& path, bool dropped);
+    void start_upload(std::vector<BatchPicture> pictures);
+    // The question about a picture over 1 MB; turning compression on here saves it as the settings page would.
+    LargePictureAnswer ask_large_picture(const QString& name, std::uint64_t size, bool offer_compress);
 
     void build_link_check_controls(QWidget* canvas);
     void start_link_check();
@@ -82,6 +90,11 @@ private:
     void clear_rows();
     void on_list_context_menu();
     void copy_selected_address();
+    void show_record_rows(std::uint64_t generation, const std::vector<UploadRecord>& records);
+    void finish_mysql_test(bool connected);
+    void finish_clear(const ClearOutcome& outcome, const RecordRemoval& removal, const std::string& repository_page);
+    // A button whose work runs on a worker: it cannot be pressed again until that is done.
+    static void set_busy(QPushButton* button, bool busy);
     void request_preview();
     void show_preview(std::uint64_t generation, const QByteArray& bytes);
     int selected_row() const;
@@ -98,6 +111,8 @@ private:
     PictureBox* drop_area_ = nullptr;
     QObject* file_dialog_ = nullptr;
     QLineEdit* url_box_ = nullptr;
+    QLabel* upload_progress_ = nullptr;
+    QMenu* drop_menu_ = nullptr;
     QLineEdit* owner_box_ = nullptr;
     QLineEdit* repo_box_ = nullptr;
     QLineEdit* token_box_ = nullptr;
@@ -109,6 +124,10 @@ private:
     QRadioButton* local_radio_ = nullptr;
     QRadioButton* mysql_radio_ = nullptr;
     QGroupBox* mysql_group_ = nullptr;
+    QPushButton* test_button_ = nullptr;
+    QPushButton* clear_button_ = nullptr;
+    QPushButton* refresh_button_ = nullptr;
+    bool listing_ = false; // MySQL rows are on their way
     QTreeWidget* list_ = nullptr;
     PictureBox* preview_ = nullptr;
     QPushButton* preview_close_ = nullptr;

@@ -9,6 +9,7 @@
 #include "app/ui/ui_text.h"
 #include "runtime/service_base.h"
 
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QIcon>
@@ -16,22 +17,68 @@
 #include <QRadioButton>
 #include <QTabWidget>
 #include <QTreeWidget>
+#include <algorithm>
+#include <initializer_list>
 
 namespace velpic {
+
+namespace {
+
+// "示例：" + the service's address + "[Owner]/[Repo]" in the label's width: a longer address than the default loses
+// its middle rather than the owner and repository at its end. The whole line stays in the tool tip.
+void show_example_address(QLabel* example, const QString& base) {
+    const QString head = QStringLiteral("示例："), tail = QStringLiteral("[Owner]/[Repo]");
+    const QFontMetrics metrics = example->fontMetrics();
+    const int room = example->width() - metrics.horizontalAdvance(head + tail);
+    const QString shown = head + metrics.elidedText(base, Qt::ElideMiddle, room) + tail;
+    example->setText(shown);
+    example->setToolTip(head + base + tail);
+}
+
+// The form drew the radio buttons where a frame line runs through the group's title, so they started 11 pixels
+// down. Here the title stands above the frame, whose line would cross the buttons: they move down inside it,
+// keeping their left edges and widths, and take the frame's inner height.
+void fit_into_frame(QGroupBox* group, std::initializer_list<QWidget*> buttons) {
+    group->ensurePolished();
+    // The style draws the frame's lines 2 pixels outside the contents; the buttons take all that lies between.
+    const QRect inside = group->contentsRect().adjusted(0, -1, 0, 1);
+    for (QWidget* button : buttons) {
+        const QRect form = button->geometry();
+        const int top = std::max(form.top(), inside.top());
+        button->setGeometry(form.left(), top, form.width(), std::max(inside.bottom() - top + 1, 1));
+    }
+}
+
+} // namespace
 
 void MainWindow::build_upload_page(QWidget* canvas) {
     drop_area_ = place(new PictureBox(canvas), "画板1", 9, 32, 398, 336);
     drop_area_->set_picture(default_drop_picture());
     connect(drop_area_, &PictureBox::double_clicked, this, &MainWindow::on_drop_area_double_clicked);
     connect(drop_area_, &PictureBox::files_dropped, this, &MainWindow::on_file_dropped);
+    // Over the foot of the drop area while several pictures go up one after another.
+    upload_progress_ = label(drop_area_, "标签_上传进度", QString(), 0, 336 - 22, 398, 22);
+    upload_progress_->setAlignment(Qt::AlignCenter);
+    upload_progress_->setStyleSheet(QStringLiteral("background-color: rgba(255, 255, 255, 200);"));
+    upload_progress_->setVisible(false);
+
+    drop_menu_ = new QMenu(QStringLiteral("菜单_上传"), this);
+    drop_menu_->setObjectName(QStringLiteral("菜单_上传"));
+    QAction* paste = drop_menu_->addAction(QStringLiteral("粘贴上传"));
+    connect(paste, &QAction::triggered, this, &MainWindow::paste_upload);
+    drop_area_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(drop_area_, &PictureBox::customContextMenuRequested, this,
+            [this](const QPoint& at) { drop_menu_->popup(drop_area_->mapToGlobal(at)); });
 
     url_box_ = edit(canvas, "编辑框_url", 7, 375, 400, 24);
     url_box_->setReadOnly(true);
 
-    // The open-file dialog is not drawn; this object carries its filter, as the form's dialog control does.
+    // The open-file dialog is not drawn; this object carries its filter, as the form's dialog control does. The
+    // dialog takes every type a drop takes (the patterns match in any letter case).
     auto* dialog = new QObject(this);
     dialog->setObjectName(QStringLiteral("通用对话框1"));
-    dialog->setProperty("filter", QStringLiteral("图片文件(*.jpg;*.png;*.gif)|*.jpg;*.png;*.gif"));
+    dialog->setProperty("filter", QStringLiteral("图片文件(*.jpg;*.jpeg;*.png;*.gif;*.webp)|"
+                                                 "*.jpg;*.jpeg;*.png;*.gif;*.webp"));
     file_dialog_ = dialog;
 }
 
@@ -54,14 +101,14 @@ void MainWindow::build_settings_page(QWidget* canvas) {
             [] { dialogs().open_url(from_gbk(service_base() + "signup?from=homepage")); });
     connect(token_page, &PressLabel::pressed, this,
             [] { dialogs().open_url(from_gbk(service_base() + "personal_access_tokens")); });
-    auto* example =
-        label(gitee, "标签11", QStringLiteral("示例：") + from_gbk(service_base()) + QStringLiteral("[Owner]/[Repo]"),
-              38, 96, 236, 24);
+    auto* example = label(gitee, "标签11", QString(), 38, 96, 236, 24);
     example->setStyleSheet(QStringLiteral("color: red;"));
+    show_example_address(example, from_gbk(service_base()));
 
     auto* mode = place(new QGroupBox(QStringLiteral("记录方式："), canvas), "分组框3", 66, 173, 288, 39);
     local_radio_ = place(new QRadioButton(QStringLiteral("本地"), mode), "单选框_记录方式_本地", 86, 12, 49, 24);
     mysql_radio_ = place(new QRadioButton(QStringLiteral("MySQL"), mode), "单选框_记录方式_MySQL", 173, 11, 58, 24);
+    fit_into_frame(mode, {local_radio_, mysql_radio_});
     connect(local_radio_, &QRadioButton::clicked, this, &MainWindow::choose_local_mode);
     connect(mysql_radio_, &QRadioButton::clicked, this, &MainWindow::choose_mysql_mode);
 
@@ -76,8 +123,8 @@ void MainWindow::build_settings_page(QWidget* canvas) {
     password_box_ = edit(mysql_group_, "编辑框_DataBasePassword", 102, 104, 144, 20, true);
     label(mysql_group_, "标签8", QStringLiteral("数据库："), 14, 128, 84, 16);
     database_box_ = edit(mysql_group_, "编辑框_DatabaseName", 102, 128, 144, 20);
-    auto* test = button(mysql_group_, "按钮_测试", QStringLiteral("测试"), 248, 129, 35, 20);
-    connect(test, &QPushButton::clicked, this, &MainWindow::test_mysql_connection);
+    test_button_ = button(mysql_group_, "按钮_测试", QStringLiteral("测试"), 248, 129, 35, 20);
+    connect(test_button_, &QPushButton::clicked, this, &MainWindow::test_mysql_connection);
     mysql_group_->setVisible(false);
 
     auto* cancel = button(canvas, "按钮_取消", QStringLiteral("取消"), 144, 374, 72, 23);
@@ -110,10 +157,10 @@ void MainWindow::build_records_page(QWidget* canvas) {
     connect(list_, &QTreeWidget::customContextMenuRequested, this, &MainWindow::on_list_context_menu);
     list_->viewport()->installEventFilter(this);
 
-    auto* clear = button(canvas, "按钮_清空", QStringLiteral("清空"), 327, 385, 40, 18);
-    auto* refresh = button(canvas, "按钮_刷新", QStringLiteral("刷新"), 370, 385, 40, 18);
-    connect(clear, &QPushButton::clicked, this, &MainWindow::on_clear_clicked);
-    connect(refresh, &QPushButton::clicked, this, &MainWindow::refresh_record_list);
+    clear_button_ = button(canvas, "按钮_清空", QStringLiteral("清空"), 327, 385, 40, 18);
+    refresh_button_ = button(canvas, "按钮_刷新", QStringLiteral("刷新"), 370, 385, 40, 18);
+    connect(clear_button_, &QPushButton::clicked, this, &MainWindow::on_clear_clicked);
+    connect(refresh_button_, &QPushButton::clicked, this, &MainWindow::refresh_record_list);
     build_link_check_controls(canvas);
 
     preview_ = place(new PictureBox(canvas), "图片框_预览", 18, 228, 144, 144);

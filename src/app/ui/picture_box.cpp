@@ -145,14 +145,7 @@ void PictureBox::dropEvent(QDropEvent* event) {
     if (paths.isEmpty())
         return;
     event->acceptProposedAction();
-    QString text;
-    if (paths.size() == 1) {
-        text = paths.front();
-    } else {
-        for (const QString& path : paths)
-            text += path + QStringLiteral("\r\n");
-    }
-    Q_EMIT files_dropped(text);
+    Q_EMIT files_dropped(paths);
 }
 
 } // namespace velpic

@@ -1,4 +1,4 @@
-// A picture box: holds the bytes of an encoded PNG, JPEG or GIF file and shows what they decode to, an animated
+// A picture box: holds the bytes of an encoded PNG, JPEG, GIF or WebP file and shows what they decode to, an animated
 // GIF moving. Bytes that do not decode, or that would decode to an oversized image, leave the box empty.
 #pragma once
 
@@ -38,8 +38,8 @@ public:
 
 Q_SIGNALS:
     void double_clicked();
-    // One path for a single file, else every path followed by CR LF.
-    void files_dropped(const QString& paths);
+    // The local files dropped, in the order the drag carried them.
+    void files_dropped(const QStringList& paths);
 
 protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;

@@ -343,7 +343,8 @@ CurlExchangeResult curl_exchange(const CurlExchangeRequest& request) {
             curl_easy_setopt(h, CURLOPT_UPLOAD_BUFFERSIZE, kUploadBufferBytes);
         } else if (request.send_body) {
             curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body_size));
-            curl_easy_setopt(h, CURLOPT_POSTFIELDS, request.body.data());
+            // An empty view may have no data at all, and a null POSTFIELDS would make libcurl read standard input.
+            curl_easy_setopt(h, CURLOPT_POSTFIELDS, request.body.empty() ? "" : request.body.data());
         }
         if (std::strcmp(verb, "POST") != 0 && (request.send_body || std::strcmp(verb, "GET") != 0))
             curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, verb);

@@ -302,6 +302,8 @@ TEST(ContentsApiTls, SendsTheTokenOnlyToAServerWhoseCertificateVerifies) {
     setenv("VELPIC_SERVICE_BASE", service.base().c_str(), 1);
     unsetenv("VELPIC_CA_FILE");
     EXPECT_EQ(contents_api_upload("alice", "pics", kPath, "tok", "aGVsbG8=", "m"), utf8_to_gbk("证书验证失败"));
+    EXPECT_EQ(contents_api_create_file("alice", "pics", kPath, "tok", "hello", "m").reason,
+              utf8_to_gbk("证书验证失败"));
     EXPECT_EQ(service.requests().size(), 0u);
 
     test::TempDir dir;
@@ -309,6 +311,9 @@ TEST(ContentsApiTls, SendsTheTokenOnlyToAServerWhoseCertificateVerifies) {
     setenv("VELPIC_CA_FILE", dir.file("ca.pem").c_str(), 1);
     EXPECT_EQ(contents_api_upload("alice", "pics", kPath, "tok", "aGVsbG8=", "m"),
               service.base() + "alice/pics/raw/master/" + kPath);
+    const std::string other = "fedcba9876543210fedcba9876543210.png";
+    EXPECT_TRUE(contents_api_create_file("alice", "pics", other, "tok", "hello", "m").ok);
+    EXPECT_EQ(service.file("alice", "pics", other)->bytes, "hello");
     unsetenv("VELPIC_CA_FILE");
     unsetenv("VELPIC_SERVICE_BASE");
 }

@@ -4,6 +4,8 @@
 #include <openssl/ssl.h>
 
 #include <chrono>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
@@ -26,6 +28,9 @@ struct UrlDeleter {
 struct ListDeleter {
     void operator()(curl_slist* list) const { curl_slist_free_all(list); }
 };
+
+// Fewer, larger pieces of a streamed body: a picture of many megabytes goes in a few hundred writes.
+constexpr long kUploadBufferBytes = 512 * 1024;
 
 bool init_curl() {
     static std::once_flag once;
@@ -118,6 +123,28 @@ int on_transfer_info(void* user, curl_off_t, curl_off_t down, curl_off_t, curl_o
         return 0;
     progress->idle_timeout = true;
     return 1;
+}
+
+// Where the transport stands in a streamed body.
+struct BodyCursor {
+    const RequestBody* body = nullptr;
+    std::uint64_t offset = 0;
+};
+
+size_t on_body_wanted(char* out, size_t size, size_t count, void* user) {
+    auto* cursor = static_cast<BodyCursor*>(user);
+    const std::size_t got = cursor->body->read(cursor->offset, out, size * count);
+    cursor->offset += got;
+    return got;
+}
+
+// libcurl starts the body over when it sends the request again (a reused connection that turned out closed).
+int on_body_seek(void* user, curl_off_t offset, int origin) {
+    auto* cursor = static_cast<BodyCursor*>(user);
+    if (origin != SEEK_SET || offset < 0 || static_cast<std::uint64_t>(offset) > cursor->body->size())
+        return CURL_SEEKFUNC_CANTSEEK;
+    cursor->offset = static_cast<std::uint64_t>(offset);
+    return CURL_SEEKFUNC_OK;
 }
 
 int on_request_start(void* user, char*, char*, int, int) {
@@ -299,12 +326,25 @@ CurlExchangeResult curl_exchange(const CurlExchangeRequest& request) {
 
     // POST goes without a custom verb so that a 301/302/303 answer turns it into a GET, as browsers do.
     const char* verb = http_method_verb(request.method);
+    BodyCursor cursor{request.streamed_body, 0};
+    const std::uint64_t body_size =
+        request.streamed_body != nullptr ? request.streamed_body->size() : request.body.size();
     if (std::strcmp(verb, "HEAD") == 0) {
         curl_easy_setopt(h, CURLOPT_NOBODY, 1L);
     } else {
-        if (request.send_body) {
-            curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.body.size()));
-            curl_easy_setopt(h, CURLOPT_POSTFIELDS, request.body.data());
+        if (request.send_body && request.streamed_body != nullptr) {
+            // Read as the connection takes it, with its exact length announced: the body is never held whole.
+            curl_easy_setopt(h, CURLOPT_POST, 1L);
+            curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body_size));
+            curl_easy_setopt(h, CURLOPT_READFUNCTION, on_body_wanted);
+            curl_easy_setopt(h, CURLOPT_READDATA, &cursor);
+            curl_easy_setopt(h, CURLOPT_SEEKFUNCTION, on_body_seek);
+            curl_easy_setopt(h, CURLOPT_SEEKDATA, &cursor);
+            curl_easy_setopt(h, CURLOPT_UPLOAD_BUFFERSIZE, kUploadBufferBytes);
+        } else if (request.send_body) {
+            curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body_size));
+            // An empty view may have no data at all, and a null POSTFIELDS would make libcurl read standard input.
+            curl_easy_setopt(h, CURLOPT_POSTFIELDS, request.body.empty() ? "" : request.body.data());
         }
         if (std::strcmp(verb, "POST") != 0 && (request.send_body || std::strcmp(verb, "GET") != 0))
             curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, verb);
@@ -342,7 +382,7 @@ CurlExchangeResult curl_exchange(const CurlExchangeRequest& request) {
         curl_off_t sent = 0;
         curl_easy_getinfo(h, CURLINFO_SIZE_UPLOAD_T, &sent);
         bool request_sent = progress.request_started && !is_connect_failure(code) &&
-                            (!request.send_body || sent >= static_cast<curl_off_t>(request.body.size()));
+                            (!request.send_body || sent >= static_cast<curl_off_t>(body_size));
         result.failure = request_sent ? CurlExchangeFailure::no_response : CurlExchangeFailure::connect;
     } else if (!progress.headers_complete || progress.status < 200 ||
                (request.follow_redirects && progress.status >= 300 && progress.status < 400 && progress.has_location)) {

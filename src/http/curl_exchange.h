@@ -2,7 +2,10 @@
 // Host, Content-Length and, with credentials, Authorization) and reports how far the exchange got.
 #pragma once
 
+#include "http/request_body.h"
+
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace velpic {
@@ -14,7 +17,9 @@ struct CurlExchangeRequest {
     std::string target; // path, query and fragment as they go on the request line; unsafe bytes are %-encoded
     int method = 0;     // HttpMethod
     bool send_body = false;
-    std::string body;
+    std::string_view body; // not copied: the caller keeps it alive for the exchange
+    // When set, sent instead of body, read piece by piece as the connection takes it; the caller keeps it alive.
+    const RequestBody* streamed_body = nullptr;
     std::vector<std::string> header_lines; // "Name: value", sent in this order
     bool follow_redirects = true;
     // False: a redirect from https to plain http is not followed; its answer is the result.

@@ -160,8 +160,11 @@ std::string winhttp_request(const std::string& url, const WinHttpRequestOptions&
         request.header_lines.push_back(line);
     }
 
+    // The body is handed over as it is: a picture's body is never copied on its way to the connection.
     request.body = options.body_bytes.empty() ? options.body_text : options.body_bytes;
-    request.send_body = !request.body.empty() || options.method == kHttpPost || options.method == kHttpPut;
+    request.streamed_body = options.body_stream;
+    const bool has_body = options.body_stream != nullptr ? options.body_stream->size() > 0 : !request.body.empty();
+    request.send_body = has_body || options.method == kHttpPost || options.method == kHttpPut;
 
     CurlExchangeResult result = curl_exchange(request);
     response.complete = result.complete;

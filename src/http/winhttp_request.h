@@ -5,6 +5,7 @@
 #include <string>
 
 #include "http/http_method.h"
+#include "http/request_body.h"
 
 namespace velpic {
 
@@ -23,6 +24,8 @@ struct WinHttpRequestOptions {
     bool merge_cookies = true; // merge send_cookies into returned_cookies after the exchange
     bool complete_headers = true;
     std::string body_bytes; // sent instead of body_text when not empty
+    // Sent instead of both when set, produced while it goes out; it must outlive the call.
+    const RequestBody* body_stream = nullptr;
     bool normalize_header_names = true;
     // Off: certificate errors never stop a request. On: the peer certificate and host name must verify against
     // the system CAs plus the bundle named by VELPIC_CA_FILE, or the request fails (711) before anything is sent.

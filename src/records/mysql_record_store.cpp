@@ -30,10 +30,65 @@ constexpr unsigned kConnectTimeoutSeconds = 10;
 // A server or network that stops answering mid-statement must not hold the window or an upload forever.
 constexpr unsigned kReadWriteTimeoutSeconds = 60;
 
-// One connection for one operation, closed when the operation ends.
-class Connection {
+// The stored result of a SELECT; fields are found by the exact column names the server reports.
+class Result {
 public:
-    explicit Connection(const MysqlSettings& settings) : handle_(initialized_handle()) {
+    explicit Result(MYSQL* handle) : result_(mysql_store_result(handle)) {
+        if (result_ == nullptr)
+            return;
+        unsigned count = mysql_num_fields(result_);
+        MYSQL_FIELD* fields = mysql_fetch_fields(result_);
+        for (unsigned i = 0; i < count; ++i)
+            names_.emplace_back(fields[i].name, fields[i].name_length);
+    }
+    ~Result() {
+        if (result_ != nullptr)
+            mysql_free_result(result_);
+    }
+    Result(const Result&) = delete;
+    Result& operator=(const Result&) = delete;
+
+    // False when the rows could not be fetched (the connection broke, memory ran out).
+    bool stored() const { return result_ != nullptr; }
+    std::size_t row_count() const { return result_ != nullptr ? static_cast<std::size_t>(mysql_num_rows(result_)) : 0; }
+
+    bool next() {
+        if (result_ == nullptr)
+            return false;
+        row_ = mysql_fetch_row(result_);
+        lengths_ = row_ != nullptr ? mysql_fetch_lengths(result_) : nullptr;
+        return row_ != nullptr;
+    }
+
+    // The place of a column among the fields, by its exact name; -1 when there is none.
+    int column(std::string_view name) const {
+        for (std::size_t i = 0; i < names_.size(); ++i)
+            if (names_[i] == name)
+                return static_cast<int>(i);
+        return -1;
+    }
+
+    // The current row's value in a column; empty when the column is missing (-1) or NULL.
+    std::string field(int column) const {
+        if (column < 0 || row_[column] == nullptr)
+            return {};
+        return std::string(row_[column], lengths_[column]);
+    }
+    std::string field(std::string_view name) const { return field(column(name)); }
+
+private:
+    MYSQL_RES* result_;
+    std::vector<std::string> names_;
+    MYSQL_ROW row_ = nullptr;
+    unsigned long* lengths_ = nullptr;
+};
+
+} // namespace
+
+// One connection for one operation, closed when the operation ends.
+class MysqlConnection {
+public:
+    explicit MysqlConnection(const MysqlSettings& settings) : handle_(initialized_handle()) {
         if (handle_ == nullptr) {
             error_ = "out of memory";
             return;
@@ -53,13 +108,13 @@ public:
             error_ = mysql_error(handle_);
     }
 
-    ~Connection() {
+    ~MysqlConnection() {
         if (handle_ != nullptr)
             mysql_close(handle_);
     }
 
-    Connection(const Connection&) = delete;
-    Connection& operator=(const Connection&) = delete;
+    MysqlConnection(const MysqlConnection&) = delete;
+    MysqlConnection& operator=(const MysqlConnection&) = delete;
 
     bool connected() const { return connected_; }
     const std::string& error() const { return error_; }
@@ -91,6 +146,9 @@ public:
 
     MYSQL* handle() const { return handle_; }
 
+    // Connected, and the server still answers on this connection (it may drop one that stayed idle).
+    bool alive() const { return connected_ && mysql_ping(handle_) == 0; }
+
 private:
     // The library's global set-up is not safe to race, and the first connection may open on any thread.
     static MYSQL* initialized_handle() {
@@ -104,56 +162,52 @@ private:
     std::string error_;
 };
 
-// The stored result of a SELECT; fields are found by the exact column names the server reports.
-class Result {
-public:
-    explicit Result(MYSQL* handle) : result_(mysql_store_result(handle)) {
-        if (result_ == nullptr)
-            return;
-        unsigned count = mysql_num_fields(result_);
-        MYSQL_FIELD* fields = mysql_fetch_fields(result_);
-        for (unsigned i = 0; i < count; ++i)
-            names_.emplace_back(fields[i].name, fields[i].name_length);
-    }
-    ~Result() {
-        if (result_ != nullptr)
-            mysql_free_result(result_);
-    }
-    Result(const Result&) = delete;
-    Result& operator=(const Result&) = delete;
+namespace {
 
-    // False when the rows could not be fetched (the connection broke, memory ran out).
-    bool stored() const { return result_ != nullptr; }
+std::optional<std::string> recorded_address(MysqlConnection& connection, const std::string& digest) {
+    if (!connection.execute("SELECT * FROM remote_imgs WHERE imgmd5='" + connection.escaped(digest) + "'"))
+        return std::nullopt;
+    Result result(connection.handle());
+    if (!result.next())
+        return std::nullopt;
+    return result.field("ImgUrl");
+}
 
-    bool next() {
-        if (result_ == nullptr)
-            return false;
-        row_ = mysql_fetch_row(result_);
-        lengths_ = row_ != nullptr ? mysql_fetch_lengths(result_) : nullptr;
-        return row_ != nullptr;
-    }
-
-    // Empty when the column is missing or NULL.
-    std::string field(std::string_view name) const {
-        for (std::size_t i = 0; i < names_.size(); ++i)
-            if (names_[i] == name)
-                return row_[i] != nullptr ? std::string(row_[i], lengths_[i]) : std::string();
-        return {};
-    }
-
-private:
-    MYSQL_RES* result_;
-    std::vector<std::string> names_;
-    MYSQL_ROW row_ = nullptr;
-    unsigned long* lengths_ = nullptr;
-};
+MysqlOutcome insert(MysqlConnection& connection, const UploadRecord& record) {
+    return connection.run("INSERT INTO `remote_imgs`(`ImgMd5`, `ImgUploadTime`,`UploadMachineCode`,`ImgUrl`,`ImgType`) "
+                          "VALUES ('" +
+                          connection.escaped(record.ImgMd5) + "','" + connection.escaped(record.ImgUploadTime) + "','" +
+                          connection.escaped(record.UploadMachineCode) + "','" + connection.escaped(record.ImgUrl) +
+                          "','" + connection.escaped(record.ImgType) + "')");
+}
 
 } // namespace
+
+MysqlRecordSession::MysqlRecordSession(MysqlSettings settings) : settings_(std::move(settings)) {}
+
+MysqlRecordSession::~MysqlRecordSession() = default;
+
+MysqlConnection& MysqlRecordSession::connection(bool check_alive) {
+    if (!connection_ || (check_alive && !connection_->alive())) {
+        connection_ = std::make_unique<MysqlConnection>(settings_);
+        connection_->execute("set names GBK");
+    }
+    return *connection_;
+}
+
+std::optional<std::string> MysqlRecordSession::find_recorded_address(const std::string& digest) {
+    return recorded_address(connection(false), digest);
+}
+
+MysqlOutcome MysqlRecordSession::insert_record(const UploadRecord& record) {
+    // The commit before it may have taken long enough for the server to drop the connection.
+    return insert(connection(true), record);
+}
 
 MysqlRecordStore::MysqlRecordStore(MysqlSettings settings) : settings_(std::move(settings)) {}
 
 MysqlOutcome MysqlRecordStore::ensure_record_table() const {
-    Connection connection(settings_);
+    MysqlConnection connection(settings_);
     return connection.run(kCreateTable);
 }
 
@@ -162,7 +216,7 @@ std::vector<UploadRecord> MysqlRecordStore::list_machine_records(const std::stri
     std::vector<UploadRecord> records;
     MysqlOutcome ignored;
     MysqlOutcome& status = outcome != nullptr ? *outcome : ignored;
-    Connection connection(settings_);
+    MysqlConnection connection(settings_);
     connection.execute("set names GBK");
     status =
         connection.run("SELECT * FROM remote_imgs WHERE UploadMachineCode='" + connection.escaped(machine_code) + "'");
@@ -173,49 +227,43 @@ std::vector<UploadRecord> MysqlRecordStore::list_machine_records(const std::stri
         status = {false, mysql_error(connection.handle())};
         return records;
     }
+    // The columns are found by name once, not for every row.
+    const int digest = result.column("ImgMd5");
+    const int type = result.column("ImgType");
+    const int address = result.column("ImgUrl");
+    const int time = result.column("ImgUploadTime");
+    const int machine = result.column("UploadMachineCode");
+    records.reserve(result.row_count());
     while (result.next()) {
         UploadRecord& record = records.emplace_back();
-        record.ImgMd5 = result.field("ImgMd5");
-        record.ImgType = result.field("ImgType");
-        record.ImgUrl = result.field("ImgUrl");
-        record.ImgUploadTime = result.field("ImgUploadTime");
-        record.UploadMachineCode = result.field("UploadMachineCode");
+        record.ImgMd5 = result.field(digest);
+        record.ImgType = result.field(type);
+        record.ImgUrl = result.field(address);
+        record.ImgUploadTime = result.field(time);
+        record.UploadMachineCode = result.field(machine);
     }
     return records;
 }
 
 std::optional<std::string> MysqlRecordStore::find_recorded_address(const std::string& digest) const {
-    Connection connection(settings_);
-    connection.execute("set names GBK");
-    if (!connection.execute("SELECT * FROM remote_imgs WHERE imgmd5='" + connection.escaped(digest) + "'"))
-        return std::nullopt;
-    Result result(connection.handle());
-    if (!result.next())
-        return std::nullopt;
-    return result.field("ImgUrl");
+    return MysqlRecordSession(settings_).find_recorded_address(digest);
 }
 
 MysqlOutcome MysqlRecordStore::insert_record(const UploadRecord& record) const {
-    Connection connection(settings_);
-    connection.execute("set names GBK");
-    return connection.run("INSERT INTO `remote_imgs`(`ImgMd5`, `ImgUploadTime`,`UploadMachineCode`,`ImgUrl`,`ImgType`) "
-                          "VALUES ('" +
-                          connection.escaped(record.ImgMd5) + "','" + connection.escaped(record.ImgUploadTime) + "','" +
-                          connection.escaped(record.UploadMachineCode) + "','" + connection.escaped(record.ImgUrl) +
-                          "','" + connection.escaped(record.ImgType) + "')");
+    return MysqlRecordSession(settings_).insert_record(record);
 }
 
 MysqlOutcome MysqlRecordStore::remove_all_records() const {
-    Connection connection(settings_);
+    MysqlConnection connection(settings_);
     return connection.run("DELETE FROM remote_imgs");
 }
 
 bool MysqlRecordStore::test_connection() const {
-    return Connection(settings_).connected();
+    return MysqlConnection(settings_).connected();
 }
 
 MysqlOutcome MysqlRecordStore::check_connection() const {
-    Connection connection(settings_);
+    MysqlConnection connection(settings_);
     return {connection.connected(), connection.error()};
 }
 

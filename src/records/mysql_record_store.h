@@ -5,6 +5,7 @@
 #include "records/mysql_settings.h"
 #include "records/upload_record.h"
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,6 +16,30 @@ namespace velpic {
 struct MysqlOutcome {
     bool ok = false;
     std::string error; // the client library's message when !ok
+};
+
+class MysqlConnection;
+
+// The duplicate lookup and the insert of one upload over one connection, opened by the lookup and closed when the
+// session ends. A connection that failed, or that the server dropped while the picture was committed, is opened
+// again for the insert.
+class MysqlRecordSession {
+public:
+    explicit MysqlRecordSession(MysqlSettings settings);
+    ~MysqlRecordSession();
+    MysqlRecordSession(const MysqlRecordSession&) = delete;
+    MysqlRecordSession& operator=(const MysqlRecordSession&) = delete;
+
+    // As MysqlRecordStore::find_recorded_address.
+    std::optional<std::string> find_recorded_address(const std::string& digest);
+    // As MysqlRecordStore::insert_record.
+    MysqlOutcome insert_record(const UploadRecord& record);
+
+private:
+    MysqlConnection& connection(bool check_alive);
+
+    MysqlSettings settings_;
+    std::unique_ptr<MysqlConnection> connection_;
 };
 
 class MysqlRecordStore {

@@ -92,6 +92,9 @@ std::string cut_at_nul(std::string text) {
 } // namespace
 
 std::string to_utf8(std::string_view gbk) {
+    // ASCII is the same in both encodings: most texts (digests, addresses, record values) need no converter.
+    if (std::all_of(gbk.begin(), gbk.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+        return std::string(gbk.substr(0, gbk.find('\0')));
     std::string out;
     if (gbk.empty() || !convert(gbk, "CP936", "UTF-8", "?", out))
         return {};

@@ -2,7 +2,6 @@
 
 #include "runtime/codepage.h"
 #include "upload/contents_lookup.h"
-#include "upload/encoders.h"
 #include "upload/git_blob.h"
 #include "upload/token_request.h"
 
@@ -10,7 +9,7 @@ namespace velpic {
 
 ContentsApiResult commit_picture(const std::string& owner, const std::string& repo, const std::string& path,
                                  const std::string& access_token, const std::string& data, const std::string& message) {
-    ContentsApiResult created = contents_api_create(owner, repo, path, access_token, base64_encode(data), message);
+    ContentsApiResult created = contents_api_create_file(owner, repo, path, access_token, data, message);
     if (created.ok || !created.maybe_stored)
         return created;
 

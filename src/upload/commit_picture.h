@@ -8,7 +8,7 @@
 
 namespace velpic {
 
-// contents_api_create with the Base64 text of data. When the service may hold the file already (the name was
+// contents_api_create_file with data. When the service may hold the file already (the name was
 // refused as taken, or no decisive answer came back), it asks for the file under path: the same bytes (by git blob
 // SHA-1) give that file's address as the result, other bytes a conflict, and anything else the first failure.
 ContentsApiResult commit_picture(const std::string& owner, const std::string& repo, const std::string& path,

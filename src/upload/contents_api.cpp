@@ -6,6 +6,7 @@
 #include "runtime/gbk_text.h"
 #include "runtime/service_base.h"
 #include "script/script_json.h"
+#include "upload/contents_request_body.h"
 #include "upload/repository_names.h"
 #include "upload/token_request.h"
 
@@ -100,22 +101,15 @@ bool refused_as_taken(int status, const std::string& message) {
            (text_find(message, taken) > 0 || text_find(message, "exist", 1, true) > 0);
 }
 
-} // namespace
-
-ContentsApiResult contents_api_create(const std::string& owner, const std::string& repo, const std::string& path,
-                                      const std::string& access_token, const std::string& content,
-                                      const std::string& message) {
-    ContentsApiResult result;
-    result.reason = repository_name_problem(owner, repo);
-    if (!result.reason.empty())
-        return result;
-
+std::string create_headers() {
     HeaderList headers;
     headers.add("Content-Type", "application/json;charset=UTF-8");
     headers.add("User-Agent", upload_user_agent);
-    TokenAnswer answer =
-        send_token_request(contents_endpoint(owner, repo, path), kHttpPost,
-                           to_utf8(contents_request_body(access_token, content, message)), headers.to_header_text());
+    return headers.to_header_text();
+}
+
+ContentsApiResult create_result(const TokenAnswer& answer, const std::string& owner, const std::string& repo) {
+    ContentsApiResult result;
     if (!answer.complete) {
         result.reason = answer.reason;
         result.maybe_stored = answer.outcome_unknown;
@@ -143,6 +137,34 @@ ContentsApiResult contents_api_create(const std::string& owner, const std::strin
     result.reason = unknown_answer_reason(answer.text);
     result.maybe_stored = (answer.status >= 200 && answer.status < 300) || answer.status >= 500;
     return result;
+}
+
+} // namespace
+
+ContentsApiResult contents_api_create(const std::string& owner, const std::string& repo, const std::string& path,
+                                      const std::string& access_token, const std::string& content,
+                                      const std::string& message) {
+    ContentsApiResult refused;
+    refused.reason = repository_name_problem(owner, repo);
+    if (!refused.reason.empty())
+        return refused;
+    const TokenAnswer answer =
+        send_token_request(contents_endpoint(owner, repo, path), kHttpPost,
+                           to_utf8(contents_request_body(access_token, content, message)), create_headers());
+    return create_result(answer, owner, repo);
+}
+
+ContentsApiResult contents_api_create_file(const std::string& owner, const std::string& repo, const std::string& path,
+                                           const std::string& access_token, std::string_view file_bytes,
+                                           const std::string& message) {
+    ContentsApiResult refused;
+    refused.reason = repository_name_problem(owner, repo);
+    if (!refused.reason.empty())
+        return refused;
+    const ContentsRequestBody body(access_token, file_bytes, message);
+    const TokenAnswer answer =
+        send_token_request(contents_endpoint(owner, repo, path), kHttpPost, body, create_headers());
+    return create_result(answer, owner, repo);
 }
 
 std::string contents_api_upload(const std::string& owner, const std::string& repo, const std::string& path,

@@ -52,6 +52,12 @@ ContentsApiResult contents_api_create(const std::string& owner, const std::strin
                                       const std::string& access_token, const std::string& content,
                                       const std::string& message);
 
+// contents_api_create with the Base64 text of file_bytes as the content: the same request, byte for byte, but the
+// Base64 text is written while the request is sent and never held whole.
+ContentsApiResult contents_api_create_file(const std::string& owner, const std::string& repo, const std::string& path,
+                                           const std::string& access_token, std::string_view file_bytes,
+                                           const std::string& message);
+
 // The same as one text: the address when ok, else the reason.
 std::string contents_api_upload(const std::string& owner, const std::string& repo, const std::string& path,
                                 const std::string& access_token, const std::string& content,

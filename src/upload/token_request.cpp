@@ -20,6 +20,33 @@ int status_code(const std::string& status_text, bool answered) {
     return std::stoi(status_text.substr(0, 3));
 }
 
+TokenAnswer send_with(const std::string& url, WinHttpRequestOptions& options, const std::string& extra_headers) {
+    options.extra_headers = extra_headers;
+    options.verify_tls = true;
+    options.no_redirect = true;
+    options.max_body_bytes = kApiAnswerLimit;
+    WinHttpResponse response;
+    std::string text = winhttp_request(url, options, response);
+
+    TokenAnswer answer;
+    const bool answered = !response.response_headers.empty();
+    answer.status = status_code(response.status_text, answered);
+    if (answered && answer.status >= 300 && answer.status < 400) {
+        answer.reason = token_redirect_reason(response.redirect_location);
+        return answer;
+    }
+    if (!response.complete) {
+        answer.reason = response.failure_reason.empty() ? response.status_text : response.failure_reason;
+        // 711 and the engine's own refusals come before anything reaches the service.
+        answer.outcome_unknown = answered || text_starts_with(response.status_text, "712 ");
+        return answer;
+    }
+    answer.complete = true;
+    // The service answers in UTF-8 JSON; read as GBK, a Chinese refusal would reach the user garbled.
+    answer.text = is_valid_utf8(text) ? utf8_to_gbk(text) : std::move(text);
+    return answer;
+}
+
 } // namespace
 
 std::string visible_text(const std::string& text) {
@@ -46,30 +73,15 @@ TokenAnswer send_token_request(const std::string& url, int method, std::string b
     WinHttpRequestOptions options;
     options.method = method;
     options.body_text = std::move(body);
-    options.extra_headers = extra_headers;
-    options.verify_tls = true;
-    options.no_redirect = true;
-    options.max_body_bytes = kApiAnswerLimit;
-    WinHttpResponse response;
-    std::string text = winhttp_request(url, options, response);
+    return send_with(url, options, extra_headers);
+}
 
-    TokenAnswer answer;
-    const bool answered = !response.response_headers.empty();
-    answer.status = status_code(response.status_text, answered);
-    if (answered && answer.status >= 300 && answer.status < 400) {
-        answer.reason = token_redirect_reason(response.redirect_location);
-        return answer;
-    }
-    if (!response.complete) {
-        answer.reason = response.failure_reason.empty() ? response.status_text : response.failure_reason;
-        // 711 and the engine's own refusals come before anything reaches the service.
-        answer.outcome_unknown = answered || text_starts_with(response.status_text, "712 ");
-        return answer;
-    }
-    answer.complete = true;
-    // The service answers in UTF-8 JSON; read as GBK, a Chinese refusal would reach the user garbled.
-    answer.text = is_valid_utf8(text) ? utf8_to_gbk(text) : std::move(text);
-    return answer;
+TokenAnswer send_token_request(const std::string& url, int method, const RequestBody& body,
+                               const std::string& extra_headers) {
+    WinHttpRequestOptions options;
+    options.method = method;
+    options.body_stream = &body;
+    return send_with(url, options, extra_headers);
 }
 
 } // namespace velpic

@@ -2,6 +2,8 @@
 // redirect (307 and 308 would send the token on to whatever host the answer names), and read a bounded answer.
 #pragma once
 
+#include "http/request_body.h"
+
 #include <cstddef>
 #include <string>
 
@@ -21,6 +23,9 @@ struct TokenAnswer {
 
 // method: an HttpMethod; body: the bytes to send (UTF-8 JSON, or empty), taken over without a copy.
 TokenAnswer send_token_request(const std::string& url, int method, std::string body, const std::string& extra_headers);
+// The same with a body produced while it is sent (a picture's create-file body is never held whole).
+TokenAnswer send_token_request(const std::string& url, int method, const RequestBody& body,
+                               const std::string& extra_headers);
 
 // "服务器要求转到 <target>，请求带有访问令牌，没有跟随" (GBK), with control bytes of the target made visible.
 std::string token_redirect_reason(const std::string& target);

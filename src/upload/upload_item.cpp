@@ -4,7 +4,6 @@
 #include "runtime/files.h"
 #include "runtime/md5.h"
 
-#include <system_error>
 #include <utility>
 
 namespace velpic {
@@ -98,16 +97,13 @@ ItemOutcome upload_file_item(const UploadContext& context, const std::filesystem
     const std::string extension = picture_extension(name);
     if (!is_picture_extension(extension))
         return failed(std::move(name), wrong_type_reason());
-    std::error_code error;
-    const std::uintmax_t size = std::filesystem::file_size(path, error);
-    if (!error && size > max_bytes)
+    // One buffer of the file's exact size, and nothing past max_bytes is read, even from a file that grows.
+    const FileRead file = read_regular_file(path, max_bytes);
+    if (file.status == FileReadStatus::too_large)
         return failed(std::move(name), too_large_reason(max_bytes));
-    const std::string data = read_whole_file(path);
-    if (data.empty())
+    if (file.status != FileReadStatus::ok || file.bytes.empty())
         return failed(std::move(name), "cannot read the file, or it is empty");
-    if (data.size() > max_bytes) // grew since its size was taken
-        return failed(std::move(name), too_large_reason(max_bytes));
-    return upload_bytes_item(context, std::move(name), utf8_to_gbk(extension), data);
+    return upload_bytes_item(context, std::move(name), utf8_to_gbk(extension), file.bytes);
 }
 
 } // namespace velpic

@@ -167,7 +167,7 @@ UploadResult upload_picture(const UploadContext& context, const std::string& ext
     // Held for the lookup, the commit and the record write only, not while the user is told.
     std::optional<DigestLock> lock(std::in_place, digest);
     if (use_mysql) {
-        MysqlRecordStore store(context.mysql);
+        MysqlRecordSession store(context.mysql); // one connection for the lookup and the insert
         std::optional<std::string> recorded = store.find_recorded_address(digest);
         if (recorded) {
             result.address = *recorded;

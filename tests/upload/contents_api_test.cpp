@@ -1,5 +1,7 @@
 #include "upload/contents_api.h"
 #include "upload/contents_lookup.h"
+#include "upload/contents_request_body.h"
+#include "upload/encoders.h"
 #include "upload/git_blob.h"
 
 #include "runtime/codepage.h"
@@ -66,6 +68,48 @@ TEST_F(ContentsApiTest, SendsThePostWithItsHeadersInOrderAndTheBodyAsUtf8) {
     EXPECT_GT(request.header_position("Content-Type"), 0u);
     EXPECT_GT(request.header_position("User-Agent"), request.header_position("Content-Type"));
     EXPECT_EQ(service.file("alice", "pics", kPath)->bytes, "hello");
+}
+
+TEST_F(ContentsApiTest, APicturesBodyIsPinnedByteForByteAndReadsAlikeFromAnyOffset) {
+    // A token with a quote and a double-byte character, a message with "年", a tab and a quote.
+    const std::string token = "to\"k\xC4\xEA";
+    const std::string message = "2021\xC4\xEA \"up\"\tload";
+    const std::string picture("\x89PNG\r\n\x1a\n\0\x01\xFF", 11);
+    service.set_access_token(to_utf8(token));
+    ASSERT_TRUE(contents_api_create_file("alice", "pics", kPath, token, picture, message).ok);
+    ASSERT_EQ(service.requests().size(), 1u);
+    const std::string pinned = "{\"access_token\":\"to\\\"k\xE5\xB9\xB4\",\r\n"
+                               "\"content\":\"iVBORw0KGgoAAf8=\",\r\n"
+                               "\"message\":\"2021\xE5\xB9\xB4 \\\"up\\\"\\tload\"}";
+    EXPECT_EQ(service.requests()[0].body, pinned);
+    EXPECT_EQ(service.file("alice", "pics", kPath)->bytes, picture);
+
+    // The streamed body is the text body of the Base64 text, at every length of the last group, and any stretch of
+    // it reads the same as that stretch of the whole.
+    std::string bytes;
+    for (int size = 0; size < 40; ++size) {
+        const ContentsRequestBody body(token, bytes, message);
+        const std::string whole = to_utf8(contents_request_body(token, base64_encode(bytes), message));
+        ASSERT_EQ(body.size(), whole.size()) << size;
+        ASSERT_EQ(body.text(), whole) << size;
+        for (std::size_t offset = 0; offset <= whole.size(); offset += 3)
+            for (std::size_t length : {1u, 2u, 5u, 7u, 64u}) {
+                std::string piece(length, '#');
+                piece.resize(body.read(offset, piece.data(), length));
+                ASSERT_EQ(piece, whole.substr(offset, length)) << size << " " << offset << " " << length;
+            }
+        bytes += static_cast<char>(size * 37 + 11);
+    }
+}
+
+TEST_F(ContentsApiTest, ALargePictureArrivesWholeThroughTheStreamedBody) {
+    std::string picture(3 * 1024 * 1024 + 1, '\0');
+    for (std::size_t i = 0; i < picture.size(); ++i)
+        picture[i] = static_cast<char>((i * 2654435761u) >> 13);
+    ASSERT_TRUE(contents_api_create_file("alice", "pics", kPath, "tok", picture, "m").ok);
+    ASSERT_TRUE(service.file("alice", "pics", kPath));
+    EXPECT_TRUE(service.file("alice", "pics", kPath)->bytes == picture);
+    EXPECT_EQ(service.requests()[0].header("Content-Length"), std::to_string(service.requests()[0].body.size()));
 }
 
 TEST_F(ContentsApiTest, ReadsTheAnswerByTheDecisionTable) {
@@ -258,6 +302,8 @@ TEST(ContentsApiTls, SendsTheTokenOnlyToAServerWhoseCertificateVerifies) {
     setenv("VELPIC_SERVICE_BASE", service.base().c_str(), 1);
     unsetenv("VELPIC_CA_FILE");
     EXPECT_EQ(contents_api_upload("alice", "pics", kPath, "tok", "aGVsbG8=", "m"), utf8_to_gbk("证书验证失败"));
+    EXPECT_EQ(contents_api_create_file("alice", "pics", kPath, "tok", "hello", "m").reason,
+              utf8_to_gbk("证书验证失败"));
     EXPECT_EQ(service.requests().size(), 0u);
 
     test::TempDir dir;
@@ -265,6 +311,9 @@ TEST(ContentsApiTls, SendsTheTokenOnlyToAServerWhoseCertificateVerifies) {
     setenv("VELPIC_CA_FILE", dir.file("ca.pem").c_str(), 1);
     EXPECT_EQ(contents_api_upload("alice", "pics", kPath, "tok", "aGVsbG8=", "m"),
               service.base() + "alice/pics/raw/master/" + kPath);
+    const std::string other = "fedcba9876543210fedcba9876543210.png";
+    EXPECT_TRUE(contents_api_create_file("alice", "pics", other, "tok", "hello", "m").ok);
+    EXPECT_EQ(service.file("alice", "pics", other)->bytes, "hello");
     unsetenv("VELPIC_CA_FILE");
     unsetenv("VELPIC_SERVICE_BASE");
 }

@@ -501,6 +501,39 @@ TEST_F(MysqlUploadTest, AnUnstoredRecordStillShowsTheAddressAndSaysSo) {
     EXPECT_TRUE(unreachable.calls().back().starts_with("message:上传成功，但记录保存失败！"));
 }
 
+TEST_F(MysqlUploadTest, TheLookupAndTheInsertShareOneConnectionUnlessTheServerDropsIt) {
+    auto connections = [] {
+        auto rows = test::shared_mariadb().admin_query("SHOW GLOBAL STATUS LIKE 'Connections'");
+        return rows && !rows->empty() && (*rows)[0].size() == 2 ? std::stol((*rows)[0][1].value_or("0")) : -1L;
+    };
+    const long before = connections();
+    const long asking = connections() - before; // the question itself connects too
+    RecordingReporter reporter;
+    ASSERT_TRUE(upload_picture(context, ".png", kPicture, reporter).recorded);
+    EXPECT_EQ(connections() - before - 2 * asking, 1);
+    EXPECT_EQ(rows().size(), 1u);
+
+    // A connection the server drops while the picture is committed is opened again for the insert.
+    service.set_create_delay(std::chrono::milliseconds(1500));
+    const std::string other = "a picture committed while the connection is dropped";
+    UploadResult dropped;
+    std::thread upload([&] {
+        RecordingReporter quiet;
+        dropped = upload_picture(context, ".png", other, quiet);
+    });
+    ASSERT_TRUE(service.wait_for_requests(2));
+    auto ids = test::shared_mariadb().admin_query("SELECT ID FROM information_schema.PROCESSLIST WHERE DB='" +
+                                                  database.name() + "'");
+    ASSERT_TRUE(ids.has_value());
+    EXPECT_EQ(ids->size(), 1u);
+    for (const test::SqlRow& id : *ids)
+        test::shared_mariadb().admin_execute("KILL " + id[0].value_or("0"));
+    upload.join();
+    EXPECT_TRUE(dropped.ok);
+    EXPECT_TRUE(dropped.recorded) << dropped.record_error;
+    EXPECT_EQ(rows().size(), 2u);
+}
+
 TEST_F(MysqlUploadTest, ConcurrentUploadsOfOnePictureInsertOneRow) {
     service.set_create_delay(std::chrono::milliseconds(300));
     RecordingReporter a, b;

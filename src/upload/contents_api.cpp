@@ -108,7 +108,9 @@ std::string create_headers() {
     return headers.to_header_text();
 }
 
-ContentsApiResult create_result(const TokenAnswer& answer, const std::string& owner, const std::string& repo) {
+} // namespace
+
+ContentsApiResult read_create_answer(const TokenAnswer& answer, const std::string& owner, const std::string& repo) {
     ContentsApiResult result;
     if (!answer.complete) {
         result.reason = answer.reason;
@@ -139,8 +141,6 @@ ContentsApiResult create_result(const TokenAnswer& answer, const std::string& ow
     return result;
 }
 
-} // namespace
-
 ContentsApiResult contents_api_create(const std::string& owner, const std::string& repo, const std::string& path,
                                       const std::string& access_token, const std::string& content,
                                       const std::string& message) {
@@ -151,7 +151,7 @@ ContentsApiResult contents_api_create(const std::string& owner, const std::strin
     const TokenAnswer answer =
         send_token_request(contents_endpoint(owner, repo, path), kHttpPost,
                            to_utf8(contents_request_body(access_token, content, message)), create_headers());
-    return create_result(answer, owner, repo);
+    return read_create_answer(answer, owner, repo);
 }
 
 ContentsApiResult contents_api_create_file(const std::string& owner, const std::string& repo, const std::string& path,
@@ -164,7 +164,7 @@ ContentsApiResult contents_api_create_file(const std::string& owner, const std::
     const ContentsRequestBody body(access_token, file_bytes, message);
     const TokenAnswer answer =
         send_token_request(contents_endpoint(owner, repo, path), kHttpPost, body, create_headers());
-    return create_result(answer, owner, repo);
+    return read_create_answer(answer, owner, repo);
 }
 
 std::string contents_api_upload(const std::string& owner, const std::string& repo, const std::string& path,

@@ -58,6 +58,10 @@ ContentsApiResult contents_api_create_file(const std::string& owner, const std::
                                            const std::string& access_token, std::string_view file_bytes,
                                            const std::string& message);
 
+struct TokenAnswer;
+// What the service's answer to a create says, as contents_api_create reads it.
+ContentsApiResult read_create_answer(const TokenAnswer& answer, const std::string& owner, const std::string& repo);
+
 // The same as one text: the address when ok, else the reason.
 std::string contents_api_upload(const std::string& owner, const std::string& repo, const std::string& path,
                                 const std::string& access_token, const std::string& content,

@@ -54,7 +54,12 @@ StoredContents contents_api_lookup(const std::string& owner, const std::string& 
     headers.add("User-Agent", upload_user_agent);
     const std::string url =
         contents_endpoint(owner, repo, path) + "?access_token=" + query_encode(to_utf8(access_token));
-    TokenAnswer answer = send_token_request(url, kHttpGet, {}, headers.to_header_text());
+    const TokenAnswer answer = send_token_request(url, kHttpGet, std::string(), headers.to_header_text());
+    return read_contents_answer(answer);
+}
+
+StoredContents read_contents_answer(const TokenAnswer& answer) {
+    StoredContents stored;
     if (!answer.complete) {
         stored.reason = answer.reason;
         return stored;

@@ -25,6 +25,10 @@ struct StoredContents {
 StoredContents contents_api_lookup(const std::string& owner, const std::string& repo, const std::string& path,
                                    const std::string& access_token);
 
+struct TokenAnswer;
+// What the service's answer to that GET says about the path.
+StoredContents read_contents_answer(const TokenAnswer& answer);
+
 // A query value as the URL standard's form encoding would send it: everything but unreserved bytes as %XX.
 std::string query_encode(const std::string& value);
 

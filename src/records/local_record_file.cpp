@@ -41,27 +41,12 @@ private:
     int fd_;
 };
 
-bool read_at(int fd, char* buffer, std::size_t size, off_t offset, std::size_t& got) {
-    got = 0;
-    while (got < size) {
-        const ssize_t count = ::pread(fd, buffer + got, size - got, offset + static_cast<off_t>(got));
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count < 0)
-            return false;
-        if (count == 0)
-            break;
-        got += static_cast<std::size_t>(count);
-    }
-    return true;
-}
-
 // The bytes of an open file from its start, up to size (a file that grows meanwhile is read as it was).
 record_scan::ByteSource file_source(int fd, std::uint64_t size) {
     return [fd, offset = std::uint64_t{0}, size](char* out, std::size_t room) mutable -> std::optional<std::size_t> {
         const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(room, size - offset));
         std::size_t got = 0;
-        if (want > 0 && !read_at(fd, out, want, static_cast<off_t>(offset), got))
+        if (want > 0 && !read_file_at(fd, out, want, static_cast<std::int64_t>(offset), got))
             return std::nullopt;
         offset += got;
         return got;
@@ -108,7 +93,7 @@ std::optional<std::string> read_section(int fd, std::uint64_t offset, std::uint6
         const std::size_t size = static_cast<std::size_t>(std::min<std::uint64_t>(want, file_size - offset));
         std::string text(size, '\0');
         std::size_t got = 0;
-        if (!read_at(fd, text.data(), size, static_cast<off_t>(offset), got))
+        if (!read_file_at(fd, text.data(), size, static_cast<std::int64_t>(offset), got))
             return std::nullopt;
         text.resize(got);
         const bool to_the_end = offset + got >= file_size;

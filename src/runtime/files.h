@@ -27,6 +27,10 @@ struct FileRead {
 // waiting for it, and a larger file before anything is read.
 FileRead read_regular_file(const std::filesystem::path& path, std::uint64_t max_bytes);
 
+// Up to size bytes of an open file from offset on, into buffer; got tells how many (fewer at the end of the file).
+// False when reading fails.
+bool read_file_at(int fd, char* buffer, std::size_t size, std::int64_t offset, std::size_t& got);
+
 // Reads a file one line at a time: the bytes up to a line feed, without it and without one carriage return
 // before it. A zero byte or the byte 0x1A ends the file, like the real end. Other readers and writers are not
 // locked out while the file is open.

@@ -74,4 +74,20 @@ FileRead read_regular_file(const std::filesystem::path& path, std::uint64_t max_
     return result;
 }
 
+bool read_file_at(int fd, char* buffer, std::size_t size, std::int64_t offset, std::size_t& got) {
+    got = 0;
+    while (got < size) {
+        const ssize_t count =
+            ::pread(fd, buffer + got, size - got, static_cast<off_t>(offset) + static_cast<off_t>(got));
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count < 0)
+            return false;
+        if (count == 0)
+            break;
+        got += static_cast<std::size_t>(count);
+    }
+    return true;
+}
+
 } // namespace velpic

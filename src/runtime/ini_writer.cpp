@@ -1,5 +1,6 @@
 #include "runtime/ini_file.h"
 
+#include "runtime/files.h"
 #include "runtime/ini_lines.h"
 
 #include <algorithm>
@@ -339,21 +340,6 @@ bool format_section(std::string_view section, std::span<const IniKeyValue> entri
     return true;
 }
 
-bool read_at(int fd, char* buffer, std::size_t size, off_t offset, std::size_t& got) {
-    got = 0;
-    while (got < size) {
-        ssize_t count = ::pread(fd, buffer + got, size - got, offset + static_cast<off_t>(got));
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count < 0)
-            return false;
-        if (count == 0)
-            break;
-        got += static_cast<std::size_t>(count);
-    }
-    return true;
-}
-
 // The line end of an existing file and what closes its last line, from its first line and its last bytes only.
 bool append_layout(int fd, off_t size, std::string_view& eol, std::string_view& closing) {
     eol = "\r\n";
@@ -361,7 +347,7 @@ bool append_layout(int fd, off_t size, std::string_view& eol, std::string_view& 
     char before = '\0';
     for (off_t offset = 0; offset < size;) {
         std::size_t got = 0;
-        if (!read_at(fd, chunk, sizeof chunk, offset, got))
+        if (!read_file_at(fd, chunk, sizeof chunk, offset, got))
             return false;
         if (got == 0)
             break;
@@ -378,7 +364,7 @@ bool append_layout(int fd, off_t size, std::string_view& eol, std::string_view& 
     char tail[3];
     std::size_t got = 0;
     const off_t tail_size = std::min<off_t>(size, 3);
-    if (!read_at(fd, tail, static_cast<std::size_t>(tail_size), size - tail_size, got) ||
+    if (!read_file_at(fd, tail, static_cast<std::size_t>(tail_size), size - tail_size, got) ||
         got != static_cast<std::size_t>(tail_size))
         return false;
     // Only a file this short can consist of nothing but a byte-order mark.

@@ -1,10 +1,10 @@
 #include "http/batch_get.h"
 
 #include "http/curl_exchange.h"
+#include "http/tls_trust.h"
 #include "runtime/md5_stream.h"
 
 #include <curl/curl.h>
-#include <openssl/ssl.h>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -43,61 +43,6 @@ bool starts_with_https(const std::string& url) {
     return url.size() >= scheme.size() && std::equal(scheme.begin(), scheme.end(), url.begin(), [](char a, char b) {
                return a == (b >= 'A' && b <= 'Z' ? static_cast<char>(b - 'A' + 'a') : b);
            });
-}
-
-bool openssl_backend() {
-    const curl_version_info_data* info = curl_version_info(CURLVERSION_NOW);
-    return info->ssl_version != nullptr && std::strncmp(info->ssl_version, "OpenSSL", 7) == 0;
-}
-
-// The CAs libcurl was built to trust plus the extra bundle, loaded once per process and bundle: libcurl would parse
-// its whole bundle again for every connection it opens, which costs more than a hundred checks over an open
-// connection. Null when a file cannot be read; libcurl's own loading then stands.
-X509_STORE* trusted_store(const std::string& extra_ca) {
-    static std::mutex mutex;
-    static auto* const stores = new std::map<std::string, X509_STORE*>; // kept to the end, as connections may be
-    std::lock_guard lock(mutex);
-    if (auto it = stores->find(extra_ca); it != stores->end())
-        return it->second;
-    X509_STORE* store = X509_STORE_new();
-    CURL* probe = curl_easy_init();
-    if (store == nullptr || probe == nullptr) {
-        X509_STORE_free(store);
-        curl_easy_cleanup(probe);
-        return nullptr;
-    }
-    char* file = nullptr;
-    char* directory = nullptr;
-    curl_easy_getinfo(probe, CURLINFO_CAINFO, &file);
-    curl_easy_getinfo(probe, CURLINFO_CAPATH, &directory);
-    bool ok = true;
-    if (file == nullptr && directory == nullptr)
-        ok = X509_STORE_set_default_paths(store) == 1;
-    if (file != nullptr)
-        ok = X509_STORE_load_file(store, file) == 1;
-    if (ok && directory != nullptr)
-        ok = X509_STORE_load_path(store, directory) == 1; // looked up by name when needed
-    if (ok && !extra_ca.empty())
-        ok = X509_STORE_load_file(store, extra_ca.c_str()) == 1;
-    curl_easy_cleanup(probe);
-    if (!ok) {
-        X509_STORE_free(store);
-        return nullptr;
-    }
-    stores->emplace(extra_ca, store);
-    return store;
-}
-
-CURLcode use_trusted_store(CURL*, void* ssl_ctx, void* store) {
-    SSL_CTX_set1_cert_store(static_cast<SSL_CTX*>(ssl_ctx), static_cast<X509_STORE*>(store));
-    return CURLE_OK;
-}
-
-// The extra CA bundle joins the store libcurl has filled, so the system CAs stay trusted.
-CURLcode add_extra_ca(CURL*, void* ssl_ctx, void* file) {
-    return SSL_CTX_load_verify_locations(static_cast<SSL_CTX*>(ssl_ctx), static_cast<const char*>(file), nullptr) == 1
-               ? CURLE_OK
-               : CURLE_SSL_CACERT_BADFILE;
 }
 
 struct EasyDeleter {
@@ -193,9 +138,6 @@ private:
     CURLSH* share_ = nullptr;
     std::unique_ptr<curl_slist, ListDeleter> headers_;
     std::vector<std::unique_ptr<Slot>> slots_;
-    std::string extra_ca_;
-    bool openssl_ = false;
-    X509_STORE* trusted_ = nullptr;             // shared by every connection, owned by trusted_store()
     std::map<curl_socket_t, short> sockets_;    // what libcurl waits for on each socket, as poll events
     std::optional<Clock::time_point> deadline_; // when libcurl wants to be called for its timers
     int wake_pipe_[2] = {-1, -1};
@@ -311,12 +253,6 @@ bool BatchGetRun::setup() {
     }
     headers_.reset(list);
 
-    if (const char* file = std::getenv("VELPIC_CA_FILE"); file != nullptr && *file != '\0')
-        extra_ca_ = file;
-    openssl_ = openssl_backend();
-    if (options_.verify_tls && openssl_)
-        trusted_ = trusted_store(extra_ca_);
-
     for (int i = 0; i < jobs_; ++i) {
         auto slot = std::make_unique<Slot>();
         slot->run = this;
@@ -370,23 +306,7 @@ bool BatchGetRun::start(Slot& slot, std::size_t index) {
     curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, timeout);
     curl_easy_setopt(h, CURLOPT_TIMEOUT, options_.whole_body ? timeout * 10 : timeout);
 
-    if (options_.verify_tls) {
-        curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
-        curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
-        if (trusted_ != nullptr && curl_easy_setopt(h, CURLOPT_SSL_CTX_FUNCTION, use_trusted_store) == CURLE_OK) {
-            curl_easy_setopt(h, CURLOPT_SSL_CTX_DATA, trusted_);
-            curl_easy_setopt(h, CURLOPT_CAINFO, nullptr);
-            curl_easy_setopt(h, CURLOPT_CAPATH, nullptr);
-        } else if (!extra_ca_.empty()) {
-            if (openssl_ && curl_easy_setopt(h, CURLOPT_SSL_CTX_FUNCTION, add_extra_ca) == CURLE_OK)
-                curl_easy_setopt(h, CURLOPT_SSL_CTX_DATA, extra_ca_.c_str());
-            else
-                curl_easy_setopt(h, CURLOPT_CAINFO, extra_ca_.c_str()); // other TLS back ends: this bundle only
-        }
-    } else {
-        curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 0L);
-        curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 0L);
-    }
+    set_tls_verification(h, options_.verify_tls);
 
     if (curl_multi_add_handle(multi_, h) != CURLM_OK)
         return false;

@@ -1,7 +1,6 @@
 #include "http/curl_exchange.h"
 
 #include <curl/curl.h>
-#include <openssl/ssl.h>
 
 #include <chrono>
 #include <cstdint>
@@ -13,6 +12,7 @@
 #include <mutex>
 
 #include "http/http_method.h"
+#include "http/tls_trust.h"
 #include "http/transport_failure.h"
 
 namespace velpic {
@@ -152,14 +152,6 @@ int on_request_start(void* user, char*, char*, int, int) {
     return CURL_PREREQFUNC_OK;
 }
 
-// The extra CA bundle is added to the store libcurl has already filled, so the system CAs stay trusted.
-CURLcode add_extra_ca(CURL*, void* ssl_ctx, void* file) {
-    auto* context = static_cast<SSL_CTX*>(ssl_ctx);
-    return SSL_CTX_load_verify_locations(context, static_cast<const char*>(file), nullptr) == 1
-               ? CURLE_OK
-               : CURLE_SSL_CACERT_BADFILE;
-}
-
 bool is_connect_failure(CURLcode code) {
     switch (code) {
     case CURLE_COULDNT_RESOLVE_PROXY:
@@ -286,23 +278,7 @@ CurlExchangeResult curl_exchange(const CurlExchangeRequest& request) {
         curl_easy_setopt(h, CURLOPT_PROXYPASSWORD, request.proxy_password.c_str());
     }
 
-    const char* extra_ca = std::getenv("VELPIC_CA_FILE");
-    if (request.verify_tls) {
-        curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
-        curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
-        if (extra_ca != nullptr && *extra_ca != '\0') {
-            const curl_version_info_data* info = curl_version_info(CURLVERSION_NOW);
-            bool openssl = info->ssl_version != nullptr && std::strncmp(info->ssl_version, "OpenSSL", 7) == 0;
-            if (!openssl || curl_easy_setopt(h, CURLOPT_SSL_CTX_FUNCTION, add_extra_ca) != CURLE_OK) {
-                curl_easy_setopt(h, CURLOPT_CAINFO, extra_ca); // other TLS back ends: this bundle only
-            } else {
-                curl_easy_setopt(h, CURLOPT_SSL_CTX_DATA, extra_ca);
-            }
-        }
-    } else {
-        curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 0L);
-        curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 0L);
-    }
+    set_tls_verification(h, request.verify_tls);
 
     // Header lines exactly as given. An empty value needs libcurl's "Name;" form, since "Name:" would remove the
     // header; the empty "Name:" entries below switch off what libcurl would add by itself (its "Accept: */*",

@@ -126,7 +126,7 @@ TEST_F(CheckCommandTest, DeepCheckRefererAndMisuse) {
     }
     EXPECT_EQ(service.requests().size(), requests);
 
-    // MySQL settings that cannot be used are not a verdict on the links.
+    // MySQL settings that cannot be used are not a verdict on the links, nor misuse.
     SettingsPage page;
     page.owner = "alice";
     page.repo = "pics";
@@ -135,7 +135,10 @@ TEST_F(CheckCommandTest, DeepCheckRefererAndMisuse) {
     SettingsStore(
         settings_file_path(), [] { return std::string("77"); }, [](const MysqlSettings&) {})
         .save(page, true, state);
-    EXPECT_EQ(run({"check"}).status, 2);
+    result = run({"check"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_NE(result.err.find("MySQL settings are incomplete"), std::string::npos);
 
     result = run({"check", "--help"});
     EXPECT_EQ(result.status, 0);

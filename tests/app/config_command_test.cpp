@@ -35,9 +35,11 @@ TEST_F(ConfigCommandTest, SetRunsTheSavesChecksInOrderWithItsMessages) {
     // groups writes nothing, so the runs carry what came before.
     const std::pair<std::vector<std::string>, const char*> steps[] = {
         {{"mode", "local"}, "Owner不能为空"},
-        {{"owner", "alice"}, "Repo不能为空"},
-        {{"repo", "pics"}, "AccessToken不能为空"},
-        {{"token", "tok", "server-port", "0"}, "服务端口必须是1到65535之间的数字"},
+        {{"owner", "alice/pics/contents/evil?"}, "Repo不能为空"},
+        {{"repo", ".."}, "AccessToken不能为空"},
+        {{"token", "tok", "server-port", "0"}, "Owner只能包含字母、数字、“-”、“_”和“.”"},
+        {{"owner", "alice"}, "Repo只能包含字母、数字、“-”、“_”和“.”"},
+        {{"repo", "pics"}, "服务端口必须是1到65535之间的数字"},
         {{"server-port", "40003", "check-referer", "ftp://x"},
          "检测来源页只能为空，或是以http://或https://开头、不含控制字符的地址"},
         {{"check-referer", "https://blog.example", "mode", "mysql"}, "服务器地址不能为空"},
@@ -75,8 +77,16 @@ TEST_F(ConfigCommandTest, SetRunsTheSavesChecksInOrderWithItsMessages) {
     EXPECT_EQ(page.check_referer, "https://blog.example");
     EXPECT_TRUE(SettingsStore(settings_file_path()).stored_mysql_mode());
 
-    // Misuse changes nothing: unknown names, words outside their set, a missing value or input line.
+    // A zero byte read for a secret would cut it short unseen: refused, nothing written.
     const std::string before = stored();
+    const CommandOutcome cut = config({"set", "server-key", "-"}, std::string("ab\0cd\n", 6));
+    EXPECT_EQ(cut.status, 1);
+    EXPECT_EQ(cut.err, "服务密钥不能包含空字符\n");
+    const CommandOutcome cut_token = config({"set", "token", "-"}, std::string("t\0k\n", 4));
+    EXPECT_EQ(cut_token.err, "AccessToken不能包含空字符\n");
+    EXPECT_EQ(stored(), before);
+
+    // Misuse changes nothing: unknown names, words outside their set, a missing value or input line.
     for (const std::vector<std::string>& misuse :
          std::vector<std::vector<std::string>>{{"set", "owner", "bob", "colour", "red"},
                                                {"set", "mode", "MySQL"},

@@ -11,6 +11,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
@@ -210,9 +211,13 @@ TEST_F(RecordListTest, TheDeepCheckBoxAndTheSavedRefererShapeTheNextCheck) {
     EXPECT_FALSE(service.requests().back().has_header("Range"));
     EXPECT_EQ(service.count_requests("GET"), 2u);
 
-    // Visitors of the saved blog get the service's icon instead.
+    // Visitors of the blog saved on the settings page get the service's icon instead.
     service.set_icon_for_foreign_referer(true);
-    ASSERT_TRUE(write_ini_value(settings_file_path(), utf8_to_gbk("链接检测"), "Referer", "https://blog.example/"));
+    show_page(1);
+    find<QLineEdit>("编辑框_检测来源页")->setText(QStringLiteral("https://blog.example/"));
+    QTest::mouseClick(find("按钮_保存"), Qt::LeftButton);
+    ASSERT_EQ(dialogs.messages.back(), QStringLiteral("保存成功！"));
+    show_page(2);
     deep->setChecked(false);
     ASSERT_TRUE(eventually([&] { return all_checked(); }));
     EXPECT_EQ(status(0), QStringLiteral("内容异常"));

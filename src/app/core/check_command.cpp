@@ -2,8 +2,8 @@
 
 #include "app/core/app_state.h"
 #include "app/core/commands.h"
-#include "app/core/link_check_settings.h"
 #include "app/core/settings_store.h"
+#include "app/core/stored_settings.h"
 #include "records/link_check.h"
 #include "records/record_list.h"
 #include "runtime/codepage.h"
@@ -114,31 +114,29 @@ int run_check_command(const std::vector<std::string>& args, std::ostream& out, s
         return 2;
     }
 
+    // Records that cannot be read say nothing about the links, as for `velpic records`: status 1.
+    const StateSnapshot settings = stored_settings();
+    if (settings.mysql_mode() && !settings.mysql.complete()) {
+        err << "MySQL settings are incomplete (" << settings_file_path().string() << ")\n";
+        return 1;
+    }
     LinkCheckOptions options;
     options.deep = parsed->deep;
     options.jobs = parsed->jobs;
-    const std::string referer = parsed->referer ? *parsed->referer : stored_link_check_referer(settings_file_path());
+    const std::string referer = parsed->referer ? *parsed->referer : to_utf8(settings.check_referer);
     if (!link_check_referer(referer)) {
         err << "velpic check: the saved Referer is not an http:// or https:// address; checking without one\n";
     } else {
         options.referer = referer;
     }
 
-    AppState state;
-    SettingsStore(settings_file_path()).load_at_start(state);
-    const StateSnapshot settings = state.snapshot();
-    if (settings.mysql_mode() && !settings.mysql.complete()) {
-        err << "MySQL settings are incomplete (" << settings_file_path().string() << ")\n";
-        return 2;
-    }
     MysqlOutcome listing{true, {}};
     const std::vector<UploadRecord> records =
         load_record_rows(settings.mysql_mode(), settings.mysql, settings.machine_code, program_dir(), &listing);
     if (!listing.ok) {
-        // Records that cannot be read say nothing about the links.
         err << "cannot list the MySQL records: "
             << (is_valid_utf8(listing.error) ? listing.error : to_utf8(listing.error)) << "\n";
-        return 2;
+        return 1;
     }
     std::vector<LinkTarget> targets;
     for (const UploadRecord& record : records)

@@ -62,6 +62,10 @@ std::string server_port_message() {
     return utf8_to_gbk("服务端口必须是1到65535之间的数字");
 }
 
+std::string server_key_message() {
+    return utf8_to_gbk("服务密钥不能包含空字符");
+}
+
 std::string referer_message() {
     return utf8_to_gbk("检测来源页只能为空，或是以http://或https://开头、不含控制字符的地址");
 }
@@ -79,6 +83,9 @@ void read_settings_groups(const std::filesystem::path& file, SettingsPage& page)
 std::string check_settings_groups(const SettingsPage& page) {
     if (!is_port_text(page.server_port))
         return server_port_message();
+    // A zero byte would cut the stored key short, and requests would then be checked against another key.
+    if (page.server_key.find('\0') != std::string::npos)
+        return server_key_message();
     if (!is_referer(page.check_referer))
         return referer_message();
     return {};

@@ -24,7 +24,8 @@ struct IniValue {
 void read_settings_groups(const std::filesystem::path& file, SettingsPage& page);
 
 // The checks of the groups, in order; the message (GBK) of the first that fails, or empty when all pass:
-// the server port is a number from 1 to 65535; the referer is empty or an http(s) address without control bytes.
+// the server port is a number from 1 to 65535; the server key holds no zero byte; the referer is empty or an http(s)
+// address without control bytes.
 std::string check_settings_groups(const SettingsPage& page);
 
 // What saving writes for the groups, in order.
@@ -38,6 +39,7 @@ void apply_settings_groups(const SettingsPage& page, AppState& state);
 
 // The messages of the checks (GBK).
 std::string server_port_message();
+std::string server_key_message();
 std::string referer_message();
 
 } // namespace velpic

@@ -1,10 +1,10 @@
 // The records page's link check: a job per load of the list, its rows' statuses and its progress beside the
 // buttons. A new load, a clear or closing the window stops the job before anything else happens.
-#include "app/core/link_check_settings.h"
 #include "app/ui/controls.h"
 #include "app/ui/main_window.h"
 #include "app/ui/ui_text.h"
 #include "records/link_check_job.h"
+#include "runtime/codepage.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -39,7 +39,7 @@ void MainWindow::start_link_check() {
 
     LinkCheckOptions options;
     options.deep = deep_check_->isChecked();
-    options.referer = stored_link_check_referer(store_.file());
+    options.referer = to_utf8(state_.snapshot().check_referer);
     LinkCheckEvents events;
     events.started = [channel = channel_, window = this, generation,
                       checking = from_gbk(link_status_text(LinkStatus::checking))](std::size_t index) {

@@ -199,8 +199,8 @@ DigestState digest_state(const std::filesystem::path& file, std::string_view dig
     return *state;
 }
 
-bool found_complete(const DigestState& state) {
-    return state.listed && state.first && is_complete_local_record(state.values);
+bool found_complete(const DigestState& state, std::string_view digest) {
+    return state.listed && state.first && is_complete_local_record(state.values, digest);
 }
 
 struct RecordEntries {
@@ -246,7 +246,7 @@ bool replace_incomplete_record(const std::filesystem::path& file, const UploadRe
         for (std::size_t pos = content_start(bytes); next_header(bytes, pos, header); pos = header.next) {
             if (!names_equal(trim(header.raw_name), wanted))
                 continue;
-            if (is_complete_local_record(record_scan::section_record(bytes, header.begin)))
+            if (is_complete_local_record(record_scan::section_record(bytes, header.begin), wanted))
                 continue;
             kept.append(bytes, copied, header.begin - copied);
             copied = record_scan::section_end(bytes, header.begin);
@@ -287,12 +287,11 @@ std::filesystem::path local_record_file_path() {
     return local_record_file_path(program_dir());
 }
 
-bool is_complete_local_record(const UploadRecord& record) {
-    if (record.ImgMd5.empty() || record.ImgType.empty() || record.ImgUploadTime.empty() || record.ImgUrl.empty())
+bool is_complete_local_record(const UploadRecord& record, std::string_view section_name) {
+    if (record.ImgMd5.empty() || record.ImgType.empty() || record.ImgUploadTime.empty() || record.ImgUrl.empty() ||
+        !names_equal(record.ImgMd5, normalize_name(section_name)))
         return false;
-    const std::string_view url = record.ImgUrl;
-    return ends_with_ignoring_case(url, record.ImgType) &&
-           ends_with_ignoring_case(url.substr(0, url.size() - record.ImgType.size()), record.ImgMd5);
+    return ends_with_ignoring_case(record.ImgUrl, "/" + record.ImgMd5 + record.ImgType);
 }
 
 std::vector<std::string> list_ini_sections_in(std::string_view bytes) {
@@ -317,7 +316,7 @@ void list_ini_sections(const std::filesystem::path& path, std::vector<std::strin
 
 std::optional<std::string> find_local_record(const std::filesystem::path& file, std::string_view digest) {
     DigestState state = digest_state(file, digest);
-    if (!found_complete(state))
+    if (!found_complete(state, digest))
         return std::nullopt;
     return std::move(state.values.ImgUrl);
 }
@@ -326,12 +325,12 @@ std::optional<std::string> add_local_record_if_absent(const std::filesystem::pat
                                                       bool* written) {
     IniFileLock lock(file);
     DigestState state = digest_state(file, record.ImgMd5);
-    if (found_complete(state)) {
+    if (found_complete(state, record.ImgMd5)) {
         if (written)
             *written = false;
         return std::move(state.values.ImgUrl);
     }
-    const bool incomplete_first = state.first && !is_complete_local_record(state.values);
+    const bool incomplete_first = state.first && !is_complete_local_record(state.values, record.ImgMd5);
     const bool ok = incomplete_first ? replace_incomplete_record(file, record) : append_record(file, record);
     if (written)
         *written = ok;
@@ -370,7 +369,7 @@ std::vector<UploadRecord> collect_records(const std::function<record_scan::ByteS
             if (wanted.empty())
                 return;
             if (first_of_name && wanted == name) { // the usual case: this very section
-                if (is_complete_local_record(*own))
+                if (is_complete_local_record(*own, name))
                     records.push_back(std::move(*own));
             } else {
                 elsewhere.emplace_back(records.size(), wanted);
@@ -392,10 +391,10 @@ std::vector<UploadRecord> collect_records(const std::function<record_scan::ByteS
             else // two names with one hash: only a pass over the file tells
                 values = record_scan::first_section_values(source(), wanted);
         }
-        if (values)
+        if (values && is_complete_local_record(*values, wanted))
             records[index] = std::move(*values);
     }
-    std::erase_if(records, [](const UploadRecord& record) { return !is_complete_local_record(record); });
+    std::erase_if(records, [](const UploadRecord& record) { return record.ImgUrl.empty(); });
     return records;
 }
 

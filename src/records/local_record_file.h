@@ -16,10 +16,11 @@ namespace velpic {
 std::filesystem::path local_record_file_path(const std::filesystem::path& directory);
 std::filesystem::path local_record_file_path();
 
-// A record counts only when it is whole: ImgMd5, ImgType, ImgUploadTime and ImgUrl are all there and ImgUrl names
-// the record's file (it ends with the digest, in either letter case, followed by ImgType). An address cut short by
-// a crash never does, so a record written part-way reads as no record: the picture is uploaded again.
-bool is_complete_local_record(const UploadRecord& record);
+// A record counts only when it is whole: ImgMd5, ImgType, ImgUploadTime and ImgUrl are all there, ImgMd5 is the
+// digest its section is named by, and ImgUrl names the record's file (its last part is ImgMd5 followed by ImgType,
+// letter case aside). An address cut short by a crash never does, so a record written part-way reads as no record:
+// the picture is uploaded again.
+bool is_complete_local_record(const UploadRecord& record, std::string_view section_name);
 
 // Section names in file order, from the lines that start with "[" and hold a "]" (not a trail byte of a
 // double-byte character); names are joined with "|" and split again, so a name holding "|" gives several names and

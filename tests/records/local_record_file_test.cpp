@@ -54,7 +54,7 @@ std::optional<std::string> full_reading_lookup(const std::string& bytes, const s
     if (std::find(names.begin(), names.end(), digest) == names.end())
         return std::nullopt;
     UploadRecord found = document_record(IniDocument::parse(bytes), digest);
-    if (!is_complete_local_record(found))
+    if (!is_complete_local_record(found, digest))
         return std::nullopt;
     return found.ImgUrl;
 }
@@ -63,7 +63,7 @@ std::vector<UploadRecord> full_reading_list(const std::string& bytes) {
     std::vector<UploadRecord> records;
     for (const std::string& name : list_ini_sections_in(bytes)) {
         UploadRecord found = document_record(document, name);
-        if (is_complete_local_record(found))
+        if (is_complete_local_record(found, name))
             records.push_back(found);
     }
     return records;
@@ -153,14 +153,19 @@ TEST(LocalRecordFile, WriteLookupReadAllRemoveAll) {
     EXPECT_EQ(find_local_record(file, "0123456789ABCDEF0123456789ABCDEF"), std::nullopt) << "digests match exactly";
 
     // Hand-written sections: an upper-case digest is listed but not found by the lower-case lookup; sections
-    // without a whole record are no records at all.
+    // without a whole record are no records at all, nor is one whose ImgMd5 is not its section's digest (its
+    // address would name another picture's file) or whose address only ends like its file.
     const std::string upper = "ABCDEF0123456789ABCDEF0123456789";
     std::ofstream(file, std::ios::binary | std::ios::app)
         << "[" << upper << "]\r\nImgMd5=" << upper << "\r\nImgType=.jpg\r\nImgUploadTime=1\r\nImgUrl=https://h/"
-        << upper << ".jpg\r\n[empty]\r\n[abc]\r\nImgMd5=abc\r\nImgType=.png\r\nImgUploadTime=1\r\nImgUrl=\r\n";
+        << upper << ".jpg\r\n[empty]\r\n[abc]\r\nImgMd5=abc\r\nImgType=.png\r\nImgUploadTime=1\r\nImgUrl=\r\n"
+        << "[dd]\r\nImgMd5=1\r\nImgType=.png\r\nImgUploadTime=1\r\nImgUrl=https://h/dd1.png\r\n"
+        << "[ee]\r\nImgMd5=ee\r\nImgType=.png\r\nImgUploadTime=1\r\nImgUrl=https://h/xee.png\r\n";
     EXPECT_EQ(find_local_record(file, "abcdef0123456789abcdef0123456789"), std::nullopt);
     EXPECT_EQ(find_local_record(file, "empty"), std::nullopt);
     EXPECT_EQ(find_local_record(file, "abc"), std::nullopt);
+    EXPECT_EQ(find_local_record(file, "dd"), std::nullopt);
+    EXPECT_EQ(find_local_record(file, "ee"), std::nullopt);
     auto all = read_all_local_records(file);
     ASSERT_EQ(all.size(), 3u);
     EXPECT_EQ(all[0], record(digest1));

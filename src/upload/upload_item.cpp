@@ -2,8 +2,8 @@
 
 #include "runtime/codepage.h"
 #include "runtime/files.h"
-#include "runtime/md5.h"
 
+#include <optional>
 #include <utility>
 
 namespace velpic {
@@ -74,12 +74,16 @@ ItemOutcome upload_bytes_item(const UploadContext& context, std::string name, co
                               const std::string& data) {
     if (!can_upload(context))
         return failed(std::move(name), settings_missing_reason());
-    const std::string prepared = context.prepare_picture ? context.prepare_picture(data) : data;
+    // Pictures are large: the bytes are copied only when a preparation made new ones.
+    std::optional<std::string> prepared;
+    if (context.prepare_picture)
+        prepared = context.prepare_picture(data);
+    const std::string& sent = prepared ? *prepared : data;
     CollectingReporter reporter;
-    const UploadResult result = upload_picture(context, extension, prepared, reporter);
+    UploadResult result = upload_picture(context, extension, sent, reporter);
     ItemOutcome outcome;
     outcome.name = std::move(name);
-    outcome.digest = md5_hex(prepared);
+    outcome.digest = std::move(result.digest);
     outcome.ok = result.ok;
     if (result.ok) {
         outcome.address = result.address;

@@ -17,7 +17,7 @@ struct ItemOutcome {
     std::string name;               // the item as its caller named it (a path, an address, a file name); UTF-8
     bool ok = false;                // an address of the repository came out
     std::string address;            // GBK; empty when not ok
-    std::string digest;             // of the bytes sent (after the context's prepare_picture); empty when none were
+    std::string digest;             // of the bytes sent (after the context's prepare_picture); empty if not hashed
     std::string reason;             // GBK: what the window would show for the failure; empty when ok
     std::vector<std::string> notes; // GBK: messages of an upload that still succeeded (a record not kept)
 };

@@ -141,7 +141,8 @@ UploadResult upload_picture(const UploadContext& context, const std::string& ext
         reporter.show_message(upload_failure_message(result.address));
         return result;
     }
-    const std::string digest = md5_hex(data);
+    result.digest = md5_hex(data);
+    const std::string& digest = result.digest;
 
     // Only an address the service really gave for this file, beginning with the repository's raw-file prefix,
     // is shown, copied or recorded; a recorded one must still begin with the current prefix.

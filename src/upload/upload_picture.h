@@ -51,6 +51,7 @@ struct UploadResult {
     bool committed = false;   // a commit request was sent
     bool recorded = false;    // a new record was stored
     std::string address;      // the address, or the reason of the failure
+    std::string digest;       // MD5 of the bytes, as it names the file; empty when they were refused unhashed
     std::string record_error; // why the record could not be stored (GBK), when committed and ok but not recorded
 };
 

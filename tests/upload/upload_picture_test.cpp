@@ -116,6 +116,7 @@ TEST_F(UploadPictureTest, LocalModeCommitsOnceRecordsAndCopiesTheAddress) {
     }
     EXPECT_TRUE(first.ok && first.committed && first.recorded);
     EXPECT_EQ(first.address, address);
+    EXPECT_EQ(first.digest, md5_hex(kPicture));
     auto stored = service.file("alice", "pics", md5_hex(kPicture) + ".png");
     ASSERT_TRUE(stored);
     EXPECT_EQ(stored->bytes, kPicture);
@@ -139,6 +140,7 @@ TEST_F(UploadPictureTest, LocalModeCommitsOnceRecordsAndCopiesTheAddress) {
     UploadResult second = upload_picture(context, ".png", kPicture, reporter);
     EXPECT_TRUE(second.ok);
     EXPECT_FALSE(second.committed);
+    EXPECT_EQ(second.digest, first.digest);
     EXPECT_EQ(commits(), 1u);
     EXPECT_EQ(reporter.calls(), (std::vector<std::string>{kStatus, "address:" + address, "clipboard:" + address}));
 }

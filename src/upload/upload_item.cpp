@@ -95,16 +95,15 @@ ItemOutcome upload_bytes_item(const UploadContext& context, std::string name, co
     return outcome;
 }
 
-ItemOutcome upload_file_item(const UploadContext& context, const std::filesystem::path& path,
-                             std::uintmax_t max_bytes) {
+ItemOutcome upload_file_item(const UploadContext& context, const std::filesystem::path& path) {
     std::string name = path.string();
     const std::string extension = picture_extension(name);
     if (!is_picture_extension(extension))
         return failed(std::move(name), wrong_type_reason());
-    // One buffer of the file's exact size, and nothing past max_bytes is read, even from a file that grows.
-    const FileRead file = read_regular_file(path, max_bytes);
+    // One buffer of the file's exact size, and nothing past the limit is read, even from a file that grows.
+    const FileRead file = read_regular_file(path, context.max_picture_bytes);
     if (file.status == FileReadStatus::too_large)
-        return failed(std::move(name), too_large_reason(max_bytes));
+        return failed(std::move(name), too_large_reason(context.max_picture_bytes));
     if (file.status != FileReadStatus::ok || file.bytes.empty())
         return failed(std::move(name), "cannot read the file, or it is empty");
     return upload_bytes_item(context, std::move(name), utf8_to_gbk(extension), file.bytes);

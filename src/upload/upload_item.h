@@ -6,7 +6,6 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <limits>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,8 +21,6 @@ struct ItemOutcome {
     std::vector<std::string> notes; // GBK: messages of an upload that still succeeded (a record not kept)
 };
 
-inline constexpr std::uintmax_t kNoSizeLimit = std::numeric_limits<std::uintmax_t>::max();
-
 // The extension a picture's leading bytes call for: ".png", ".jpg", ".gif" or ".webp"; empty for any other bytes.
 std::string signature_extension(std::string_view bytes);
 
@@ -35,10 +32,10 @@ bool can_upload(const UploadContext& context);
 ItemOutcome upload_bytes_item(const UploadContext& context, std::string name, const std::string& extension,
                               const std::string& data);
 
-// A picture file, as the command line takes it: the extension check, then the read (a file over max_bytes is
-// refused unread; an empty or unreadable one is refused), then the upload. name defaults to the path.
-ItemOutcome upload_file_item(const UploadContext& context, const std::filesystem::path& path,
-                             std::uintmax_t max_bytes = kNoSizeLimit);
+// A picture file, as the command line takes it: the extension check, then the read (a file over the context's
+// max_picture_bytes is refused unread; an empty or unreadable one is refused), then the upload. The outcome is
+// named by the path.
+ItemOutcome upload_file_item(const UploadContext& context, const std::filesystem::path& path);
 
 // Item reasons (GBK) shared by every caller.
 std::string settings_missing_reason();              // 请先填写配置！

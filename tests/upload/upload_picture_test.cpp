@@ -10,6 +10,8 @@
 #include "support/mariadb_server.h"
 #include "support/temp_dir.h"
 #include "support/test_service.h"
+#include "upload/clipboard_picture.h"
+#include "upload/upload_item.h"
 
 #include <gtest/gtest.h>
 
@@ -326,6 +328,37 @@ TEST_F(UploadPictureTest, OnlyRegularFilesWithinTheSizeLimitAreUploaded) {
     EXPECT_FALSE(upload_picture(context, ".png", kPicture, direct).ok);
     EXPECT_EQ(direct.calls().back(), from_file.calls().back());
     EXPECT_EQ(commits(), 0u);
+}
+
+TEST_F(UploadPictureTest, FilesOfTheCommandLineAndTheClipboardOverTheLimitAreRefusedUnread) {
+    // Sparse: only the size is there. Read, it would reach the preparation below.
+    context.max_picture_bytes = 4096;
+    const std::filesystem::path large = dir.file("large.png");
+    std::ofstream(large).flush();
+    std::filesystem::resize_file(large, context.max_picture_bytes + 1);
+    int prepared = 0;
+    context.prepare_picture = [&](const std::string& bytes) {
+        ++prepared;
+        return bytes;
+    };
+    const ItemOutcome file = upload_file_item(context, large);
+    EXPECT_FALSE(file.ok);
+    EXPECT_EQ(file.reason, too_large_reason(context.max_picture_bytes));
+    ClipboardPicture copied;
+    copied.files = {large};
+    const std::vector<ItemOutcome> pasted = upload_clipboard_picture(context, copied);
+    ASSERT_EQ(pasted.size(), 1u);
+    EXPECT_EQ(pasted[0].reason, file.reason);
+    ClipboardPicture bitmap;
+    bitmap.png = kPicture + std::string(context.max_picture_bytes, 'x');
+    EXPECT_EQ(upload_clipboard_picture(context, bitmap)[0].reason, file.reason);
+    EXPECT_EQ(prepared, 0);
+
+    // Within the limit the same file goes up.
+    std::filesystem::resize_file(large, context.max_picture_bytes);
+    EXPECT_TRUE(upload_file_item(context, large).ok);
+    EXPECT_EQ(prepared, 1);
+    EXPECT_EQ(commits(), 1u);
 }
 
 TEST_F(UploadPictureTest, ARecordedAddressOfAnotherRepositoryIsReportedAsAFailure) {

@@ -43,7 +43,7 @@ ItemOutcome upload_address(const UploadContext& context, const RequestItem& item
         return failed(item.name, utf8_to_gbk(download.error));
     const std::string extension = download_extension(item.name, download.bytes);
     if (extension.empty())
-        return failed(item.name, not_a_picture_reason());
+        return failed(item.name, wrong_type_reason());
     return upload_bytes_item(context, item.name, extension, download.bytes);
 }
 
@@ -68,7 +68,7 @@ ItemOutcome upload_item(const UploadContext& context, const RequestItem& item, s
 } // namespace
 
 std::string no_clipboard_reason() {
-    return "no display: the clipboard cannot be read";
+    return utf8_to_gbk("没有显示器，无法读取剪贴板");
 }
 
 std::vector<ItemOutcome> upload_request_items(const UploadRequest& request, const UploadContext& settings,

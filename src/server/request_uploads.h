@@ -16,7 +16,7 @@ namespace velpic {
 std::vector<ItemOutcome> upload_request_items(const UploadRequest& request, const UploadContext& context,
                                               ClipboardSource* clipboard, std::size_t max_bytes);
 
-// Why a clipboard request fails without a display (GBK).
+// "没有显示器，无法读取剪贴板": why a clipboard request fails without a display (GBK).
 std::string no_clipboard_reason();
 
 } // namespace velpic

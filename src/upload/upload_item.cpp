@@ -29,13 +29,6 @@ ItemOutcome failed(std::string name, std::string reason) {
     return outcome;
 }
 
-std::string megabytes(std::uintmax_t bytes) {
-    const std::uintmax_t mb = 1024 * 1024;
-    if (bytes % mb == 0)
-        return std::to_string(bytes / mb) + " MB";
-    return std::to_string(bytes) + " bytes";
-}
-
 } // namespace
 
 std::string signature_extension(std::string_view bytes) {
@@ -62,12 +55,12 @@ std::string wrong_type_reason() {
     return utf8_to_gbk("只能是PNG,JPG,GIF格式的图片！");
 }
 
-std::string not_a_picture_reason() {
-    return "not a PNG, JPEG, GIF or WebP picture";
+std::string too_large_reason(std::uint64_t limit) {
+    return refused_file_message(FileReadStatus::too_large, limit);
 }
 
-std::string too_large_reason(std::uintmax_t limit) {
-    return "larger than the limit of " + megabytes(limit);
+std::string unreadable_file_reason() {
+    return upload_failure_message(utf8_to_gbk("文件无法读取或为空"));
 }
 
 ItemOutcome upload_bytes_item(const UploadContext& context, std::string name, const std::string& extension,
@@ -102,10 +95,10 @@ ItemOutcome upload_file_item(const UploadContext& context, const std::filesystem
         return failed(std::move(name), wrong_type_reason());
     // One buffer of the file's exact size, and nothing past the limit is read, even from a file that grows.
     const FileRead file = read_regular_file(path, context.max_picture_bytes);
-    if (file.status == FileReadStatus::too_large)
-        return failed(std::move(name), too_large_reason(context.max_picture_bytes));
+    if (std::string refusal = refused_file_message(file.status, context.max_picture_bytes); !refusal.empty())
+        return failed(std::move(name), std::move(refusal));
     if (file.status != FileReadStatus::ok || file.bytes.empty())
-        return failed(std::move(name), "cannot read the file, or it is empty");
+        return failed(std::move(name), unreadable_file_reason());
     return upload_bytes_item(context, std::move(name), utf8_to_gbk(extension), file.bytes);
 }
 

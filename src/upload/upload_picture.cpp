@@ -62,20 +62,11 @@ private:
     std::string digest_;
 };
 
-std::string picture_too_large_reason(std::uint64_t limit) {
-    constexpr std::uint64_t mb = 1024 * 1024;
-    const std::string size = limit % mb == 0 ? std::to_string(limit / mb) + " MB " : std::to_string(limit) + " 字节";
-    return utf8_to_gbk("图片大于 " + size + "的上限，没有上传");
-}
-
 // A file that cannot be uploaded at all: the default picture comes back and the user is told why.
 UploadResult refuse_file(const FileRead& file, const UploadContext& context, UploadReporter& reporter) {
-    UploadResult result;
-    result.address = file.status == FileReadStatus::too_large ? picture_too_large_reason(context.max_picture_bytes)
-                                                              : utf8_to_gbk("不是普通文件（如管道或设备），没有上传");
     reporter.show_picture({});
-    reporter.show_message(upload_failure_message(result.address));
-    return result;
+    reporter.show_message(refused_file_message(file.status, context.max_picture_bytes));
+    return {};
 }
 
 bool is_refused(const FileRead& file) {
@@ -122,6 +113,20 @@ std::string commit_message_now() {
 std::string upload_failure_message(const std::string& reason) {
     static const std::string head = utf8_to_gbk("上传失败！[错误原因：");
     return head + reason + "]";
+}
+
+std::string picture_too_large_reason(std::uint64_t limit) {
+    constexpr std::uint64_t mb = 1024 * 1024;
+    const std::string size = limit % mb == 0 ? std::to_string(limit / mb) + " MB " : std::to_string(limit) + " 字节";
+    return utf8_to_gbk("图片大于 " + size + "的上限，没有上传");
+}
+
+std::string refused_file_message(FileReadStatus status, std::uint64_t limit) {
+    if (status == FileReadStatus::too_large)
+        return upload_failure_message(picture_too_large_reason(limit));
+    if (status == FileReadStatus::not_regular)
+        return upload_failure_message(utf8_to_gbk("不是普通文件（如管道或设备），没有上传"));
+    return {};
 }
 
 std::string record_failure_message(const std::string& reason) {

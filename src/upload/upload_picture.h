@@ -3,6 +3,7 @@
 #pragma once
 
 #include "records/mysql_settings.h"
+#include "runtime/files.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -83,6 +84,11 @@ UploadResult upload_chosen_file(const UploadContext& context, const std::filesys
 
 // "上传失败！[错误原因：" + reason + "]" (GBK).
 std::string upload_failure_message(const std::string& reason);
+// "图片大于 100 MB 的上限，没有上传" for a limit of 100 MB (GBK).
+std::string picture_too_large_reason(std::uint64_t limit);
+// The failure message of a file refused before any of it is read (GBK): it is not a regular file (a FIFO would
+// block the upload), or it is larger than limit. Empty for any other status.
+std::string refused_file_message(FileReadStatus status, std::uint64_t limit);
 // "上传成功，但记录保存失败！" + reason (GBK).
 std::string record_failure_message(const std::string& reason);
 

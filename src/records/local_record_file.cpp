@@ -260,23 +260,6 @@ bool replace_incomplete_record(const std::filesystem::path& file, const UploadRe
     });
 }
 
-bool ends_with_ignoring_case(std::string_view text, std::string_view suffix) {
-    if (text.size() < suffix.size())
-        return false;
-    text = text.substr(text.size() - suffix.size());
-    for (std::size_t i = 0; i < suffix.size(); ++i) {
-        auto a = static_cast<unsigned char>(text[i]);
-        auto b = static_cast<unsigned char>(suffix[i]);
-        if (a >= 'A' && a <= 'Z')
-            a += 'a' - 'A';
-        if (b >= 'A' && b <= 'Z')
-            b += 'a' - 'A';
-        if (a != b)
-            return false;
-    }
-    return true;
-}
-
 } // namespace
 
 std::filesystem::path local_record_file_path(const std::filesystem::path& directory) {
@@ -290,9 +273,7 @@ std::filesystem::path local_record_file_path() {
 bool is_complete_local_record(const UploadRecord& record) {
     if (record.ImgMd5.empty() || record.ImgType.empty() || record.ImgUploadTime.empty() || record.ImgUrl.empty())
         return false;
-    const std::string_view url = record.ImgUrl;
-    return ends_with_ignoring_case(url, record.ImgType) &&
-           ends_with_ignoring_case(url.substr(0, url.size() - record.ImgType.size()), record.ImgMd5);
+    return record_names_its_file(record);
 }
 
 std::vector<std::string> list_ini_sections_in(std::string_view bytes) {

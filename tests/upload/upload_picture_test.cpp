@@ -517,6 +517,45 @@ TEST_F(MysqlUploadTest, RecordsInTheTableAndLeavesTheClipboardAlone) {
     EXPECT_EQ(rows().size(), 2u);
 }
 
+TEST_F(MysqlUploadTest, ARowWithoutAnAddressOfItsFileIsReplacedWhileAnotherRepositorysRowStillFails) {
+    // Older versions stored any answer that held the raw-file prefix; this picture was committed meanwhile.
+    const MysqlRecordStore store(context.mysql);
+    const std::string digest = md5_hex(kPicture);
+    UploadRecord junk{digest, "1638003930000", "machine-A",
+                      utf8_to_gbk("错误未知：[") + R"({"content":{"download_url":")" + address_of(kPicture) + "]",
+                      ".png"};
+    ASSERT_TRUE(store.insert_record(junk).ok);
+    service.put_file("alice", "pics", digest + ".png", kPicture);
+    RecordingReporter reporter;
+    UploadResult result = upload_picture(context, ".png", kPicture, reporter);
+    EXPECT_TRUE(result.ok && result.committed && result.recorded) << result.address << result.record_error;
+    EXPECT_EQ(reporter.calls(), (std::vector<std::string>{kStatus, "address:" + address_of(kPicture)}));
+    EXPECT_EQ(rows(), (std::vector<test::SqlRow>{{digest, "1234567890", address_of(kPicture), ".png"}}));
+    EXPECT_EQ(store.find_recorded_address(digest), address_of(kPicture));
+
+    // An empty address, and one naming another file, count as no record either.
+    const std::string second = "second picture", third = "third picture";
+    ASSERT_TRUE(store.insert_record({md5_hex(second), "1638003930001", "machine-A", "", ".gif"}).ok);
+    ASSERT_TRUE(store.insert_record({md5_hex(third), "1638003930002", "machine-A", address_of(kPicture), ".png"}).ok);
+    EXPECT_FALSE(store.find_recorded_address(md5_hex(second)));
+    EXPECT_TRUE(upload_picture(context, ".gif", second, reporter).recorded);
+    EXPECT_TRUE(upload_picture(context, ".png", third, reporter).recorded);
+    EXPECT_EQ(store.find_recorded_address(md5_hex(second)), address_of(second, ".gif"));
+    EXPECT_EQ(store.find_recorded_address(md5_hex(third)), address_of(third));
+    EXPECT_EQ(rows().size(), 3u);
+
+    // A whole record of the repository used before is still a failure that names it, and stays as it is.
+    const std::string moved = "picture of the old repository";
+    const std::string old_address = "https://elsewhere.test/bob/old/raw/master/" + md5_hex(moved) + ".png";
+    ASSERT_TRUE(store.insert_record({md5_hex(moved), "1638003930003", "machine-A", old_address, ".png"}).ok);
+    const std::size_t sent = commits();
+    RecordingReporter refused;
+    EXPECT_FALSE(upload_picture(context, ".png", moved, refused).ok);
+    EXPECT_EQ(refused.calls().back(), "message:上传失败！[错误原因：" + old_address + "]");
+    EXPECT_EQ(commits(), sent);
+    EXPECT_EQ(store.find_recorded_address(md5_hex(moved)), old_address);
+}
+
 TEST_F(MysqlUploadTest, AnUnstoredRecordStillShowsTheAddressAndSaysSo) {
     // Refused INSERT: the table does not exist.
     ASSERT_TRUE(test::shared_mariadb().admin_execute("DROP TABLE `" + database.name() + "`.remote_imgs"));

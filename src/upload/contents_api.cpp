@@ -17,7 +17,22 @@ std::string repository_api_address(const std::string& owner, const std::string& 
 }
 
 std::string contents_endpoint(const std::string& owner, const std::string& repo, const std::string& path) {
-    return repository_api_address(owner, repo) + "/contents/" + path;
+    // The path comes from a file's name: a "?" or "#" in it would start a query or a fragment of the request, and a
+    // "%" would be read as an escape.
+    static const char hex[] = "0123456789ABCDEF";
+    std::string address = repository_api_address(owner, repo) + "/contents/";
+    address.reserve(address.size() + path.size());
+    for (const char c : path) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte <= 0x20 || byte == 0x7F || c == '?' || c == '#' || c == '%') {
+            address += '%';
+            address += hex[byte >> 4];
+            address += hex[byte & 0x0F];
+        } else {
+            address += c;
+        }
+    }
+    return address;
 }
 
 std::string raw_address_prefix(const std::string& owner, const std::string& repo) {

@@ -13,7 +13,8 @@ inline constexpr std::string_view upload_user_agent =
 // service_base() + "api/v5/repos/" + owner + "/" + repo: the repository's API address, nothing encoded.
 std::string repository_api_address(const std::string& owner, const std::string& repo);
 
-// repository_api_address + "/contents/" + path.
+// repository_api_address + "/contents/" + path, where control bytes, blanks, "?", "#" and "%" of path are
+// %-encoded so that the path stays one path.
 std::string contents_endpoint(const std::string& owner, const std::string& repo, const std::string& path);
 
 // service_base() + owner + "/" + repo + "/raw/master/".

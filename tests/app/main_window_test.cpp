@@ -351,13 +351,19 @@ TEST_F(MainWindowTest, DoubleClickAsksForSettingsThenOffersTheFileDialog) {
     }();
     EXPECT_TRUE(eventually([&] { return area->picture() == drawing; }));
 
+    // A name typed into the dialog is held to the picture types as a drop is.
+    dialogs.chosen_file = QString::fromStdString(write_file("a.x?y", png_bytes(4, 4, qRgb(1, 2, 3))).string());
+    QTest::mouseDClick(area, Qt::LeftButton);
+    EXPECT_EQ(dialogs.messages.back(), QStringLiteral("只能是PNG,JPG,GIF格式的图片！"));
+    EXPECT_EQ(area->picture(), drawing);
+
     const std::string picture = png_bytes(8, 8, qRgb(0, 0, 255));
     dialogs.chosen_file = QString::fromStdString(write_file("blue.jpg", picture).string());
     QTest::mouseDClick(area, Qt::LeftButton);
     const QString address = QString::fromStdString(service.download_url("alice", "pics", md5_hex(picture) + ".jpg"));
     EXPECT_TRUE(eventually([&] { return find<QLineEdit>("编辑框_url")->text() == address; }));
     EXPECT_EQ(service.count_requests("POST"), 1u);
-    EXPECT_EQ(dialogs.filters.size(), 3);
+    EXPECT_EQ(dialogs.filters.size(), 4);
     qunsetenv("VELPIC_SERVICE_BASE");
 }
 

@@ -288,6 +288,18 @@ TEST_F(ContentsApiTest, LooksUpWhatIsStoredUnderAPath) {
     EXPECT_EQ(git_blob_sha1(std::string("a\0b", 3)), "20b5be91886d0b6f26dc98a225c0dac05fe2c86e");
 }
 
+TEST_F(ContentsApiTest, APathThatWouldLeaveThePathPartOfTheRequestIsEncoded) {
+    // From a file named "a.x?y" or the like: without the encoding the rest would become the request's query.
+    const std::string path = "0123456789abcdef0123456789abcdef.x?ref=dev#top%41\r\n";
+    EXPECT_EQ(contents_endpoint("alice", "pics", path),
+              service.base() +
+                  "api/v5/repos/alice/pics/contents/0123456789abcdef0123456789abcdef.x%3Fref=dev%23top%2541%0D%0A");
+    contents_api_create_file("alice", "pics", path, "tok", "hello", "m");
+    ASSERT_EQ(service.requests().size(), 1u);
+    EXPECT_EQ(service.requests()[0].path, "/api/v5/repos/alice/pics/contents/" + path);
+    EXPECT_TRUE(service.file("alice", "pics", path));
+}
+
 TEST(ContentsApiAddresses, AreBuiltFromTheServiceBaseWithoutEncoding) {
     setenv("VELPIC_SERVICE_BASE", "https://example.test/", 1);
     EXPECT_EQ(raw_address_prefix("alice", "pics"), "https://example.test/alice/pics/raw/master/");

@@ -67,7 +67,7 @@ ItemResult upload_one(const UploadContext& context, BatchOptions& options, const
         bytes = picture.png;
     } else {
         const std::string utf8_extension = picture_extension(utf8_of(picture.path));
-        if (picture.source == BatchPicture::Source::dropped && !is_picture_extension(utf8_extension)) {
+        if (!is_picture_extension(utf8_extension)) {
             item.show_picture({});
             item.show_message(wrong_type_reason());
             return result;

@@ -62,17 +62,6 @@ private:
     std::string digest_;
 };
 
-// A file that cannot be uploaded at all: the default picture comes back and the user is told why.
-UploadResult refuse_file(const FileRead& file, const UploadContext& context, UploadReporter& reporter) {
-    reporter.show_picture({});
-    reporter.show_message(refused_file_message(file.status, context.max_picture_bytes));
-    return {};
-}
-
-bool is_refused(const FileRead& file) {
-    return file.status == FileReadStatus::not_regular || file.status == FileReadStatus::too_large;
-}
-
 } // namespace
 
 bool is_picture_extension(std::string_view extension) {
@@ -218,32 +207,6 @@ UploadResult upload_picture(const UploadContext& context, const std::string& ext
     if (result.committed && !result.recorded)
         reporter.show_message(record_failure_message(result.record_error));
     return result;
-}
-
-UploadResult upload_dropped_file(const UploadContext& context, const std::filesystem::path& path,
-                                 UploadReporter& reporter) {
-    const std::string extension = utf8_to_gbk(picture_extension(path.string()));
-    FileRead file = read_regular_file(path, context.max_picture_bytes);
-    if (is_refused(file))
-        return refuse_file(file, context, reporter);
-    const std::string data = std::move(file.bytes);
-    reporter.show_picture(data);
-    return upload_picture(context, extension, data, reporter);
-}
-
-UploadResult upload_chosen_file(const UploadContext& context, const std::filesystem::path& path,
-                                UploadReporter& reporter) {
-    const std::string extension = utf8_to_gbk(picture_extension(path.string()));
-    FileRead file = read_regular_file(path, context.max_picture_bytes);
-    if (is_refused(file))
-        return refuse_file(file, context, reporter);
-    const std::string data = std::move(file.bytes);
-    if (data.empty()) {
-        reporter.show_picture({});
-        return {};
-    }
-    reporter.show_picture(data);
-    return upload_picture(context, extension, data, reporter);
 }
 
 } // namespace velpic

@@ -59,7 +59,7 @@ struct UploadResult {
 // "." + what follows the last "." of path (letter case kept); "." + path when there is none.
 std::string picture_extension(const std::string& path);
 
-// Whether a dropped file's extension names a picture the service may host: ".png", ".jpeg", ".jpg", ".gif" or
+// Whether a file's extension names a picture the service may host: ".png", ".jpeg", ".jpg", ".gif" or
 // ".webp", in any letter case (".PNG" passes; the name sent keeps the case the file has).
 bool is_picture_extension(std::string_view extension);
 
@@ -72,15 +72,6 @@ std::string commit_message_now();
 // The upload routine. The report goes through reporter only; the result tells the caller what happened.
 UploadResult upload_picture(const UploadContext& context, const std::string& extension, const std::string& data,
                             UploadReporter& reporter);
-
-// A dropped file: shown and uploaded even when it is empty or unreadable (the service's answer decides). What is
-// not a regular file, or is larger than the context's limit, is refused with a message before it is read.
-UploadResult upload_dropped_file(const UploadContext& context, const std::filesystem::path& path,
-                                 UploadReporter& reporter);
-// A file chosen in the dialog: an empty or unreadable one restores the default picture and uploads nothing
-// (result not ok, address empty). Refusals as for a dropped file.
-UploadResult upload_chosen_file(const UploadContext& context, const std::filesystem::path& path,
-                                UploadReporter& reporter);
 
 // "上传失败！[错误原因：" + reason + "]" (GBK).
 std::string upload_failure_message(const std::string& reason);

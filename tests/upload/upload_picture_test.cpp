@@ -302,36 +302,25 @@ TEST_F(UploadPictureTest, OnlyRegularFilesWithinTheSizeLimitAreUploaded) {
     // A FIFO named like a picture would block the upload until something writes to it.
     const std::filesystem::path fifo = dir.file("x.png");
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    RecordingReporter from_fifo;
-    auto dropped = std::async(std::launch::async, [&] { return upload_dropped_file(context, fifo, from_fifo); });
-    if (dropped.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+    auto from_fifo = std::async(std::launch::async, [&] { return upload_file_item(context, fifo); });
+    if (from_fifo.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
         ::close(::open(fifo.c_str(), O_WRONLY | O_NONBLOCK)); // lets the blocked reader go
-        dropped.wait();
+        from_fifo.wait();
         FAIL() << "uploading a FIFO blocked";
     }
-    EXPECT_FALSE(dropped.get().ok);
-    EXPECT_TRUE(from_fifo.calls().back().starts_with("message:上传失败！")) << from_fifo.calls().back();
+    EXPECT_EQ(to_utf8(from_fifo.get().reason), "上传失败！[错误原因：不是普通文件（如管道或设备），没有上传]");
 
-    // Past the limit nothing is read, shown or sent.
+    // Bytes past the limit are not sent, however they were come by.
     context.max_picture_bytes = kPicture.size() - 1;
-    const std::filesystem::path large = dir.file("large.png");
-    std::ofstream(large, std::ios::binary) << kPicture;
-    RecordingReporter from_file;
-    EXPECT_FALSE(upload_dropped_file(context, large, from_file).ok);
-    EXPECT_EQ(from_file.calls(), (std::vector<std::string>{"picture:0", "message:上传失败！[错误原因：图片大于 " +
-                                                                            std::to_string(kPicture.size() - 1) +
-                                                                            " 字节的上限，没有上传]"}));
-    RecordingReporter chosen;
-    EXPECT_FALSE(upload_chosen_file(context, large, chosen).ok);
-    EXPECT_EQ(chosen.calls(), from_file.calls());
     RecordingReporter direct;
     EXPECT_FALSE(upload_picture(context, ".png", kPicture, direct).ok);
-    EXPECT_EQ(direct.calls().back(), from_file.calls().back());
-    EXPECT_EQ(commits(), 0u);
-}
+    EXPECT_EQ(direct.calls(),
+              (std::vector<std::string>{kStatus, "message:上传失败！[错误原因：图片大于 " +
+                                                     std::to_string(kPicture.size() - 1) + " 字节的上限，没有上传]"}));
+    EXPECT_EQ(direct.calls().back(), "message:" + to_utf8(too_large_reason(context.max_picture_bytes)));
 
-TEST_F(UploadPictureTest, FilesOfTheCommandLineAndTheClipboardOverTheLimitAreRefusedUnread) {
-    // Sparse: only the size is there. Read, it would reach the preparation below.
+    // Files of the command line and of the clipboard past the limit are not even read. Sparse: only the size is
+    // there; read, it would reach the preparation below.
     context.max_picture_bytes = 4096;
     const std::filesystem::path large = dir.file("large.png");
     std::ofstream(large).flush();
@@ -353,6 +342,7 @@ TEST_F(UploadPictureTest, FilesOfTheCommandLineAndTheClipboardOverTheLimitAreRef
     bitmap.png = kPicture + std::string(context.max_picture_bytes, 'x');
     EXPECT_EQ(upload_clipboard_picture(context, bitmap)[0].reason, file.reason);
     EXPECT_EQ(prepared, 0);
+    EXPECT_EQ(commits(), 0u);
 
     // Within the limit the same file goes up.
     std::filesystem::resize_file(large, context.max_picture_bytes);
@@ -450,29 +440,6 @@ TEST_F(UploadPictureTest, AReportStillBeingShownDoesNotHoldUpTheSamePicture) {
     EXPECT_TRUE(slow.released()) << "the second upload waited for the first one's report";
     EXPECT_EQ(quick.calls().back(), "clipboard:" + address_of(kPicture));
     EXPECT_EQ(commits(), 1u);
-}
-
-TEST_F(UploadPictureTest, FilesFromADropAndFromTheDialog) {
-    const std::filesystem::path path = dir.path() / "my pics 年" / "猫.jpeg";
-    std::filesystem::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << kPicture;
-    RecordingReporter dropped;
-    UploadResult result = upload_dropped_file(context, path, dropped);
-    EXPECT_EQ(result.address, address_of(kPicture, ".jpeg"));
-    EXPECT_EQ(dropped.calls().front(), "picture:" + std::to_string(kPicture.size()));
-    EXPECT_EQ(IniDocument::load(record_file()).value(md5_hex(kPicture), "ImgType"), ".jpeg");
-
-    // The dialog path uploads nothing for an empty file and puts the default picture back.
-    std::ofstream(dir.file("empty.png")).flush();
-    RecordingReporter chosen;
-    EXPECT_FALSE(upload_chosen_file(context, dir.file("empty.png"), chosen).ok);
-    EXPECT_EQ(chosen.calls(), std::vector<std::string>{"picture:0"});
-    EXPECT_EQ(commits(), 1u);
-
-    // A drop sends even an unreadable file's empty data; the service's answer decides.
-    RecordingReporter missing;
-    EXPECT_TRUE(upload_dropped_file(context, dir.file("missing.png"), missing).ok);
-    EXPECT_EQ(commits(), 2u);
 }
 
 class MysqlUploadTest : public UploadPictureTest {

@@ -74,9 +74,9 @@ ItemResult upload_one(const UploadContext& context, BatchOptions& options, const
         }
         extension = utf8_to_gbk(utf8_extension);
         FileRead file = read_regular_file(picture.path, context.max_picture_bytes);
-        if (file.status == FileReadStatus::not_regular || file.status == FileReadStatus::too_large) {
-            // Refused unread, with the reason a single file has always been given.
-            upload_dropped_file(context, picture.path, item);
+        if (std::string refusal = refused_file_message(file.status, context.max_picture_bytes); !refusal.empty()) {
+            item.show_picture({});
+            item.show_message(refusal);
             return result;
         }
         if (file.bytes.empty() && picture.source == BatchPicture::Source::chosen) {

@@ -99,13 +99,6 @@ std::string json_string_escape(std::string_view gbk) {
     return out;
 }
 
-std::string contents_request_body(const std::string& access_token, const std::string& content,
-                                  const std::string& message) {
-    // A token or a message holding a quote would otherwise end its string early and break the body.
-    return "{\"access_token\":\"" + json_string_escape(access_token) + "\",\r\n\"content\":\"" +
-           json_string_escape(content) + "\",\r\n\"message\":\"" + json_string_escape(message) + "\"}";
-}
-
 namespace {
 
 // A refusal saying that the path is taken: the file may be the very picture, committed by an attempt whose answer
@@ -156,19 +149,6 @@ ContentsApiResult read_create_answer(const TokenAnswer& answer, const std::strin
     return result;
 }
 
-ContentsApiResult contents_api_create(const std::string& owner, const std::string& repo, const std::string& path,
-                                      const std::string& access_token, const std::string& content,
-                                      const std::string& message) {
-    ContentsApiResult refused;
-    refused.reason = repository_name_problem(owner, repo);
-    if (!refused.reason.empty())
-        return refused;
-    const TokenAnswer answer =
-        send_token_request(contents_endpoint(owner, repo, path), kHttpPost,
-                           to_utf8(contents_request_body(access_token, content, message)), create_headers());
-    return read_create_answer(answer, owner, repo);
-}
-
 ContentsApiResult contents_api_create_file(const std::string& owner, const std::string& repo, const std::string& path,
                                            const std::string& access_token, std::string_view file_bytes,
                                            const std::string& message) {
@@ -180,13 +160,6 @@ ContentsApiResult contents_api_create_file(const std::string& owner, const std::
     const TokenAnswer answer =
         send_token_request(contents_endpoint(owner, repo, path), kHttpPost, body, create_headers());
     return read_create_answer(answer, owner, repo);
-}
-
-std::string contents_api_upload(const std::string& owner, const std::string& repo, const std::string& path,
-                                const std::string& access_token, const std::string& content,
-                                const std::string& message) {
-    ContentsApiResult result = contents_api_create(owner, repo, path, access_token, content, message);
-    return result.ok ? result.address : result.reason;
 }
 
 } // namespace velpic

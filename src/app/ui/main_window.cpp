@@ -109,7 +109,7 @@ MainWindow::MainWindow(AppState& state, SettingsStore store, QWidget* parent)
     } else {
         local_radio_->setChecked(true);
     }
-    editor_server_ = std::make_unique<WindowUploadServer>(state_);
+    editor_server_ = std::make_unique<WindowUploadServer>(state_, channel_);
     // Said once the window is up, not before it is shown.
     QTimer::singleShot(0, this, &MainWindow::apply_editor_server);
 }

@@ -425,7 +425,10 @@ void MainWindow::request_preview() {
     const std::uint64_t generation = ++preview_generation_;
     start_thread([channel = channel_, window = this, generation,
                   address = to_gbk(list_->topLevelItem(row)->text(column_address))] {
-        const std::string data = wininet_request(address);
+        // The address comes from the record store, and its server decides how much it sends.
+        WinInetRequestOptions options;
+        options.max_body_bytes = kDefaultPictureLimit;
+        const std::string data = wininet_request(address, options);
         channel->post(
             [window, generation, bytes = QByteArray::fromStdString(data)] { window->show_preview(generation, bytes); });
     });

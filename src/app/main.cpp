@@ -1,5 +1,6 @@
 #include "app/core/app_state.h"
 #include "app/core/command_line.h"
+#include "app/core/commands.h"
 #include "app/core/settings_store.h"
 #include "app/desktop/display_guard.h"
 #include "app/desktop/qt_command_desktop.h"
@@ -73,7 +74,7 @@ int main(int argc, char** argv) {
     // Qt has taken its own options out; anything left is a misspelt command or option.
     if (argc > 1) {
         std::cerr << "velpic: unknown option \"" << argv[1] << "\"\n\n";
-        velpic::print_command_usage(std::cerr);
+        velpic::print_usage(std::cerr);
         return 2;
     }
     QApplication& app = *application;

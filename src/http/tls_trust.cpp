@@ -48,22 +48,44 @@ X509_STORE* load_store(const std::string& extra_ca) {
     return store;
 }
 
-// One store per extra bundle, kept to the end of the process: connections of workers that outlive everything else
-// may still use it.
-X509_STORE* trusted_store(const std::string& extra_ca) {
+// The store of one extra bundle, loaded when the first TLS connection needs it: a plain http request, such as an
+// upload to a local server, never pays for parsing the bundles.
+struct TrustSlot {
+    std::string extra_ca;
+    bool tried = false;
+    X509_STORE* store = nullptr; // null until tried, and when a bundle could not be read
+};
+
+std::mutex& trust_mutex() {
     static std::mutex mutex;
-    static auto* const stores = new std::map<std::string, X509_STORE*>;
-    std::lock_guard lock(mutex);
-    if (auto it = stores->find(extra_ca); it != stores->end())
-        return it->second;
-    X509_STORE* store = load_store(extra_ca);
-    if (store != nullptr)
-        stores->emplace(extra_ca, store);
-    return store;
+    return mutex;
 }
 
-CURLcode use_trusted_store(CURL*, void* ssl_ctx, void* store) {
-    SSL_CTX_set1_cert_store(static_cast<SSL_CTX*>(ssl_ctx), static_cast<X509_STORE*>(store));
+// One slot per extra bundle, kept to the end of the process: connections of workers that outlive everything else
+// may still use its store.
+TrustSlot* trust_slot(const std::string& extra_ca) {
+    static auto* const slots = new std::map<std::string, TrustSlot>;
+    std::lock_guard lock(trust_mutex());
+    TrustSlot& slot = (*slots)[extra_ca];
+    slot.extra_ca = extra_ca;
+    return &slot;
+}
+
+CURLcode use_trusted_store(CURL*, void* ssl_ctx, void* data) {
+    auto* slot = static_cast<TrustSlot*>(data);
+    X509_STORE* store = nullptr;
+    {
+        std::lock_guard lock(trust_mutex());
+        if (!slot->tried) {
+            slot->store = load_store(slot->extra_ca);
+            slot->tried = true;
+        }
+        store = slot->store;
+    }
+    // A bundle that cannot be read fails the connection rather than trusting more, or less, than it should.
+    if (store == nullptr)
+        return CURLE_SSL_CACERT_BADFILE;
+    SSL_CTX_set1_cert_store(static_cast<SSL_CTX*>(ssl_ctx), store);
     return CURLE_OK;
 }
 
@@ -79,14 +101,13 @@ void set_tls_verification(CURL* handle, bool verify) {
     curl_easy_setopt(handle, CURLOPT_SSL_VERIFYHOST, 2L);
     const char* variable = std::getenv("VELPIC_CA_FILE");
     const std::string extra_ca = variable != nullptr ? variable : "";
-    X509_STORE* store = openssl_backend() ? trusted_store(extra_ca) : nullptr;
-    if (store != nullptr && curl_easy_setopt(handle, CURLOPT_SSL_CTX_FUNCTION, use_trusted_store) == CURLE_OK) {
-        curl_easy_setopt(handle, CURLOPT_SSL_CTX_DATA, store);
+    if (openssl_backend() && curl_easy_setopt(handle, CURLOPT_SSL_CTX_FUNCTION, use_trusted_store) == CURLE_OK) {
+        curl_easy_setopt(handle, CURLOPT_SSL_CTX_DATA, trust_slot(extra_ca));
         curl_easy_setopt(handle, CURLOPT_CAINFO, nullptr);
         curl_easy_setopt(handle, CURLOPT_CAPATH, nullptr);
     } else if (!extra_ca.empty()) {
-        // Another TLS back end, or a bundle that cannot be read: this bundle only, and a bundle that cannot be read
-        // then fails every verification rather than trusting more than it should.
+        // Another TLS back end: this bundle only, and a bundle that cannot be read then fails every verification
+        // rather than trusting more than it should.
         curl_easy_setopt(handle, CURLOPT_CAINFO, extra_ca.c_str());
     }
 }

@@ -260,23 +260,6 @@ bool replace_incomplete_record(const std::filesystem::path& file, const UploadRe
     });
 }
 
-bool ends_with_ignoring_case(std::string_view text, std::string_view suffix) {
-    if (text.size() < suffix.size())
-        return false;
-    text = text.substr(text.size() - suffix.size());
-    for (std::size_t i = 0; i < suffix.size(); ++i) {
-        auto a = static_cast<unsigned char>(text[i]);
-        auto b = static_cast<unsigned char>(suffix[i]);
-        if (a >= 'A' && a <= 'Z')
-            a += 'a' - 'A';
-        if (b >= 'A' && b <= 'Z')
-            b += 'a' - 'A';
-        if (a != b)
-            return false;
-    }
-    return true;
-}
-
 } // namespace
 
 std::filesystem::path local_record_file_path(const std::filesystem::path& directory) {
@@ -291,7 +274,7 @@ bool is_complete_local_record(const UploadRecord& record, std::string_view secti
     if (record.ImgMd5.empty() || record.ImgType.empty() || record.ImgUploadTime.empty() || record.ImgUrl.empty() ||
         !names_equal(record.ImgMd5, normalize_name(section_name)))
         return false;
-    return ends_with_ignoring_case(record.ImgUrl, "/" + record.ImgMd5 + record.ImgType);
+    return record_names_its_file(record);
 }
 
 std::vector<std::string> list_ini_sections_in(std::string_view bytes) {

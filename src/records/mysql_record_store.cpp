@@ -164,13 +164,18 @@ private:
 
 namespace {
 
-std::optional<std::string> recorded_address(MysqlConnection& connection, const std::string& digest) {
+// The row of digest, with the fields that tell whether it names its file.
+std::optional<UploadRecord> recorded_row(MysqlConnection& connection, const std::string& digest) {
     if (!connection.execute("SELECT * FROM remote_imgs WHERE imgmd5='" + connection.escaped(digest) + "'"))
         return std::nullopt;
     Result result(connection.handle());
     if (!result.next())
         return std::nullopt;
-    return result.field("ImgUrl");
+    UploadRecord row;
+    row.ImgMd5 = result.field("ImgMd5");
+    row.ImgType = result.field("ImgType");
+    row.ImgUrl = result.field("ImgUrl");
+    return row;
 }
 
 MysqlOutcome insert(MysqlConnection& connection, const UploadRecord& record) {
@@ -196,12 +201,28 @@ MysqlConnection& MysqlRecordSession::connection(bool check_alive) {
 }
 
 std::optional<std::string> MysqlRecordSession::find_recorded_address(const std::string& digest) {
-    return recorded_address(connection(false), digest);
+    std::optional<UploadRecord> row = recorded_row(connection(false), digest);
+    if (!row)
+        return std::nullopt;
+    if (!record_names_its_file(*row)) {
+        unusable_row_ = digest;
+        return std::nullopt;
+    }
+    return std::move(row->ImgUrl);
 }
 
 MysqlOutcome MysqlRecordSession::insert_record(const UploadRecord& record) {
     // The commit before it may have taken long enough for the server to drop the connection.
-    return insert(connection(true), record);
+    MysqlConnection& current = connection(true);
+    if (!unusable_row_.empty() && unusable_row_ == record.ImgMd5) {
+        // The key is taken by the unusable row; whatever stands there now gives way to the record of the commit.
+        MysqlOutcome removed =
+            current.run("DELETE FROM remote_imgs WHERE ImgMd5='" + current.escaped(record.ImgMd5) + "'");
+        if (!removed.ok)
+            return removed;
+        unusable_row_.clear();
+    }
+    return insert(current, record);
 }
 
 MysqlRecordStore::MysqlRecordStore(MysqlSettings settings) : settings_(std::move(settings)) {}

@@ -23,6 +23,10 @@ class MysqlConnection;
 // The duplicate lookup and the insert of one upload over one connection, opened by the lookup and closed when the
 // session ends. A connection that failed, or that the server dropped while the picture was committed, is opened
 // again for the insert.
+//
+// A row whose ImgUrl does not name its file (record_names_its_file) counts as no record, as in the local record
+// file: older versions stored error texts that merely held the raw-file prefix. The insert of that digest then
+// replaces the row.
 class MysqlRecordSession {
 public:
     explicit MysqlRecordSession(MysqlSettings settings);
@@ -40,6 +44,7 @@ private:
 
     MysqlSettings settings_;
     std::unique_ptr<MysqlConnection> connection_;
+    std::string unusable_row_; // the digest whose row the lookup found but could not use
 };
 
 class MysqlRecordStore {
@@ -54,7 +59,8 @@ public:
     std::vector<UploadRecord> list_machine_records(const std::string& machine_code,
                                                    MysqlOutcome* outcome = nullptr) const;
 
-    // The recorded address of digest, whichever machine uploaded it; nullopt when not recorded or unreachable.
+    // The recorded address of digest, whichever machine uploaded it; nullopt when not recorded, recorded without an
+    // address of its file, or unreachable.
     std::optional<std::string> find_recorded_address(const std::string& digest) const;
 
     // Stores one record (digest, upload time, machine code, address, picture type).

@@ -15,4 +15,9 @@ struct UploadRecord {
     bool operator==(const UploadRecord&) const = default;
 };
 
+// ImgUrl names the record's own file: its last part is ImgMd5 followed by ImgType, in either letter case, and neither
+// is empty. A junk address stored by an older version (an error text that merely held the raw-file prefix) never
+// does; such a record stands for no upload.
+bool record_names_its_file(const UploadRecord& record);
+
 } // namespace velpic

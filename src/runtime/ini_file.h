@@ -83,12 +83,6 @@ private:
     Entry* entry_;
 };
 
-// Runs fn while holding the lock of file; returns what fn returns.
-template <class Fn> auto with_ini_file_lock(const std::filesystem::path& file, Fn&& fn) -> decltype(fn()) {
-    IniFileLock lock(file);
-    return fn();
-}
-
 // The file read and parsed once, for reading many values or listing sections. Lookups follow read_ini_value.
 class IniDocument {
 public:

@@ -4,6 +4,8 @@
 #include "server/picture_download.h"
 #include "upload/upload_picture.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <utility>
 
 namespace velpic {
@@ -41,7 +43,7 @@ ItemOutcome upload_address(const UploadContext& context, const RequestItem& item
         return failed(item.name, utf8_to_gbk(download.error));
     const std::string extension = download_extension(item.name, download.bytes);
     if (extension.empty())
-        return failed(item.name, not_a_picture_reason());
+        return failed(item.name, wrong_type_reason());
     return upload_bytes_item(context, item.name, extension, download.bytes);
 }
 
@@ -49,7 +51,7 @@ ItemOutcome upload_item(const UploadContext& context, const RequestItem& item, s
     switch (item.kind) {
     case RequestItem::Kind::file: {
         const std::u8string utf8(item.name.begin(), item.name.end());
-        ItemOutcome outcome = upload_file_item(context, std::filesystem::path(utf8), max_bytes);
+        ItemOutcome outcome = upload_file_item(context, std::filesystem::path(utf8));
         outcome.name = item.name;
         return outcome;
     }
@@ -66,11 +68,14 @@ ItemOutcome upload_item(const UploadContext& context, const RequestItem& item, s
 } // namespace
 
 std::string no_clipboard_reason() {
-    return "no display: the clipboard cannot be read";
+    return utf8_to_gbk("没有显示器，无法读取剪贴板");
 }
 
-std::vector<ItemOutcome> upload_request_items(const UploadRequest& request, const UploadContext& context,
+std::vector<ItemOutcome> upload_request_items(const UploadRequest& request, const UploadContext& settings,
                                               ClipboardSource* clipboard, std::size_t max_bytes) {
+    // A file is read whole, so no picture goes past the server's own bound either.
+    UploadContext context = settings;
+    context.max_picture_bytes = std::min<std::uint64_t>(context.max_picture_bytes, max_bytes);
     std::vector<ItemOutcome> outcomes;
     if (request.clipboard) {
         ClipboardPicture picture;
@@ -80,7 +85,7 @@ std::vector<ItemOutcome> upload_request_items(const UploadRequest& request, cons
             picture = clipboard->read();
         else
             picture.error = settings_missing_reason();
-        return upload_clipboard_picture(context, picture, max_bytes);
+        return upload_clipboard_picture(context, picture);
     }
     for (const RequestItem& item : request.items) {
         // Nothing is fetched or read for an upload that cannot happen.

@@ -11,11 +11,12 @@
 namespace velpic {
 
 // clipboard may be null (no display): a clipboard request then fails with a message saying so.
-// max_bytes bounds every download and every file read.
+// max_bytes bounds every download, and with the context's max_picture_bytes every picture read from a file or
+// the clipboard.
 std::vector<ItemOutcome> upload_request_items(const UploadRequest& request, const UploadContext& context,
                                               ClipboardSource* clipboard, std::size_t max_bytes);
 
-// Why a clipboard request fails without a display (GBK).
+// "没有显示器，无法读取剪贴板": why a clipboard request fails without a display (GBK).
 std::string no_clipboard_reason();
 
 } // namespace velpic

@@ -80,12 +80,12 @@ UploadRequest form_request(std::vector<FormPart> parts) {
         } else {
             item.extension = signature_extension(part.content);
             if (item.extension.empty()) {
-                request.items.push_back(refused(item.name, not_a_picture_reason()));
+                request.items.push_back(refused(item.name, wrong_type_reason()));
                 continue;
             }
         }
         if (part.content.empty()) {
-            request.items.push_back(refused(item.name, "the part is empty"));
+            request.items.push_back(refused(item.name, unreadable_file_reason()));
             continue;
         }
         item.kind = RequestItem::Kind::bytes;

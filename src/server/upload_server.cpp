@@ -17,6 +17,7 @@
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 namespace velpic {
 
@@ -179,6 +180,23 @@ struct UploadServer::Impl {
     std::mutex control;
     bool accepting = false;
     int port = 0;
+    // Told on the listener's thread once it has answered its last request; guarded by finish.
+    std::mutex finish;
+    bool finished = false;
+    std::function<void()> when_finished;
+
+    // The listener's end: every worker has answered and been joined.
+    void end_listening() {
+        listener_done = true;
+        std::function<void()> tell;
+        {
+            std::lock_guard lock(finish);
+            finished = true;
+            tell = std::move(when_finished);
+        }
+        if (tell)
+            tell();
+    }
 
     void build();
     struct Refusal {
@@ -333,7 +351,7 @@ std::string UploadServer::start() {
     try {
         impl_->listener = std::thread([impl = impl_.get()] {
             impl->server.listen_after_bind();
-            impl->listener_done = true;
+            impl->end_listening();
         });
     } catch (const std::system_error& error) {
         return std::string("cannot start the server's thread: ") + error.what();
@@ -355,12 +373,22 @@ const ServerOptions& UploadServer::options() const {
     return impl_->options;
 }
 
-void UploadServer::stop_accepting() {
-    std::lock_guard lock(impl_->control);
-    if (!impl_->accepting)
-        return;
-    impl_->accepting = false;
-    impl_->server.stop();
+void UploadServer::stop_accepting(std::function<void()> when_finished) {
+    {
+        std::lock_guard lock(impl_->control);
+        if (when_finished) {
+            std::lock_guard finish(impl_->finish);
+            if (impl_->listener.joinable() && !impl_->finished)
+                impl_->when_finished = std::exchange(when_finished, nullptr);
+        }
+        if (impl_->accepting) {
+            impl_->accepting = false;
+            impl_->server.stop();
+        }
+    }
+    // Never started, or done already.
+    if (when_finished)
+        when_finished();
 }
 
 void UploadServer::stop() {

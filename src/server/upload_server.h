@@ -34,8 +34,10 @@ public:
     int port() const;
     const ServerOptions& options() const;
 
-    // Stops taking connections; the port is free when this returns. Requests being served go on.
-    void stop_accepting();
+    // Stops taking connections; the port is free when this returns. Requests being served go on; when_finished,
+    // when given, is called once the last of them has been answered (on a thread of the server's, or at once when
+    // nothing is in hand). The server may then be destroyed without waiting.
+    void stop_accepting(std::function<void()> when_finished = {});
     // stop_accepting(), then waits until every request being served has been answered.
     void stop();
 

@@ -27,7 +27,7 @@ public:
 std::string clipboard_empty_reason();
 
 // One outcome per file, or one for the bitmap (named "clipboard"), or one failure when there is nothing to send.
-std::vector<ItemOutcome> upload_clipboard_picture(const UploadContext& context, const ClipboardPicture& picture,
-                                                  std::uintmax_t max_bytes = kNoSizeLimit);
+// Files and the bitmap over the context's max_picture_bytes are refused before they are read or prepared.
+std::vector<ItemOutcome> upload_clipboard_picture(const UploadContext& context, const ClipboardPicture& picture);
 
 } // namespace velpic

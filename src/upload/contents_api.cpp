@@ -17,7 +17,22 @@ std::string repository_api_address(const std::string& owner, const std::string& 
 }
 
 std::string contents_endpoint(const std::string& owner, const std::string& repo, const std::string& path) {
-    return repository_api_address(owner, repo) + "/contents/" + path;
+    // The path comes from a file's name: a "?" or "#" in it would start a query or a fragment of the request, and a
+    // "%" would be read as an escape.
+    static const char hex[] = "0123456789ABCDEF";
+    std::string address = repository_api_address(owner, repo) + "/contents/";
+    address.reserve(address.size() + path.size());
+    for (const char c : path) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte <= 0x20 || byte == 0x7F || c == '?' || c == '#' || c == '%') {
+            address += '%';
+            address += hex[byte >> 4];
+            address += hex[byte & 0x0F];
+        } else {
+            address += c;
+        }
+    }
+    return address;
 }
 
 std::string raw_address_prefix(const std::string& owner, const std::string& repo) {
@@ -84,13 +99,6 @@ std::string json_string_escape(std::string_view gbk) {
     return out;
 }
 
-std::string contents_request_body(const std::string& access_token, const std::string& content,
-                                  const std::string& message) {
-    // A token or a message holding a quote would otherwise end its string early and break the body.
-    return "{\"access_token\":\"" + json_string_escape(access_token) + "\",\r\n\"content\":\"" +
-           json_string_escape(content) + "\",\r\n\"message\":\"" + json_string_escape(message) + "\"}";
-}
-
 namespace {
 
 // A refusal saying that the path is taken: the file may be the very picture, committed by an attempt whose answer
@@ -141,19 +149,6 @@ ContentsApiResult read_create_answer(const TokenAnswer& answer, const std::strin
     return result;
 }
 
-ContentsApiResult contents_api_create(const std::string& owner, const std::string& repo, const std::string& path,
-                                      const std::string& access_token, const std::string& content,
-                                      const std::string& message) {
-    ContentsApiResult refused;
-    refused.reason = repository_name_problem(owner, repo);
-    if (!refused.reason.empty())
-        return refused;
-    const TokenAnswer answer =
-        send_token_request(contents_endpoint(owner, repo, path), kHttpPost,
-                           to_utf8(contents_request_body(access_token, content, message)), create_headers());
-    return read_create_answer(answer, owner, repo);
-}
-
 ContentsApiResult contents_api_create_file(const std::string& owner, const std::string& repo, const std::string& path,
                                            const std::string& access_token, std::string_view file_bytes,
                                            const std::string& message) {
@@ -165,13 +160,6 @@ ContentsApiResult contents_api_create_file(const std::string& owner, const std::
     const TokenAnswer answer =
         send_token_request(contents_endpoint(owner, repo, path), kHttpPost, body, create_headers());
     return read_create_answer(answer, owner, repo);
-}
-
-std::string contents_api_upload(const std::string& owner, const std::string& repo, const std::string& path,
-                                const std::string& access_token, const std::string& content,
-                                const std::string& message) {
-    ContentsApiResult result = contents_api_create(owner, repo, path, access_token, content, message);
-    return result.ok ? result.address : result.reason;
 }
 
 } // namespace velpic

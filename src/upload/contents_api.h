@@ -13,7 +13,8 @@ inline constexpr std::string_view upload_user_agent =
 // service_base() + "api/v5/repos/" + owner + "/" + repo: the repository's API address, nothing encoded.
 std::string repository_api_address(const std::string& owner, const std::string& repo);
 
-// repository_api_address + "/contents/" + path.
+// repository_api_address + "/contents/" + path, where control bytes, blanks, "?", "#" and "%" of path are
+// %-encoded so that the path stays one path.
 std::string contents_endpoint(const std::string& owner, const std::string& repo, const std::string& path);
 
 // service_base() + owner + "/" + repo + "/raw/master/".
@@ -28,10 +29,6 @@ bool is_raw_file_address(const std::string& address, const std::string& owner, c
 // "alice/pics/contents/evil?" would otherwise reach another path of the API.
 std::string repository_name_problem(const std::string& owner, const std::string& repo);
 
-// The three-line JSON body (CR LF between the entries), still GBK; values are escaped as JSON strings.
-std::string contents_request_body(const std::string& access_token, const std::string& content,
-                                  const std::string& message);
-
 // A GBK text as the inside of a JSON string: quote, backslash and control bytes escaped, double-byte
 // characters copied whole (a trail byte may be 0x5C); a lead byte without a valid trail byte becomes "?".
 std::string json_string_escape(std::string_view gbk);
@@ -45,27 +42,18 @@ struct ContentsApiResult {
     bool maybe_stored = false;
 };
 
-// Commits one file. It is ok only for the download_url of a whole answer read as JSON, holding no message, that
+// Commits one file, its Base64 text as the content, in the three-line JSON body (CR LF between the entries; token
+// and message escaped as JSON strings and sent as UTF-8). The Base64 text is written while the request is sent and
+// never held whole. It is ok only for the download_url of a whole answer read as JSON, holding no message, that
 // is_raw_file_address accepts. Otherwise the reason is the service's message, the address that was refused, the
 // transport's reason, or "错误未知：[" + answer + "]". Texts in and out are GBK.
-ContentsApiResult contents_api_create(const std::string& owner, const std::string& repo, const std::string& path,
-                                      const std::string& access_token, const std::string& content,
-                                      const std::string& message);
-
-// contents_api_create with the Base64 text of file_bytes as the content: the same request, byte for byte, but the
-// Base64 text is written while the request is sent and never held whole.
 ContentsApiResult contents_api_create_file(const std::string& owner, const std::string& repo, const std::string& path,
                                            const std::string& access_token, std::string_view file_bytes,
                                            const std::string& message);
 
 struct TokenAnswer;
-// What the service's answer to a create says, as contents_api_create reads it.
+// What the service's answer to a create says, as contents_api_create_file reads it.
 ContentsApiResult read_create_answer(const TokenAnswer& answer, const std::string& owner, const std::string& repo);
-
-// The same as one text: the address when ok, else the reason.
-std::string contents_api_upload(const std::string& owner, const std::string& repo, const std::string& path,
-                                const std::string& access_token, const std::string& content,
-                                const std::string& message);
 
 // The text a failure shows for an answer that could not be read: "错误未知：[" + answer + "]" (GBK), the answer
 // shortened when it is long.

@@ -47,10 +47,4 @@ std::size_t ContentsRequestBody::read(std::uint64_t offset, char* out, std::size
     return written;
 }
 
-std::string ContentsRequestBody::text() const {
-    std::string body(static_cast<std::size_t>(size()), '\0');
-    body.resize(read(0, body.data(), body.size()));
-    return body;
-}
-
 } // namespace velpic

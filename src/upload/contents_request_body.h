@@ -21,9 +21,6 @@ public:
     std::uint64_t size() const override;
     std::size_t read(std::uint64_t offset, char* out, std::size_t length) const override;
 
-    // The whole body as one text.
-    std::string text() const;
-
 private:
     std::string head_; // up to and including the quote that opens the content
     std::string_view bytes_;

@@ -2,8 +2,8 @@
 
 #include "runtime/codepage.h"
 #include "runtime/files.h"
-#include "runtime/md5.h"
 
+#include <optional>
 #include <utility>
 
 namespace velpic {
@@ -27,13 +27,6 @@ ItemOutcome failed(std::string name, std::string reason) {
     outcome.name = std::move(name);
     outcome.reason = std::move(reason);
     return outcome;
-}
-
-std::string megabytes(std::uintmax_t bytes) {
-    const std::uintmax_t mb = 1024 * 1024;
-    if (bytes % mb == 0)
-        return std::to_string(bytes / mb) + " MB";
-    return std::to_string(bytes) + " bytes";
 }
 
 } // namespace
@@ -62,24 +55,28 @@ std::string wrong_type_reason() {
     return utf8_to_gbk("只能是PNG,JPG,GIF格式的图片！");
 }
 
-std::string not_a_picture_reason() {
-    return "not a PNG, JPEG, GIF or WebP picture";
+std::string too_large_reason(std::uint64_t limit) {
+    return refused_file_message(FileReadStatus::too_large, limit);
 }
 
-std::string too_large_reason(std::uintmax_t limit) {
-    return "larger than the limit of " + megabytes(limit);
+std::string unreadable_file_reason() {
+    return upload_failure_message(utf8_to_gbk("文件无法读取或为空"));
 }
 
 ItemOutcome upload_bytes_item(const UploadContext& context, std::string name, const std::string& extension,
                               const std::string& data) {
     if (!can_upload(context))
         return failed(std::move(name), settings_missing_reason());
-    const std::string prepared = context.prepare_picture ? context.prepare_picture(data) : data;
+    // Pictures are large: the bytes are copied only when a preparation made new ones.
+    std::optional<std::string> prepared;
+    if (context.prepare_picture)
+        prepared = context.prepare_picture(data);
+    const std::string& sent = prepared ? *prepared : data;
     CollectingReporter reporter;
-    const UploadResult result = upload_picture(context, extension, prepared, reporter);
+    UploadResult result = upload_picture(context, extension, sent, reporter);
     ItemOutcome outcome;
     outcome.name = std::move(name);
-    outcome.digest = md5_hex(prepared);
+    outcome.digest = std::move(result.digest);
     outcome.ok = result.ok;
     if (result.ok) {
         outcome.address = result.address;
@@ -91,18 +88,17 @@ ItemOutcome upload_bytes_item(const UploadContext& context, std::string name, co
     return outcome;
 }
 
-ItemOutcome upload_file_item(const UploadContext& context, const std::filesystem::path& path,
-                             std::uintmax_t max_bytes) {
+ItemOutcome upload_file_item(const UploadContext& context, const std::filesystem::path& path) {
     std::string name = path.string();
     const std::string extension = picture_extension(name);
     if (!is_picture_extension(extension))
         return failed(std::move(name), wrong_type_reason());
-    // One buffer of the file's exact size, and nothing past max_bytes is read, even from a file that grows.
-    const FileRead file = read_regular_file(path, max_bytes);
-    if (file.status == FileReadStatus::too_large)
-        return failed(std::move(name), too_large_reason(max_bytes));
+    // One buffer of the file's exact size, and nothing past the limit is read, even from a file that grows.
+    const FileRead file = read_regular_file(path, context.max_picture_bytes);
+    if (std::string refusal = refused_file_message(file.status, context.max_picture_bytes); !refusal.empty())
+        return failed(std::move(name), std::move(refusal));
     if (file.status != FileReadStatus::ok || file.bytes.empty())
-        return failed(std::move(name), "cannot read the file, or it is empty");
+        return failed(std::move(name), unreadable_file_reason());
     return upload_bytes_item(context, std::move(name), utf8_to_gbk(extension), file.bytes);
 }
 

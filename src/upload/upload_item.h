@@ -6,7 +6,6 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <limits>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,12 +16,10 @@ struct ItemOutcome {
     std::string name;               // the item as its caller named it (a path, an address, a file name); UTF-8
     bool ok = false;                // an address of the repository came out
     std::string address;            // GBK; empty when not ok
-    std::string digest;             // of the bytes sent (after the context's prepare_picture); empty when none were
+    std::string digest;             // of the bytes sent (after the context's prepare_picture); empty if not hashed
     std::string reason;             // GBK: what the window would show for the failure; empty when ok
     std::vector<std::string> notes; // GBK: messages of an upload that still succeeded (a record not kept)
 };
-
-inline constexpr std::uintmax_t kNoSizeLimit = std::numeric_limits<std::uintmax_t>::max();
 
 // The extension a picture's leading bytes call for: ".png", ".jpg", ".gif" or ".webp"; empty for any other bytes.
 std::string signature_extension(std::string_view bytes);
@@ -35,15 +32,15 @@ bool can_upload(const UploadContext& context);
 ItemOutcome upload_bytes_item(const UploadContext& context, std::string name, const std::string& extension,
                               const std::string& data);
 
-// A picture file, as the command line takes it: the extension check, then the read (a file over max_bytes is
-// refused unread; an empty or unreadable one is refused), then the upload. name defaults to the path.
-ItemOutcome upload_file_item(const UploadContext& context, const std::filesystem::path& path,
-                             std::uintmax_t max_bytes = kNoSizeLimit);
+// A picture file, as the command line takes it: the extension check, then the read (a file over the context's
+// max_picture_bytes is refused unread; an empty or unreadable one is refused), then the upload. The outcome is
+// named by the path.
+ItemOutcome upload_file_item(const UploadContext& context, const std::filesystem::path& path);
 
-// Item reasons (GBK) shared by every caller.
-std::string settings_missing_reason();              // 请先填写配置！
-std::string wrong_type_reason();                    // 只能是PNG,JPG,GIF格式的图片！
-std::string not_a_picture_reason();                 // the bytes carry no PNG, JPEG, GIF or WebP signature
-std::string too_large_reason(std::uintmax_t limit); // over the size limit
+// Item reasons (GBK) shared by every caller, in the words the window uses.
+std::string settings_missing_reason(); // 请先填写配置！
+std::string wrong_type_reason();       // 只能是PNG,JPG,GIF格式的图片！ (also for bytes of no picture type)
+std::string too_large_reason(std::uint64_t limit); // 上传失败！[错误原因：图片大于 … 的上限，没有上传]
+std::string unreadable_file_reason();              // 上传失败！[错误原因：文件无法读取或为空]
 
 } // namespace velpic

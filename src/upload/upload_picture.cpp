@@ -62,26 +62,6 @@ private:
     std::string digest_;
 };
 
-std::string picture_too_large_reason(std::uint64_t limit) {
-    constexpr std::uint64_t mb = 1024 * 1024;
-    const std::string size = limit % mb == 0 ? std::to_string(limit / mb) + " MB " : std::to_string(limit) + " 字节";
-    return utf8_to_gbk("图片大于 " + size + "的上限，没有上传");
-}
-
-// A file that cannot be uploaded at all: the default picture comes back and the user is told why.
-UploadResult refuse_file(const FileRead& file, const UploadContext& context, UploadReporter& reporter) {
-    UploadResult result;
-    result.address = file.status == FileReadStatus::too_large ? picture_too_large_reason(context.max_picture_bytes)
-                                                              : utf8_to_gbk("不是普通文件（如管道或设备），没有上传");
-    reporter.show_picture({});
-    reporter.show_message(upload_failure_message(result.address));
-    return result;
-}
-
-bool is_refused(const FileRead& file) {
-    return file.status == FileReadStatus::not_regular || file.status == FileReadStatus::too_large;
-}
-
 } // namespace
 
 bool is_picture_extension(std::string_view extension) {
@@ -124,6 +104,20 @@ std::string upload_failure_message(const std::string& reason) {
     return head + reason + "]";
 }
 
+std::string picture_too_large_reason(std::uint64_t limit) {
+    constexpr std::uint64_t mb = 1024 * 1024;
+    const std::string size = limit % mb == 0 ? std::to_string(limit / mb) + " MB " : std::to_string(limit) + " 字节";
+    return utf8_to_gbk("图片大于 " + size + "的上限，没有上传");
+}
+
+std::string refused_file_message(FileReadStatus status, std::uint64_t limit) {
+    if (status == FileReadStatus::too_large)
+        return upload_failure_message(picture_too_large_reason(limit));
+    if (status == FileReadStatus::not_regular)
+        return upload_failure_message(utf8_to_gbk("不是普通文件（如管道或设备），没有上传"));
+    return {};
+}
+
 std::string record_failure_message(const std::string& reason) {
     static const std::string head = utf8_to_gbk("上传成功，但记录保存失败！");
     return head + reason;
@@ -141,7 +135,8 @@ UploadResult upload_picture(const UploadContext& context, const std::string& ext
         reporter.show_message(upload_failure_message(result.address));
         return result;
     }
-    const std::string digest = md5_hex(data);
+    result.digest = md5_hex(data);
+    const std::string& digest = result.digest;
 
     // Only an address the service really gave for this file, beginning with the repository's raw-file prefix,
     // is shown, copied or recorded; a recorded one must still begin with the current prefix.
@@ -212,32 +207,6 @@ UploadResult upload_picture(const UploadContext& context, const std::string& ext
     if (result.committed && !result.recorded)
         reporter.show_message(record_failure_message(result.record_error));
     return result;
-}
-
-UploadResult upload_dropped_file(const UploadContext& context, const std::filesystem::path& path,
-                                 UploadReporter& reporter) {
-    const std::string extension = utf8_to_gbk(picture_extension(path.string()));
-    FileRead file = read_regular_file(path, context.max_picture_bytes);
-    if (is_refused(file))
-        return refuse_file(file, context, reporter);
-    const std::string data = std::move(file.bytes);
-    reporter.show_picture(data);
-    return upload_picture(context, extension, data, reporter);
-}
-
-UploadResult upload_chosen_file(const UploadContext& context, const std::filesystem::path& path,
-                                UploadReporter& reporter) {
-    const std::string extension = utf8_to_gbk(picture_extension(path.string()));
-    FileRead file = read_regular_file(path, context.max_picture_bytes);
-    if (is_refused(file))
-        return refuse_file(file, context, reporter);
-    const std::string data = std::move(file.bytes);
-    if (data.empty()) {
-        reporter.show_picture({});
-        return {};
-    }
-    reporter.show_picture(data);
-    return upload_picture(context, extension, data, reporter);
 }
 
 } // namespace velpic

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "records/mysql_settings.h"
+#include "runtime/files.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -51,13 +52,14 @@ struct UploadResult {
     bool committed = false;   // a commit request was sent
     bool recorded = false;    // a new record was stored
     std::string address;      // the address, or the reason of the failure
+    std::string digest;       // MD5 of the bytes, as it names the file; empty when they were refused unhashed
     std::string record_error; // why the record could not be stored (GBK), when committed and ok but not recorded
 };
 
 // "." + what follows the last "." of path (letter case kept); "." + path when there is none.
 std::string picture_extension(const std::string& path);
 
-// Whether a dropped file's extension names a picture the service may host: ".png", ".jpeg", ".jpg", ".gif" or
+// Whether a file's extension names a picture the service may host: ".png", ".jpeg", ".jpg", ".gif" or
 // ".webp", in any letter case (".PNG" passes; the name sent keeps the case the file has).
 bool is_picture_extension(std::string_view extension);
 
@@ -71,17 +73,13 @@ std::string commit_message_now();
 UploadResult upload_picture(const UploadContext& context, const std::string& extension, const std::string& data,
                             UploadReporter& reporter);
 
-// A dropped file: shown and uploaded even when it is empty or unreadable (the service's answer decides). What is
-// not a regular file, or is larger than the context's limit, is refused with a message before it is read.
-UploadResult upload_dropped_file(const UploadContext& context, const std::filesystem::path& path,
-                                 UploadReporter& reporter);
-// A file chosen in the dialog: an empty or unreadable one restores the default picture and uploads nothing
-// (result not ok, address empty). Refusals as for a dropped file.
-UploadResult upload_chosen_file(const UploadContext& context, const std::filesystem::path& path,
-                                UploadReporter& reporter);
-
 // "上传失败！[错误原因：" + reason + "]" (GBK).
 std::string upload_failure_message(const std::string& reason);
+// "图片大于 100 MB 的上限，没有上传" for a limit of 100 MB (GBK).
+std::string picture_too_large_reason(std::uint64_t limit);
+// The failure message of a file refused before any of it is read (GBK): it is not a regular file (a FIFO would
+// block the upload), or it is larger than limit. Empty for any other status.
+std::string refused_file_message(FileReadStatus status, std::uint64_t limit);
 // "上传成功，但记录保存失败！" + reason (GBK).
 std::string record_failure_message(const std::string& reason);
 

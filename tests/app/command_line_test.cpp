@@ -97,8 +97,10 @@ TEST_F(CommandLineTest, UploadPrintsOneAddressPerFileInOrderAndFailsForBadOnes) 
     result = run({"upload", refused.string(), second.string(), (dir.path() / "missing.gif").string()});
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.out, "\n" + address(two, ".jpeg") + "\n\n");
-    EXPECT_NE(result.err.find("drawing.bmp"), std::string::npos);
-    EXPECT_NE(result.err.find("missing.gif"), std::string::npos);
+    // Their reasons are the window's texts, in UTF-8.
+    EXPECT_NE(result.err.find("drawing.bmp: 只能是PNG,JPG,GIF格式的图片！\n"), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("missing.gif: 上传失败！[错误原因：文件无法读取或为空]\n"), std::string::npos)
+        << result.err;
     EXPECT_EQ(service.requests().size(), 0u);
 
     // The service's refusal is the failure message, in UTF-8.

@@ -3,6 +3,7 @@
 #include "app/core/settings_groups.h"
 #include "app/desktop/clipboard_reader.h"
 #include "app/ui/ui_text.h"
+#include "app/ui/window_upload_server.h"
 #include "runtime/codepage.h"
 #include "runtime/md5.h"
 #include "server/upload_server.h"
@@ -219,4 +220,46 @@ TEST_F(EditorServerWindowTest, TheWindowServesEditorsWhileTurnedOnAndSaysOnceWhe
                          .arg(port)}));
     EXPECT_EQ(window->editor_server_port(), 0);
     EXPECT_EQ(request([](httplib::Client& c) { return c.Get("/heartbeat"); }, port)->status, 200); // the holder's
+}
+
+TEST_F(EditorServerWindowTest, AStoppedServerIsDroppedOnceItHasAnsweredTheRequestsItHeld) {
+    store_groups(SettingsPage{});
+    open_window(); // reads the settings into state
+    QObject target;
+    WindowUploadServer servers(state, std::make_shared<UiChannel>(&target));
+    EditorServerSettings settings;
+    settings.enabled = true;
+    settings.port = free_port();
+    ASSERT_EQ(servers.apply(settings), "");
+    const int first_port = settings.port;
+
+    // Moved to another port while an upload is on its way: the first server answers it, then goes.
+    service.set_create_delay(std::chrono::milliseconds(500));
+    const std::string picture = png_bytes(5, 5, qRgb(1, 2, 3));
+    const std::string body = nlohmann::json{{"list", {write_file("held.png", picture).string()}}}.dump();
+    std::future<httplib::Result> held = std::async(std::launch::async, [&] {
+        httplib::Client client("127.0.0.1", first_port);
+        client.set_read_timeout(30);
+        return client.Post("/upload", body, "application/json");
+    });
+    ASSERT_TRUE(service.wait_for_requests(1));
+    settings.port = free_port();
+    ASSERT_EQ(servers.apply(settings), "");
+    EXPECT_EQ(servers.port(), settings.port);
+    EXPECT_EQ(servers.stopping(), 1u);
+    ASSERT_TRUE(eventually([&] { return held.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
+    const httplib::Result answered = held.get();
+    ASSERT_TRUE(answered);
+    EXPECT_EQ(nlohmann::json::parse(answered->body, nullptr, false)["success"], true) << answered->body;
+    EXPECT_TRUE(eventually([&] { return servers.stopping() == 0; }));
+
+    // Turned off with nothing in hand, and on and off again: none of them is kept.
+    settings.enabled = false;
+    servers.apply(settings);
+    settings.enabled = true;
+    ASSERT_EQ(servers.apply(settings), "");
+    settings.enabled = false;
+    servers.apply(settings);
+    EXPECT_EQ(servers.port(), 0);
+    EXPECT_TRUE(eventually([&] { return servers.stopping() == 0; }));
 }

@@ -21,6 +21,10 @@
 #include <QStyle>
 #include <QTreeWidget>
 #include <QUrl>
+
+#include <sys/stat.h>
+
+#include <filesystem>
 #include <vector>
 
 using namespace velpic;
@@ -321,6 +325,25 @@ TEST_F(MainWindowTest, DropsTakeTheFivePictureTypesInAnyLetterCaseAndRefuseOther
         EXPECT_TRUE(area->has_image());
     }
     EXPECT_EQ(dialogs.messages.size(), 1);
+
+    // What is no regular file (a FIFO would block the upload), or is past the 100 MB limit, is refused unread.
+    const std::filesystem::path fifo = write_file("pipe.png", "").replace_filename("fifo.png");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::filesystem::path large = write_file("large.png", "");
+    std::filesystem::resize_file(large, std::uint64_t{100} * 1024 * 1024 + 1); // sparse
+    const std::size_t sent = service.count_requests("POST");
+    dialogs.messages.clear();
+    for (const std::filesystem::path& path : {fifo, large}) {
+        const qsizetype before = dialogs.messages.size();
+        area->set_picture(webp);
+        drop_files(area, {QString::fromStdString(path.string())});
+        ASSERT_TRUE(eventually([&] { return dialogs.messages.size() == before + 1; })) << path;
+        EXPECT_EQ(area->picture(), initial);
+    }
+    EXPECT_EQ(dialogs.messages,
+              QStringList({QStringLiteral("上传失败！[错误原因：不是普通文件（如管道或设备），没有上传]"),
+                           QStringLiteral("上传失败！[错误原因：图片大于 100 MB 的上限，没有上传]")}));
+    EXPECT_EQ(service.count_requests("POST"), sent);
     qunsetenv("VELPIC_SERVICE_BASE");
 }
 
@@ -351,13 +374,19 @@ TEST_F(MainWindowTest, DoubleClickAsksForSettingsThenOffersTheFileDialog) {
     }();
     EXPECT_TRUE(eventually([&] { return area->picture() == drawing; }));
 
+    // A name typed into the dialog is held to the picture types as a drop is.
+    dialogs.chosen_file = QString::fromStdString(write_file("a.x?y", png_bytes(4, 4, qRgb(1, 2, 3))).string());
+    QTest::mouseDClick(area, Qt::LeftButton);
+    EXPECT_EQ(dialogs.messages.back(), QStringLiteral("只能是PNG,JPG,GIF格式的图片！"));
+    EXPECT_EQ(area->picture(), drawing);
+
     const std::string picture = png_bytes(8, 8, qRgb(0, 0, 255));
     dialogs.chosen_file = QString::fromStdString(write_file("blue.jpg", picture).string());
     QTest::mouseDClick(area, Qt::LeftButton);
     const QString address = QString::fromStdString(service.download_url("alice", "pics", md5_hex(picture) + ".jpg"));
     EXPECT_TRUE(eventually([&] { return find<QLineEdit>("编辑框_url")->text() == address; }));
     EXPECT_EQ(service.count_requests("POST"), 1u);
-    EXPECT_EQ(dialogs.filters.size(), 3);
+    EXPECT_EQ(dialogs.filters.size(), 4);
     qunsetenv("VELPIC_SERVICE_BASE");
 }
 

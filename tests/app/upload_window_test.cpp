@@ -169,9 +169,11 @@ TEST_F(UploadWindowTest, SeveralPicturesGoUpInTurnAndTheFailuresAreNamedInOneMes
     }));
     EXPECT_EQ(dialogs.messages.size(), 1);
     service.preset_answer("POST", "/api/v5/repos/alice/pics/contents/" + md5_hex(b) + ".png", refusal);
-    dialogs.chosen_files = {path_of("d2.png", d), path_of("b2.png", b)};
+    dialogs.chosen_files = {path_of("d2.png", d), path_of("typed.x?y", d), path_of("b2.png", b)};
     QTest::mouseDClick(area(), Qt::LeftButton);
     ASSERT_TRUE(eventually([&] { return dialogs.messages.size() == 2; }));
+    EXPECT_TRUE(dialogs.messages.back().contains(QStringLiteral("typed.x?y：只能是PNG,JPG,GIF格式的图片！")))
+        << dialogs.messages.back().toStdString();
     EXPECT_TRUE(eventually([&] { return url()->text() == address(d, ".png"); })) << url()->text().toStdString();
 }
 

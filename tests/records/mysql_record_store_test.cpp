@@ -156,9 +156,9 @@ TEST_F(MysqlRecordStoreTest, StatementsReachTheServerByteForByte) {
 
 TEST_F(MysqlRecordStoreTest, MachinesListOnlyTheirOwnRowsButLookupSeesEveryMachine) {
     ASSERT_TRUE(store.ensure_record_table().ok);
+    const std::string two_address = "https://x/aaaa0000000000000000000000000002.gif";
     ASSERT_TRUE(store.insert_record(make_record("aaaa0000000000000000000000000001", "111", "https://x/1.png")).ok);
-    ASSERT_TRUE(
-        store.insert_record(make_record("aaaa0000000000000000000000000002", "111", "https://x/2.gif", ".gif")).ok);
+    ASSERT_TRUE(store.insert_record(make_record("aaaa0000000000000000000000000002", "111", two_address, ".gif")).ok);
     ASSERT_TRUE(
         store.insert_record(make_record("bbbb0000000000000000000000000003", "222", "https://x/3.jpg", ".jpg")).ok);
 
@@ -167,14 +167,14 @@ TEST_F(MysqlRecordStoreTest, MachinesListOnlyTheirOwnRowsButLookupSeesEveryMachi
               (std::vector<std::string>{"aaaa0000000000000000000000000001", "aaaa0000000000000000000000000002"}));
     auto gif = std::find_if(mine.begin(), mine.end(), [](const UploadRecord& r) { return r.ImgType == ".gif"; });
     ASSERT_NE(gif, mine.end());
-    EXPECT_EQ(gif->ImgUrl, "https://x/2.gif");
+    EXPECT_EQ(gif->ImgUrl, two_address);
     EXPECT_EQ(digests_of(store.list_machine_records("222")),
               (std::vector<std::string>{"bbbb0000000000000000000000000003"}));
     EXPECT_TRUE(store.list_machine_records("333").empty());
     EXPECT_TRUE(store.list_machine_records("1' OR '1'='1").empty()) << "a quote in the code cannot widen the query";
 
     // Machine 222 uploading machine 111's picture finds 111's address.
-    EXPECT_EQ(store.find_recorded_address("aaaa0000000000000000000000000002"), "https://x/2.gif");
+    EXPECT_EQ(store.find_recorded_address("aaaa0000000000000000000000000002"), two_address);
     EXPECT_EQ(store.find_recorded_address("cccc0000000000000000000000000000"), std::nullopt);
 
     // The same digest twice is refused, and the caller hears about it.
@@ -191,7 +191,8 @@ TEST_F(MysqlRecordStoreTest, MachinesListOnlyTheirOwnRowsButLookupSeesEveryMachi
 TEST_F(MysqlRecordStoreTest, GbkTextsQuotesAndBackslashesAreStoredIntact) {
     ASSERT_TRUE(store.ensure_record_table().ok);
     // 乗 is 0x81 0x5C in GBK: its trail byte is a backslash, which escaping must leave alone.
-    std::string address_utf8 = "https://gitee.com/o'neil/pics/raw/master/图片乗\\x'.png";
+    std::string address_utf8 =
+        "https://gitee.com/o'neil/pics/raw/master/图片乗\\x'/0123456789abcdef0123456789abcdef.png";
     UploadRecord record = make_record("0123456789abcdef0123456789abcdef", "98765", utf8_to_gbk(address_utf8));
     MysqlOutcome inserted = store.insert_record(record);
     ASSERT_TRUE(inserted.ok) << inserted.error;

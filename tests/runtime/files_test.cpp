@@ -24,58 +24,6 @@ void put(const std::filesystem::path& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
 }
 
-std::vector<std::string> all_lines(const std::filesystem::path& path) {
-    std::vector<std::string> lines;
-    LineReader reader(path);
-    std::string line;
-    while (reader.read_line(line))
-        lines.push_back(line);
-    EXPECT_TRUE(reader.at_end());
-    return lines;
-}
-
-using Lines = std::vector<std::string>;
-
-TEST(LineReader, SplitsAtLineFeedsAndDropsOneCarriageReturn) {
-    test::TempDir dir;
-    put(dir.file("a"), "a\r\nb\n\nc\rd\r\r\ne");
-    EXPECT_EQ(all_lines(dir.file("a")), (Lines{"a", "b", "", "c\rd\r", "e"}));
-
-    put(dir.file("b"), "one\ntwo\n");
-    EXPECT_EQ(all_lines(dir.file("b")), (Lines{"one", "two"})) << "a final line feed opens no empty line";
-
-    put(dir.file("c"), "");
-    EXPECT_EQ(all_lines(dir.file("c")), Lines{});
-}
-
-TEST(LineReader, ZeroByteAndEndOfFileMarkerEndTheFile) {
-    test::TempDir dir;
-    put(dir.file("a"), std::string("x\ny\0z\nw", 7));
-    EXPECT_EQ(all_lines(dir.file("a")), (Lines{"x", "y"}));
-    put(dir.file("b"), "x\n\x1Ay\n");
-    EXPECT_EQ(all_lines(dir.file("b")), (Lines{"x"}));
-    put(dir.file("c"), std::string("\0rest", 5));
-    EXPECT_EQ(all_lines(dir.file("c")), Lines{});
-}
-
-TEST(LineReader, MissingFileAndReuse) {
-    test::TempDir dir;
-    LineReader reader;
-    std::string line = "stale";
-    EXPECT_FALSE(reader.open(dir.file("missing")));
-    EXPECT_FALSE(reader.read_line(line));
-    EXPECT_EQ(line, "");
-    EXPECT_TRUE(reader.at_end());
-
-    put(dir.file("a"), "1\n2\n");
-    ASSERT_TRUE(reader.open(dir.file("a")));
-    ASSERT_TRUE(reader.read_line(line));
-    EXPECT_EQ(line, "1");
-    ASSERT_TRUE(reader.open(dir.file("a"))); // reopening starts again from the top
-    ASSERT_TRUE(reader.read_line(line));
-    EXPECT_EQ(line, "1");
-}
-
 TEST(Files, WholeFilesExistenceAndDeletion) {
     test::TempDir dir;
     const std::string binary("\x89PNG\0\x1A\r\n\xFF", 9);

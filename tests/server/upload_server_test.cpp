@@ -202,11 +202,11 @@ TEST_F(UploadServerTest, FailedItemsKeepTheirPlaceAndAreNamedWithTheirReason) {
     EXPECT_EQ(answer["result"], json({address_of(kPng, ".png"), "", "", "", "", "", "", ""}));
     const std::string message = answer["message"];
     const std::vector<std::string> expected_lines = {
-        missing + ": cannot read the file, or it is empty",
+        missing + ": 上传失败！[错误原因：文件无法读取或为空]",
         text_file + ": 只能是PNG,JPG,GIF格式的图片！",
         "relative/x.png: neither an absolute file path nor an http(s) address",
         gone + ": download failed: HTTP 404",
-        html + ": not a PNG, JPEG, GIF or WebP picture",
+        html + ": 只能是PNG,JPG,GIF格式的图片！",
         "list[6]: not a text: 42",
         refused_by_service + ": 上传失败！[错误原因：403 Forbidden: no rights]",
     };
@@ -307,12 +307,12 @@ TEST_F(UploadServerTest, OversizedBodiesGet413AndBadBodiesAClearMessage) {
     httplib::Result limited = http.Post("/upload", list_body({big_address, big_file}), "application/json");
     ASSERT_TRUE(limited);
     EXPECT_EQ(body_of(limited)["message"], big_address + ": the download is larger than the limit of 4096 bytes\n" +
-                                               big_file + ": larger than the limit of 4096 bytes");
+                                               big_file + ": 上传失败！[错误原因：图片大于 4096 字节的上限，没有上传]");
 
     // Without a display the clipboard cannot be read; a server that refused everything still answers.
     httplib::Result pasted = http.Post("/upload", "", "text/plain");
     ASSERT_TRUE(pasted);
-    EXPECT_EQ(body_of(pasted)["message"], "clipboard: no display: the clipboard cannot be read");
+    EXPECT_EQ(body_of(pasted)["message"], "clipboard: 没有显示器，无法读取剪贴板");
     EXPECT_EQ(commits(), 0u);
     httplib::Result alive = http.Get("/heartbeat");
     ASSERT_TRUE(alive);

@@ -10,6 +10,8 @@
 #include "support/mariadb_server.h"
 #include "support/temp_dir.h"
 #include "support/test_service.h"
+#include "upload/clipboard_picture.h"
+#include "upload/upload_item.h"
 
 #include <gtest/gtest.h>
 
@@ -116,6 +118,7 @@ TEST_F(UploadPictureTest, LocalModeCommitsOnceRecordsAndCopiesTheAddress) {
     }
     EXPECT_TRUE(first.ok && first.committed && first.recorded);
     EXPECT_EQ(first.address, address);
+    EXPECT_EQ(first.digest, md5_hex(kPicture));
     auto stored = service.file("alice", "pics", md5_hex(kPicture) + ".png");
     ASSERT_TRUE(stored);
     EXPECT_EQ(stored->bytes, kPicture);
@@ -139,6 +142,7 @@ TEST_F(UploadPictureTest, LocalModeCommitsOnceRecordsAndCopiesTheAddress) {
     UploadResult second = upload_picture(context, ".png", kPicture, reporter);
     EXPECT_TRUE(second.ok);
     EXPECT_FALSE(second.committed);
+    EXPECT_EQ(second.digest, first.digest);
     EXPECT_EQ(commits(), 1u);
     EXPECT_EQ(reporter.calls(), (std::vector<std::string>{kStatus, "address:" + address, "clipboard:" + address}));
 }
@@ -298,32 +302,53 @@ TEST_F(UploadPictureTest, OnlyRegularFilesWithinTheSizeLimitAreUploaded) {
     // A FIFO named like a picture would block the upload until something writes to it.
     const std::filesystem::path fifo = dir.file("x.png");
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    RecordingReporter from_fifo;
-    auto dropped = std::async(std::launch::async, [&] { return upload_dropped_file(context, fifo, from_fifo); });
-    if (dropped.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+    auto from_fifo = std::async(std::launch::async, [&] { return upload_file_item(context, fifo); });
+    if (from_fifo.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
         ::close(::open(fifo.c_str(), O_WRONLY | O_NONBLOCK)); // lets the blocked reader go
-        dropped.wait();
+        from_fifo.wait();
         FAIL() << "uploading a FIFO blocked";
     }
-    EXPECT_FALSE(dropped.get().ok);
-    EXPECT_TRUE(from_fifo.calls().back().starts_with("message:上传失败！")) << from_fifo.calls().back();
+    EXPECT_EQ(to_utf8(from_fifo.get().reason), "上传失败！[错误原因：不是普通文件（如管道或设备），没有上传]");
 
-    // Past the limit nothing is read, shown or sent.
+    // Bytes past the limit are not sent, however they were come by.
     context.max_picture_bytes = kPicture.size() - 1;
-    const std::filesystem::path large = dir.file("large.png");
-    std::ofstream(large, std::ios::binary) << kPicture;
-    RecordingReporter from_file;
-    EXPECT_FALSE(upload_dropped_file(context, large, from_file).ok);
-    EXPECT_EQ(from_file.calls(), (std::vector<std::string>{"picture:0", "message:上传失败！[错误原因：图片大于 " +
-                                                                            std::to_string(kPicture.size() - 1) +
-                                                                            " 字节的上限，没有上传]"}));
-    RecordingReporter chosen;
-    EXPECT_FALSE(upload_chosen_file(context, large, chosen).ok);
-    EXPECT_EQ(chosen.calls(), from_file.calls());
     RecordingReporter direct;
     EXPECT_FALSE(upload_picture(context, ".png", kPicture, direct).ok);
-    EXPECT_EQ(direct.calls().back(), from_file.calls().back());
+    EXPECT_EQ(direct.calls(),
+              (std::vector<std::string>{kStatus, "message:上传失败！[错误原因：图片大于 " +
+                                                     std::to_string(kPicture.size() - 1) + " 字节的上限，没有上传]"}));
+    EXPECT_EQ(direct.calls().back(), "message:" + to_utf8(too_large_reason(context.max_picture_bytes)));
+
+    // Files of the command line and of the clipboard past the limit are not even read. Sparse: only the size is
+    // there; read, it would reach the preparation below.
+    context.max_picture_bytes = 4096;
+    const std::filesystem::path large = dir.file("large.png");
+    std::ofstream(large).flush();
+    std::filesystem::resize_file(large, context.max_picture_bytes + 1);
+    int prepared = 0;
+    context.prepare_picture = [&](const std::string& bytes) {
+        ++prepared;
+        return bytes;
+    };
+    const ItemOutcome file = upload_file_item(context, large);
+    EXPECT_FALSE(file.ok);
+    EXPECT_EQ(file.reason, too_large_reason(context.max_picture_bytes));
+    ClipboardPicture copied;
+    copied.files = {large};
+    const std::vector<ItemOutcome> pasted = upload_clipboard_picture(context, copied);
+    ASSERT_EQ(pasted.size(), 1u);
+    EXPECT_EQ(pasted[0].reason, file.reason);
+    ClipboardPicture bitmap;
+    bitmap.png = kPicture + std::string(context.max_picture_bytes, 'x');
+    EXPECT_EQ(upload_clipboard_picture(context, bitmap)[0].reason, file.reason);
+    EXPECT_EQ(prepared, 0);
     EXPECT_EQ(commits(), 0u);
+
+    // Within the limit the same file goes up.
+    std::filesystem::resize_file(large, context.max_picture_bytes);
+    EXPECT_TRUE(upload_file_item(context, large).ok);
+    EXPECT_EQ(prepared, 1);
+    EXPECT_EQ(commits(), 1u);
 }
 
 TEST_F(UploadPictureTest, ARecordedAddressOfAnotherRepositoryIsReportedAsAFailure) {
@@ -417,29 +442,6 @@ TEST_F(UploadPictureTest, AReportStillBeingShownDoesNotHoldUpTheSamePicture) {
     EXPECT_EQ(commits(), 1u);
 }
 
-TEST_F(UploadPictureTest, FilesFromADropAndFromTheDialog) {
-    const std::filesystem::path path = dir.path() / "my pics 年" / "猫.jpeg";
-    std::filesystem::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << kPicture;
-    RecordingReporter dropped;
-    UploadResult result = upload_dropped_file(context, path, dropped);
-    EXPECT_EQ(result.address, address_of(kPicture, ".jpeg"));
-    EXPECT_EQ(dropped.calls().front(), "picture:" + std::to_string(kPicture.size()));
-    EXPECT_EQ(IniDocument::load(record_file()).value(md5_hex(kPicture), "ImgType"), ".jpeg");
-
-    // The dialog path uploads nothing for an empty file and puts the default picture back.
-    std::ofstream(dir.file("empty.png")).flush();
-    RecordingReporter chosen;
-    EXPECT_FALSE(upload_chosen_file(context, dir.file("empty.png"), chosen).ok);
-    EXPECT_EQ(chosen.calls(), std::vector<std::string>{"picture:0"});
-    EXPECT_EQ(commits(), 1u);
-
-    // A drop sends even an unreadable file's empty data; the service's answer decides.
-    RecordingReporter missing;
-    EXPECT_TRUE(upload_dropped_file(context, dir.file("missing.png"), missing).ok);
-    EXPECT_EQ(commits(), 2u);
-}
-
 class MysqlUploadTest : public UploadPictureTest {
 protected:
     void SetUp() override {
@@ -480,6 +482,45 @@ TEST_F(MysqlUploadTest, RecordsInTheTableAndLeavesTheClipboardAlone) {
     EXPECT_EQ(again.calls(), (std::vector<std::string>{kStatus, "address:" + record.ImgUrl}));
     EXPECT_EQ(commits(), 1u);
     EXPECT_EQ(rows().size(), 2u);
+}
+
+TEST_F(MysqlUploadTest, ARowWithoutAnAddressOfItsFileIsReplacedWhileAnotherRepositorysRowStillFails) {
+    // Older versions stored any answer that held the raw-file prefix; this picture was committed meanwhile.
+    const MysqlRecordStore store(context.mysql);
+    const std::string digest = md5_hex(kPicture);
+    UploadRecord junk{digest, "1638003930000", "machine-A",
+                      utf8_to_gbk("错误未知：[") + R"({"content":{"download_url":")" + address_of(kPicture) + "]",
+                      ".png"};
+    ASSERT_TRUE(store.insert_record(junk).ok);
+    service.put_file("alice", "pics", digest + ".png", kPicture);
+    RecordingReporter reporter;
+    UploadResult result = upload_picture(context, ".png", kPicture, reporter);
+    EXPECT_TRUE(result.ok && result.committed && result.recorded) << result.address << result.record_error;
+    EXPECT_EQ(reporter.calls(), (std::vector<std::string>{kStatus, "address:" + address_of(kPicture)}));
+    EXPECT_EQ(rows(), (std::vector<test::SqlRow>{{digest, "1234567890", address_of(kPicture), ".png"}}));
+    EXPECT_EQ(store.find_recorded_address(digest), address_of(kPicture));
+
+    // An empty address, and one naming another file, count as no record either.
+    const std::string second = "second picture", third = "third picture";
+    ASSERT_TRUE(store.insert_record({md5_hex(second), "1638003930001", "machine-A", "", ".gif"}).ok);
+    ASSERT_TRUE(store.insert_record({md5_hex(third), "1638003930002", "machine-A", address_of(kPicture), ".png"}).ok);
+    EXPECT_FALSE(store.find_recorded_address(md5_hex(second)));
+    EXPECT_TRUE(upload_picture(context, ".gif", second, reporter).recorded);
+    EXPECT_TRUE(upload_picture(context, ".png", third, reporter).recorded);
+    EXPECT_EQ(store.find_recorded_address(md5_hex(second)), address_of(second, ".gif"));
+    EXPECT_EQ(store.find_recorded_address(md5_hex(third)), address_of(third));
+    EXPECT_EQ(rows().size(), 3u);
+
+    // A whole record of the repository used before is still a failure that names it, and stays as it is.
+    const std::string moved = "picture of the old repository";
+    const std::string old_address = "https://elsewhere.test/bob/old/raw/master/" + md5_hex(moved) + ".png";
+    ASSERT_TRUE(store.insert_record({md5_hex(moved), "1638003930003", "machine-A", old_address, ".png"}).ok);
+    const std::size_t sent = commits();
+    RecordingReporter refused;
+    EXPECT_FALSE(upload_picture(context, ".png", moved, refused).ok);
+    EXPECT_EQ(refused.calls().back(), "message:上传失败！[错误原因：" + old_address + "]");
+    EXPECT_EQ(commits(), sent);
+    EXPECT_EQ(store.find_recorded_address(md5_hex(moved)), old_address);
 }
 
 TEST_F(MysqlUploadTest, AnUnstoredRecordStillShowsTheAddressAndSaysSo) {

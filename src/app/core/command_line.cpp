@@ -49,10 +49,6 @@ void print_usage(std::ostream& out) {
            "says otherwise. Save them in the window or with `velpic config set`.\n";
 }
 
-void print_command_usage(std::ostream& out) {
-    print_usage(out);
-}
-
 bool is_command_line(int argc, char** argv) {
     const std::vector<std::string> args = plain_arguments(argc, argv);
     if (args.empty())

@@ -20,7 +20,4 @@ int run_command_line(int argc, char** argv, std::istream& in, std::ostream& out,
 // Without a display, and without standard input.
 int run_command_line(int argc, char** argv, std::ostream& out, std::ostream& err);
 
-// The usage of every command.
-void print_command_usage(std::ostream& out);
-
 } // namespace velpic

@@ -67,16 +67,16 @@ ItemResult upload_one(const UploadContext& context, BatchOptions& options, const
         bytes = picture.png;
     } else {
         const std::string utf8_extension = picture_extension(utf8_of(picture.path));
-        if (picture.source == BatchPicture::Source::dropped && !is_picture_extension(utf8_extension)) {
+        if (!is_picture_extension(utf8_extension)) {
             item.show_picture({});
             item.show_message(wrong_type_reason());
             return result;
         }
         extension = utf8_to_gbk(utf8_extension);
         FileRead file = read_regular_file(picture.path, context.max_picture_bytes);
-        if (file.status == FileReadStatus::not_regular || file.status == FileReadStatus::too_large) {
-            // Refused unread, with the reason a single file has always been given.
-            upload_dropped_file(context, picture.path, item);
+        if (std::string refusal = refused_file_message(file.status, context.max_picture_bytes); !refusal.empty()) {
+            item.show_picture({});
+            item.show_message(refusal);
             return result;
         }
         if (file.bytes.empty() && picture.source == BatchPicture::Source::chosen) {

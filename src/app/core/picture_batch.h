@@ -15,12 +15,12 @@ namespace velpic {
 
 struct BatchPicture {
     enum class Source {
-        dropped, // dropped or pasted as a file: its extension must name a picture; an empty file is still sent
-        chosen,  // chosen in the file dialog: the dialog's filter has settled the type; an empty file is skipped
+        dropped, // dropped or pasted as a file: an empty file is still sent
+        chosen,  // chosen in the file dialog: an empty file is skipped
         bitmap,  // a pasted bitmap, already encoded as PNG
     };
     Source source = Source::dropped;
-    std::filesystem::path path; // dropped and chosen files
+    std::filesystem::path path; // dropped and chosen files; the extension must name a picture
     std::string png;            // a bitmap's bytes
 };
 

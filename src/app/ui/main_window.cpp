@@ -109,7 +109,7 @@ MainWindow::MainWindow(AppState& state, SettingsStore store, QWidget* parent)
     } else {
         local_radio_->setChecked(true);
     }
-    editor_server_ = std::make_unique<WindowUploadServer>(state_);
+    editor_server_ = std::make_unique<WindowUploadServer>(state_, channel_);
     // Said once the window is up, not before it is shown.
     QTimer::singleShot(0, this, &MainWindow::apply_editor_server);
 }
@@ -237,15 +237,19 @@ void MainWindow::finish_mysql_test(bool connected) {
 
 // ---- uploads
 
+// A single file whose name is no picture's is refused at once, whether dropped or chosen; of several, each refusal
+// is named at the end of the batch.
+bool MainWindow::refuse_single_non_picture(const QStringList& paths) {
+    if (paths.size() != 1 || is_picture_extension(picture_extension(paths.front().toStdString())))
+        return false;
+    drop_area_->set_picture(default_drop_picture());
+    message(from_gbk(wrong_type_reason()));
+    return true;
+}
+
 void MainWindow::on_file_dropped(const QStringList& paths) {
-    if (paths.isEmpty())
+    if (paths.isEmpty() || refuse_single_non_picture(paths))
         return;
-    // A single file is refused at once, as it always was; of several, each refusal is named at the end.
-    if (paths.size() == 1 && !is_picture_extension(picture_extension(paths.front().toStdString()))) {
-        drop_area_->set_picture(default_drop_picture());
-        message(QStringLiteral("只能是PNG,JPG,GIF格式的图片！"));
-        return;
-    }
     std::vector<BatchPicture> pictures;
     for (const QString& path : paths)
         pictures.push_back({BatchPicture::Source::dropped, to_path(path), {}});
@@ -258,6 +262,9 @@ void MainWindow::on_drop_area_double_clicked() {
         return;
     }
     const QStringList paths = dialogs().open_files(this, file_dialog_->property("filter").toString());
+    // The filter is only a suggestion: a dialog also takes a name typed in.
+    if (refuse_single_non_picture(paths))
+        return;
     std::vector<BatchPicture> pictures;
     for (const QString& path : paths)
         pictures.push_back({BatchPicture::Source::chosen, to_path(path), {}});
@@ -418,7 +425,10 @@ void MainWindow::request_preview() {
     const std::uint64_t generation = ++preview_generation_;
     start_thread([channel = channel_, window = this, generation,
                   address = to_gbk(list_->topLevelItem(row)->text(column_address))] {
-        const std::string data = wininet_request(address);
+        // The address comes from the record store, and its server decides how much it sends.
+        WinInetRequestOptions options;
+        options.max_body_bytes = kDefaultPictureLimit;
+        const std::string data = wininet_request(address, options);
         channel->post(
             [window, generation, bytes = QByteArray::fromStdString(data)] { window->show_preview(generation, bytes); });
     });

@@ -78,6 +78,7 @@ private:
     // Brings the editors' upload server in line with the settings in force; says so when it cannot start.
     void apply_editor_server();
 
+    bool refuse_single_non_picture(const QStringList& paths);
     void start_upload(std::vector<BatchPicture> pictures);
     // The question about a picture over 1 MB; turning compression on here saves it as the settings page would.
     LargePictureAnswer ask_large_picture(const QString& name, std::uint64_t size, bool offer_compress);

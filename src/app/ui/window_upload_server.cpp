@@ -5,12 +5,16 @@
 #include "runtime/program_dir.h"
 #include "server/upload_server.h"
 
+#include <utility>
+
 namespace velpic {
 
-WindowUploadServer::WindowUploadServer(AppState& state)
-    : state_(state), clipboard_(std::make_shared<QtClipboardSource>()) {}
+WindowUploadServer::WindowUploadServer(AppState& state, UiChannelPtr window)
+    : state_(state), window_(std::move(window)), self_(std::make_shared<WindowUploadServer*>(this)),
+      clipboard_(std::make_shared<QtClipboardSource>()) {}
 
 WindowUploadServer::~WindowUploadServer() {
+    *self_ = nullptr;
     clipboard_->close();
     retire();
     retired_.clear();
@@ -19,9 +23,24 @@ WindowUploadServer::~WindowUploadServer() {
 void WindowUploadServer::retire() {
     if (!server_)
         return;
-    // The port is free at once; the requests in hand finish on their own threads.
-    server_->stop_accepting();
+    // The port is free at once; the requests in hand finish on their own threads, and then the window's thread
+    // drops the server. Once this is being destroyed, its destructor waits for them all instead.
+    const UploadServer* stopped = server_.get();
     retired_.push_back(std::move(server_));
+    retired_.back()->stop_accepting([window = window_, self = self_, stopped] {
+        window->post([self, stopped] {
+            if (*self != nullptr)
+                (*self)->drop(stopped);
+        });
+    });
+}
+
+void WindowUploadServer::drop(const UploadServer* stopped) {
+    std::erase_if(retired_, [stopped](const std::unique_ptr<UploadServer>& server) { return server.get() == stopped; });
+}
+
+std::size_t WindowUploadServer::stopping() const {
+    return retired_.size();
 }
 
 std::string WindowUploadServer::apply(const EditorServerSettings& settings) {

@@ -3,7 +3,9 @@
 #pragma once
 
 #include "app/core/app_state.h"
+#include "app/ui/ui_channel.h"
 
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,8 +17,9 @@ class UploadServer;
 
 class WindowUploadServer {
 public:
-    // Made on the window's thread.
-    explicit WindowUploadServer(AppState& state);
+    // Made on the window's thread; window is the channel to it, through which a stopped server is dropped once its
+    // last request is answered.
+    WindowUploadServer(AppState& state, UiChannelPtr window);
     // Waits for the requests in hand; readers of the clipboard give up first, since the window's thread is the
     // one that would answer them.
     ~WindowUploadServer();
@@ -28,11 +31,17 @@ public:
     std::string apply(const EditorServerSettings& settings);
     // The port served, 0 when off.
     int port() const;
+    // Servers stopped by an apply that are still answering requests they had taken.
+    std::size_t stopping() const;
 
 private:
     void retire();
+    void drop(const UploadServer* stopped);
 
     AppState& state_;
+    UiChannelPtr window_;
+    // Read and cleared on the window's thread only: a drop posted while this is being destroyed finds it null.
+    std::shared_ptr<WindowUploadServer*> self_;
     std::shared_ptr<QtClipboardSource> clipboard_;
     std::unique_ptr<UploadServer> server_;
     EditorServerSettings serving_;

@@ -8,9 +8,12 @@ namespace velpic {
 
 namespace {
 
+// Members in the order the answers are published in ("success" first), for clients that read them as text.
+using Json = nlohmann::ordered_json;
+
 // Item names and service messages are outside input: bytes that are not UTF-8 are replaced, never thrown on.
-std::string dump(const nlohmann::json& document) {
-    return document.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+std::string dump(const Json& document) {
+    return document.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
 } // namespace
@@ -28,13 +31,13 @@ std::string failure_lines(const std::vector<ItemOutcome>& outcomes) {
 }
 
 std::string upload_answer(const std::vector<ItemOutcome>& outcomes) {
-    nlohmann::json result = nlohmann::json::array();
+    Json result = Json::array();
     bool all_ok = !outcomes.empty();
     for (const ItemOutcome& outcome : outcomes) {
         result.push_back(outcome.ok ? to_utf8(outcome.address) : std::string());
         all_ok = all_ok && outcome.ok;
     }
-    nlohmann::json answer;
+    Json answer;
     answer["success"] = all_ok;
     if (!all_ok)
         answer["message"] = outcomes.empty() ? std::string("the list is empty") : failure_lines(outcomes);
@@ -43,7 +46,7 @@ std::string upload_answer(const std::vector<ItemOutcome>& outcomes) {
 }
 
 std::string request_failure_answer(const std::string& message) {
-    return dump({{"success", false}, {"message", message}, {"result", nlohmann::json::array()}});
+    return dump({{"success", false}, {"message", message}, {"result", Json::array()}});
 }
 
 std::string refusal_answer(const std::string& message) {

@@ -43,18 +43,8 @@ int free_port() {
     return ntohs(address.sin_port);
 }
 
-class EditorServerWindowTest : public WindowTest {
+class EditorServerWindowTest : public ServiceWindowTest {
 protected:
-    void SetUp() override {
-        WindowTest::SetUp();
-        ASSERT_TRUE(service.running());
-        qputenv("VELPIC_SERVICE_BASE", QByteArray::fromStdString(service.base()));
-    }
-    void TearDown() override {
-        WindowTest::TearDown();
-        qunsetenv("VELPIC_SERVICE_BASE");
-    }
-
     // Gitee values and the groups, saved through the store as an earlier run would have.
     void store_groups(const SettingsPage& groups) {
         SettingsPage page = groups;
@@ -78,8 +68,6 @@ protected:
         return reply.get();
     }
     void save_page() { find<QPushButton>("按钮_保存")->click(); }
-
-    TestService service;
 };
 
 } // namespace

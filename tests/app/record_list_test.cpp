@@ -24,17 +24,11 @@ using namespace velpic::test;
 
 namespace {
 
-class RecordListTest : public WindowTest {
+class RecordListTest : public ServiceWindowTest {
 protected:
     void SetUp() override {
-        WindowTest::SetUp();
-        ASSERT_TRUE(service.running());
-        qputenv("VELPIC_SERVICE_BASE", QByteArray::fromStdString(service.base()));
+        ServiceWindowTest::SetUp();
         store_settings("alice", "pics", "tok");
-    }
-    void TearDown() override {
-        WindowTest::TearDown();
-        qunsetenv("VELPIC_SERVICE_BASE");
     }
 
     std::string raw(const std::string& name) const { return service.download_url("alice", "pics", name); }
@@ -54,8 +48,6 @@ protected:
         return true;
     }
     void select(int row) { list()->setCurrentItem(list()->topLevelItem(row)); }
-
-    TestService service;
 };
 
 } // namespace

@@ -24,17 +24,11 @@ using namespace velpic::test;
 
 namespace {
 
-class UploadWindowTest : public WindowTest {
+class UploadWindowTest : public ServiceWindowTest {
 protected:
     void SetUp() override {
-        WindowTest::SetUp();
-        ASSERT_TRUE(service.running());
-        qputenv("VELPIC_SERVICE_BASE", QByteArray::fromStdString(service.base()));
+        ServiceWindowTest::SetUp();
         store_settings("alice", "pics", "tok");
-    }
-    void TearDown() override {
-        WindowTest::TearDown();
-        qunsetenv("VELPIC_SERVICE_BASE");
     }
 
     QString address(const std::string& bytes, const std::string& extension) const {
@@ -62,8 +56,6 @@ protected:
     PictureBox* area() const { return find<PictureBox>("画板1"); }
     QLineEdit* url() const { return find<QLineEdit>("编辑框_url"); }
     std::size_t commits() const { return service.count_requests("POST"); }
-
-    TestService service;
 };
 
 } // namespace

@@ -8,6 +8,7 @@
 #include "app/ui/main_window.h"
 #include "runtime/program_dir.h"
 #include "support/temp_dir.h"
+#include "support/test_service.h"
 
 #include <QApplication>
 #include <QBuffer>
@@ -142,6 +143,22 @@ protected:
     ScriptedDialogs dialogs;
     AppState state;
     std::unique_ptr<MainWindow> window;
+};
+
+// A window whose requests go to the stand-in of the hosting service.
+class ServiceWindowTest : public WindowTest {
+protected:
+    void SetUp() override {
+        WindowTest::SetUp();
+        ASSERT_TRUE(service.running());
+        qputenv("VELPIC_SERVICE_BASE", QByteArray::fromStdString(service.base()));
+    }
+    void TearDown() override {
+        WindowTest::TearDown();
+        qunsetenv("VELPIC_SERVICE_BASE");
+    }
+
+    TestService service;
 };
 
 inline std::string png_bytes(int width, int height, QRgb color) {

@@ -14,6 +14,7 @@
 #include "http/http_method.h"
 #include "http/tls_trust.h"
 #include "http/transport_failure.h"
+#include "runtime/percent_encoding.h"
 
 namespace velpic {
 
@@ -176,19 +177,7 @@ bool is_connect_failure(CURLcode code) {
 } // namespace
 
 std::string percent_encode_unsafe(const std::string& text) {
-    static const char hex[] = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(text.size());
-    for (unsigned char c : text) {
-        if (c <= 0x20 || c >= 0x7F) {
-            out += '%';
-            out += hex[c >> 4];
-            out += hex[c & 15];
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out;
+    return percent_encode_where(text, [](unsigned char c) { return c <= 0x20 || c >= 0x7F; });
 }
 
 bool is_sendable_header_line(const std::string& line) {

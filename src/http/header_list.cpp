@@ -3,6 +3,7 @@
 #include "http/header_text.h"
 #include "runtime/codepage.h"
 #include "runtime/gbk_text.h"
+#include "runtime/percent_encoding.h"
 
 #include <algorithm>
 
@@ -30,7 +31,6 @@ std::string percent_encode(std::string_view text, bool keep_unreserved, bool as_
         utf8 = to_utf8(text);
         text = utf8;
     }
-    static constexpr char kHex[] = "0123456789ABCDEF";
     std::string out;
     out.reserve(text.size() * 3);
     for (char ch : text) {
@@ -42,9 +42,7 @@ std::string percent_encode(std::string_view text, bool keep_unreserved, bool as_
         } else if (c == ' ') {
             out += '+';
         } else {
-            out += '%';
-            out += kHex[c >> 4];
-            out += kHex[c & 0x0F];
+            append_percent_escape(out, c);
         }
     }
     return out;

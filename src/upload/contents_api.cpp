@@ -4,6 +4,7 @@
 #include "http/http_method.h"
 #include "runtime/codepage.h"
 #include "runtime/gbk_text.h"
+#include "runtime/percent_encoding.h"
 #include "runtime/service_base.h"
 #include "script/script_json.h"
 #include "upload/contents_request_body.h"
@@ -19,20 +20,9 @@ std::string repository_api_address(const std::string& owner, const std::string& 
 std::string contents_endpoint(const std::string& owner, const std::string& repo, const std::string& path) {
     // The path comes from a file's name: a "?" or "#" in it would start a query or a fragment of the request, and a
     // "%" would be read as an escape.
-    static const char hex[] = "0123456789ABCDEF";
-    std::string address = repository_api_address(owner, repo) + "/contents/";
-    address.reserve(address.size() + path.size());
-    for (const char c : path) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte <= 0x20 || byte == 0x7F || c == '?' || c == '#' || c == '%') {
-            address += '%';
-            address += hex[byte >> 4];
-            address += hex[byte & 0x0F];
-        } else {
-            address += c;
-        }
-    }
-    return address;
+    return repository_api_address(owner, repo) + "/contents/" + percent_encode_where(path, [](unsigned char c) {
+               return c <= 0x20 || c == 0x7F || c == '?' || c == '#' || c == '%';
+           });
 }
 
 std::string raw_address_prefix(const std::string& owner, const std::string& repo) {

@@ -3,6 +3,7 @@
 #include "http/header_list.h"
 #include "http/http_method.h"
 #include "runtime/codepage.h"
+#include "runtime/percent_encoding.h"
 #include "script/script_json.h"
 #include "upload/contents_api.h"
 #include "upload/token_request.h"
@@ -29,18 +30,8 @@ std::string lower(std::string text) {
 } // namespace
 
 std::string query_encode(const std::string& value) {
-    static const char hex[] = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : value) {
-        if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~') {
-            out += static_cast<char>(c);
-        } else {
-            out += '%';
-            out += hex[c >> 4];
-            out += hex[c & 15];
-        }
-    }
-    return out;
+    return percent_encode_where(
+        value, [](unsigned char c) { return !(std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~'); });
 }
 
 StoredContents contents_api_lookup(const std::string& owner, const std::string& repo, const std::string& path,

@@ -1,5 +1,7 @@
 #include "app/core/link_text.h"
 
+#include "runtime/percent_encoding.h"
+
 namespace velpic {
 
 namespace {
@@ -8,24 +10,12 @@ bool is_control(unsigned char c) {
     return c < 0x20 || c == 0x7F;
 }
 
-void percent_encode(std::string& out, unsigned char c) {
-    static const char digits[] = "0123456789ABCDEF";
-    out += '%';
-    out += digits[c >> 4];
-    out += digits[c & 0x0F];
-}
-
 // An address never holds blanks or control bytes; in a Markdown destination parentheses, angle brackets and the
 // backslash would end or change it as well. Percent-encoded, the address still names the same file.
 std::string markdown_address(std::string_view address) {
-    std::string out;
-    for (unsigned char c : address) {
-        if (c == ' ' || is_control(c) || c == '(' || c == ')' || c == '<' || c == '>' || c == '\\')
-            percent_encode(out, c);
-        else
-            out += static_cast<char>(c);
-    }
-    return out;
+    return percent_encode_where(address, [](unsigned char c) {
+        return c == ' ' || is_control(c) || c == '(' || c == ')' || c == '<' || c == '>' || c == '\\';
+    });
 }
 
 // A line break would end the paragraph that holds the image; brackets, the backslash, a backtick (a code span hides
@@ -65,7 +55,7 @@ std::string html_attribute(std::string_view text, bool address) {
             break;
         default:
             if (address && (c == ' ' || is_control(c)))
-                percent_encode(out, c);
+                append_percent_escape(out, c);
             else if (is_control(c))
                 out += ' ';
             else

@@ -2,6 +2,7 @@
 
 #include "http/curl_exchange.h"
 #include "runtime/codepage.h"
+#include "runtime/gbk_text.h"
 
 #include <algorithm>
 #include <array>
@@ -14,13 +15,6 @@ namespace {
 constexpr const char* link_check_user_agent = "Mozilla/5.0 (Windows NT 6.1; WOW64) AppleWebKit/537.36 (KHTML, like "
                                               "Gecko) Chrome/50.0.2661.87 Safari/537.36";
 constexpr std::string_view expiry_marker = "404 Not Found";
-
-std::string lower(std::string_view text) {
-    std::string out(text);
-    for (char& c : out)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
-}
 
 // Bytes that must match, position by position; '?' in a pattern stands for any byte (WebP's chunk size).
 struct Pattern {
@@ -64,13 +58,13 @@ std::vector<Pattern> patterns_of(PictureSignature signature) {
 }
 
 bool is_hex_digest_of(std::string_view wanted, std::string_view got) {
-    return !got.empty() && lower(wanted) == got;
+    return !got.empty() && text_lower(wanted) == got;
 }
 
 } // namespace
 
 PictureSignature signature_for_type(std::string_view type) {
-    std::string name = lower(type);
+    std::string name = text_lower(type);
     if (!name.empty() && name.front() == '.')
         name.erase(0, 1);
     if (name == "png")
@@ -126,7 +120,7 @@ std::optional<std::string> link_check_referer(std::string_view text) {
         return std::string();
     const std::size_t last = text.find_last_not_of(" \t\r\n");
     const std::string address = percent_encode_unsafe(std::string(text.substr(first, last - first + 1)));
-    const std::string scheme = lower(address.substr(0, address.find("://") + 3));
+    const std::string scheme = text_lower(address.substr(0, address.find("://") + 3));
     if ((scheme != "http://" && scheme != "https://") || address.size() == scheme.size())
         return std::nullopt;
     return address;

@@ -1,5 +1,7 @@
 #include "runtime/md5_stream.h"
 
+#include "runtime/hex_text.h"
+
 #include <openssl/evp.h>
 
 namespace velpic {
@@ -30,14 +32,7 @@ std::string Md5Stream::finish_hex() {
     reset();
     if (!ok)
         return {};
-    static constexpr char hex[] = "0123456789abcdef";
-    std::string text;
-    text.reserve(length * 2);
-    for (unsigned int i = 0; i < length; ++i) {
-        text.push_back(hex[digest[i] >> 4]);
-        text.push_back(hex[digest[i] & 0x0F]);
-    }
-    return text;
+    return lower_hex(std::string_view(reinterpret_cast<const char*>(digest), length));
 }
 
 } // namespace velpic

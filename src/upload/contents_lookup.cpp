@@ -3,6 +3,7 @@
 #include "http/header_list.h"
 #include "http/http_method.h"
 #include "runtime/codepage.h"
+#include "runtime/gbk_text.h"
 #include "runtime/percent_encoding.h"
 #include "script/script_json.h"
 #include "upload/contents_api.h"
@@ -19,12 +20,6 @@ bool is_sha1_hex(const std::string& text) {
     return text.size() == 40 && std::all_of(text.begin(), text.end(), [](char c) {
                return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
            });
-}
-
-std::string lower(std::string text) {
-    for (char& c : text)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
 }
 
 } // namespace
@@ -75,7 +70,7 @@ StoredContents read_contents_answer(const TokenAnswer& answer) {
         }
         if (is_sha1_hex(sha) && json.type_of("download_url") == json_type_string) {
             stored.kind = StoredContents::Kind::file;
-            stored.sha = lower(sha);
+            stored.sha = text_lower(sha);
             stored.download_url = json.get_text("download_url");
             return stored;
         }

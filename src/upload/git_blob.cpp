@@ -1,5 +1,7 @@
 #include "upload/git_blob.h"
 
+#include "runtime/hex_text.h"
+
 #include <openssl/evp.h>
 
 #include <memory>
@@ -18,14 +20,7 @@ std::string git_blob_sha1(std::string_view bytes) {
         EVP_DigestUpdate(context.get(), bytes.data(), bytes.size()) != 1 ||
         EVP_DigestFinal_ex(context.get(), digest, &length) != 1)
         return {};
-    static const char hex[] = "0123456789abcdef";
-    std::string out;
-    out.reserve(2 * length);
-    for (unsigned int i = 0; i < length; ++i) {
-        out += hex[digest[i] >> 4];
-        out += hex[digest[i] & 15];
-    }
-    return out;
+    return lower_hex(std::string_view(reinterpret_cast<const char*>(digest), length));
 }
 
 } // namespace velpic

@@ -87,19 +87,6 @@ QString caption_of(QWidget* widget) {
     return {};
 }
 
-void drop_files(QWidget* target, const QStringList& paths) {
-    QMimeData mime;
-    QList<QUrl> urls;
-    for (const QString& path : paths)
-        urls << QUrl::fromLocalFile(path);
-    mime.setUrls(urls);
-    // As a real drag does: the drop goes to the widget that accepted the drag's entry.
-    QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(target, &enter);
-    QDropEvent drop(QPointF(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(target, &drop);
-}
-
 class MainWindowTest : public WindowTest {};
 
 } // namespace

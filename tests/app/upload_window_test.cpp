@@ -37,18 +37,7 @@ protected:
     QString path_of(const std::string& name, const std::string& bytes) const {
         return QString::fromStdString(write_file(name, bytes).string());
     }
-    void drop(const QStringList& paths) {
-        QMimeData mime;
-        QList<QUrl> urls;
-        for (const QString& path : paths)
-            urls << QUrl::fromLocalFile(path);
-        mime.setUrls(urls);
-        // As a real drag does: the drop goes to the widget that accepted the drag's entry.
-        QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(area(), &enter);
-        QDropEvent event(QPointF(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(area(), &event);
-    }
+    void drop(const QStringList& paths) { drop_files(area(), paths); }
     void use_link_format(LinkFormat format) {
         const StateSnapshot now = state.snapshot();
         state.set_groups(now.editor_server, format, now.compress, now.check_referer);

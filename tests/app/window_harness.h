@@ -12,10 +12,14 @@
 
 #include <QApplication>
 #include <QBuffer>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QImage>
+#include <QMimeData>
 #include <QStringList>
 #include <QTabWidget>
 #include <QTest>
+#include <QUrl>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -160,6 +164,20 @@ protected:
 
     TestService service;
 };
+
+// Files dropped on target through real drag events, as a file manager delivers them.
+inline void drop_files(QWidget* target, const QStringList& paths) {
+    QMimeData mime;
+    QList<QUrl> urls;
+    for (const QString& path : paths)
+        urls << QUrl::fromLocalFile(path);
+    mime.setUrls(urls);
+    // As a real drag does: the drop goes to the widget that accepted the drag's entry.
+    QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &enter);
+    QDropEvent drop(QPointF(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &drop);
+}
 
 inline std::string png_bytes(int width, int height, QRgb color) {
     QImage image(width, height, QImage::Format_RGB32);

@@ -3,7 +3,7 @@
 // wait4 (CPU time, median of the rounds). The program's side is measured twice: the listing of the record store
 // alone, and the whole `velpic records` command, which also prints every row.
 //   ./build/bench/mysql_listing_ratio [--rows 100000] [--rounds 5] [--velpic PATH]
-#include "app/core/machine_code.h"
+#include "settings/machine_code.h"
 #include "process_usage.h"
 #include "records/mysql_record_store.h"
 #include "support/mariadb_server.h"

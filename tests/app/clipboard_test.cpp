@@ -1,9 +1,9 @@
-#include "command_runner.h"
+#include "cli/command_runner.h"
 #include "window_harness.h"
 
-#include "app/desktop/clipboard_reader.h"
-#include "app/desktop/qt_clipboard_source.h"
-#include "app/desktop/qt_command_desktop.h"
+#include "desktop/clipboard_reader.h"
+#include "desktop/qt_clipboard_source.h"
+#include "desktop/qt_command_desktop.h"
 #include "runtime/md5.h"
 #include "support/test_service.h"
 

@@ -1,7 +1,7 @@
-#include "command_runner.h"
+#include "cli/command_runner.h"
 #include "window_harness.h"
 
-#include "app/core/settings_store.h"
+#include "settings/settings_store.h"
 #include "runtime/files.h"
 #include "support/mariadb_server.h"
 

@@ -1,7 +1,7 @@
 #include "window_harness.h"
 
-#include "app/core/settings_groups.h"
-#include "app/desktop/clipboard_reader.h"
+#include "settings/settings_groups.h"
+#include "desktop/clipboard_reader.h"
 #include "app/ui/ui_text.h"
 #include "app/ui/window_upload_server.h"
 #include "runtime/codepage.h"

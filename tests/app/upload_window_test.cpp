@@ -1,15 +1,15 @@
 // The upload page as people use it every day: pasting, several pictures at once, link formats and large pictures.
 #include "window_harness.h"
 
-#include "app/core/link_text.h"
-#include "app/desktop/clipboard_reader.h"
-#include "app/picture/picture_compression.h"
+#include "settings/link_text.h"
+#include "desktop/clipboard_reader.h"
+#include "desktop/picture_compression.h"
 #include "app/ui/picture_box.h"
 #include "runtime/codepage.h"
 #include "runtime/ini_file.h"
 #include "runtime/md5.h"
 #include "support/test_service.h"
-#include "test_pictures.h"
+#include "support/test_pictures.h"
 
 #include <QClipboard>
 #include <QContextMenuEvent>

@@ -2,8 +2,8 @@
 // log, a private program directory, and a window built on them.
 #pragma once
 
-#include "app/core/app_state.h"
-#include "app/core/settings_store.h"
+#include "settings/app_state.h"
+#include "settings/settings_store.h"
 #include "app/ui/dialogs.h"
 #include "app/ui/main_window.h"
 #include "runtime/program_dir.h"

@@ -2,7 +2,7 @@
 // through here, so tests can answer in advance and see what was asked.
 #pragma once
 
-#include "app/core/picture_batch.h"
+#include "app/ui/picture_batch.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,7 +1,7 @@
 #include "app/ui/main_window.h"
 
-#include "app/core/link_text.h"
-#include "app/desktop/clipboard_reader.h"
+#include "settings/link_text.h"
+#include "desktop/clipboard_reader.h"
 #include "app/ui/controls.h"
 #include "app/ui/dialogs.h"
 #include "app/ui/picture_box.h"

@@ -2,9 +2,9 @@
 // places, sizes and names of the original form, and the handlers that bind their events to the core.
 #pragma once
 
-#include "app/core/app_state.h"
-#include "app/core/picture_batch.h"
-#include "app/core/settings_store.h"
+#include "settings/app_state.h"
+#include "app/ui/picture_batch.h"
+#include "settings/settings_store.h"
 #include "app/ui/ui_channel.h"
 #include "records/upload_record.h"
 #include "upload/clear_repository.h"

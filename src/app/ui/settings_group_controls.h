@@ -2,7 +2,7 @@
 // and 288 wide like the others, reached by scrolling the page.
 #pragma once
 
-#include "app/core/settings_store.h"
+#include "settings/settings_store.h"
 
 class QCheckBox;
 class QComboBox;

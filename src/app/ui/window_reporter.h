@@ -2,7 +2,7 @@
 // The one question an upload asks (a picture over 1 MB) waits for the window's answer.
 #pragma once
 
-#include "app/core/picture_batch.h"
+#include "app/ui/picture_batch.h"
 #include "app/ui/ui_channel.h"
 
 #include <QString>

@@ -1,6 +1,6 @@
 #include "app/ui/window_upload_server.h"
 
-#include "app/desktop/qt_clipboard_source.h"
+#include "desktop/qt_clipboard_source.h"
 #include "runtime/codepage.h"
 #include "runtime/program_dir.h"
 #include "server/upload_server.h"

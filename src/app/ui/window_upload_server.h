@@ -2,7 +2,7 @@
 // `velpic serve`, reading the clipboard through the window's application.
 #pragma once
 
-#include "app/core/app_state.h"
+#include "settings/app_state.h"
 #include "app/ui/ui_channel.h"
 
 #include <cstddef>

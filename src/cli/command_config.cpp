@@ -1,0 +1,186 @@
+// `velpic config show | set NAME VALUE... | test-mysql`: the settings page without a window. `set` reads the stored
+// page, changes the named values and saves it with the page's own save, so the checks, their order, their
+// messages and the file written are the page's.
+#include "cli/commands.h"
+
+#include "settings/settings_store.h"
+#include "records/mysql_record_store.h"
+#include "runtime/codepage.h"
+
+#include <functional>
+#include <optional>
+
+namespace velpic {
+
+namespace {
+
+// The page and the record mode the radio buttons would show.
+struct PageState {
+    SettingsPage page;
+    bool mysql = false;
+};
+
+struct Setting {
+    const char* name;
+    bool secret; // masked by show; "-" reads it from standard input
+    // Sets the value (UTF-8 as given); false when it is not one of the allowed words.
+    std::function<bool(PageState&, const std::string&)> set;
+    std::function<std::string(const PageState&)> get;
+    const char* allowed = nullptr; // for the message when set refuses
+};
+
+// A text as typed into its edit box.
+Setting text(const char* name, std::string SettingsPage::*field, bool secret = false) {
+    return {name, secret,
+            [field](PageState& state, const std::string& value) {
+                state.page.*field = utf8_to_gbk(value);
+                return true;
+            },
+            [field](const PageState& state) { return to_utf8(state.page.*field); }};
+}
+
+// A check box.
+Setting on_off(const char* name, bool SettingsPage::*field) {
+    return {name, false,
+            [field](PageState& state, const std::string& value) {
+                if (value != "on" && value != "off")
+                    return false;
+                state.page.*field = value == "on";
+                return true;
+            },
+            [field](const PageState& state) { return std::string(state.page.*field ? "on" : "off"); }, "on or off"};
+}
+
+const std::vector<Setting>& settings() {
+    static const std::vector<Setting> list = {
+        text("owner", &SettingsPage::owner),
+        text("repo", &SettingsPage::repo),
+        text("token", &SettingsPage::access_token, true),
+        {"mode", false,
+         [](PageState& state, const std::string& value) {
+             if (value != "local" && value != "mysql")
+                 return false;
+             state.mysql = value == "mysql";
+             return true;
+         },
+         [](const PageState& state) { return std::string(state.mysql ? "mysql" : "local"); }, "local or mysql"},
+        text("mysql-server", &SettingsPage::server),
+        text("mysql-port", &SettingsPage::port),
+        text("mysql-user", &SettingsPage::database_user),
+        text("mysql-password", &SettingsPage::database_password, true),
+        text("mysql-database", &SettingsPage::database_name),
+        on_off("server-enabled", &SettingsPage::server_enabled),
+        text("server-port", &SettingsPage::server_port),
+        text("server-key", &SettingsPage::server_key, true),
+        {"link-format", false,
+         [](PageState& state, const std::string& value) {
+             const std::optional<LinkFormat> format = link_format_from_name(value);
+             state.page.link_format = format.value_or(state.page.link_format);
+             return format.has_value();
+         },
+         [](const PageState& state) { return std::string(link_format_name(state.page.link_format)); },
+         "url, markdown or html"},
+        on_off("compress", &SettingsPage::compress),
+        text("check-referer", &SettingsPage::check_referer),
+    };
+    return list;
+}
+
+const Setting* find_setting(const std::string& name) {
+    for (const Setting& setting : settings()) {
+        if (name == setting.name)
+            return &setting;
+    }
+    return nullptr;
+}
+
+PageState stored_page(const SettingsStore& store) {
+    return PageState{store.read_page(), store.stored_mysql_mode()};
+}
+
+int misuse(CommandIo& io, const std::string& why) {
+    io.err << "velpic config: " << why << "\n\n";
+    print_usage(io.err);
+    return 2;
+}
+
+int show(CommandIo& io) {
+    const PageState state = stored_page(SettingsStore(settings_file_path()));
+    for (const Setting& setting : settings()) {
+        std::string value = setting.get(state);
+        if (setting.secret && !value.empty())
+            value = "********";
+        io.out << setting.name << "\t" << value << "\n";
+    }
+    return 0;
+}
+
+int set(const std::vector<std::string>& pairs, CommandIo& io) {
+    if (pairs.empty() || pairs.size() % 2 != 0)
+        return misuse(io, "set takes NAME VALUE pairs");
+    // Every name and word is checked before anything is read from standard input or written.
+    for (std::size_t i = 0; i < pairs.size(); i += 2) {
+        if (find_setting(pairs[i]) == nullptr)
+            return misuse(io, "unknown setting \"" + pairs[i] + "\"");
+    }
+    const SettingsStore store(settings_file_path());
+    PageState state = stored_page(store);
+    for (std::size_t i = 0; i < pairs.size(); i += 2) {
+        const Setting& setting = *find_setting(pairs[i]);
+        std::string value = pairs[i + 1];
+        // A secret need not stand in the argument list or the shell's history.
+        if (setting.secret && value == "-") {
+            if (!std::getline(io.in, value))
+                return misuse(io, std::string("no line on standard input for ") + setting.name);
+            if (!value.empty() && value.back() == '\r')
+                value.pop_back();
+        }
+        if (!setting.set(state, value))
+            return misuse(io, std::string(setting.name) + " must be " + setting.allowed);
+    }
+    AppState scratch;
+    const SaveResult result = store.save(state.page, state.mysql, scratch);
+    (result.saved ? io.out : io.err) << to_utf8(result.message) << "\n";
+    return result.saved ? 0 : 1;
+}
+
+int test_mysql(CommandIo& io) {
+    const SettingsPage page = SettingsStore(settings_file_path()).read_page();
+    MysqlSettings settings{page.server, port_number(page.port), page.database_user, page.database_password,
+                           page.database_name};
+    const MysqlOutcome outcome = MysqlRecordStore(std::move(settings)).check_connection();
+    if (outcome.ok) {
+        io.out << "Success\n";
+        return 0;
+    }
+    io.out << "Error: " << to_utf8(outcome.error) << "\n";
+    return 1;
+}
+
+int run(const std::vector<std::string>& args, CommandIo& io) {
+    const std::string action = args.empty() ? std::string() : args.front();
+    if (action == "show" && args.size() == 1)
+        return show(io);
+    if (action == "set")
+        return set(std::vector<std::string>(args.begin() + 1, args.end()), io);
+    if (action == "test-mysql" && args.size() == 1)
+        return test_mysql(io);
+    return misuse(io, action.empty() ? "show, set or test-mysql?" : "unknown use of config: " + action);
+}
+
+} // namespace
+
+const Command config_command{
+    "config",
+    "config show | set NAME VALUE [NAME VALUE...] | test-mysql",
+    "shows or changes the settings of the settings page. show prints NAME<tab>VALUE lines (the\n"
+    "         token, the MySQL password and the server key masked); set changes the named values and saves\n"
+    "         them with the page's checks and messages; test-mysql tries the MySQL settings (Success/Error).\n"
+    "         Names: owner, repo, token, mode (local|mysql), mysql-server, mysql-port, mysql-user,\n"
+    "         mysql-password, mysql-database, server-enabled (on|off), server-port, server-key,\n"
+    "         link-format (url|markdown|html), compress (on|off), check-referer. The value - for token,\n"
+    "         mysql-password or server-key reads one line from standard input.",
+    run,
+};
+
+} // namespace velpic

@@ -1,0 +1,94 @@
+#include "cli/command_line.h"
+
+#include "cli/commands.h"
+#include "runtime/program_dir.h"
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace velpic {
+
+namespace {
+
+// Each command in its own file; a new command is one more line here.
+const Command* const kCommands[] = {
+    &upload_command, &records_command, &config_command, &serve_command, &check_command,
+};
+
+// The arguments after the program name, with --data-dir already applied and taken out.
+std::vector<std::string> plain_arguments(int argc, char** argv) {
+    std::vector<char*> copy(argv, argv + argc);
+    copy.push_back(nullptr);
+    int count = argc;
+    set_program_dir_from_args(count, copy.data());
+    return std::vector<std::string>(copy.begin() + (count > 0 ? 1 : 0), copy.begin() + count);
+}
+
+bool is_help(const std::string& arg) {
+    return arg == "--help" || arg == "-h" || arg == "help";
+}
+
+} // namespace
+
+void print_usage(std::ostream& out) {
+    const char* lead = "usage: ";
+    for (const Command* command : kCommands) {
+        out << lead << "velpic [--data-dir DIR] " << command->synopsis << "\n";
+        lead = "       ";
+    }
+    out << lead << "velpic [--data-dir DIR] --help\n"
+        << "       velpic [--data-dir DIR]            (the window)\n\n";
+    for (const Command* command : kCommands) {
+        const std::string name = command->name;
+        out << name << std::string(name.size() < 9 ? 9 - name.size() : 1, ' ') << command->help << "\n";
+    }
+    out << "\n"
+           "Settings come from \"配置.ini\" in the data directory: beside the program in a build tree,\n"
+           "$XDG_CONFIG_HOME/velpic (~/.config/velpic) when installed, unless --data-dir or VELPIC_DATA_DIR\n"
+           "says otherwise. Save them in the window or with `velpic config set`.\n";
+}
+
+bool is_command_line(int argc, char** argv) {
+    const std::vector<std::string> args = plain_arguments(argc, argv);
+    if (args.empty())
+        return false;
+    const std::string& first = args.front();
+    if (first == "--screenshot-page")
+        return false;
+    // Qt's own options ("-platform offscreen", "-style fusion") are the window's.
+    const bool qt_option = first.size() > 1 && first[0] == '-' && first[1] != '-' && first != "-h";
+    return !qt_option;
+}
+
+int run_command_line(int argc, char** argv, std::istream& in, std::ostream& out, std::ostream& err,
+                     CommandDesktop& desktop) {
+    std::vector<std::string> args = plain_arguments(argc, argv);
+    if (args.empty()) {
+        print_usage(err);
+        return 2;
+    }
+    const std::string name = args.front();
+    args.erase(args.begin());
+    if (is_help(name)) {
+        print_usage(out);
+        return 0;
+    }
+    for (const Command* command : kCommands) {
+        if (name == command->name) {
+            CommandIo io{in, out, err, desktop};
+            return command->run(args, io);
+        }
+    }
+    err << "velpic: unknown command \"" << name << "\"\n\n";
+    print_usage(err);
+    return 2;
+}
+
+int run_command_line(int argc, char** argv, std::ostream& out, std::ostream& err) {
+    std::istringstream nothing;
+    NoDesktop desktop;
+    return run_command_line(argc, argv, nothing, out, err, desktop);
+}
+
+} // namespace velpic

@@ -1,0 +1,53 @@
+// `velpic records`: the records of the configured store.
+#include "cli/commands.h"
+
+#include "settings/settings_store.h"
+#include "settings/stored_settings.h"
+#include "records/local_record_file.h"
+#include "records/mysql_record_store.h"
+#include "runtime/codepage.h"
+#include "runtime/program_dir.h"
+
+namespace velpic {
+
+namespace {
+
+int run(const std::vector<std::string>& args, CommandIo& io) {
+    if (!args.empty()) {
+        io.err << "velpic records: takes no arguments\n\n";
+        print_usage(io.err);
+        return 2;
+    }
+    const StateSnapshot settings = stored_settings();
+    std::vector<UploadRecord> records;
+    if (settings.mysql_mode()) {
+        if (!settings.mysql.complete()) {
+            io.err << "MySQL settings are incomplete (" << settings_file_path().string() << ")\n";
+            return 1;
+        }
+        MysqlOutcome outcome;
+        records = MysqlRecordStore(settings.mysql).list_machine_records(settings.machine_code, &outcome);
+        if (!outcome.ok) {
+            // An empty listing must mean "no records", never "could not ask".
+            const std::string reason = is_valid_utf8(outcome.error) ? outcome.error : to_utf8(outcome.error);
+            io.err << "cannot list the MySQL records: " << reason << "\n";
+            return 1;
+        }
+    } else {
+        records = read_all_local_records(local_record_file_path(program_dir()));
+    }
+    for (const UploadRecord& record : records)
+        io.out << to_utf8(record.ImgMd5) << "\t" << to_utf8(record.ImgType) << "\t" << to_utf8(record.ImgUrl) << "\n";
+    return 0;
+}
+
+} // namespace
+
+const Command records_command{
+    "records",
+    "records",
+    "lists the records of the configured store: digest, type and address, tab-separated.",
+    run,
+};
+
+} // namespace velpic

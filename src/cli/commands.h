@@ -1,0 +1,37 @@
+// The commands of the command line, one file each; command_line.cpp dispatches to them by name.
+#pragma once
+
+#include "cli/command_desktop.h"
+
+#include <istream>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace velpic {
+
+struct CommandIo {
+    std::istream& in;
+    std::ostream& out; // results, UTF-8
+    std::ostream& err; // messages, UTF-8
+    CommandDesktop& desktop;
+};
+
+struct Command {
+    const char* name;
+    const char* synopsis; // after "velpic [--data-dir DIR] "
+    const char* help;     // what it does, lines indented by 9 blanks after the first
+    // args: the arguments after the command's name. 0: done; 1: something failed; 2: misuse.
+    int (*run)(const std::vector<std::string>& args, CommandIo& io);
+};
+
+extern const Command upload_command;
+extern const Command records_command;
+extern const Command config_command;
+extern const Command serve_command;
+extern const Command check_command;
+
+// The usage of every command, for --help and misuse.
+void print_usage(std::ostream& out);
+
+} // namespace velpic

@@ -1,0 +1,277 @@
+#include "settings/settings_store.h"
+
+#include "settings/machine_code.h"
+#include "settings/settings_groups.h"
+#include "settings/stored_secret.h"
+#include "records/mysql_record_store.h"
+#include "runtime/codepage.h"
+#include "runtime/ini_file.h"
+#include "runtime/program_dir.h"
+#include "upload/repository_names.h"
+
+#include <fcntl.h>
+#include <limits>
+#include <optional>
+#include <system_error>
+#include <tuple>
+#include <unistd.h>
+#include <utility>
+#include <vector>
+
+namespace velpic {
+
+namespace {
+
+// Section, key and message texts in GBK.
+constexpr const char* section_gitee = "Gitee\xC5\xE4\xD6\xC3";           // Gitee配置
+constexpr const char* section_mode = "\xBC\xC7\xC2\xBC\xB7\xBD\xCA\xBD"; // 记录方式
+constexpr const char* key_mode = "\xB7\xBD\xCA\xBD";                     // 方式
+constexpr const char* section_mysql = "MySQL\xC5\xE4\xD6\xC3";           // MySQL配置
+constexpr const char* mode_local = "\xB1\xBE\xB5\xD8";                   // 本地
+constexpr const char* mode_mysql = "mysql";
+
+constexpr const char* msg_owner = "Owner\xB2\xBB\xC4\xDC\xCE\xAA\xBF\xD5";
+constexpr const char* msg_repo = "Repo\xB2\xBB\xC4\xDC\xCE\xAA\xBF\xD5";
+constexpr const char* msg_token = "AccessToken\xB2\xBB\xC4\xDC\xCE\xAA\xBF\xD5";
+constexpr const char* msg_server = "\xB7\xFE\xCE\xF1\xC6\xF7\xB5\xD8\xD6\xB7\xB2\xBB\xC4\xDC\xCE\xAA\xBF\xD5";
+constexpr const char* msg_user = "\xCA\xFD\xBE\xDD\xBF\xE2\xD3\xC3\xBB\xA7\xC3\xFB\xB2\xBB\xC4\xDC\xCE\xAA\xBF\xD5";
+constexpr const char* msg_password = "\xCA\xFD\xBE\xDD\xBF\xE2\xBF\xDA\xC1\xEE\xB2\xBB\xC4\xDC\xCE\xAA\xBF\xD5";
+constexpr const char* msg_database = "\xCA\xFD\xBE\xDD\xBF\xE2\xC3\xFB\xB3\xC6\xB2\xBB\xC4\xDC\xCE\xAA\xBF\xD5";
+constexpr const char* msg_port = "\xB6\xCB\xBF\xDA\xBA\xC5\xB2\xBB\xC4\xDC\xCE\xAA\xBF\xD5";
+// 只能包含字母、数字、“-”、“_”和“.”
+constexpr const char* msg_name_characters =
+    "\xD6\xBB\xC4\xDC\xB0\xFC\xBA\xAC\xD7\xD6\xC4\xB8\xA1\xA2\xCA\xFD\xD7\xD6"
+    "\xA1\xA2\xA1\xB0-\xA1\xB1\xA1\xA2\xA1\xB0_\xA1\xB1\xBA\xCD\xA1\xB0.\xA1\xB1";
+constexpr const char* msg_no_nul = "\xB2\xBB\xC4\xDC\xB0\xFC\xBA\xAC\xBF\xD5\xD7\xD6\xB7\xFB"; // 不能包含空字符
+constexpr const char* label_server = "\xB7\xFE\xCE\xF1\xC6\xF7\xB5\xD8\xD6\xB7";               // 服务器地址
+constexpr const char* label_user = "\xCA\xFD\xBE\xDD\xBF\xE2\xD3\xC3\xBB\xA7\xC3\xFB";         // 数据库用户名
+constexpr const char* label_password = "\xCA\xFD\xBE\xDD\xBF\xE2\xBF\xDA\xC1\xEE";             // 数据库口令
+constexpr const char* label_database = "\xCA\xFD\xBE\xDD\xBF\xE2\xC3\xFB\xB3\xC6";             // 数据库名称
+constexpr const char* label_port = "\xB6\xCB\xBF\xDA\xBA\xC5";                                 // 端口号
+constexpr const char* msg_saved = "\xB1\xA3\xB4\xE6\xB3\xC9\xB9\xA6\xA3\xA1";
+// 保存失败！配置文件无法写入：
+constexpr const char* msg_not_written =
+    "\xB1\xA3\xB4\xE6\xCA\xA7\xB0\xDC\xA3\xA1\xC5\xE4\xD6\xC3\xCE\xC4\xBC\xFE\xCE\xDE\xB7\xA8\xD0\xB4\xC8\xEB\xA3\xBA";
+
+// The file holds the token in a reversible form, so nobody but its owner may read it. Made before the first
+// write; the permissions are set again after each write in case the writer replaced the file.
+void keep_private(const std::filesystem::path& file) {
+    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd >= 0)
+        ::close(fd);
+    std::error_code ignored;
+    std::filesystem::permissions(file, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write,
+                                 std::filesystem::perm_options::replace, ignored);
+}
+
+// The INI file and the string functions below it end a value at a NUL byte: the rest would be lost unseen.
+bool holds_nul(const std::string& value) {
+    return value.find('\0') != std::string::npos;
+}
+
+// Owner and repository become parts of API paths and addresses; the token must arrive whole.
+std::optional<std::string> gitee_refusal(const SettingsPage& page) {
+    if (!is_valid_repository_name(page.owner))
+        return std::string("Owner") + msg_name_characters;
+    if (!is_valid_repository_name(page.repo))
+        return std::string("Repo") + msg_name_characters;
+    if (holds_nul(page.access_token))
+        return std::string("AccessToken") + msg_no_nul;
+    return std::nullopt;
+}
+
+} // namespace
+
+std::filesystem::path settings_file_path() {
+    return program_dir() / u8"配置.ini";
+}
+
+int port_number(std::string_view text) {
+    size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    long long value = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        value = value * 10 + (text[i] - '0');
+        if (value > std::numeric_limits<int>::max())
+            value = static_cast<long long>(std::numeric_limits<int>::max()) + 1;
+    }
+    value = negative ? -value : value;
+    if (value > std::numeric_limits<int>::max())
+        return std::numeric_limits<int>::max();
+    if (value < std::numeric_limits<int>::min())
+        return std::numeric_limits<int>::min();
+    return static_cast<int>(value);
+}
+
+SettingsStore::SettingsStore(std::filesystem::path file, MachineCodeSource machine_code, TableMaker make_table)
+    : file_(std::move(file)), machine_code_(std::move(machine_code)), make_table_(std::move(make_table)) {
+    if (!machine_code_)
+        machine_code_ = [] { return compute_machine_code(); };
+    if (!make_table_)
+        make_table_ = [](const MysqlSettings& settings) { MysqlRecordStore(settings).ensure_record_table(); };
+}
+
+std::string SettingsStore::read(const char* section, const char* key) const {
+    return read_ini_value(file_, section, key);
+}
+
+bool SettingsStore::commit(std::span<const IniEdit> edits) const {
+    keep_private(file_);
+    const bool written = write_ini_values(file_, edits);
+    keep_private(file_);
+    return written;
+}
+
+MysqlSettings SettingsStore::read_mysql() const {
+    MysqlSettings mysql;
+    mysql.server = read(section_mysql, "Server");
+    mysql.port = port_number(read(section_mysql, "Port"));
+    mysql.user = read(section_mysql, "DataBaseUser");
+    mysql.password = decode_stored_secret(read(section_mysql, "DataBasePassword"));
+    mysql.database = read(section_mysql, "DataBaseName");
+    return mysql;
+}
+
+bool SettingsStore::load_at_start(AppState& state) const {
+    state.set_gitee(read(section_gitee, "Owner"), read(section_gitee, "Repo"),
+                    decode_stored_secret(read(section_gitee, "Access_Token")));
+    state.set_record_mode(read(section_mode, key_mode));
+    if (state.snapshot().mysql_mode()) {
+        state.set_machine_code(machine_code_());
+        state.set_mysql(read_mysql());
+    }
+    SettingsPage groups;
+    read_settings_groups(file_, groups);
+    apply_settings_groups(groups, state);
+    return state.snapshot().gitee_known();
+}
+
+SettingsPage SettingsStore::read_page() const {
+    SettingsPage page;
+    page.owner = read(section_gitee, "Owner");
+    page.repo = read(section_gitee, "Repo");
+    page.access_token = decode_stored_secret(read(section_gitee, "Access_Token"));
+    page.server = read(section_mysql, "Server");
+    page.port = read(section_mysql, "Port");
+    page.database_user = read(section_mysql, "DataBaseUser");
+    page.database_password = decode_stored_secret(read(section_mysql, "DataBasePassword"));
+    page.database_name = read(section_mysql, "DataBaseName");
+    read_settings_groups(file_, page);
+    return page;
+}
+
+bool SettingsStore::stored_mysql_mode() const {
+    return read(section_mode, key_mode) == mode_mysql;
+}
+
+void SettingsStore::choose_mysql_mode(AppState& state) const {
+    state.set_machine_code(machine_code_());
+    state.set_mysql(read_mysql());
+}
+
+SaveResult SettingsStore::save(const SettingsPage& page, bool mysql_selected, AppState& state) const {
+    SaveResult result;
+    if (page.owner.empty()) {
+        result.message = msg_owner;
+        return result;
+    }
+    if (page.repo.empty()) {
+        result.message = msg_repo;
+        return result;
+    }
+    if (page.access_token.empty()) {
+        result.message = msg_token;
+        return result;
+    }
+    if (auto refusal = gitee_refusal(page)) {
+        result.message = *refusal;
+        return result;
+    }
+    if (std::string message = check_settings_groups(page); !message.empty()) {
+        result.message = std::move(message);
+        return result;
+    }
+    const std::string stored_token = encode_stored_secret(page.access_token);
+    std::vector<IniEdit> edits = {
+        {section_gitee, "Owner", page.owner},
+        {section_gitee, "Repo", page.repo},
+        {section_gitee, "Access_Token", stored_token},
+        {section_mode, key_mode, mysql_selected ? mode_mysql : mode_local},
+    };
+    std::optional<std::string> failed_check;
+    std::string stored_password;
+    if (mysql_selected) {
+        const std::tuple<const std::string*, const char*, const char*> checks[] = {
+            {&page.server, msg_server, label_server},
+            {&page.database_user, msg_user, label_user},
+            {&page.database_password, msg_password, label_password},
+            {&page.database_name, msg_database, label_database},
+            {&page.port, msg_port, label_port},
+        };
+        for (const auto& [value, message, label] : checks) {
+            if (value->empty()) {
+                failed_check = message;
+                break;
+            }
+            if (holds_nul(*value)) {
+                failed_check = std::string(label) + msg_no_nul;
+                break;
+            }
+        }
+        if (!failed_check) {
+            stored_password = encode_stored_secret(page.database_password);
+            edits.insert(edits.end(), {
+                                          {section_mysql, "Server", page.server},
+                                          {section_mysql, "Port", page.port},
+                                          {section_mysql, "DataBaseUser", page.database_user},
+                                          {section_mysql, "DataBasePassword", stored_password},
+                                          {section_mysql, "DataBaseName", page.database_name},
+                                      });
+        }
+    }
+    // The groups below the original three have sections of their own after them, and are kept even when a MySQL
+    // check fails, like the Gitee values.
+    const std::vector<IniValue> group_values = settings_groups_values(page);
+    for (const IniValue& value : group_values)
+        edits.push_back({value.section, value.key, value.value});
+    // One replacement of the file, so a crash never leaves Owner of one save beside Repo of another. A failed MySQL
+    // check still saves the Gitee values and the mode.
+    const bool written = commit(edits);
+    state.set_gitee(page.owner, page.repo, page.access_token);
+    apply_settings_groups(page, state);
+    result.gitee_saved = true;
+    if (failed_check) {
+        result.message = *failed_check;
+        return result;
+    }
+    if (mysql_selected) {
+        MysqlSettings mysql{page.server, port_number(page.port), page.database_user, page.database_password,
+                            page.database_name};
+        state.set_mysql(mysql);
+        make_table_(mysql);
+    }
+    // A value that did not reach the file would be gone at the next start: the user must hear of it.
+    if (!written) {
+        result.message = msg_not_written + utf8_to_gbk(file_.string()); // shown, never used as a path
+        return result;
+    }
+    result.message = msg_saved;
+    result.saved = true;
+    return result;
+}
+
+std::string SettingsStore::save_compress(bool on, AppState& state) const {
+    const IniValue value = compress_value(on);
+    const IniEdit edit{value.section, value.key, value.value};
+    const bool written = commit({&edit, 1});
+    state.set_compress(on);
+    return written ? std::string() : msg_not_written + utf8_to_gbk(file_.string());
+}
+
+} // namespace velpic

@@ -1,0 +1,86 @@
+// The settings file "配置.ini" in the program directory: loading at start, filling the settings page,
+// choosing MySQL mode and saving with its checks. Texts are GBK; the token and the MySQL password are
+// stored enciphered (see stored_secret.h).
+#pragma once
+
+#include "settings/app_state.h"
+#include "settings/group_settings.h"
+#include "records/mysql_settings.h"
+#include "runtime/ini_file.h"
+
+#include <filesystem>
+#include <functional>
+#include <span>
+#include <string>
+
+namespace velpic {
+
+// The eight edit boxes of the settings page, as typed, and the controls of the groups below them.
+struct SettingsPage {
+    std::string owner;
+    std::string repo;
+    std::string access_token;
+    std::string server;
+    std::string port;
+    std::string database_user;
+    std::string database_password;
+    std::string database_name;
+
+    // Group "编辑器上传服务", section of the same name (see settings_groups.h).
+    bool server_enabled = false;
+    std::string server_port = kDefaultEditorServerPortText;
+    std::string server_key; // plain
+    // Group "上传选项".
+    LinkFormat link_format = LinkFormat::url;
+    bool compress = false;
+    // Group "链接检测".
+    std::string check_referer;
+};
+
+struct SaveResult {
+    std::string message;      // the message to show (GBK), always set
+    bool gitee_saved = false; // the Gitee values reached the file and the state: the drop area may be registered
+    bool saved = false;       // every check passed and every value reached the file
+};
+
+std::filesystem::path settings_file_path(); // program_dir() / "配置.ini"
+
+// Leading blanks skipped, optional sign, decimal digits; no digits give 0. Clamped to the int range.
+int port_number(std::string_view text);
+
+class SettingsStore {
+public:
+    using MachineCodeSource = std::function<std::string()>;
+    using TableMaker = std::function<void(const MysqlSettings&)>;
+
+    // Defaults: compute_machine_code and MysqlRecordStore::ensure_record_table.
+    explicit SettingsStore(std::filesystem::path file, MachineCodeSource machine_code = {}, TableMaker make_table = {});
+
+    const std::filesystem::path& file() const { return file_; }
+
+    // Fills state; returns whether owner, repo and token are all known (the drop area may then be registered).
+    bool load_at_start(AppState& state) const;
+    // Every value read from the file now, whatever the record mode.
+    SettingsPage read_page() const;
+    // Whether the file says MySQL mode ("方式" is exactly "mysql"), as the radio buttons show it at start.
+    bool stored_mysql_mode() const;
+    // The five MySQL values into state and the machine code computed; nothing else changes.
+    void choose_mysql_mode(AppState& state) const;
+    // The checks in order; what was written before a failed check stays written.
+    SaveResult save(const SettingsPage& page, bool mysql_selected, AppState& state) const;
+    // Turns "压缩超过1MB的图片" on or off in the file and in state, leaving every other value as it is (the
+    // question about a large picture offers it). The message (GBK) when the file could not be written, else empty.
+    std::string save_compress(bool on, AppState& state) const;
+
+private:
+    std::string read(const char* section, const char* key) const;
+    // Writes the edits with one replacement of the file, which only its owner may read.
+    bool commit(std::span<const IniEdit> edits) const;
+    MysqlSettings read_mysql() const;
+
+    std::filesystem::path file_;
+    MachineCodeSource machine_code_;
+    TableMaker make_table_;
+};
+
+} // namespace velpic

@@ -1,0 +1,253 @@
+#include "cli/command_line.h"
+
+#include "settings/app_state.h"
+#include "settings/machine_code.h"
+#include "settings/settings_store.h"
+#include "cli/command_runner.h"
+#include "records/local_record_file.h"
+#include "records/mysql_record_store.h"
+#include "runtime/codepage.h"
+#include "runtime/md5.h"
+#include "runtime/program_dir.h"
+#include "support/mariadb_server.h"
+#include "support/temp_dir.h"
+#include "support/test_service.h"
+#include "support/test_pictures.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+namespace velpic {
+namespace {
+
+using test::TestService;
+
+using Outcome = test::CommandOutcome;
+
+Outcome run(std::vector<std::string> args) {
+    return test::run_command(std::move(args));
+}
+
+bool detects(std::vector<std::string> args) {
+    test::Argv argv(std::move(args));
+    return is_command_line(argv.argc(), argv.pointers.data());
+}
+
+class CommandLineTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(service.running());
+        setenv("VELPIC_SERVICE_BASE", service.base().c_str(), 1);
+        set_program_dir(dir.path());
+    }
+    void TearDown() override { unsetenv("VELPIC_SERVICE_BASE"); }
+
+    void save_settings(bool mysql, const MysqlSettings& db = {}) {
+        SettingsPage page;
+        page.owner = "alice";
+        page.repo = "pics";
+        page.access_token = "tok";
+        page.server = db.server;
+        page.port = std::to_string(db.port);
+        page.database_user = db.user;
+        page.database_password = db.password;
+        page.database_name = db.database;
+        AppState state;
+        ASSERT_TRUE(SettingsStore(settings_file_path()).save(page, mysql, state).gitee_saved);
+    }
+    std::filesystem::path picture(const std::string& name, const std::string& bytes) {
+        std::filesystem::path path = dir.path() / "in" / name;
+        std::filesystem::create_directories(path.parent_path());
+        std::ofstream(path, std::ios::binary) << bytes;
+        return path;
+    }
+    std::string address(const std::string& bytes, const std::string& extension) {
+        return service.base() + "alice/pics/raw/master/" + md5_hex(bytes) + extension;
+    }
+
+    TestService service;
+    test::TempDir dir;
+};
+
+TEST(CommandLineDetection, TakesOnlyItsOwnCommands) {
+    EXPECT_TRUE(detects({"upload", "a.png"}));
+    EXPECT_TRUE(detects({"records"}));
+    EXPECT_TRUE(detects({"--help"}));
+    EXPECT_FALSE(detects({}));
+    EXPECT_FALSE(detects({"-platform", "offscreen"}));
+    EXPECT_FALSE(detects({"--screenshot-page", "1", "x.png"}));
+}
+
+TEST_F(CommandLineTest, UploadPrintsOneAddressPerFileInOrderAndFailsForBadOnes) {
+    save_settings(false);
+    const std::string one = "first picture", two = "second picture";
+    auto first = picture("with space 猫.png", one);
+    auto second = picture("年.jpeg", two);
+    auto refused = picture("drawing.bmp", "x");
+
+    Outcome result = run({"upload", first.string(), second.string()});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, address(one, ".png") + "\n" + address(two, ".jpeg") + "\n");
+    EXPECT_EQ(result.err, "");
+
+    // Known pictures are not sent again; a refused extension and a missing file are told on stderr and keep
+    // their (empty) line, so that the addresses still stand at their files' positions.
+    service.forget_requests();
+    result = run({"upload", refused.string(), second.string(), (dir.path() / "missing.gif").string()});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "\n" + address(two, ".jpeg") + "\n\n");
+    // Their reasons are the window's texts, in UTF-8.
+    EXPECT_NE(result.err.find("drawing.bmp: 只能是PNG,JPG,GIF格式的图片！\n"), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("missing.gif: 上传失败！[错误原因：文件无法读取或为空]\n"), std::string::npos)
+        << result.err;
+    EXPECT_EQ(service.requests().size(), 0u);
+
+    // The service's refusal is the failure message, in UTF-8.
+    service.set_access_token("other");
+    result = run({"upload", picture("new.gif", "new").string()});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "\n");
+    EXPECT_NE(result.err.find("上传失败！[错误原因：401 Unauthorized"), std::string::npos) << result.err;
+
+    result = run({"records"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, md5_hex(one) + "\t.png\t" + address(one, ".png") + "\n" + md5_hex(two) + "\t.jpeg\t" +
+                              address(two, ".jpeg") + "\n");
+}
+
+TEST_F(CommandLineTest, UploadFormatsEachLinkAndCompressesLargePicturesWhenAsked) {
+    save_settings(false);
+    const std::string one = "plain picture";
+    const auto first = picture("a [b].png", one);
+    Outcome result = run({"upload", "--format", "markdown", first.string()});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, "![a \\[b\\]](" + address(one, ".png") + ")\n");
+    result = run({"upload", "--format=html", first.string()});
+    EXPECT_EQ(result.out, "<img src=\"" + address(one, ".png") + "\" alt=\"a [b]\">\n");
+    EXPECT_EQ(run({"upload", "--format", "url", first.string()}).out, address(one, ".png") + "\n");
+
+    // A large PNG saved without compression goes up compressed, recorded by the digest of what was sent; the
+    // same original again finds that record and sends nothing.
+    const std::string large = test::uncompressed_png(700, 700);
+    ASSERT_GT(large.size(), 1024u * 1024u);
+    const auto big = picture("big.png", large);
+    service.forget_requests();
+    result = run({"upload", "--compress", big.string()});
+    EXPECT_EQ(result.status, 0) << result.err;
+    ASSERT_EQ(service.count_requests("POST"), 1u);
+    const std::string name = result.out.substr(result.out.rfind('/') + 1, 36); // digest + ".png"
+    const std::optional<test::StoredFile> stored = service.file("alice", "pics", name);
+    ASSERT_TRUE(stored);
+    EXPECT_LT(stored->bytes.size(), large.size());
+    EXPECT_EQ(name, md5_hex(stored->bytes) + ".png");
+    EXPECT_EQ(run({"upload", "--compress", big.string()}).out, result.out);
+    EXPECT_EQ(service.count_requests("POST"), 1u);
+    // Without the option it goes as it is.
+    EXPECT_EQ(run({"upload", big.string()}).out, address(large, ".png") + "\n");
+    EXPECT_EQ(service.count_requests("POST"), 2u);
+}
+
+TEST_F(CommandLineTest, TheDataDirectoryOptionChoosesTheSettingsAndRecords) {
+    save_settings(false);
+    const std::string bytes = "data dir picture";
+    const std::filesystem::path settings_dir = dir.path();
+    const std::filesystem::path other = dir.path() / "other dir 目录";
+    std::filesystem::create_directories(other);
+    set_program_dir(other); // nothing configured here: only the option can lead to the settings
+
+    Outcome result = run({"upload", "--data-dir", settings_dir.string(), picture("d.png", bytes).string()});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, address(bytes, ".png") + "\n");
+    EXPECT_EQ(program_dir(), settings_dir);
+
+    set_program_dir(other);
+    EXPECT_EQ(run({"records"}).out, "");
+    result = run({"--data-dir=" + settings_dir.string(), "records"});
+    EXPECT_EQ(result.out, md5_hex(bytes) + "\t.png\t" + address(bytes, ".png") + "\n");
+    EXPECT_TRUE(detects({"--data-dir", other.string(), "records"}));
+}
+
+TEST_F(CommandLineTest, MysqlModeUploadsAndListsThisMachinesRecords) {
+    test::TestDatabase database;
+    ASSERT_TRUE(database.ok()) << test::shared_mariadb().error();
+    save_settings(true, database.settings());
+    MysqlRecordStore store(database.settings());
+    ASSERT_TRUE(store.insert_record(UploadRecord{"d-other", "1", "another-machine", "u", ".png"}).ok);
+
+    const std::string bytes = "mysql picture";
+    Outcome result = run({"upload", picture("m.png", bytes).string()});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, address(bytes, ".png") + "\n");
+
+    result = run({"records"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, md5_hex(bytes) + "\t.png\t" + address(bytes, ".png") + "\n");
+    ASSERT_EQ(store.list_machine_records(compute_machine_code()).size(), 1u);
+}
+
+TEST_F(CommandLineTest, MysqlRecordsThatCannotBeListedSayWhyAndFail) {
+    test::TestDatabase database;
+    ASSERT_TRUE(database.ok()) << test::shared_mariadb().error();
+    MysqlSettings wrong_password = database.settings();
+    wrong_password.password = "not-the-password";
+    save_settings(true, wrong_password);
+    Outcome result = run({"records"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_NE(result.err.find("Access denied"), std::string::npos) << result.err;
+
+    MysqlSettings no_server = database.settings();
+    no_server.port = test::MariaDbServer::unused_port();
+    save_settings(true, no_server);
+    result = run({"records"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_NE(result.err.find("127.0.0.1"), std::string::npos) << result.err;
+}
+
+TEST_F(CommandLineTest, HelpAndMisuse) {
+    Outcome help = run({"--help"});
+    EXPECT_EQ(help.status, 0);
+    for (const char* synopsis :
+         {"upload [--format url|markdown|html] [--compress] [FILE...]", "records", "config show", "serve [--host H]"})
+        EXPECT_NE(help.out.find(synopsis), std::string::npos) << synopsis;
+
+    Outcome no_settings = run({"upload", picture("a.png", "a").string()});
+    EXPECT_NE(no_settings.status, 0);
+    EXPECT_EQ(no_settings.out, "");
+    EXPECT_NE(no_settings.err.find("请先填写配置！"), std::string::npos);
+
+    // Misspelt commands and options, and commands without what they need, are refused with the usage (these used
+    // to start the window, which without a display ended in a core dump).
+    for (const std::vector<std::string>& misuse :
+         std::vector<std::vector<std::string>>{{"uplaod", "a.png"},
+                                               {"config"},
+                                               {"config", "list"},
+                                               {"records", "extra"},
+                                               {"upload", "--fromat", "x"},
+                                               {"upload", "--format", "bbcode"},
+                                               {"serve", "--port", "70000"},
+                                               {"serve", "extra"},
+                                               {"--bogus"}}) {
+        Outcome refused = run(misuse);
+        EXPECT_EQ(refused.status, 2) << misuse.front();
+        EXPECT_EQ(refused.out, "") << misuse.front();
+        EXPECT_NE(refused.err.find("velpic"), std::string::npos) << misuse.front();
+    }
+    EXPECT_NE(run({"uplaod"}).err.find("usage: velpic"), std::string::npos);
+    EXPECT_TRUE(detects({"uplaod"}));
+    EXPECT_TRUE(detects({"--bogus"}));
+    EXPECT_TRUE(detects({"config"}));
+
+    // Without files the clipboard is read; without a display that is a clear refusal.
+    save_settings(false);
+    Outcome no_display = run({"upload"});
+    EXPECT_EQ(no_display.status, 2);
+    EXPECT_EQ(no_display.out, "");
+    EXPECT_NE(no_display.err.find("no display"), std::string::npos) << no_display.err;
+    EXPECT_EQ(service.requests().size(), 0u);
+}
+
+} // namespace
+} // namespace velpic

@@ -10,6 +10,7 @@
 #include "upload/commit_picture.h"
 #include "upload/contents_api.h"
 #include "upload/encoders.h"
+#include "upload/picture_archive.h"
 
 #include <condition_variable>
 #include <mutex>
@@ -61,6 +62,10 @@ private:
 
     std::string digest_;
 };
+
+std::string archive_off_hint() {
+    return utf8_to_gbk("（可在设置页的上传选项中关闭“保留本地存档”）");
+}
 
 } // namespace
 
@@ -137,6 +142,16 @@ UploadResult upload_picture(const UploadContext& context, const std::string& ext
     }
     result.digest = md5_hex(data);
     const std::string& digest = result.digest;
+    if (context.keep_archive) {
+        // A picture that only lived on the clipboard survives the service losing it only through this copy; an
+        // upload that cannot keep it stops here, while the user still has the picture.
+        const std::string failure = keep_archive_copy(context.program_dir, digest, extension, data);
+        if (!failure.empty()) {
+            result.address = failure + archive_off_hint();
+            reporter.show_message(upload_failure_message(result.address));
+            return result;
+        }
+    }
 
     // Only an address the service really gave for this file, beginning with the repository's raw-file prefix,
     // is shown, copied or recorded; a recorded one must still begin with the current prefix.

@@ -45,6 +45,9 @@ struct UploadContext {
     // Applied by the batch uploads (upload_item.h) to a picture's bytes before its digest is taken, e.g. to
     // compress it; unset, the bytes go as they are. The record keeps the digest of what was sent.
     std::function<std::string(const std::string& bytes)> prepare_picture;
+    // A copy of the bytes sent goes to the archive in program_dir (picture_archive.h) before anything is
+    // committed or recorded, so that no record exists without its copy.
+    bool keep_archive = true;
 };
 
 struct UploadResult {

@@ -1,0 +1,86 @@
+#include "upload/picture_restore.h"
+
+#include "runtime/codepage.h"
+#include "upload/commit_picture.h"
+#include "upload/contents_api.h"
+#include "upload/contents_lookup.h"
+#include "upload/git_blob.h"
+#include "upload/picture_archive.h"
+#include "upload/picture_records.h"
+#include "upload/token_request.h"
+
+namespace velpic {
+
+namespace {
+
+RestoreOutcome ended(RestoreOutcome outcome, RestoreOutcome::Kind kind, std::string reason) {
+    outcome.kind = kind;
+    outcome.reason = std::move(reason);
+    return outcome;
+}
+
+} // namespace
+
+RestoreOutcome restore_picture(const UploadContext& context, const std::string& digest) {
+    using Kind = RestoreOutcome::Kind;
+    RestoreOutcome outcome;
+    outcome.digest = digest;
+    if (!is_digest_text(digest))
+        return ended(outcome, Kind::failed, utf8_to_gbk("不是图片的摘要：") + visible_text(digest));
+    if (std::string problem = repository_name_problem(context.owner, context.repo); !problem.empty())
+        return ended(outcome, Kind::failed, problem);
+
+    const PictureRecordLookup record = find_picture_record(context, digest);
+    if (!record.answered)
+        return ended(outcome, Kind::failed, record.error);
+    if (!record.address)
+        return ended(outcome, Kind::no_record, utf8_to_gbk("没有这张图片的记录"));
+    // Only a file of this repository comes back under the recorded address.
+    if (!is_raw_file_address(*record.address, context.owner, context.repo))
+        return ended(outcome, Kind::failed, utf8_to_gbk("记录中的地址不在当前仓库：") + visible_text(*record.address));
+    const std::string type = recorded_type(*record.address, digest);
+
+    const ArchivedPicture copy = find_archive_copy(context.program_dir, digest, context.max_picture_bytes);
+    if (copy.state == ArchivedPicture::State::missing)
+        return ended(outcome, Kind::no_copy, utf8_to_gbk("本地存档中没有这张图片"));
+    if (copy.state == ArchivedPicture::State::damaged)
+        return ended(outcome, Kind::no_copy, damaged_copy_message(digest));
+
+    const std::string path = digest + type;
+    const StoredContents stored = contents_api_lookup(context.owner, context.repo, path, context.access_token);
+    switch (stored.kind) {
+    case StoredContents::Kind::file:
+        if (stored.sha != git_blob_sha1(copy.bytes))
+            return ended(outcome, Kind::conflict,
+                         utf8_to_gbk("仓库中已有同名文件 ") + path + utf8_to_gbk("，但内容与本地存档不同"));
+        outcome.kind = Kind::already_there;
+        outcome.address = *record.address;
+        return outcome;
+    case StoredContents::Kind::other:
+        return ended(outcome, Kind::conflict, utf8_to_gbk("仓库中的 ") + path + utf8_to_gbk(" 不是文件"));
+    case StoredContents::Kind::unknown:
+        return ended(outcome, Kind::failed, stored.reason);
+    case StoredContents::Kind::absent:
+        break;
+    }
+    const ContentsApiResult created =
+        commit_picture(context.owner, context.repo, path, context.access_token, copy.bytes, commit_message_now());
+    if (!created.ok)
+        return ended(outcome, Kind::failed, created.reason);
+    outcome.kind = Kind::restored;
+    outcome.address = created.address;
+    return outcome;
+}
+
+std::string restore_summary(const RestoreOutcome& outcome) {
+    switch (outcome.kind) {
+    case RestoreOutcome::Kind::restored:
+        return utf8_to_gbk("已恢复：") + outcome.address;
+    case RestoreOutcome::Kind::already_there:
+        return utf8_to_gbk("仓库中已有这张图片，无需恢复：") + outcome.address;
+    default:
+        return utf8_to_gbk("恢复失败：") + outcome.reason;
+    }
+}
+
+} // namespace velpic

@@ -1,8 +1,8 @@
 #include "records/picture_fetch.h"
 
+#include "http/curl_exchange.h"
 #include "runtime/codepage.h"
 #include "runtime/md5.h"
-#include "http/curl_exchange.h"
 
 #include <algorithm>
 
@@ -38,10 +38,9 @@ void fetch_pictures(const std::vector<LinkTarget>& targets, const LinkCheckOptio
             picture.digest_matches = true;
             picture.bytes = result.head;
         }
-        picture.digest_mismatch = !picture.digest_matches && result.body_complete && result.status >= 200 &&
-                                  result.status < 300 &&
-                                  match_signature(signature_for_type(targets[index].type), result.head, true) ==
-                                      SignatureMatch::yes;
+        picture.digest_mismatch =
+            !picture.digest_matches && result.body_complete && result.status >= 200 && result.status < 300 &&
+            match_signature(signature_for_type(targets[index].type), result.head, true) == SignatureMatch::yes;
         if (finished)
             finished(index, std::move(picture));
     };

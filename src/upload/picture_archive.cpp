@@ -10,8 +10,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <system_error>
-#include <vector>
 #include <unistd.h>
+#include <vector>
 
 namespace velpic {
 

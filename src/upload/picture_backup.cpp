@@ -21,9 +21,9 @@ std::string digest_mismatch_reason() {
     return utf8_to_gbk("摘要不符（内容不是记录的图片）");
 }
 
-BackupReport backup_pictures(const UploadContext& context, const LinkCheckOptions& options,
-                             const std::function<void(const BackupItem& item, std::size_t done,
-                                                      std::size_t total)>& item) {
+BackupReport
+backup_pictures(const UploadContext& context, const LinkCheckOptions& options,
+                const std::function<void(const BackupItem& item, std::size_t done, std::size_t total)>& item) {
     BackupReport report;
     std::string error;
     const std::vector<UploadRecord> records = list_picture_records(context, &error);

@@ -30,9 +30,9 @@ struct BackupReport {
 };
 
 // item fires on the calling thread as each fetched record is decided.
-BackupReport backup_pictures(const UploadContext& context, const LinkCheckOptions& options,
-                             const std::function<void(const BackupItem& item, std::size_t done,
-                                                      std::size_t total)>& item = {});
+BackupReport
+backup_pictures(const UploadContext& context, const LinkCheckOptions& options,
+                const std::function<void(const BackupItem& item, std::size_t done, std::size_t total)>& item = {});
 
 // "摘要不符（内容不是记录的图片）" (GBK).
 std::string digest_mismatch_reason();

@@ -109,16 +109,16 @@ DeleteOutcome delete_picture(const UploadContext& context, const std::string& di
         outcome.file_deleted = outcome.file_deleted || deleted.kind == ContentsDeleteResult::Kind::deleted;
     }
 
-    // The file is gone at the service: now no record may point at it.
-    if (record.address) {
-        const PictureRecordRemoval removal = remove_picture_record(context, digest);
-        if (!removal.ok)
-            return failed(outcome, removal.error);
-        outcome.record_removed = removal.removed;
-    }
+    // The file is gone at the service: now no record may point at it. Sections or rows of the digest that do not
+    // count as records (cut short, or junk of an older version) go as well.
+    const PictureRecordRemoval removal = remove_picture_record(context, digest);
+    if (!removal.ok)
+        return failed(outcome, removal.error);
+    outcome.record_removed = removal.removed;
     if (!keep_copy && !remove_archive_copy(context.program_dir, digest, &outcome.copy_removed))
-        return failed(outcome, utf8_to_gbk("无法删除本地存档 ") +
-                                   utf8_to_gbk(archive_copy_path(context.program_dir, digest, "").parent_path().string()));
+        return failed(outcome,
+                      utf8_to_gbk("无法删除本地存档 ") +
+                          utf8_to_gbk(archive_copy_path(context.program_dir, digest, "").parent_path().string()));
     outcome.ok = true;
     return outcome;
 }

@@ -174,6 +174,7 @@ UploadResult upload_picture(const UploadContext& context, const std::string& ext
     };
 
     const bool use_mysql = context.record_mode == "mysql";
+    std::optional<UploadRecord> stored; // the record this upload wrote
     // Held for the lookup, the commit and the record write only, not while the user is told.
     std::optional<DigestLock> lock(std::in_place, digest);
     if (use_mysql) {
@@ -184,8 +185,11 @@ UploadResult upload_picture(const UploadContext& context, const std::string& ext
         } else {
             result.address = commit();
             if (commit_ok) {
-                MysqlOutcome outcome = store.insert_record(new_record(result.address));
+                stored = new_record(result.address);
+                MysqlOutcome outcome = store.insert_record(*stored);
                 result.recorded = outcome.ok;
+                if (!outcome.ok)
+                    stored.reset();
                 if (!outcome.ok)
                     result.record_error = "MySQL: " + outcome.error;
             }
@@ -199,9 +203,11 @@ UploadResult upload_picture(const UploadContext& context, const std::string& ext
             result.address = commit();
             if (commit_ok) {
                 bool written = false;
+                stored = new_record(result.address);
                 // Another process may have recorded the same picture meanwhile; its record then stands.
-                std::optional<std::string> other =
-                    add_local_record_if_absent(file, new_record(result.address), &written);
+                std::optional<std::string> other = add_local_record_if_absent(file, *stored, &written);
+                if (!written)
+                    stored.reset();
                 result.recorded = written || other.has_value();
                 if (!result.recorded)
                     result.record_error = utf8_to_gbk("无法写入 " + file.string());
@@ -210,6 +216,8 @@ UploadResult upload_picture(const UploadContext& context, const std::string& ext
     }
 
     lock.reset();
+    if (stored && context.recorded)
+        context.recorded(*stored);
 
     result.ok = result.committed ? commit_ok : is_raw_file_address(result.address, context.owner, context.repo);
     if (!result.ok) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "records/mysql_settings.h"
+#include "records/upload_record.h"
 #include "runtime/files.h"
 
 #include <cstdint>
@@ -48,6 +49,9 @@ struct UploadContext {
     // A copy of the bytes sent goes to the archive in program_dir (picture_archive.h) before anything is
     // committed or recorded, so that no record exists without its copy.
     bool keep_archive = true;
+    // Told on the uploading thread of every record this upload stored (not of one that was there already), e.g.
+    // for a list of records on screen.
+    std::function<void(const UploadRecord& record)> recorded;
 };
 
 struct UploadResult {

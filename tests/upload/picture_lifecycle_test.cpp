@@ -103,9 +103,9 @@ TEST_F(PictureLifecycleTest, DeleteTakesDownTheFileThenTheRecordThenTheCopyAndRe
 
     // Texts that name no picture of this repository are refused before anything is sent.
     service.forget_requests();
-    for (const std::string& bad : {std::string("not-a-digest"), "https://elsewhere.test/alice/pics/raw/master/" +
-                                                                    md5_hex(c) + ".png",
-                                  service.base() + "alice/pics/raw/master/readme.md"}) {
+    for (const std::string& bad :
+         {std::string("not-a-digest"), "https://elsewhere.test/alice/pics/raw/master/" + md5_hex(c) + ".png",
+          service.base() + "alice/pics/raw/master/readme.md"}) {
         const DeleteOutcome refused = delete_picture(context, bad, false);
         EXPECT_FALSE(refused.ok) << bad;
     }
@@ -174,6 +174,19 @@ TEST_F(PictureLifecycleTest, RestoreRefusesWhatItCannotVouchFor) {
     EXPECT_EQ(restore_picture(context, md5_hex(c)).kind, RestoreOutcome::Kind::no_record);
 }
 
+TEST_F(PictureLifecycleTest, AfterTheRepositoryWasEmptiedTheArchiveBringsPicturesBackWithTheirRecords) {
+    const std::string a = picture("a");
+    const std::string address = upload(a);
+    service.lose_file("alice", "pics", md5_hex(a) + ".png");
+    ASSERT_TRUE(remove_local_record(local_record_file_path(dir.path()), md5_hex(a)));
+
+    const RestoreOutcome restored = restore_picture(context, md5_hex(a));
+    EXPECT_EQ(restored.kind, RestoreOutcome::Kind::restored) << to_utf8(restored.reason);
+    EXPECT_EQ(restored.address, address);
+    EXPECT_EQ(record_of(a), address);
+    EXPECT_TRUE(at_service(a));
+}
+
 TEST_F(PictureLifecycleTest, BackupFetchesAndVerifiesEveryPictureWithoutACopyOnce) {
     context.keep_archive = false; // records made before the archive existed
     const std::string good1 = picture("one"), good2 = picture("two"), swapped = picture("swap"), lost = picture("x");
@@ -184,8 +197,8 @@ TEST_F(PictureLifecycleTest, BackupFetchesAndVerifiesEveryPictureWithoutACopyOnc
     service.lose_file("alice", "pics", md5_hex(lost) + ".png");
 
     std::size_t reported = 0;
-    BackupReport report = backup_pictures(context, LinkCheckOptions{},
-                                          [&](const BackupItem&, std::size_t, std::size_t) { ++reported; });
+    BackupReport report =
+        backup_pictures(context, LinkCheckOptions{}, [&](const BackupItem&, std::size_t, std::size_t) { ++reported; });
     EXPECT_TRUE(report.listed);
     EXPECT_FALSE(report.complete());
     EXPECT_EQ(report.records, 4u);

@@ -188,10 +188,10 @@ UploadResult upload_picture(const UploadContext& context, const std::string& ext
                 stored = new_record(result.address);
                 MysqlOutcome outcome = store.insert_record(*stored);
                 result.recorded = outcome.ok;
-                if (!outcome.ok)
+                if (!outcome.ok) {
                     stored.reset();
-                if (!outcome.ok)
                     result.record_error = "MySQL: " + outcome.error;
+                }
             }
         }
     } else {

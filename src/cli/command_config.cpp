@@ -81,6 +81,7 @@ const std::vector<Setting>& settings() {
          [](const PageState& state) { return std::string(link_format_name(state.page.link_format)); },
          "url, markdown or html"},
         on_off("compress", &SettingsPage::compress),
+        on_off("archive", &SettingsPage::archive),
         text("check-referer", &SettingsPage::check_referer),
     };
     return list;
@@ -178,8 +179,8 @@ const Command config_command{
     "         them with the page's checks and messages; test-mysql tries the MySQL settings (Success/Error).\n"
     "         Names: owner, repo, token, mode (local|mysql), mysql-server, mysql-port, mysql-user,\n"
     "         mysql-password, mysql-database, server-enabled (on|off), server-port, server-key,\n"
-    "         link-format (url|markdown|html), compress (on|off), check-referer. The value - for token,\n"
-    "         mysql-password or server-key reads one line from standard input.",
+    "         link-format (url|markdown|html), compress (on|off), archive (on|off), check-referer. The\n"
+    "         value - for token, mysql-password or server-key reads one line from standard input.",
     run,
 };
 

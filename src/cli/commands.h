@@ -30,6 +30,9 @@ extern const Command records_command;
 extern const Command config_command;
 extern const Command serve_command;
 extern const Command check_command;
+extern const Command delete_command;
+extern const Command restore_command;
+extern const Command backup_command;
 
 // The usage of every command, for --help and misuse.
 void print_usage(std::ostream& out);

@@ -403,6 +403,39 @@ std::vector<UploadRecord> read_all_local_records(const std::filesystem::path& fi
                            [&](std::uint64_t offset) { return read_section(fd.get(), offset, size); });
 }
 
+bool remove_local_record(const std::filesystem::path& file, std::string_view digest, bool* removed) {
+    if (removed)
+        *removed = false;
+    IniFileLock lock(file);
+    if (!file_exists(file))
+        return true;
+    const std::string_view wanted = normalize_name(digest);
+    bool found = false;
+    bool ok = rewrite_ini_file(file, [&](std::string& bytes) {
+        std::string kept;
+        kept.reserve(bytes.size());
+        std::size_t copied = 0;
+        HeaderLine header;
+        for (std::size_t pos = content_start(bytes); next_header(bytes, pos, header); pos = header.next) {
+            if (!names_equal(trim(header.raw_name), wanted))
+                continue;
+            kept.append(bytes, copied, header.begin - copied);
+            copied = record_scan::section_end(bytes, header.begin);
+            found = true;
+        }
+        if (!found)
+            return false; // nothing to take out: the file is not rewritten
+        kept.append(bytes, copied);
+        bytes = std::move(kept);
+        return true;
+    });
+    if (!found)
+        return true;
+    if (removed)
+        *removed = ok;
+    return ok;
+}
+
 bool remove_all_local_records(const std::filesystem::path& file) {
     IniFileLock lock(file);
     return !file_exists(file) || delete_file(file);

@@ -52,6 +52,11 @@ bool write_local_record(const std::filesystem::path& file, const UploadRecord& r
 std::vector<UploadRecord> read_all_local_records(const std::filesystem::path& file);
 std::vector<UploadRecord> local_records_in(std::string_view bytes);
 
+// Takes every section named digest (complete or not) out of the file, replacing it in one step under the file
+// lock, so that a crash leaves the old file or the new one. True when no section of digest is left (also when there
+// was none or no file); removed tells whether one was taken out.
+bool remove_local_record(const std::filesystem::path& file, std::string_view digest, bool* removed = nullptr);
+
 // Deletes the file (under the file lock). A missing file is success.
 bool remove_all_local_records(const std::filesystem::path& file);
 

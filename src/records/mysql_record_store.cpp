@@ -274,6 +274,16 @@ MysqlOutcome MysqlRecordStore::insert_record(const UploadRecord& record) const {
     return MysqlRecordSession(settings_).insert_record(record);
 }
 
+MysqlOutcome MysqlRecordStore::remove_record(const std::string& digest, bool* removed) const {
+    MysqlConnection connection(settings_);
+    connection.execute("set names GBK");
+    MysqlOutcome outcome =
+        connection.run("DELETE FROM remote_imgs WHERE ImgMd5='" + connection.escaped(digest) + "'");
+    if (removed)
+        *removed = outcome.ok && mysql_affected_rows(connection.handle()) > 0;
+    return outcome;
+}
+
 MysqlOutcome MysqlRecordStore::remove_all_records() const {
     MysqlConnection connection(settings_);
     return connection.run("DELETE FROM remote_imgs");

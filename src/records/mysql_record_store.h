@@ -66,6 +66,9 @@ public:
     // Stores one record (digest, upload time, machine code, address, picture type).
     MysqlOutcome insert_record(const UploadRecord& record) const;
 
+    // Deletes the row of digest, whichever machine wrote it; removed tells whether there was one.
+    MysqlOutcome remove_record(const std::string& digest, bool* removed = nullptr) const;
+
     // Deletes the records of every machine.
     MysqlOutcome remove_all_records() const;
 

@@ -13,6 +13,7 @@ UploadContext upload_context(const StateSnapshot& snapshot, const std::filesyste
     context.mysql = snapshot.mysql;
     context.machine_code = snapshot.machine_code;
     context.program_dir = program_dir;
+    context.keep_archive = snapshot.archive;
     return context;
 }
 
@@ -46,6 +47,11 @@ void AppState::set_machine_code(std::string code) {
 void AppState::set_compress(bool on) {
     std::lock_guard lock(mutex_);
     values_.compress = on;
+}
+
+void AppState::set_archive(bool on) {
+    std::lock_guard lock(mutex_);
+    values_.archive = on;
 }
 
 void AppState::set_groups(EditorServerSettings editor_server, LinkFormat link_format, bool compress,

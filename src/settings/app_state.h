@@ -25,6 +25,7 @@ struct StateSnapshot {
     EditorServerSettings editor_server;
     LinkFormat link_format = LinkFormat::url;
     bool compress = false;
+    bool archive = true; // a copy of every picture sent goes to the local archive
     std::string check_referer; // empty: none
 
     bool gitee_known() const { return !owner.empty() && !repo.empty() && !access_token.empty(); }
@@ -43,6 +44,7 @@ public:
     void set_record_mode(std::string mode);
     void set_machine_code(std::string code);
     void set_compress(bool on);
+    void set_archive(bool on);
     void set_groups(EditorServerSettings editor_server, LinkFormat link_format, bool compress,
                     std::string check_referer);
 

@@ -77,6 +77,8 @@ void read_settings_groups(const std::filesystem::path& file, SettingsPage& page)
     page.server_key = decode_stored_secret(ini.value(section_server(), "Key"));
     page.link_format = link_format_from_name(ini.value(section_upload(), "LinkFormat")).value_or(LinkFormat::url);
     page.compress = ini.value(section_upload(), "Compress") == "1";
+    // On unless turned off: a file written before the archive existed keeps every picture from now on.
+    page.archive = ini.value(section_upload(), "Archive", "1") != "0";
     page.check_referer = ini.value(section_check(), "Referer");
 }
 
@@ -98,6 +100,7 @@ std::vector<IniValue> settings_groups_values(const SettingsPage& page) {
         {section_server(), "Key", encode_stored_secret(page.server_key)},
         {section_upload(), "LinkFormat", link_format_name(page.link_format)},
         compress_value(page.compress),
+        {section_upload(), "Archive", flag(page.archive)},
         {section_check(), "Referer", page.check_referer},
     };
 }
@@ -112,6 +115,7 @@ void apply_settings_groups(const SettingsPage& page, AppState& state) {
     server.port = port_number(page.server_port);
     server.key = page.server_key;
     state.set_groups(std::move(server), page.link_format, page.compress, page.check_referer);
+    state.set_archive(page.archive);
 }
 
 } // namespace velpic

@@ -1,6 +1,6 @@
 // The groups of the settings page below the original three, as the settings file keeps them:
 //   [编辑器上传服务] Enabled = "1"/"0", Port = as typed, Key = enciphered like the access token
-//   [上传选项]       LinkFormat = "url"/"markdown"/"html", Compress = "1"/"0"
+//   [上传选项]       LinkFormat = "url"/"markdown"/"html", Compress = "1"/"0", Archive = "1"/"0" (missing: "1")
 //   [链接检测]       Referer = as typed
 // Missing sections and keys read as the defaults. Texts are GBK.
 #pragma once

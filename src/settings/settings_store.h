@@ -33,6 +33,7 @@ struct SettingsPage {
     // Group "上传选项".
     LinkFormat link_format = LinkFormat::url;
     bool compress = false;
+    bool archive = true; // "保留本地存档"
     // Group "链接检测".
     std::string check_referer;
 };

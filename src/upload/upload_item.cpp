@@ -52,7 +52,7 @@ std::string settings_missing_reason() {
 }
 
 std::string wrong_type_reason() {
-    return utf8_to_gbk("只能是PNG,JPG,GIF格式的图片！");
+    return utf8_to_gbk("只能是PNG,JPG,GIF,WEBP格式的图片！");
 }
 
 std::string too_large_reason(std::uint64_t limit) {

@@ -39,7 +39,7 @@ ItemOutcome upload_file_item(const UploadContext& context, const std::filesystem
 
 // Item reasons (GBK) shared by every caller, in the words the window uses.
 std::string settings_missing_reason(); // 请先填写配置！
-std::string wrong_type_reason();       // 只能是PNG,JPG,GIF格式的图片！ (also for bytes of no picture type)
+std::string wrong_type_reason(); // 只能是PNG,JPG,GIF,WEBP格式的图片！ (also for bytes of no picture type)
 std::string too_large_reason(std::uint64_t limit); // 上传失败！[错误原因：图片大于 … 的上限，没有上传]
 std::string unreadable_file_reason();              // 上传失败！[错误原因：文件无法读取或为空]
 

@@ -10,6 +10,7 @@
 #include "upload/commit_picture.h"
 #include "upload/contents_api.h"
 #include "upload/encoders.h"
+#include "upload/picture_archive.h"
 
 #include <condition_variable>
 #include <mutex>
@@ -61,6 +62,10 @@ private:
 
     std::string digest_;
 };
+
+std::string archive_off_hint() {
+    return utf8_to_gbk("（可在设置页的上传选项中关闭“保留本地存档”）");
+}
 
 } // namespace
 
@@ -137,6 +142,16 @@ UploadResult upload_picture(const UploadContext& context, const std::string& ext
     }
     result.digest = md5_hex(data);
     const std::string& digest = result.digest;
+    if (context.keep_archive) {
+        // A picture that only lived on the clipboard survives the service losing it only through this copy; an
+        // upload that cannot keep it stops here, while the user still has the picture.
+        const std::string failure = keep_archive_copy(context.program_dir, digest, extension, data);
+        if (!failure.empty()) {
+            result.address = failure + archive_off_hint();
+            reporter.show_message(upload_failure_message(result.address));
+            return result;
+        }
+    }
 
     // Only an address the service really gave for this file, beginning with the repository's raw-file prefix,
     // is shown, copied or recorded; a recorded one must still begin with the current prefix.
@@ -159,6 +174,7 @@ UploadResult upload_picture(const UploadContext& context, const std::string& ext
     };
 
     const bool use_mysql = context.record_mode == "mysql";
+    std::optional<UploadRecord> stored; // the record this upload wrote
     // Held for the lookup, the commit and the record write only, not while the user is told.
     std::optional<DigestLock> lock(std::in_place, digest);
     if (use_mysql) {
@@ -169,10 +185,13 @@ UploadResult upload_picture(const UploadContext& context, const std::string& ext
         } else {
             result.address = commit();
             if (commit_ok) {
-                MysqlOutcome outcome = store.insert_record(new_record(result.address));
+                stored = new_record(result.address);
+                MysqlOutcome outcome = store.insert_record(*stored);
                 result.recorded = outcome.ok;
-                if (!outcome.ok)
+                if (!outcome.ok) {
+                    stored.reset();
                     result.record_error = "MySQL: " + outcome.error;
+                }
             }
         }
     } else {
@@ -184,9 +203,11 @@ UploadResult upload_picture(const UploadContext& context, const std::string& ext
             result.address = commit();
             if (commit_ok) {
                 bool written = false;
+                stored = new_record(result.address);
                 // Another process may have recorded the same picture meanwhile; its record then stands.
-                std::optional<std::string> other =
-                    add_local_record_if_absent(file, new_record(result.address), &written);
+                std::optional<std::string> other = add_local_record_if_absent(file, *stored, &written);
+                if (!written)
+                    stored.reset();
                 result.recorded = written || other.has_value();
                 if (!result.recorded)
                     result.record_error = utf8_to_gbk("无法写入 " + file.string());
@@ -195,6 +216,8 @@ UploadResult upload_picture(const UploadContext& context, const std::string& ext
     }
 
     lock.reset();
+    if (stored && context.recorded)
+        context.recorded(*stored);
 
     result.ok = result.committed ? commit_ok : is_raw_file_address(result.address, context.owner, context.repo);
     if (!result.ok) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "records/mysql_settings.h"
+#include "records/upload_record.h"
 #include "runtime/files.h"
 
 #include <cstdint>
@@ -45,6 +46,12 @@ struct UploadContext {
     // Applied by the batch uploads (upload_item.h) to a picture's bytes before its digest is taken, e.g. to
     // compress it; unset, the bytes go as they are. The record keeps the digest of what was sent.
     std::function<std::string(const std::string& bytes)> prepare_picture;
+    // A copy of the bytes sent goes to the archive in program_dir (picture_archive.h) before anything is
+    // committed or recorded, so that no record exists without its copy.
+    bool keep_archive = true;
+    // Told on the uploading thread of every record this upload stored (not of one that was there already), e.g.
+    // for a list of records on screen.
+    std::function<void(const UploadRecord& record)> recorded;
 };
 
 struct UploadResult {

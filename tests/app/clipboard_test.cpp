@@ -129,7 +129,7 @@ TEST_F(ClipboardUploadTest, UploadWithoutFilesSendsTheClipboardsBitmapOrItsFiles
     result = upload(desktop);
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.out, address(gif, ".gif") + "\n\n");
-    EXPECT_NE(result.err.find("notes.txt: 只能是PNG,JPG,GIF格式的图片！"), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("notes.txt: 只能是PNG,JPG,GIF,WEBP格式的图片！"), std::string::npos) << result.err;
 
     QGuiApplication::clipboard()->clear();
     result = upload(desktop);

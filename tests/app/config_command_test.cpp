@@ -137,6 +137,8 @@ TEST_F(ConfigCommandTest, SetWritesTheFileTheWindowsSaveWritesAndShowMasksTheSec
                                          "html",
                                          "compress",
                                          "on",
+                                         "archive",
+                                         "off",
                                          "check-referer",
                                          "https://blog.example/路径"},
                                         "0123456789abcdef\nk3y\n");
@@ -153,7 +155,7 @@ TEST_F(ConfigCommandTest, SetWritesTheFileTheWindowsSaveWritesAndShowMasksTheSec
                              no_server +
                              "\nmysql-user\tbob\nmysql-password\t********\nmysql-database\t图片\n"
                              "server-enabled\ton\nserver-port\t40004\nserver-key\t********\nlink-format\thtml\n"
-                             "compress\ton\ncheck-referer\thttps://blog.example/路径\n");
+                             "compress\ton\narchive\toff\ncheck-referer\thttps://blog.example/路径\n");
 
     // The same values typed into the page of a window over an empty directory, and saved there.
     std::filesystem::remove(settings_file_path());
@@ -178,6 +180,8 @@ TEST_F(ConfigCommandTest, SetWritesTheFileTheWindowsSaveWritesAndShowMasksTheSec
     find<QCheckBox>("复选框_启用编辑器上传服务")->setChecked(true);
     find<QComboBox>("组合框_链接格式")->setCurrentIndex(2);
     find<QCheckBox>("复选框_压缩")->setChecked(true);
+    ASSERT_TRUE(find<QCheckBox>("复选框_保留本地存档")->isChecked()) << "on by default";
+    find<QCheckBox>("复选框_保留本地存档")->setChecked(false);
     find<QPushButton>("按钮_保存")->click();
     ASSERT_EQ(dialogs.messages.value(0), QStringLiteral("保存成功！"));
     EXPECT_EQ(stored(), by_command);

@@ -2,12 +2,14 @@
 #include "window_harness.h"
 
 #include "app/ui/qt_translations.h"
+#include "app/ui/server_failure_text.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QFileDialog>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTimer>
 #include <functional>
 
@@ -63,12 +65,15 @@ TEST_F(DesktopDialogsTest, AServersHtmlIsShownAsTextInEveryKindOfBox) {
     EXPECT_EQ(text, answer);
 
     format = Qt::RichText;
+    bool no_is_default = false;
     when_box_opens([&](QMessageBox& box) {
         format = box.textFormat();
+        no_is_default = box.defaultButton() == box.button(QMessageBox::No);
         box.button(QMessageBox::No)->click();
     });
     EXPECT_FALSE(dialogs().ask_yes_no(nullptr, QStringLiteral("<b>sure?</b>"), QStringLiteral("操作")));
     EXPECT_EQ(format, Qt::PlainText);
+    EXPECT_TRUE(no_is_default) << "Enter must not answer Yes";
 
     // The large-picture question: Yes with the compression box ticked; without the offer there is no box.
     format = Qt::RichText;
@@ -107,4 +112,24 @@ TEST_F(DesktopDialogsTest, QtsOwnButtonsAndTheFileDialogSpeakChinese) {
     });
     dialogs().ask_yes_no(nullptr, QStringLiteral("?"), QStringLiteral("操作"));
     EXPECT_TRUE(yes.startsWith(QStringLiteral("是"))) << yes.toStdString();
+}
+
+TEST(DialogTexts, TheFileFilterShowsEachPatternOnceAndServerFailuresSpeakChinese) {
+    EXPECT_EQ(
+        qt_name_filter(QStringLiteral("图片文件(*.png;*.jpg;*.jpeg;*.gif;*.webp)|*.png;*.jpg;*.jpeg;*.gif;*.webp")),
+        QStringLiteral("图片文件 (*.png *.jpg *.jpeg *.gif *.webp)"));
+    EXPECT_EQ(qt_name_filter(QStringLiteral("图片|*.png|全部|*.*")), QStringLiteral("图片 (*.png);;全部 (*.*)"));
+
+    const std::pair<const char*, const char*> failures[] = {
+        {"cannot listen on 127.0.0.1:36772: Address already in use",
+         "无法在 127.0.0.1:36772 上监听：端口已被其他程序占用"},
+        {"cannot listen on ::1:80: Permission denied", "无法在 ::1:80 上监听：没有使用该端口的权限"},
+        {"cannot listen on 10.0.0.9:5", "无法在 10.0.0.9:5 上监听"},
+        {"cannot listen on 1.2.3.4:5: Some new reason", "无法在 1.2.3.4:5 上监听：Some new reason"},
+        {"cannot start the server's thread: Resource temporarily unavailable",
+         "无法启动服务的线程：Resource temporarily unavailable"},
+        {"something else", "something else"},
+    };
+    for (const auto& [english, chinese] : failures)
+        EXPECT_EQ(server_failure_in_chinese(english), chinese) << english;
 }

@@ -17,6 +17,7 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QTreeWidget>
 #include <arpa/inet.h>
 #include <future>
 #include <httplib.h>
@@ -204,8 +205,8 @@ TEST_F(EditorServerWindowTest, TheWindowServesEditorsWhileTurnedOnAndSaysOnceWhe
     QApplication::processEvents();
     EXPECT_EQ(
         dialogs.messages,
-        QStringList({QStringLiteral("编辑器上传服务未能启动：cannot listen on 127.0.0.1:%1: Address already in use")
-                         .arg(port)}));
+        QStringList(
+            {QStringLiteral("编辑器上传服务未能启动：无法在 127.0.0.1:%1 上监听：端口已被其他程序占用").arg(port)}));
     EXPECT_EQ(window->editor_server_port(), 0);
     EXPECT_EQ(request([](httplib::Client& c) { return c.Get("/heartbeat"); }, port)->status, 200); // the holder's
 }
@@ -250,4 +251,34 @@ TEST_F(EditorServerWindowTest, AStoppedServerIsDroppedOnceItHasAnsweredTheReques
     servers.apply(settings);
     EXPECT_EQ(servers.port(), 0);
     EXPECT_TRUE(eventually([&] { return servers.stopping() == 0; }));
+}
+
+TEST_F(EditorServerWindowTest, TheServersUploadsJoinTheRecordsPageWithoutARefresh) {
+    const int port = free_port();
+    SettingsPage groups;
+    groups.server_enabled = true;
+    groups.server_port = std::to_string(port);
+    store_groups(groups);
+    const std::string first = png_bytes(4, 4, qRgb(1, 1, 1)), second = png_bytes(5, 5, qRgb(2, 2, 2));
+    open_window();
+    ASSERT_TRUE(eventually([&] { return window->editor_server_port() == port; }));
+    auto upload = [&](const std::string& name, const std::string& bytes) {
+        const std::string body = nlohmann::json{{"list", {write_file(name, bytes).string()}}}.dump();
+        httplib::Result answer =
+            request([&](httplib::Client& c) { return c.Post("/upload", body, "application/json"); }, port);
+        ASSERT_TRUE(answer);
+        EXPECT_EQ(nlohmann::json::parse(answer->body, nullptr, false)["success"], true) << answer->body;
+    };
+    upload("first.png", first);
+    show_page(2);
+    auto* list = find<QTreeWidget>("超级列表框1");
+    ASSERT_TRUE(eventually([&] { return list->topLevelItemCount() == 1; }));
+
+    upload("second.png", second);
+    upload("again.png", second); // recorded already: no second row
+    ASSERT_TRUE(eventually([&] { return list->topLevelItemCount() == 2; }));
+    QApplication::processEvents();
+    EXPECT_EQ(list->topLevelItemCount(), 2);
+    EXPECT_EQ(list->topLevelItem(1)->text(MainWindow::column_digest), QString::fromStdString(md5_hex(second)));
+    EXPECT_EQ(list->topLevelItem(1)->text(MainWindow::column_number), QStringLiteral("2"));
 }

@@ -273,7 +273,7 @@ TEST_F(MainWindowTest, DropsTakeTheFivePictureTypesInAnyLetterCaseAndRefuseOther
 
     area->set_picture(QByteArray::fromStdString(png_bytes(4, 4, qRgb(1, 2, 3))));
     drop_files(area, {QString::fromStdString(write_file("drawing.bmp", "BM").string())});
-    EXPECT_EQ(dialogs.messages, QStringList(QStringLiteral("只能是PNG,JPG,GIF格式的图片！")));
+    EXPECT_EQ(dialogs.messages, QStringList(QStringLiteral("只能是PNG,JPG,GIF,WEBP格式的图片！")));
     EXPECT_EQ(area->picture(), initial);
     EXPECT_EQ(service.count_requests("POST"), 0u);
 
@@ -348,7 +348,7 @@ TEST_F(MainWindowTest, DoubleClickAsksForSettingsThenOffersTheFileDialog) {
     area = find<PictureBox>("画板1");
     QTest::mouseDClick(area, Qt::LeftButton); // cancelled
     EXPECT_EQ(dialogs.filters.back(),
-              QStringLiteral("图片文件(*.jpg;*.jpeg;*.png;*.gif;*.webp)|*.jpg;*.jpeg;*.png;*.gif;*.webp"));
+              QStringLiteral("图片文件(*.png;*.jpg;*.jpeg;*.gif;*.webp)|*.png;*.jpg;*.jpeg;*.gif;*.webp"));
 
     // An empty chosen file restores the add-picture drawing and sends nothing.
     dialogs.chosen_file = QString::fromStdString(write_file("empty.png", "").string());
@@ -364,7 +364,7 @@ TEST_F(MainWindowTest, DoubleClickAsksForSettingsThenOffersTheFileDialog) {
     // A name typed into the dialog is held to the picture types as a drop is.
     dialogs.chosen_file = QString::fromStdString(write_file("a.x?y", png_bytes(4, 4, qRgb(1, 2, 3))).string());
     QTest::mouseDClick(area, Qt::LeftButton);
-    EXPECT_EQ(dialogs.messages.back(), QStringLiteral("只能是PNG,JPG,GIF格式的图片！"));
+    EXPECT_EQ(dialogs.messages.back(), QStringLiteral("只能是PNG,JPG,GIF,WEBP格式的图片！"));
     EXPECT_EQ(area->picture(), drawing);
 
     const std::string picture = png_bytes(8, 8, qRgb(0, 0, 255));
@@ -377,7 +377,7 @@ TEST_F(MainWindowTest, DoubleClickAsksForSettingsThenOffersTheFileDialog) {
     qunsetenv("VELPIC_SERVICE_BASE");
 }
 
-TEST_F(MainWindowTest, AFailedUploadReportsTheReasonWithoutAnOwnerAndKeepsTheStatusText) {
+TEST_F(MainWindowTest, AFailedUploadReportsTheReasonOverTheWindowAndBringsBackTheEmptyDropArea) {
     TestService service;
     service.set_access_token("right");
     qputenv("VELPIC_SERVICE_BASE", QByteArray::fromStdString(service.base()));
@@ -387,8 +387,11 @@ TEST_F(MainWindowTest, AFailedUploadReportsTheReasonWithoutAnOwnerAndKeepsTheSta
     drop_files(find("画板1"), {QString::fromStdString(path.string())});
     ASSERT_TRUE(eventually([&] { return !dialogs.messages.isEmpty(); }));
     EXPECT_TRUE(dialogs.messages.front().startsWith(QStringLiteral("上传失败！[错误原因：")));
-    EXPECT_FALSE(dialogs.owned.front());
-    EXPECT_EQ(find<QLineEdit>("编辑框_url")->text(), QStringLiteral("正在上传，请稍候..."));
+    EXPECT_TRUE(dialogs.owned.front());
+    // Neither the status text nor the picture that did not go up stays.
+    EXPECT_TRUE(eventually([&] { return find<QLineEdit>("编辑框_url")->text().isEmpty(); }))
+        << find<QLineEdit>("编辑框_url")->text().toStdString();
+    EXPECT_TRUE(eventually([&] { return find<PictureBox>("画板1")->picture() == default_drop_picture(); }));
     qunsetenv("VELPIC_SERVICE_BASE");
 }
 

@@ -7,6 +7,7 @@
 #include "runtime/md5.h"
 #include "support/raw_http_server.h"
 #include "support/test_service.h"
+#include "upload/picture_archive.h"
 
 #include <QCheckBox>
 #include <QClipboard>
@@ -276,8 +277,10 @@ TEST_F(RecordListTest, TheMenuAppearsOnlyOverASelectedRowAndCopiesTheAddress) {
     select(0);
     right_click();
     EXPECT_TRUE(menu->isVisible());
-    ASSERT_EQ(menu->actions().size(), 1);
+    ASSERT_EQ(menu->actions().size(), 3);
     EXPECT_EQ(menu->actions().front()->text(), QStringLiteral("复制图片链接"));
+    EXPECT_EQ(menu->actions()[1]->text(), QStringLiteral("删除图片"));
+    EXPECT_FALSE(menu->actions()[2]->isVisible()) << "恢复图片 is for 已失效 rows only";
     menu->actions().front()->trigger();
     menu->close();
     EXPECT_EQ(QApplication::clipboard()->text(), QString::fromStdString(raw("0123456789abcdef0123456789abcdef.png")));
@@ -398,4 +401,57 @@ TEST_F(RecordListTest, MysqlWorkRunsBesideTheWindowAndItsButtonWaitsForIt) {
     EXPECT_TRUE(eventually([&] { return test->isEnabled() && refresh->isEnabled() && clear->isEnabled(); }));
     EXPECT_EQ(list()->topLevelItemCount(), 0);
     EXPECT_EQ(service.count_requests("PUT"), 1u);
+}
+
+TEST_F(RecordListTest, DeleteAsksFirstAndRestoreBringsBackAnExpiredRow) {
+    const std::string kept = png_bytes(4, 4, qRgb(1, 2, 3)), doomed = png_bytes(5, 5, qRgb(4, 5, 6));
+    for (const std::string* bytes : {&kept, &doomed}) {
+        const std::string digest = md5_hex(*bytes);
+        service.put_file("alice", "pics", digest + ".png", *bytes);
+        add_record(digest, raw(digest + ".png"));
+        ASSERT_EQ(keep_archive_copy(program_dir(), digest, ".png", *bytes), "");
+    }
+    service.lose_file("alice", "pics", md5_hex(kept) + ".png");
+    open_window();
+    show_page(2);
+    ASSERT_TRUE(eventually([&] { return all_checked(); }));
+    ASSERT_EQ(status(0), QStringLiteral("已失效"));
+    auto* menu = find<QMenu>("菜单");
+    auto right_click = [&] {
+        QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5), list()->viewport()->mapToGlobal(QPoint(5, 5)));
+        QApplication::sendEvent(list()->viewport(), &event);
+        menu->close();
+    };
+
+    // Restore is offered for the 已失效 row only; the row is 有效 after it, at the same address.
+    select(1);
+    right_click();
+    EXPECT_FALSE(menu->actions()[2]->isVisible());
+    select(0);
+    right_click();
+    ASSERT_TRUE(menu->actions()[2]->isVisible());
+    menu->actions()[2]->trigger();
+    ASSERT_TRUE(eventually([&] { return !dialogs.messages.isEmpty(); }));
+    EXPECT_TRUE(dialogs.messages.back().startsWith(QStringLiteral("已恢复：")))
+        << dialogs.messages.back().toStdString();
+    EXPECT_EQ(status(0), QStringLiteral("有效"));
+    EXPECT_EQ(service.file("alice", "pics", md5_hex(kept) + ".png")->bytes, kept);
+
+    // Delete asks first; No (what Enter gives) leaves everything.
+    select(1);
+    dialogs.answers = {false};
+    menu->actions()[1]->trigger();
+    ASSERT_EQ(dialogs.log.back().left(10), QStringLiteral("question: "));
+    QApplication::processEvents();
+    EXPECT_EQ(list()->topLevelItemCount(), 2);
+    EXPECT_TRUE(service.file("alice", "pics", md5_hex(doomed) + ".png"));
+
+    dialogs.answers = {true};
+    const auto told = dialogs.messages.size();
+    menu->actions()[1]->trigger();
+    ASSERT_TRUE(eventually([&] { return dialogs.messages.size() > told; }));
+    EXPECT_EQ(dialogs.messages.back(), QStringLiteral("已删除仓库中的文件、记录、本地存档"));
+    EXPECT_EQ(list()->topLevelItemCount(), 1);
+    EXPECT_FALSE(service.file("alice", "pics", md5_hex(doomed) + ".png"));
+    EXPECT_FALSE(find_local_record(local_record_file_path(), md5_hex(doomed)));
 }

@@ -123,8 +123,8 @@ TEST_F(UploadWindowTest, SeveralPicturesGoUpInTurnAndTheFailuresAreNamedInOneMes
     ASSERT_TRUE(eventually([&] { return !dialogs.messages.isEmpty(); }));
     EXPECT_EQ(dialogs.messages, QStringList(QStringLiteral("以下图片上传失败：\n"
                                                            "b.jpg：上传失败！[错误原因：403 Forbidden: no rights]\n"
-                                                           "notes.txt：只能是PNG,JPG,GIF格式的图片！")));
-    EXPECT_FALSE(dialogs.owned.front());
+                                                           "notes.txt：只能是PNG,JPG,GIF,WEBP格式的图片！")));
+    EXPECT_TRUE(dialogs.owned.front());
     const QString links = QStringLiteral("<img src=\"%1\" alt=\"a &lt;1&gt;\">\n<img src=\"%2\" alt=\"c\">")
                               .arg(address(a, ".png"), address(c, ".gif"));
     EXPECT_TRUE(eventually([&] { return QApplication::clipboard()->text() == links; }))
@@ -153,7 +153,7 @@ TEST_F(UploadWindowTest, SeveralPicturesGoUpInTurnAndTheFailuresAreNamedInOneMes
     dialogs.chosen_files = {path_of("d2.png", d), path_of("typed.x?y", d), path_of("b2.png", b)};
     QTest::mouseDClick(area(), Qt::LeftButton);
     ASSERT_TRUE(eventually([&] { return dialogs.messages.size() == 2; }));
-    EXPECT_TRUE(dialogs.messages.back().contains(QStringLiteral("typed.x?y：只能是PNG,JPG,GIF格式的图片！")))
+    EXPECT_TRUE(dialogs.messages.back().contains(QStringLiteral("typed.x?y：只能是PNG,JPG,GIF,WEBP格式的图片！")))
         << dialogs.messages.back().toStdString();
     EXPECT_TRUE(eventually([&] { return url()->text() == address(d, ".png"); })) << url()->text().toStdString();
 }

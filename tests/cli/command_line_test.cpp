@@ -98,7 +98,7 @@ TEST_F(CommandLineTest, UploadPrintsOneAddressPerFileInOrderAndFailsForBadOnes) 
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.out, "\n" + address(two, ".jpeg") + "\n\n");
     // Their reasons are the window's texts, in UTF-8.
-    EXPECT_NE(result.err.find("drawing.bmp: 只能是PNG,JPG,GIF格式的图片！\n"), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("drawing.bmp: 只能是PNG,JPG,GIF,WEBP格式的图片！\n"), std::string::npos) << result.err;
     EXPECT_NE(result.err.find("missing.gif: 上传失败！[错误原因：文件无法读取或为空]\n"), std::string::npos)
         << result.err;
     EXPECT_EQ(service.requests().size(), 0u);

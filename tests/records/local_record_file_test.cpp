@@ -286,6 +286,33 @@ TEST(LocalRecordFile, AnOlderHalfWrittenSectionIsReplacedAndNothingElseMoves) {
     EXPECT_EQ(find_local_record(file, c.ImgMd5), upper_record.ImgUrl) << "the profile functions read the first";
 }
 
+// A delete takes every section of the digest out (complete, half written, or in another letter case, which the INI
+// reader takes for the same name) and leaves every other byte where it was.
+TEST(LocalRecordFile, RemovingARecordTakesEverySectionOfItsDigestAndNothingElse) {
+    test::TempDir dir;
+    auto file = dir.file("r.ini");
+    bool removed = true;
+    EXPECT_TRUE(remove_local_record(file, "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa", &removed));
+    EXPECT_FALSE(removed);
+    EXPECT_FALSE(std::filesystem::exists(file)) << "no file is made for nothing";
+
+    const UploadRecord a = record("aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa");
+    const UploadRecord b = record("bbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbb");
+    const std::string other = "[other]\r\n; comment\r\nkey=kept\r\n";
+    const std::string half = "[" + b.ImgMd5 + "]\r\nImgMd5=" + b.ImgMd5 + "\r\n";
+    put(file,
+        section_bytes(a) + half + other + section_bytes(b) + section_bytes(record("BBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBB")));
+    ASSERT_EQ(find_local_record(file, b.ImgMd5), std::nullopt) << "the half-written section is the one read";
+
+    EXPECT_TRUE(remove_local_record(file, b.ImgMd5, &removed));
+    EXPECT_TRUE(removed);
+    EXPECT_EQ(read_whole_file(file), section_bytes(a) + other);
+    EXPECT_EQ(read_all_local_records(file), std::vector<UploadRecord>{a});
+    EXPECT_TRUE(remove_local_record(file, b.ImgMd5, &removed));
+    EXPECT_FALSE(removed);
+    EXPECT_EQ(read_whole_file(file), section_bytes(a) + other);
+}
+
 // Each lookup must give what the full INI reading gives: list_ini_sections, then the profile functions' values,
 // then the completeness rule; also after this process appended, and when the answer comes from its index.
 TEST(LocalRecordFile, HeaderScanAnswersAsTheFullReadingOnHandEditedFiles) {

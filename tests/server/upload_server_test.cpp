@@ -203,10 +203,10 @@ TEST_F(UploadServerTest, FailedItemsKeepTheirPlaceAndAreNamedWithTheirReason) {
     const std::string message = answer["message"];
     const std::vector<std::string> expected_lines = {
         missing + ": 上传失败！[错误原因：文件无法读取或为空]",
-        text_file + ": 只能是PNG,JPG,GIF格式的图片！",
+        text_file + ": 只能是PNG,JPG,GIF,WEBP格式的图片！",
         "relative/x.png: neither an absolute file path nor an http(s) address",
         gone + ": download failed: HTTP 404",
-        html + ": 只能是PNG,JPG,GIF格式的图片！",
+        html + ": 只能是PNG,JPG,GIF,WEBP格式的图片！",
         "list[6]: not a text: 42",
         refused_by_service + ": 上传失败！[错误原因：403 Forbidden: no rights]",
     };

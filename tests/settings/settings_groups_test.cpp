@@ -51,6 +51,7 @@ TEST_F(SettingsGroupsTest, AnOlderFileReadsTheDefaultsAndKeepsItsSectionsByteFor
     EXPECT_EQ(snapshot.editor_server.key, "");
     EXPECT_EQ(snapshot.link_format, LinkFormat::url);
     EXPECT_FALSE(snapshot.compress);
+    EXPECT_TRUE(snapshot.archive); // on unless turned off
     EXPECT_EQ(snapshot.check_referer, "");
     const SettingsPage page = store().read_page();
     EXPECT_EQ(page.server_port, "36677");
@@ -63,13 +64,16 @@ TEST_F(SettingsGroupsTest, AnOlderFileReadsTheDefaultsAndKeepsItsSectionsByteFor
     changed.server_key = " key\"with=edges ";
     changed.link_format = LinkFormat::markdown;
     changed.compress = true;
+    changed.archive = false;
     changed.check_referer = "https://blog.example/post?id=1";
     ASSERT_TRUE(store().save(changed, false, state).saved);
+    EXPECT_FALSE(state.snapshot().archive);
+    EXPECT_FALSE(upload_context(state.snapshot(), dir.path()).keep_archive);
     const std::string after = read_whole_file(file());
     EXPECT_EQ(after.substr(0, before.size()), before);
     EXPECT_EQ(after.substr(before.size()), utf8_to_gbk("[编辑器上传服务]\r\nEnabled=1\r\nPort=40001\r\nKey=") +
                                                read_ini_value(file(), utf8_to_gbk("编辑器上传服务"), "Key") +
-                                               utf8_to_gbk("\r\n[上传选项]\r\nLinkFormat=markdown\r\nCompress=1\r\n"
+                                               utf8_to_gbk("\r\n[上传选项]\r\nLinkFormat=markdown\r\nCompress=1\r\nArchive=0\r\n"
                                                            "[链接检测]\r\nReferer=https://blog.example/post?id=1\r\n"));
     // The key is stored enciphered like the token, and reads back whole.
     EXPECT_EQ(after.find("key\"with"), std::string::npos);

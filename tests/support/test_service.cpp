@@ -484,6 +484,11 @@ void TestService::put_file(const std::string& owner, const std::string& repo, co
     files_[file_key(owner, repo, path)] = StoredFile{std::move(bytes), "put by the test"};
 }
 
+void TestService::lose_file(const std::string& owner, const std::string& repo, const std::string& path) {
+    std::lock_guard lock(mutex_);
+    files_.erase(file_key(owner, repo, path));
+}
+
 std::optional<StoredFile> TestService::file(const std::string& owner, const std::string& repo,
                                             const std::string& path) const {
     std::lock_guard lock(mutex_);
@@ -725,6 +730,8 @@ ServiceAnswer TestService::handle(const ServiceRequest& request) {
             return create_file(request, parts[3], parts[4], path_tail(parts, 6));
         if (request.method == "GET" && parts.size() >= 7 && parts[5] == "contents")
             return read_file(request, parts[3], parts[4], path_tail(parts, 6));
+        if (request.method == "DELETE" && parts.size() >= 7 && parts[5] == "contents")
+            return delete_file(request, parts[3], parts[4], path_tail(parts, 6));
         if (request.method == "PUT" && parts.size() == 6 && parts[5] == "clear")
             return clear(request, parts[3], parts[4]);
     }
@@ -846,6 +853,28 @@ ServiceAnswer TestService::read_file(const ServiceRequest& request, const std::s
                              {"html_url", html},
                              {"download_url", base() + owner + "/" + repo + "/raw/" + branch_ + "/" + path},
                              {"_links", {{"self", api}, {"html", html}}}});
+}
+
+ServiceAnswer TestService::delete_file(const ServiceRequest& request, const std::string& owner,
+                                       const std::string& repo, const std::string& path) {
+    const std::string sha = query_parameter(request.target, "sha");
+    const std::string message = query_parameter(request.target, "message");
+    std::lock_guard lock(mutex_);
+    if (!token_accepted(query_parameter(request.target, "access_token")))
+        return json_answer(401, {{"message", "401 Unauthorized: Access token does not exist"}});
+    auto it = files_.find(file_key(owner, repo, path));
+    if (it == files_.end())
+        return json_answer(404, {{"message", "Not Found"}});
+    if (message.empty())
+        return json_answer(400, {{"message", "message is missing"}});
+    // The service deletes only the version the caller has seen.
+    if (sha != git_blob_sha1(it->second.bytes))
+        return json_answer(400, {{"message", "sha is not the latest blob sha of " + path}});
+    files_.erase(it);
+    return json_answer(200, {{"content", nullptr},
+                             {"commit",
+                              {{"sha", std::to_string(std::hash<std::string>{}(message + path))},
+                               {"message", message}}}});
 }
 
 ServiceAnswer TestService::raw_file(const std::string& owner, const std::string& repo, const std::string& path) const {

@@ -1,5 +1,5 @@
-// An in-process stand-in for the hosting service: create-file, read-file and clear of its REST API, and raw-file
-// downloads. Listens on 127.0.0.1 on a free port, records every request with its headers in wire order.
+// An in-process stand-in for the hosting service: create-file, read-file, delete-file (with the blob SHA check) and
+// clear of its REST API, and raw-file downloads. Listens on 127.0.0.1 on a free port, records every request with its headers in wire order.
 #pragma once
 
 #include <chrono>
@@ -117,6 +117,8 @@ public:
     std::size_t connection_count() const;
 
     void put_file(const std::string& owner, const std::string& repo, const std::string& path, std::string bytes);
+    // The file disappears as the real service has lost files: no request, no commit.
+    void lose_file(const std::string& owner, const std::string& repo, const std::string& path);
     std::optional<StoredFile> file(const std::string& owner, const std::string& repo, const std::string& path) const;
     std::size_t file_count(const std::string& owner, const std::string& repo) const;
     // "…/contents/" + path: the download address this service gives a new file.
@@ -145,6 +147,8 @@ private:
     ServiceAnswer clear(const ServiceRequest& request, const std::string& owner, const std::string& repo);
     ServiceAnswer read_file(const ServiceRequest& request, const std::string& owner, const std::string& repo,
                             const std::string& path) const;
+    ServiceAnswer delete_file(const ServiceRequest& request, const std::string& owner, const std::string& repo,
+                              const std::string& path);
     ServiceAnswer raw_file(const std::string& owner, const std::string& repo, const std::string& path) const;
     void deliver(int fd, const ServiceAnswer& answer);
     std::optional<ServiceAnswer> raw_quirk(const ServiceRequest& request);

@@ -365,6 +365,7 @@ TEST_F(UploadPictureTest, ARecordedAddressOfAnotherRepositoryIsReportedAsAFailur
 TEST_F(UploadPictureTest, AnUnwritableRecordFileStillShowsTheAddressAndSaysSo) {
     std::ofstream(dir.file("plain-file")) << "x";
     context.program_dir = dir.file("plain-file"); // the record file would have to live inside a regular file
+    context.keep_archive = false;                 // the archive could not be kept there either
     RecordingReporter reporter;
     UploadResult result = upload_picture(context, ".png", kPicture, reporter);
     EXPECT_TRUE(result.ok);

@@ -27,6 +27,7 @@ public:
     bool ask_yes_no(QWidget* owner, const QString& text, const QString& caption) override {
         QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Yes | QMessageBox::No, owner);
         prepare(box);
+        box.setDefaultButton(QMessageBox::No);
         return box.exec() == QMessageBox::Yes;
     }
     LargePictureAnswer ask_large_picture(QWidget* owner, const QString& text, bool offer_compress) override {
@@ -73,7 +74,10 @@ QString qt_name_filter(const QString& filter) {
     for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
         QString patterns = parts[i + 1];
         patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
-        entries << parts[i] + QStringLiteral(" (") + patterns + QLatin1Char(')');
+        QString description = parts[i];
+        if (description.endsWith(QLatin1Char(')')) && description.contains(QLatin1Char('(')))
+            description.truncate(description.lastIndexOf(QLatin1Char('(')));
+        entries << description.trimmed() + QStringLiteral(" (") + patterns + QLatin1Char(')');
     }
     return entries.join(QStringLiteral(";;"));
 }

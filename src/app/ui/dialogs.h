@@ -17,7 +17,7 @@ public:
     // An OK message; caption "信息：" unless told. owner may be null. The text is shown as it is, never as markup:
     // it may carry a server's answer.
     virtual void message(QWidget* owner, const QString& text, const QString& caption) = 0;
-    // Yes/No question; true for Yes.
+    // Yes/No question; true for Yes. No is the default button: Enter must never start what is asked about.
     virtual bool ask_yes_no(QWidget* owner, const QString& text, const QString& caption) = 0;
     // Upload a picture over 1 MB anyway? With offer_compress, a check box "压缩超过1MB的图片" turns compression on.
     virtual LargePictureAnswer ask_large_picture(QWidget* owner, const QString& text, bool offer_compress) = 0;
@@ -34,7 +34,8 @@ QString compress_caption(); // "压缩超过1MB的图片"
 Dialogs& dialogs();
 void set_dialogs(Dialogs* replacement);
 
-// "图片文件(*.jpg;*.png;*.gif)|*.jpg;*.png;*.gif" -> the name filter Qt's dialog reads.
+// "图片文件(*.jpg;*.png;*.gif)|*.jpg;*.png;*.gif" -> "图片文件 (*.jpg *.png *.gif)", the name filter Qt's dialog
+// reads: Qt adds the patterns itself, so a description that lists them already loses its own list.
 QString qt_name_filter(const QString& filter);
 
 } // namespace velpic

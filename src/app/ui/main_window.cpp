@@ -7,6 +7,7 @@
 #include "app/ui/picture_box.h"
 #include "app/ui/press_label.h"
 #include "app/ui/scrolling_page.h"
+#include "app/ui/server_failure_text.h"
 #include "app/ui/settings_group_controls.h"
 #include "app/ui/ui_text.h"
 #include "app/ui/window_reporter.h"
@@ -109,7 +110,11 @@ MainWindow::MainWindow(AppState& state, SettingsStore store, QWidget* parent)
     } else {
         local_radio_->setChecked(true);
     }
-    editor_server_ = std::make_unique<WindowUploadServer>(state_, channel_);
+    // Its uploads show on the records page at once, as the window's thread gets to them.
+    editor_server_ = std::make_unique<WindowUploadServer>(
+        state_, channel_, [channel = channel_, window = this](const UploadRecord& record) {
+            channel->post([window, record] { window->add_record_row(record); });
+        });
     // Said once the window is up, not before it is shown.
     QTimer::singleShot(0, this, &MainWindow::apply_editor_server);
 }
@@ -127,7 +132,8 @@ int MainWindow::editor_server_port() const {
 void MainWindow::apply_editor_server() {
     const std::string failure = editor_server_->apply(state_.snapshot().editor_server);
     if (!failure.empty())
-        message(QStringLiteral("编辑器上传服务未能启动：") + QString::fromStdString(failure));
+        message(QStringLiteral("编辑器上传服务未能启动：") +
+                QString::fromStdString(server_failure_in_chinese(failure)));
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
@@ -369,16 +375,8 @@ void MainWindow::show_record_rows(std::uint64_t generation, const std::vector<Up
     // The list was emptied (a clear) while these rows were read: they are no longer its rows.
     if (generation != list_generation_)
         return;
-    int number = 0;
-    for (const UploadRecord& record : records) {
-        auto* item = new QTreeWidgetItem(list_);
-        item->setText(column_number, QString::number(++number));
-        item->setText(column_digest, from_gbk(record.ImgMd5));
-        item->setText(column_type, from_gbk(record.ImgType));
-        item->setText(column_address, from_gbk(record.ImgUrl));
-        item->setText(column_status, from_gbk(link_status_text(LinkStatus::pending)));
-        item->setTextAlignment(column_status, Qt::AlignCenter);
-    }
+    for (const UploadRecord& record : records)
+        append_row(record);
     start_link_check();
 }
 
@@ -397,8 +395,12 @@ int MainWindow::selected_row() const {
 }
 
 void MainWindow::on_list_context_menu() {
-    if (selected_row() < 0)
+    const int row = selected_row();
+    if (row < 0)
         return;
+    // Only a picture the service lost can be brought back.
+    restore_action_->setVisible(list_->topLevelItem(row)->text(column_status) ==
+                                from_gbk(link_status_text(LinkStatus::expired)));
     menu_->popup(QCursor::pos() + QPoint(3, 3));
 }
 

@@ -15,6 +15,7 @@
 #include <memory>
 #include <vector>
 
+class QAction;
 class QCheckBox;
 class QGroupBox;
 class QLabel;
@@ -57,6 +58,12 @@ public:
     void load_record_list();
     void refresh_record_list();
     void on_clear_clicked();
+    // Records page menu: "删除图片" asks first (default 否), then takes the picture down on a worker; "恢复图片"
+    // commits an 已失效 row's picture again from the archive.
+    void delete_selected_picture();
+    void restore_selected_picture();
+    // A record stored meanwhile (the editors' server) joins a list that is on screen, unless it is there already.
+    void add_record_row(const UploadRecord& record);
     // The port the editors' upload server listens on; 0 while it is off.
     int editor_server_port() const;
 
@@ -93,6 +100,10 @@ private:
     void copy_selected_address();
     void show_record_rows(std::uint64_t generation, const std::vector<UploadRecord>& records);
     void finish_mysql_test(bool connected);
+    void finish_delete(const QString& digest, const QString& summary, bool removed);
+    void finish_restore(const QString& digest, const QString& summary, bool restored);
+    int row_of_digest(const QString& digest) const;
+    void append_row(const UploadRecord& record);
     void finish_clear(const ClearOutcome& outcome, const RecordRemoval& removal, const std::string& repository_page);
     // A button whose work runs on a worker: it cannot be pressed again until that is done.
     static void set_busy(QPushButton* button, bool busy);
@@ -133,6 +144,7 @@ private:
     PictureBox* preview_ = nullptr;
     QPushButton* preview_close_ = nullptr;
     QMenu* menu_ = nullptr;
+    QAction* restore_action_ = nullptr;
     QCheckBox* deep_check_ = nullptr;
     QLabel* check_progress_ = nullptr;
     std::unique_ptr<LinkCheckJob> link_check_;

@@ -77,8 +77,8 @@ void MainWindow::build_upload_page(QWidget* canvas) {
     // dialog takes every type a drop takes (the patterns match in any letter case).
     auto* dialog = new QObject(this);
     dialog->setObjectName(QStringLiteral("通用对话框1"));
-    dialog->setProperty("filter", QStringLiteral("图片文件(*.jpg;*.jpeg;*.png;*.gif;*.webp)|"
-                                                 "*.jpg;*.jpeg;*.png;*.gif;*.webp"));
+    dialog->setProperty("filter", QStringLiteral("图片文件(*.png;*.jpg;*.jpeg;*.gif;*.webp)|"
+                                                 "*.png;*.jpg;*.jpeg;*.gif;*.webp"));
     file_dialog_ = dialog;
 }
 
@@ -181,6 +181,10 @@ void MainWindow::build_records_page(QWidget* canvas) {
     menu_->setObjectName(QStringLiteral("菜单"));
     QAction* copy = menu_->addAction(QStringLiteral("复制图片链接"));
     connect(copy, &QAction::triggered, this, &MainWindow::copy_selected_address);
+    QAction* remove = menu_->addAction(QStringLiteral("删除图片"));
+    connect(remove, &QAction::triggered, this, &MainWindow::delete_selected_picture);
+    restore_action_ = menu_->addAction(QStringLiteral("恢复图片"));
+    connect(restore_action_, &QAction::triggered, this, &MainWindow::restore_selected_picture);
 }
 
 } // namespace velpic

@@ -27,6 +27,7 @@ public:
     // The link is made once the name is known; the mode's decision to copy is what counts here.
     void copy_address(const std::string&) override { copy_asked = true; }
     void show_message(const std::string& text) override {
+        told = true;
         if (keep_messages_)
             messages.push_back(text);
         else
@@ -34,6 +35,7 @@ public:
     }
 
     bool copy_asked = false;
+    bool told = false;                 // a message came, kept or shown
     std::vector<std::string> messages; // GBK
 
 private:
@@ -150,13 +152,23 @@ void upload_picture_batch(const UploadContext& context, BatchOptions options, co
         }
         for (const std::string& message : item.messages)
             (result.ok ? notes : failures).push_back(name + "：" + to_utf8(message));
+        // A failure must not leave "正在上传，请稍候..." in the box, nor the picture that did not go up.
+        if (!several && !result.ok && item.told) {
+            reporter.show_status(std::string());
+            reporter.show_picture({});
+        }
     }
     if (!several)
         return;
     reporter.show_progress(0, count);
-    // A failure at the end leaves its status text in the box; the box shows the last address instead.
-    if (last_address)
+    // A failure at the end leaves its status text in the box; the box shows the last address instead, or nothing
+    // (and the default picture) when none went up.
+    if (last_address) {
         reporter.show_address(*last_address);
+    } else if (!failures.empty()) {
+        reporter.show_status(std::string());
+        reporter.show_picture({});
+    }
     if (!links.empty())
         reporter.copy_links(join_lines(links));
     if (!failures.empty())

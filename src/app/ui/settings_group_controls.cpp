@@ -19,14 +19,15 @@ SettingsGroupControls::SettingsGroupControls(QWidget* canvas) {
     label(server, "标签_服务密钥", QStringLiteral("密钥："), 16, 72, 82, 16);
     server_key_ = edit(server, "编辑框_服务密钥", 102, 70, 144, 20, true);
 
-    auto* upload = place(new QGroupBox(QStringLiteral("上传选项"), canvas), "分组框_上传选项", 66, 506, 288, 74);
+    auto* upload = place(new QGroupBox(QStringLiteral("上传选项"), canvas), "分组框_上传选项", 66, 506, 288, 98);
     label(upload, "标签_链接格式", QStringLiteral("链接格式："), 16, 24, 82, 16);
     link_format_ = place(new QComboBox(upload), "组合框_链接格式", 102, 22, 144, 20);
     // In the order of LinkFormat.
     link_format_->addItems({QStringLiteral("地址"), QStringLiteral("Markdown"), QStringLiteral("HTML")});
     compress_ = place(new QCheckBox(QStringLiteral("压缩超过1MB的图片"), upload), "复选框_压缩", 16, 48, 230, 20);
+    archive_ = place(new QCheckBox(QStringLiteral("保留本地存档"), upload), "复选框_保留本地存档", 16, 72, 230, 20);
 
-    auto* check = place(new QGroupBox(QStringLiteral("链接检测"), canvas), "分组框_链接检测", 66, 584, 288, 50);
+    auto* check = place(new QGroupBox(QStringLiteral("链接检测"), canvas), "分组框_链接检测", 66, 608, 288, 50);
     label(check, "标签_检测来源页", QStringLiteral("检测来源页："), 16, 24, 82, 16);
     referer_ = edit(check, "编辑框_检测来源页", 102, 22, 144, 20);
 }
@@ -37,6 +38,7 @@ void SettingsGroupControls::fill(const SettingsPage& page) {
     server_key_->setText(from_gbk(page.server_key));
     link_format_->setCurrentIndex(static_cast<int>(page.link_format));
     compress_->setChecked(page.compress);
+    archive_->setChecked(page.archive);
     referer_->setText(from_gbk(page.check_referer));
 }
 
@@ -47,6 +49,7 @@ void SettingsGroupControls::collect(SettingsPage& page) const {
     const int format = link_format_->currentIndex();
     page.link_format = format == 1 ? LinkFormat::markdown : format == 2 ? LinkFormat::html : LinkFormat::url;
     page.compress = compress_->isChecked();
+    page.archive = archive_->isChecked();
     page.check_referer = to_gbk(referer_->text());
 }
 

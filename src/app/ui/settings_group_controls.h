@@ -14,7 +14,7 @@ namespace velpic {
 class SettingsGroupControls {
 public:
     // The settings page's canvas must be this high to hold them.
-    static constexpr int canvas_height = 644;
+    static constexpr int canvas_height = 668;
 
     explicit SettingsGroupControls(QWidget* canvas);
 
@@ -27,6 +27,7 @@ private:
     QLineEdit* server_key_;
     QComboBox* link_format_;
     QCheckBox* compress_;
+    QCheckBox* archive_;
     QLineEdit* referer_;
 };
 

@@ -116,8 +116,8 @@ void WindowReporter::copy_text(const QString& text) {
 }
 
 void WindowReporter::tell(const QString& text) {
-    // The upload's messages have no owner window, as they may come long after the drop.
-    channel_->post([text] { dialogs().message(nullptr, text, default_caption()); });
+    // Over the window, which is there for as long as the channel delivers.
+    channel_->post([box = url_box_, text] { dialogs().message(box->window(), text, default_caption()); });
 }
 
 } // namespace velpic

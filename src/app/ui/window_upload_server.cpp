@@ -9,9 +9,9 @@
 
 namespace velpic {
 
-WindowUploadServer::WindowUploadServer(AppState& state, UiChannelPtr window)
-    : state_(state), window_(std::move(window)), self_(std::make_shared<WindowUploadServer*>(this)),
-      clipboard_(std::make_shared<QtClipboardSource>()) {}
+WindowUploadServer::WindowUploadServer(AppState& state, UiChannelPtr window, RecordedHandler recorded)
+    : state_(state), window_(std::move(window)), recorded_(std::move(recorded)),
+      self_(std::make_shared<WindowUploadServer*>(this)), clipboard_(std::make_shared<QtClipboardSource>()) {}
 
 WindowUploadServer::~WindowUploadServer() {
     *self_ = nullptr;
@@ -55,9 +55,15 @@ std::string WindowUploadServer::apply(const EditorServerSettings& settings) {
     options.port = settings.port;
     options.key = to_utf8(settings.key);
     if (options.port < 1 || options.port > 65535)
-        return "the port must be a number from 1 to 65535";
+        return "端口必须是1到65535之间的数字";
     auto server = std::make_unique<UploadServer>(
-        options, [&state = state_] { return upload_context(state.snapshot(), program_dir()); }, clipboard_);
+        options,
+        [&state = state_, recorded = recorded_] {
+            UploadContext context = upload_context(state.snapshot(), program_dir());
+            context.recorded = recorded;
+            return context;
+        },
+        clipboard_);
     std::string failure = server->start();
     if (!failure.empty())
         return failure;

@@ -6,6 +6,7 @@
 #include "app/ui/ui_channel.h"
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -17,9 +18,12 @@ class UploadServer;
 
 class WindowUploadServer {
 public:
+    // Told on a server's thread of every record its uploads store.
+    using RecordedHandler = std::function<void(const UploadRecord& record)>;
+
     // Made on the window's thread; window is the channel to it, through which a stopped server is dropped once its
     // last request is answered.
-    WindowUploadServer(AppState& state, UiChannelPtr window);
+    WindowUploadServer(AppState& state, UiChannelPtr window, RecordedHandler recorded = {});
     // Waits for the requests in hand; readers of the clipboard give up first, since the window's thread is the
     // one that would answer them.
     ~WindowUploadServer();
@@ -40,6 +44,7 @@ private:
 
     AppState& state_;
     UiChannelPtr window_;
+    RecordedHandler recorded_;
     // Read and cleared on the window's thread only: a drop posted while this is being destroyed finds it null.
     std::shared_ptr<WindowUploadServer*> self_;
     std::shared_ptr<QtClipboardSource> clipboard_;

@@ -1,0 +1,24 @@
+// What the commands that work on single pictures (delete, restore, backup) need from the stored settings.
+#pragma once
+
+#include "cli/commands.h"
+#include "records/link_check.h"
+#include "upload/upload_picture.h"
+
+#include <optional>
+
+namespace velpic {
+
+struct PictureCommandContext {
+    UploadContext upload;
+    LinkCheckOptions check; // the stored Referer, when it is a usable one
+};
+
+// The context of the stored settings; nullopt after telling io.err why it cannot be used (status then says how
+// the command ends: 2 without the Gitee settings, 1 for incomplete MySQL settings).
+std::optional<PictureCommandContext> picture_command_context(const char* command, CommandIo& io, int& status);
+
+// A text from the library (GBK) for the terminal (UTF-8).
+std::string terminal_text(const std::string& gbk);
+
+} // namespace velpic

@@ -1,0 +1,130 @@
+// The local archive: what an upload keeps, where, with which rights, and when a copy is trusted.
+#include "upload/picture_archive.h"
+
+#include "runtime/files.h"
+#include "runtime/md5.h"
+#include "support/temp_dir.h"
+#include "support/test_service.h"
+#include "upload/upload_picture.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <fstream>
+
+namespace velpic {
+namespace {
+
+using test::TestService;
+
+const std::string kPicture = std::string("\x89PNG\r\n\x1a\n", 8) + "archived picture";
+
+class SilentReporter final : public UploadReporter {
+public:
+    void show_status(const std::string&) override {}
+    void show_address(const std::string&) override {}
+    void copy_address(const std::string&) override {}
+    void show_message(const std::string& text) override { messages.push_back(text); }
+    std::vector<std::string> messages;
+};
+
+mode_t mode_of(const std::filesystem::path& path) {
+    struct stat status {};
+    EXPECT_EQ(::stat(path.c_str(), &status), 0) << path;
+    return status.st_mode & 0777;
+}
+
+class PictureArchiveTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(service.running());
+        setenv("VELPIC_SERVICE_BASE", service.base().c_str(), 1);
+        context.owner = "alice";
+        context.repo = "pics";
+        context.access_token = "tok";
+        context.record_mode = "local";
+        context.program_dir = dir.path();
+    }
+    void TearDown() override { unsetenv("VELPIC_SERVICE_BASE"); }
+
+    std::filesystem::path copy_path() const { return archive_copy_path(dir.path(), md5_hex(kPicture), ".png"); }
+    std::size_t commits() const { return service.count_requests("POST", "/api/v5/repos/"); }
+
+    TestService service;
+    test::TempDir dir;
+    UploadContext context;
+};
+
+TEST_F(PictureArchiveTest, AnUploadKeepsTheBytesSentInAPrivateFolderBeforeTheRecord) {
+    SilentReporter reporter;
+    ASSERT_TRUE(upload_picture(context, ".png", kPicture, reporter).ok);
+    const std::string digest = md5_hex(kPicture);
+    EXPECT_EQ(copy_path(), dir.path() / "图片存档" / digest.substr(0, 2) / (digest + ".png"));
+    EXPECT_EQ(read_whole_file(copy_path()), kPicture);
+    EXPECT_EQ(mode_of(dir.path() / "图片存档"), 0700u);
+    EXPECT_EQ(mode_of(copy_path().parent_path()), 0700u);
+    EXPECT_EQ(mode_of(copy_path()) & 077, 0u);
+    EXPECT_TRUE(has_verified_copy(dir.path(), digest));
+
+    // A copy that is already there is not written again; a damaged one is replaced by the bytes sent.
+    struct stat before {};
+    ASSERT_EQ(::stat(copy_path().c_str(), &before), 0);
+    ASSERT_TRUE(upload_picture(context, ".png", kPicture, reporter).ok);
+    struct stat after {};
+    ASSERT_EQ(::stat(copy_path().c_str(), &after), 0);
+    EXPECT_EQ(before.st_ino, after.st_ino);
+
+    std::ofstream(copy_path(), std::ios::binary | std::ios::trunc) << "flipped bits";
+    EXPECT_EQ(find_archive_copy(dir.path(), digest).state, ArchivedPicture::State::damaged);
+    EXPECT_FALSE(has_verified_copy(dir.path(), digest));
+    ASSERT_TRUE(upload_picture(context, ".png", kPicture, reporter).ok);
+    EXPECT_EQ(read_whole_file(copy_path()), kPicture);
+    EXPECT_EQ(commits(), 1u);
+}
+
+TEST_F(PictureArchiveTest, TurnedOffNothingIsKeptAndAnUnwritableArchiveStopsTheUpload) {
+    context.keep_archive = false;
+    SilentReporter reporter;
+    ASSERT_TRUE(upload_picture(context, ".png", kPicture, reporter).ok);
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "图片存档"));
+
+    // A file where the folder should be: the picture is not committed without its copy.
+    context.keep_archive = true;
+    const std::string other = kPicture + "2";
+    std::ofstream(dir.path() / "图片存档") << "not a folder";
+    const UploadResult result = upload_picture(context, ".png", other, reporter);
+    EXPECT_FALSE(result.ok);
+    EXPECT_FALSE(result.committed);
+    EXPECT_EQ(commits(), 1u);
+    ASSERT_FALSE(reporter.messages.empty());
+}
+
+TEST(PictureArchive, OnlyACopyWhoseBytesMatchItsDigestIsTrustedAndRemovalTakesEveryCopy) {
+    test::TempDir dir;
+    const std::string digest = md5_hex(kPicture);
+    EXPECT_EQ(find_archive_copy(dir.path(), digest).state, ArchivedPicture::State::missing);
+    // Names that would leave the folder are refused.
+    EXPECT_FALSE(keep_archive_copy(dir.path(), "../../etc/passwd", ".png", kPicture).empty());
+    EXPECT_FALSE(keep_archive_copy(dir.path(), digest, "/../x", kPicture).empty());
+    EXPECT_FALSE(keep_archive_copy(dir.path(), std::string(32, 'A'), ".png", kPicture).empty());
+
+    ASSERT_EQ(keep_archive_copy(dir.path(), digest, ".PNG", kPicture), "");
+    ArchivedPicture found = find_archive_copy(dir.path(), digest);
+    EXPECT_EQ(found.state, ArchivedPicture::State::verified);
+    EXPECT_EQ(found.extension, ".PNG");
+    EXPECT_EQ(found.bytes, kPicture);
+    EXPECT_EQ(find_archive_copy(dir.path(), digest, kPicture.size() - 1).state, ArchivedPicture::State::damaged);
+
+    // A temporary file of a killed writer goes with the copies.
+    std::ofstream(found.path.parent_path() / ("." + digest + ".tmp-1-0")) << "half";
+    bool removed = false;
+    EXPECT_TRUE(remove_archive_copy(dir.path(), digest, &removed));
+    EXPECT_TRUE(removed);
+    EXPECT_TRUE(std::filesystem::is_empty(found.path.parent_path()));
+    EXPECT_TRUE(remove_archive_copy(dir.path(), digest, &removed));
+    EXPECT_FALSE(removed);
+}
+
+} // namespace
+} // namespace velpic

@@ -13,6 +13,9 @@ namespace velpic {
 bool file_exists(const std::filesystem::path& path);
 // True when a file was removed; false when there was none or it could not be removed.
 bool delete_file(const std::filesystem::path& path);
+// True when something that is not a regular file (a FIFO, a device, a directory, a socket) is at path, links
+// followed; found without opening it, so nothing blocks. False when nothing is there.
+bool is_non_regular_file(const std::filesystem::path& path);
 // The file's bytes; empty when the file is missing or unreadable, or is not a regular file.
 std::string read_whole_file(const std::filesystem::path& path);
 

@@ -31,6 +31,11 @@ bool read_up_to(int fd, char* buffer, std::size_t size, std::size_t& got) {
 
 } // namespace
 
+bool is_non_regular_file(const std::filesystem::path& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode);
+}
+
 FileRead read_regular_file(const std::filesystem::path& path, std::uint64_t max_bytes, std::size_t head_size,
                            const FileHeadCheck& accept_head) {
     FileRead result;

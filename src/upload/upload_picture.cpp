@@ -183,6 +183,14 @@ UploadResult upload_picture(const UploadContext& context, const std::string& ext
     };
 
     const bool use_mysql = context.record_mode == "mysql";
+    if (!use_mysql) {
+        // Without a usable record file every upload would commit again and fail to record.
+        result.address = local_record_file_problem(local_record_file_path(context.program_dir));
+        if (!result.address.empty()) {
+            reporter.show_message(upload_failure_message(result.address));
+            return result;
+        }
+    }
     // Held for the lookup, the commit and the record write only, not while the user is told.
     std::optional<DigestLock> lock(std::in_place, digest);
     if (use_mysql) {

@@ -56,7 +56,6 @@ std::string settings_missing_reason() {
     return utf8_to_gbk("请先填写配置！");
 }
 
-
 std::string too_large_reason(std::uint64_t limit) {
     return refused_file_message(FileReadStatus::too_large, limit);
 }

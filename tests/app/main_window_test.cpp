@@ -300,18 +300,21 @@ TEST_F(MainWindowTest, DropsTakeTheFivePictureTypesInAnyLetterCaseAndRefuseOther
     EXPECT_EQ(area->picture(), webp);
     EXPECT_TRUE(area->has_image());
 
-    // An empty file, or one that is no picture, is still sent (the service decides), and the area shows the
-    // add-picture drawing rather than nothing.
+    // An empty file, or one whose bytes are no picture whatever its name, is not sent: the type message, and the
+    // area shows the add-picture drawing rather than nothing.
+    dialogs.messages.clear();
+    const std::size_t sent_before = service.count_requests("POST");
     for (const char* name : {"empty.jpg", "junk.png"}) {
         area->set_picture(webp);
-        const std::size_t sent = service.count_requests("POST");
+        const qsizetype before = dialogs.messages.size();
         drop_files(area, {QString::fromStdString(write_file(name, name[0] == 'e' ? "" : "no picture").string())});
-        ASSERT_TRUE(eventually([&] {
-            return service.count_requests("POST") == sent + 1 && area->picture() == initial;
-        })) << name;
+        ASSERT_TRUE(eventually([&] { return dialogs.messages.size() == before + 1 && area->picture() == initial; }))
+            << name;
         EXPECT_TRUE(area->has_image());
     }
-    EXPECT_EQ(dialogs.messages.size(), 1);
+    EXPECT_EQ(dialogs.messages, QStringList({QStringLiteral("只能是PNG,JPG,GIF格式的图片！"),
+                                             QStringLiteral("只能是PNG,JPG,GIF格式的图片！")}));
+    EXPECT_EQ(service.count_requests("POST"), sent_before);
 
     // What is no regular file (a FIFO would block the upload), or is past the 100 MB limit, is refused unread.
     const std::filesystem::path fifo = write_file("pipe.png", "").replace_filename("fifo.png");

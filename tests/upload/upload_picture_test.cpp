@@ -362,6 +362,27 @@ TEST_F(UploadPictureTest, OnlyRegularFilesWithinTheSizeLimitAreUploaded) {
     EXPECT_EQ(commits(), 1u);
 }
 
+TEST_F(UploadPictureTest, AFifoInPlaceOfTheRecordFileFailsTheUploadAtOnce) {
+    ASSERT_EQ(::mkfifo(record_file().c_str(), 0600), 0);
+    auto uploading = std::async(std::launch::async, [&] {
+        RecordingReporter reporter;
+        upload_picture(context, ".png", kPicture, reporter);
+        return reporter.calls();
+    });
+    if (uploading.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+        ::close(::open(record_file().c_str(), O_WRONLY | O_NONBLOCK)); // lets the blocked reader go
+        uploading.wait();
+        FAIL() << "the upload blocked on a FIFO record file";
+    }
+    const std::vector<std::string> calls = uploading.get();
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[1], "message:上传失败！[错误原因：记录文件不是普通文件（如管道或设备），无法读写：" +
+                            record_file().string() + "]");
+    EXPECT_EQ(commits(), 0u);
+    EXPECT_EQ(find_local_record(record_file(), md5_hex(kPicture)), std::nullopt);
+    EXPECT_TRUE(read_all_local_records(record_file()).empty());
+}
+
 TEST_F(UploadPictureTest, OnlyBytesWithAPictureSignatureAreUploaded) {
     const std::string webp = std::string("RIFF\x10\0\0\0WEBPVP8 ", 16) + "webp body";
     const std::string jpeg = "\xFF\xD8\xFF\xE0 jpeg body";

@@ -25,6 +25,8 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <vector>
 
 using namespace velpic;
@@ -229,6 +231,34 @@ TEST_F(MainWindowTest, UpperCaseMysqlInTheFileStartsInLocalMode) {
     EXPECT_TRUE(find<QRadioButton>("单选框_记录方式_本地")->isChecked());
     EXPECT_FALSE(find("分组框_mysql")->isVisibleTo(window.get()));
     EXPECT_TRUE(state.snapshot().machine_code.empty());
+}
+
+TEST_F(MainWindowTest, SettingsThatCannotBeReadAsTheyStandAreToldAndNotUsed) {
+    // A NUL written by hand into the owner: cut there, it would read as "al".
+    store_settings("alice", "pics", "tok");
+    std::string bytes;
+    {
+        std::ifstream in(settings_file_path(), std::ios::binary);
+        bytes.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    const std::size_t owner = bytes.find("Owner=alice");
+    ASSERT_NE(owner, std::string::npos);
+    bytes.insert(owner + 8, 1, '\0');
+    std::ofstream(settings_file_path(), std::ios::binary | std::ios::trunc) << bytes;
+    open_window();
+    ASSERT_TRUE(eventually([&] { return dialogs.messages.size() == 1; }));
+    EXPECT_TRUE(dialogs.messages[0].contains(QStringLiteral("Owner不能包含空字符"))) << dialogs.messages[0].toStdString();
+    EXPECT_FALSE(state.snapshot().gitee_known());
+    window.reset();
+
+    // A FIFO in the file's place: the window opens at once and says so.
+    dialogs.messages.clear();
+    std::filesystem::remove(settings_file_path());
+    ASSERT_EQ(::mkfifo(settings_file_path().c_str(), 0600), 0);
+    open_window();
+    ASSERT_TRUE(eventually([&] { return dialogs.messages.size() == 1; }));
+    EXPECT_TRUE(dialogs.messages[0].contains(QStringLiteral("不是普通文件（如管道或设备）")))
+        << dialogs.messages[0].toStdString();
 }
 
 TEST_F(MainWindowTest, SaveShowsEachCheckInOrderAndReturnsToTheFirstPage) {

@@ -1,5 +1,5 @@
-// The hosting service's answers to a create and to a contents GET: whatever they hold, only a real raw-file address
-// of the repository is ever taken as the committed file's, a file's blob id is 40 hex digits, and every answer that
+// The hosting service's answers to a create and to a contents GET: whatever they hold, only the raw-file address of
+// the very file committed is ever taken as the committed file's, a file's blob id is 40 hex digits, and every answer that
 // is not used says why.
 #include "fuzz_support.h"
 #include "upload/contents_api.h"
@@ -35,10 +35,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const std::string owner = "alice";
     const std::string repo = "pics";
-    const ContentsApiResult created = read_create_answer(answer, owner, repo);
+    const std::string path = "0123456789abcdef0123456789abcdef.png";
+    const ContentsApiResult created = read_create_answer(answer, owner, repo, path);
     if (created.ok) {
         FUZZ_CHECK(answer.complete);
-        FUZZ_CHECK(is_raw_file_address(created.address, owner, repo));
+        FUZZ_CHECK(created.address == raw_address_prefix(owner, repo) + path);
         FUZZ_CHECK(created.address.find_first_of("\r\n") == std::string::npos);
         FUZZ_CHECK(created.reason.empty());
         FUZZ_CHECK(!created.maybe_stored);

@@ -115,7 +115,12 @@ int run_check_command(const std::vector<std::string>& args, std::ostream& out, s
     }
 
     // Records that cannot be read say nothing about the links, as for `velpic records`: status 1.
-    const StateSnapshot settings = stored_settings();
+    std::string problem;
+    const StateSnapshot settings = stored_settings(&problem);
+    if (!problem.empty()) {
+        err << "velpic check: " << to_utf8(problem) << "\n";
+        return 1;
+    }
     if (settings.mysql_mode() && !settings.mysql.complete()) {
         err << "MySQL settings are incomplete (" << settings_file_path().string() << ")\n";
         return 1;

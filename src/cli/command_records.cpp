@@ -18,7 +18,12 @@ int run(const std::vector<std::string>& args, CommandIo& io) {
         print_usage(io.err);
         return 2;
     }
-    const StateSnapshot settings = stored_settings();
+    std::string problem;
+    const StateSnapshot settings = stored_settings(&problem);
+    if (!problem.empty()) {
+        io.err << "velpic records: " << to_utf8(problem) << "\n";
+        return 1;
+    }
     std::vector<UploadRecord> records;
     if (settings.mysql_mode()) {
         if (!settings.mysql.complete()) {
@@ -34,7 +39,13 @@ int run(const std::vector<std::string>& args, CommandIo& io) {
             return 1;
         }
     } else {
-        records = read_all_local_records(local_record_file_path(program_dir()));
+        const std::filesystem::path file = local_record_file_path(program_dir());
+        // Listed as empty, a FIFO or device in the file's place would pass for "no records".
+        if (std::string refusal = local_record_file_problem(file); !refusal.empty()) {
+            io.err << "velpic records: " << to_utf8(refusal) << "\n";
+            return 1;
+        }
+        records = read_all_local_records(file);
     }
     for (const UploadRecord& record : records)
         io.out << to_utf8(record.ImgMd5) << "\t" << to_utf8(record.ImgType) << "\t" << to_utf8(record.ImgUrl) << "\n";

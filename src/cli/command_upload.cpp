@@ -29,6 +29,9 @@ int report(const std::vector<ItemOutcome>& outcomes, LinkFormat format, bool bit
             ++failed;
             io.err << outcome.name << ": " << to_utf8(outcome.reason) << "\n";
         }
+        // A picture committed but not recorded is committed again next time: the caller must hear of it.
+        if (outcome.ok && !outcome.notes.empty())
+            ++failed;
         for (const std::string& note : outcome.notes)
             io.err << outcome.name << ": " << to_utf8(note) << "\n";
         std::string line;
@@ -57,7 +60,12 @@ int run(const std::vector<std::string>& args, CommandIo& io) {
         print_usage(io.err);
         return 2;
     }
-    const StateSnapshot settings = stored_settings();
+    std::string problem;
+    const StateSnapshot settings = stored_settings(&problem);
+    if (!problem.empty()) {
+        io.err << "velpic upload: " << to_utf8(problem) << "\n";
+        return 2;
+    }
     if (!settings.gitee_known()) {
         io.err << "请先填写配置！ (" << settings_file_path().string() << ")\n";
         return 2;
@@ -95,7 +103,8 @@ const Command upload_command{
     "         --format prints each address as a Markdown image or an HTML img element named after the file\n"
     "         (a bitmap after its digest) instead; --compress re-encodes a PNG or JPEG over 1 MB smaller\n"
     "         first (PNG losslessly, JPEG at quality 85). Failures go to standard error; the exit status is\n"
-    "         1 when any picture failed, 2 without a display for the clipboard.",
+    "         1 when any picture failed or could not be recorded (its address is still printed), 2 without\n"
+    "         a display for the clipboard or with unreadable settings.",
     run,
 };
 

@@ -2,6 +2,7 @@
 
 #include "records/record_index.h"
 #include "records/record_section_scan.h"
+#include "runtime/codepage.h"
 #include "runtime/files.h"
 #include "runtime/gbk_text.h"
 #include "runtime/ini_file.h"
@@ -143,9 +144,10 @@ std::optional<DigestState> indexed_state(const RecordIndex& index, std::string_v
     return state;
 }
 
-// What the INI reader knows about digest in file; a missing or unreadable file knows nothing.
+// What the INI reader knows about digest in file; a missing or unreadable file knows nothing, nor does a FIFO or
+// device in its place (opened without blocking, then refused).
 DigestState digest_state(const std::filesystem::path& file, std::string_view digest) {
-    const Descriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+    const Descriptor fd(::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     struct stat status {};
     if (fd.get() < 0 || ::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode))
         return {};
@@ -268,6 +270,12 @@ std::filesystem::path local_record_file_path(const std::filesystem::path& direct
 
 std::filesystem::path local_record_file_path() {
     return local_record_file_path(program_dir());
+}
+
+std::string local_record_file_problem(const std::filesystem::path& file) {
+    if (!is_non_regular_file(file))
+        return {};
+    return utf8_to_gbk("记录文件不是普通文件（如管道或设备），无法读写：" + file.string());
 }
 
 bool is_complete_local_record(const UploadRecord& record, std::string_view section_name) {
@@ -394,7 +402,7 @@ std::vector<UploadRecord> local_records_in(std::string_view bytes) {
 }
 
 std::vector<UploadRecord> read_all_local_records(const std::filesystem::path& file) {
-    const Descriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+    const Descriptor fd(::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     struct stat status {};
     if (fd.get() < 0 || ::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode))
         return {};

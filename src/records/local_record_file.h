@@ -16,6 +16,10 @@ namespace velpic {
 std::filesystem::path local_record_file_path(const std::filesystem::path& directory);
 std::filesystem::path local_record_file_path();
 
+// Why the record file cannot be used (GBK), or empty: something that is not a regular file (a FIFO, a device, a
+// directory) stands in its place, which would otherwise read as no records and refuse every write.
+std::string local_record_file_problem(const std::filesystem::path& file);
+
 // A record counts only when it is whole: ImgMd5, ImgType, ImgUploadTime and ImgUrl are all there, ImgMd5 is the
 // digest its section is named by, and ImgUrl names the record's file (its last part is ImgMd5 followed by ImgType,
 // letter case aside). An address cut short by a crash never does, so a record written part-way reads as no record:

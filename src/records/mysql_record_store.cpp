@@ -1,5 +1,8 @@
 #include "records/mysql_record_store.h"
 
+#include "runtime/codepage.h"
+#include "runtime/gbk_text.h"
+
 #include <mysql.h>
 
 #include <mutex>
@@ -178,12 +181,103 @@ std::optional<UploadRecord> recorded_row(MysqlConnection& connection, const std:
     return row;
 }
 
-MysqlOutcome insert(MysqlConnection& connection, const UploadRecord& record) {
+// The widths the table was created with, in characters. Other machines share the table, so its layout stays; a
+// value that does not fit is refused before the insert instead of being cut (a non-strict server) or refused
+// after the commit (a strict one).
+struct ColumnWidth {
+    const char* name;
+    std::size_t characters;
+    std::string UploadRecord::*field;
+};
+constexpr ColumnWidth kColumnWidths[] = {
+    {"ImgMd5", 32, &UploadRecord::ImgMd5},
+    {"ImgUploadTime", 13, &UploadRecord::ImgUploadTime},
+    {"UploadMachineCode", 200, &UploadRecord::UploadMachineCode},
+    {"ImgUrl", 200, &UploadRecord::ImgUrl},
+    {"ImgType", 10, &UploadRecord::ImgType},
+};
+
+// Characters of a GBK text, a double-byte character counting once, as the server counts them.
+std::size_t gbk_characters(std::string_view text) {
+    std::size_t count = 0;
+    for (std::size_t i = 0; i < text.size(); ++i, ++count)
+        if (is_gbk_lead_byte(static_cast<unsigned char>(text[i])) && i + 1 < text.size())
+            ++i;
+    return count;
+}
+
+// Why record cannot go into the table as it is (GBK), or empty.
+std::string unfitting_field(const UploadRecord& record) {
+    for (const ColumnWidth& column : kColumnWidths) {
+        const std::size_t length = gbk_characters(record.*column.field);
+        if (length > column.characters)
+            return std::string(column.name) +
+                   utf8_to_gbk(" 长 " + std::to_string(length) + " 个字符，超过表中该列的 " +
+                               std::to_string(column.characters) + " 个字符上限，没有记录");
+    }
+    return {};
+}
+
+// The first warning the server gave for the last statement, or a count when it gives none.
+std::string first_warning(MysqlConnection& connection, unsigned count) {
+    if (connection.execute("SHOW WARNINGS")) {
+        Result result(connection.handle());
+        if (result.next()) {
+            const std::string message = result.field("Message");
+            if (!message.empty())
+                return message;
+        }
+    }
+    return std::to_string(count) + " warning(s)";
+}
+
+MysqlOutcome insert_row(MysqlConnection& connection, const UploadRecord& record) {
     return connection.run("INSERT INTO `remote_imgs`(`ImgMd5`, `ImgUploadTime`,`UploadMachineCode`,`ImgUrl`,`ImgType`) "
                           "VALUES ('" +
                           connection.escaped(record.ImgMd5) + "','" + connection.escaped(record.ImgUploadTime) + "','" +
                           connection.escaped(record.UploadMachineCode) + "','" + connection.escaped(record.ImgUrl) +
                           "','" + connection.escaped(record.ImgType) + "')");
+}
+
+// The insert, and the proof that the server stored the row as it was sent: a non-strict server cuts a value that
+// does not fit, or replaces characters it cannot store, with no more than a warning. A row changed so is taken
+// back, as it would only read as damaged; what happened is the outcome's error.
+MysqlOutcome insert(MysqlConnection& connection, const UploadRecord& record) {
+    if (std::string unfitting = unfitting_field(record); !unfitting.empty())
+        return {false, std::move(unfitting)};
+    MysqlOutcome inserted = insert_row(connection, record);
+    if (!inserted.ok)
+        return inserted;
+    const my_ulonglong affected = mysql_affected_rows(connection.handle());
+    const unsigned warnings = mysql_warning_count(connection.handle());
+    std::string problem;
+    bool changed = false;
+    if (affected != 1) {
+        problem = "the server stored " + std::to_string(affected) + " rows instead of one";
+    } else {
+        // A warning alone proves nothing (servers warn about much); the row read back does.
+        const std::string warning = warnings != 0 ? first_warning(connection, warnings) : std::string();
+        std::optional<UploadRecord> stored;
+        if (connection.execute("SELECT * FROM remote_imgs WHERE imgmd5='" + connection.escaped(record.ImgMd5) + "'")) {
+            Result result(connection.handle());
+            if (result.next())
+                stored = UploadRecord{result.field("ImgMd5"), result.field("ImgUploadTime"),
+                                      result.field("UploadMachineCode"), result.field("ImgUrl"),
+                                      result.field("ImgType")};
+        }
+        if (!stored)
+            problem = "the row could not be read back: " + connection.error();
+        else if ((changed = *stored != record))
+            problem = warning.empty() ? std::string("the row was stored changed") : warning;
+    }
+    if (problem.empty())
+        return inserted;
+    // Only the changed row of this insert goes; one another machine wrote meanwhile under the digest stays.
+    if (changed)
+            connection.execute("DELETE FROM remote_imgs WHERE ImgMd5='" + connection.escaped(record.ImgMd5) +
+                           "' AND ImgUploadTime='" + connection.escaped(record.ImgUploadTime) +
+                           "' AND UploadMachineCode='" + connection.escaped(record.UploadMachineCode) + "'");
+    return {false, utf8_to_gbk("服务器改动或拒绝了记录：") + problem};
 }
 
 } // namespace

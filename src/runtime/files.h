@@ -3,7 +3,9 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
+#include <string_view>
 
 namespace velpic {
 
@@ -11,10 +13,13 @@ namespace velpic {
 bool file_exists(const std::filesystem::path& path);
 // True when a file was removed; false when there was none or it could not be removed.
 bool delete_file(const std::filesystem::path& path);
+// True when something that is not a regular file (a FIFO, a device, a directory, a socket) is at path, links
+// followed; found without opening it, so nothing blocks. False when nothing is there.
+bool is_non_regular_file(const std::filesystem::path& path);
 // The file's bytes; empty when the file is missing or unreadable, or is not a regular file.
 std::string read_whole_file(const std::filesystem::path& path);
 
-enum class FileReadStatus { ok, unreadable, not_regular, too_large };
+enum class FileReadStatus { ok, unreadable, not_regular, too_large, refused_head };
 
 struct FileRead {
     FileReadStatus status = FileReadStatus::unreadable;
@@ -22,9 +27,15 @@ struct FileRead {
     std::uint64_t size = 0; // the file's size, also when too large
 };
 
+// Judges the first bytes of a file (up to the size asked for; fewer only when the file is shorter).
+using FileHeadCheck = std::function<bool(std::string_view head)>;
+
 // The bytes of a regular file of at most max_bytes bytes. A FIFO, a device or a directory is refused without
-// waiting for it, and a larger file before anything is read.
-FileRead read_regular_file(const std::filesystem::path& path, std::uint64_t max_bytes);
+// waiting for it, and a larger file before anything is read. With accept_head, the first head_size bytes are read
+// alone and judged first: a file they do not satisfy is refused (refused_head) with nothing more read. An empty
+// file has no head to judge and reads as ok and empty.
+FileRead read_regular_file(const std::filesystem::path& path, std::uint64_t max_bytes, std::size_t head_size = 0,
+                           const FileHeadCheck& accept_head = {});
 
 // Up to size bytes of an open file from offset on, into buffer; got tells how many (fewer at the end of the file).
 // False when reading fails.

@@ -6,11 +6,38 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 namespace velpic {
 
-FileRead read_regular_file(const std::filesystem::path& path, std::uint64_t max_bytes) {
+namespace {
+
+// Reads into buffer until size bytes are there or the file ends; false when reading fails.
+bool read_up_to(int fd, char* buffer, std::size_t size, std::size_t& got) {
+    got = 0;
+    while (got < size) {
+        const ssize_t n = ::read(fd, buffer + got, size - got);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return false;
+        if (n == 0)
+            break;
+        got += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+} // namespace
+
+bool is_non_regular_file(const std::filesystem::path& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode);
+}
+
+FileRead read_regular_file(const std::filesystem::path& path, std::uint64_t max_bytes, std::size_t head_size,
+                           const FileHeadCheck& accept_head) {
     FileRead result;
     // Non-blocking, so that opening a FIFO returns at once; the check below then refuses it.
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
@@ -35,18 +62,29 @@ FileRead read_regular_file(const std::filesystem::path& path, std::uint64_t max_
     // One buffer of the announced size, filled in place: the picture is never copied while it is read.
     std::string bytes(static_cast<std::size_t>(result.size), '\0');
     std::size_t filled = 0;
-    bool failed = false;
-    while (filled < bytes.size()) {
-        ssize_t n = ::read(fd, bytes.data() + filled, bytes.size() - filled);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            failed = n < 0;
-            break;
+    if (accept_head) {
+        // The head alone first, so that a file the caller refuses is not read any further (a secret behind a link
+        // named like a picture, say). Files under /proc announce no size: the head may pass the announced end.
+        std::string head(static_cast<std::size_t>(std::min<std::uint64_t>(head_size, max_bytes)), '\0');
+        std::size_t got = 0;
+        if (!read_up_to(fd, head.data(), head.size(), got)) {
+            ::close(fd);
+            return result;
         }
-        filled += static_cast<std::size_t>(n);
+        head.resize(got);
+        if (!head.empty() && !accept_head(head)) {
+            result.status = FileReadStatus::refused_head;
+            ::close(fd);
+            return result;
+        }
+        if (bytes.size() < got)
+            bytes.resize(got);
+        bytes.replace(0, got, head);
+        filled = got;
     }
-    bytes.resize(filled);
+    std::size_t got = 0;
+    bool failed = !read_up_to(fd, bytes.data() + filled, bytes.size() - filled, got);
+    bytes.resize(filled + got);
     // A file may have grown since, or announce no size at all (files under /proc): read on, within the limit.
     char chunk[65536];
     while (!failed) {

@@ -258,13 +258,17 @@ std::string value_text(std::string_view value) {
 bool read_existing(const std::filesystem::path& file, std::string& bytes, bool& exists) {
     bytes.clear();
     exists = false;
-    int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so that a FIFO in the file's place is refused at once instead of waiting for a writer.
+    int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0)
         return errno == ENOENT;
     exists = true;
     struct stat status {};
-    if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode))
-        bytes.reserve(static_cast<std::size_t>(status.st_size));
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(fd);
+        return false;
+    }
+    bytes.reserve(static_cast<std::size_t>(status.st_size));
     char chunk[65536];
     for (;;) {
         ssize_t count = ::read(fd, chunk, sizeof chunk);
@@ -398,6 +402,17 @@ std::vector<std::string> IniDocument::section_names() const {
         if (seen.emplace(folded(section.name), true).second)
             names.emplace_back(section.name);
     return names;
+}
+
+std::optional<std::pair<std::string, std::string>> IniDocument::first_value_with_nul() const {
+    const Parsed& parsed = data_->parsed;
+    for (const Section& section : parsed.sections)
+        for (std::size_t i = section.header + 1; i < section.end; ++i) {
+            const Line& line = parsed.lines[i];
+            if (line.kind == LineKind::Key && line.value.find('\0') != std::string_view::npos)
+                return std::pair{std::string(section.name), std::string(line.name)};
+        }
+    return std::nullopt;
 }
 
 const std::string& IniDocument::bytes() const {

@@ -11,6 +11,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace velpic {
@@ -22,7 +23,8 @@ inline constexpr std::size_t kIniReadBufferSize = 10240;
 // (NUL and 0x1A included) is part of its line, so junk hides nothing before or after it.
 // Sections and keys are matched without ASCII letter case and with blanks around names and values ignored; a value
 // wrapped in matching quotes (' or ") loses them. Leading bytes <= 0x20 of file, section and key are ignored; an
-// empty file, section or key name gives the empty text. A missing file, section or key reads as default_value.
+// empty file, section or key name gives the empty text. A missing file, section or key reads as default_value, and
+// so does a file that is not a regular file (a FIFO in its place is never waited for).
 std::string read_ini_value(const std::filesystem::path& file, std::string_view section, std::string_view key,
                            std::string_view default_value = {});
 
@@ -99,6 +101,9 @@ public:
     bool has_section(std::string_view section) const;
     // Section names as the profile functions see them (trimmed), in file order, each name once.
     std::vector<std::string> section_names() const;
+    // The first key line, in file order, whose value holds a NUL byte, as section and key names: value() and
+    // read_ini_value end such a value at the NUL, so a hand-edited "Owner=al\0ice" would read as "al".
+    std::optional<std::pair<std::string, std::string>> first_value_with_nul() const;
     // The file's bytes as read.
     const std::string& bytes() const;
 

@@ -5,6 +5,7 @@
 #include "settings/stored_secret.h"
 #include "records/mysql_record_store.h"
 #include "runtime/codepage.h"
+#include "runtime/files.h"
 #include "runtime/ini_file.h"
 #include "runtime/program_dir.h"
 #include "upload/repository_names.h"
@@ -138,7 +139,21 @@ MysqlSettings SettingsStore::read_mysql() const {
     return mysql;
 }
 
-bool SettingsStore::load_at_start(AppState& state) const {
+std::string SettingsStore::reading_problem() const {
+    if (is_non_regular_file(file_))
+        return utf8_to_gbk("配置文件不是普通文件（如管道或设备），无法读取：" + file_.string());
+    if (auto found = IniDocument::load(file_).first_value_with_nul())
+        return "[" + found->first + "] " + found->second + msg_no_nul +
+               utf8_to_gbk("，请在配置页重新填写并保存：" + file_.string());
+    return {};
+}
+
+bool SettingsStore::load_at_start(AppState& state, std::string* problem) const {
+    if (std::string refusal = reading_problem(); !refusal.empty()) {
+        if (problem)
+            *problem = std::move(refusal);
+        return false;
+    }
     state.set_gitee(read(section_gitee, "Owner"), read(section_gitee, "Repo"),
                     decode_stored_secret(read(section_gitee, "Access_Token")));
     state.set_record_mode(read(section_mode, key_mode));

@@ -59,8 +59,13 @@ public:
 
     const std::filesystem::path& file() const { return file_; }
 
+    // Why the file cannot be read as it stands (GBK), or empty: something that is not a regular file is in its
+    // place (a FIFO would hold every reader), or a value holds a NUL byte (written by hand; reading would cut the
+    // value there, so "Owner=al\0ice" would upload into "al"). The message names the setting.
+    std::string reading_problem() const;
     // Fills state; returns whether owner, repo and token are all known (the drop area may then be registered).
-    bool load_at_start(AppState& state) const;
+    // When reading_problem finds one, nothing is loaded, problem (when given) receives it and the result is false.
+    bool load_at_start(AppState& state, std::string* problem = nullptr) const;
     // Every value read from the file now, whatever the record mode.
     SettingsPage read_page() const;
     // Whether the file says MySQL mode ("方式" is exactly "mysql"), as the radio buttons show it at start.

@@ -4,9 +4,9 @@
 
 namespace velpic {
 
-StateSnapshot stored_settings() {
+StateSnapshot stored_settings(std::string* problem) {
     AppState state;
-    SettingsStore(settings_file_path()).load_at_start(state);
+    SettingsStore(settings_file_path()).load_at_start(state, problem);
     return state.snapshot();
 }
 

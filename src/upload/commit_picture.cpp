@@ -19,7 +19,7 @@ ContentsApiResult commit_picture(const std::string& owner, const std::string& re
     case StoredContents::Kind::file:
         if (stored.sha != git_blob_sha1(data)) {
             resolved.reason = utf8_to_gbk("仓库中已有同名文件 ") + path + utf8_to_gbk("，但内容与这张图片不同");
-        } else if (is_raw_file_address(stored.download_url, owner, repo)) {
+        } else if (is_committed_file_address(stored.download_url, owner, repo, path)) {
             resolved.ok = true;
             resolved.address = stored.download_url;
         } else {

@@ -29,14 +29,15 @@ std::string raw_address_prefix(const std::string& owner, const std::string& repo
     return service_base() + owner + "/" + repo + "/raw/master/";
 }
 
-bool is_raw_file_address(const std::string& address, const std::string& owner, const std::string& repo) {
-    const std::string prefix = raw_address_prefix(owner, repo);
-    if (address.size() <= prefix.size() || address.compare(0, prefix.size(), prefix) != 0)
+bool is_committed_file_address(const std::string& address, const std::string& owner, const std::string& repo,
+                               const std::string& path) {
+    if (path.empty() || path == "." || path == ".." || path.find_first_of("/\\") != std::string::npos)
         return false;
-    for (unsigned char c : address)
+    for (unsigned char c : path)
         if (c < 0x20 || c == 0x7F)
             return false;
-    return true;
+    // Whole-text equality: a prefix test would let ".." segments or another name after the prefix through.
+    return address == raw_address_prefix(owner, repo) + path;
 }
 
 std::string repository_name_problem(const std::string& owner, const std::string& repo) {
@@ -108,7 +109,8 @@ std::string create_headers() {
 
 } // namespace
 
-ContentsApiResult read_create_answer(const TokenAnswer& answer, const std::string& owner, const std::string& repo) {
+ContentsApiResult read_create_answer(const TokenAnswer& answer, const std::string& owner, const std::string& repo,
+                                     const std::string& path) {
     ContentsApiResult result;
     if (!answer.complete) {
         result.reason = answer.reason;
@@ -122,11 +124,11 @@ ContentsApiResult read_create_answer(const TokenAnswer& answer, const std::strin
         json.type_of("content['download_url']") == json_type_string ? json.get_text("content['download_url']") : "";
     const std::string reason = json.get_text("message");
     if (parsed && !address.empty() && reason.empty()) {
-        result.ok = is_raw_file_address(address, owner, repo);
+        result.ok = is_committed_file_address(address, owner, repo, path);
         if (result.ok)
             result.address = address;
         else
-            result.reason = visible_text(address); // another branch, owner or host: committed, but not ours
+            result.reason = visible_text(address); // another branch, owner, host or file: not the file committed
         return result;
     }
     if (parsed && address.empty() && !reason.empty()) {
@@ -149,7 +151,7 @@ ContentsApiResult contents_api_create_file(const std::string& owner, const std::
     const ContentsRequestBody body(access_token, file_bytes, message);
     const TokenAnswer answer =
         send_token_request(contents_endpoint(owner, repo, path), kHttpPost, body, create_headers());
-    return read_create_answer(answer, owner, repo);
+    return read_create_answer(answer, owner, repo, path);
 }
 
 } // namespace velpic

@@ -20,10 +20,13 @@ std::string contents_endpoint(const std::string& owner, const std::string& repo,
 // service_base() + owner + "/" + repo + "/raw/master/".
 std::string raw_address_prefix(const std::string& owner, const std::string& repo);
 
-// The only kind of address that is shown, copied or recorded: it begins with the repository's raw-file prefix
-// (letter case significant), names a file after it, and holds no control byte (it is one line on the command line
-// and one value in the record file).
-bool is_raw_file_address(const std::string& address, const std::string& owner, const std::string& repo);
+// The only kind of address that is shown, copied or recorded for a file committed at path: exactly the
+// repository's raw-file prefix followed by path, byte for byte (letter case significant). path must be one plain
+// file name: not empty, no "/" or "\\", no control byte, not "." or "..". So no other file, folder or repository can
+// be named through ".." segments, encoded or not, and the address is one line on the command line and one value in
+// the record file.
+bool is_committed_file_address(const std::string& address, const std::string& owner, const std::string& repo,
+                               const std::string& path);
 
 // Why owner and repository cannot go into an API path (GBK), or empty when both can: a name such as
 // "alice/pics/contents/evil?" would otherwise reach another path of the API.
@@ -35,7 +38,7 @@ std::string json_string_escape(std::string_view gbk);
 
 struct ContentsApiResult {
     bool ok = false;
-    std::string address; // GBK: the committed file's address (is_raw_file_address holds), when ok
+    std::string address; // GBK: the committed file's address (is_committed_file_address holds), when ok
     std::string reason;  // GBK: why not, for the user, when not ok
     // Not ok, yet the file may be in the repository: the name was refused as taken, or the request went out and
     // no decisive answer came back.
@@ -45,15 +48,16 @@ struct ContentsApiResult {
 // Commits one file, its Base64 text as the content, in the three-line JSON body (CR LF between the entries; token
 // and message escaped as JSON strings and sent as UTF-8). The Base64 text is written while the request is sent and
 // never held whole. It is ok only for the download_url of a whole answer read as JSON, holding no message, that
-// is_raw_file_address accepts. Otherwise the reason is the service's message, the address that was refused, the
-// transport's reason, or "错误未知：[" + answer + "]". Texts in and out are GBK.
+// is_committed_file_address accepts for path. Otherwise the reason is the service's message, the address that was
+// refused, the transport's reason, or "错误未知：[" + answer + "]". Texts in and out are GBK.
 ContentsApiResult contents_api_create_file(const std::string& owner, const std::string& repo, const std::string& path,
                                            const std::string& access_token, std::string_view file_bytes,
                                            const std::string& message);
 
 struct TokenAnswer;
 // What the service's answer to a create says, as contents_api_create_file reads it.
-ContentsApiResult read_create_answer(const TokenAnswer& answer, const std::string& owner, const std::string& repo);
+ContentsApiResult read_create_answer(const TokenAnswer& answer, const std::string& owner, const std::string& repo,
+                                     const std::string& path);
 
 // The text a failure shows for an answer that could not be read: "错误未知：[" + answer + "]" (GBK), the answer
 // shortened when it is long.

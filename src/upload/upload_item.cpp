@@ -43,16 +43,17 @@ std::string signature_extension(std::string_view bytes) {
     return {};
 }
 
+FileRead read_picture_file(const std::filesystem::path& path, std::uint64_t max_bytes) {
+    return read_regular_file(path, max_bytes, kSignatureBytes,
+                             [](std::string_view head) { return !signature_extension(head).empty(); });
+}
+
 bool can_upload(const UploadContext& context) {
     return !context.owner.empty() && !context.repo.empty() && !context.access_token.empty();
 }
 
 std::string settings_missing_reason() {
     return utf8_to_gbk("请先填写配置！");
-}
-
-std::string wrong_type_reason() {
-    return utf8_to_gbk("只能是PNG,JPG,GIF,WEBP格式的图片！");
 }
 
 std::string too_large_reason(std::uint64_t limit) {
@@ -67,6 +68,9 @@ ItemOutcome upload_bytes_item(const UploadContext& context, std::string name, co
                               const std::string& data) {
     if (!can_upload(context))
         return failed(std::move(name), settings_missing_reason());
+    // upload_picture refuses them as well; a preparation is not run on bytes that are no picture.
+    if (signature_extension(data).empty())
+        return failed(std::move(name), wrong_type_reason());
     // Pictures are large: the bytes are copied only when a preparation made new ones.
     std::optional<std::string> prepared;
     if (context.prepare_picture)
@@ -94,7 +98,7 @@ ItemOutcome upload_file_item(const UploadContext& context, const std::filesystem
     if (!is_picture_extension(extension))
         return failed(std::move(name), wrong_type_reason());
     // One buffer of the file's exact size, and nothing past the limit is read, even from a file that grows.
-    const FileRead file = read_regular_file(path, context.max_picture_bytes);
+    const FileRead file = read_picture_file(path, context.max_picture_bytes);
     if (std::string refusal = refused_file_message(file.status, context.max_picture_bytes); !refusal.empty())
         return failed(std::move(name), std::move(refusal));
     if (file.status != FileReadStatus::ok || file.bytes.empty())

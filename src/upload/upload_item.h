@@ -4,6 +4,7 @@
 
 #include "upload/upload_picture.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -22,7 +23,15 @@ struct ItemOutcome {
 };
 
 // The extension a picture's leading bytes call for: ".png", ".jpg", ".gif" or ".webp"; empty for any other bytes.
+// These are the signatures the link check knows; only bytes with one of them are ever uploaded.
 std::string signature_extension(std::string_view bytes);
+// How many leading bytes signature_extension needs at most.
+inline constexpr std::size_t kSignatureBytes = 12;
+
+// A picture file's bytes, as every path that uploads files reads them: a FIFO or device is refused unopened for
+// reading, a file over max_bytes unread, and a file whose first kSignatureBytes bytes are no picture signature
+// (refused_head) with nothing past them read.
+FileRead read_picture_file(const std::filesystem::path& path, std::uint64_t max_bytes);
 
 // Owner, repository and token are all known; without them an item fails with "请先填写配置！".
 bool can_upload(const UploadContext& context);
@@ -32,14 +41,14 @@ bool can_upload(const UploadContext& context);
 ItemOutcome upload_bytes_item(const UploadContext& context, std::string name, const std::string& extension,
                               const std::string& data);
 
-// A picture file, as the command line takes it: the extension check, then the read (a file over the context's
-// max_picture_bytes is refused unread; an empty or unreadable one is refused), then the upload. The outcome is
-// named by the path.
+// A picture file, as the command line takes it: the extension check, then read_picture_file (a file over the
+// context's max_picture_bytes is refused unread, one without a picture signature after its first bytes; an empty
+// or unreadable one is refused), then the upload. The outcome is named by the path.
 ItemOutcome upload_file_item(const UploadContext& context, const std::filesystem::path& path);
 
 // Item reasons (GBK) shared by every caller, in the words the window uses.
 std::string settings_missing_reason(); // 请先填写配置！
-std::string wrong_type_reason(); // 只能是PNG,JPG,GIF,WEBP格式的图片！ (also for bytes of no picture type)
+// wrong_type_reason() (upload_picture.h): 只能是PNG,JPG,GIF,WEBP格式的图片！ (also for bytes of no picture type)
 std::string too_large_reason(std::uint64_t limit); // 上传失败！[错误原因：图片大于 … 的上限，没有上传]
 std::string unreadable_file_reason();              // 上传失败！[错误原因：文件无法读取或为空]
 

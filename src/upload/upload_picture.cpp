@@ -11,6 +11,7 @@
 #include "upload/contents_api.h"
 #include "upload/encoders.h"
 #include "upload/picture_archive.h"
+#include "upload/upload_item.h"
 
 #include <condition_variable>
 #include <mutex>
@@ -69,6 +70,16 @@ std::string archive_off_hint() {
 
 } // namespace
 
+bool is_recorded_file_address(const std::string& address, const std::string& owner, const std::string& repo,
+                              const std::string& digest) {
+    // The record holds the name the picture was committed under: its digest and the type it was sent with, which
+    // may differ from this upload's (".JPG" then, ".jpg" now) but is always a picture's.
+    const std::string prefix = raw_address_prefix(owner, repo) + digest;
+    if (digest.empty() || !address.starts_with(prefix) || !is_picture_extension(address.substr(prefix.size())))
+        return false;
+    return is_committed_file_address(address, owner, repo, address.substr(prefix.size() - digest.size()));
+}
+
 bool is_picture_extension(std::string_view extension) {
     // Cameras and other systems write "IMG_0001.JPG"; the letters' case says nothing about the file.
     std::string lower(extension);
@@ -115,7 +126,13 @@ std::string picture_too_large_reason(std::uint64_t limit) {
     return utf8_to_gbk("图片大于 " + size + "的上限，没有上传");
 }
 
+std::string wrong_type_reason() {
+    return utf8_to_gbk("只能是PNG,JPG,GIF,WEBP格式的图片！");
+}
+
 std::string refused_file_message(FileReadStatus status, std::uint64_t limit) {
+    if (status == FileReadStatus::refused_head)
+        return wrong_type_reason();
     if (status == FileReadStatus::too_large)
         return upload_failure_message(picture_too_large_reason(limit));
     if (status == FileReadStatus::not_regular)
@@ -136,6 +153,12 @@ UploadResult upload_picture(const UploadContext& context, const std::string& ext
     result.address = repository_name_problem(context.owner, context.repo);
     if (result.address.empty() && data.size() > context.max_picture_bytes)
         result.address = picture_too_large_reason(context.max_picture_bytes);
+    // A picture is a picture by its bytes: a name ending in ".png" may stand for a key file or a script.
+    if (result.address.empty() && signature_extension(data).empty()) {
+        result.address = wrong_type_reason();
+        reporter.show_message(result.address);
+        return result;
+    }
     if (!result.address.empty()) {
         reporter.show_message(upload_failure_message(result.address));
         return result;
@@ -153,8 +176,9 @@ UploadResult upload_picture(const UploadContext& context, const std::string& ext
         }
     }
 
-    // Only an address the service really gave for this file, beginning with the repository's raw-file prefix,
-    // is shown, copied or recorded; a recorded one must still begin with the current prefix.
+    // Only the address the service really gave for the file committed, the repository's raw-file prefix and the
+    // file's name, is shown, copied or recorded; a recorded one must still name the picture's file in the current
+    // repository.
     bool commit_ok = false;
     auto commit = [&] {
         result.committed = true;
@@ -175,6 +199,14 @@ UploadResult upload_picture(const UploadContext& context, const std::string& ext
 
     const bool use_mysql = context.record_mode == "mysql";
     std::optional<UploadRecord> stored; // the record this upload wrote
+    if (!use_mysql) {
+        // Without a usable record file every upload would commit again and fail to record.
+        result.address = local_record_file_problem(local_record_file_path(context.program_dir));
+        if (!result.address.empty()) {
+            reporter.show_message(upload_failure_message(result.address));
+            return result;
+        }
+    }
     // Held for the lookup, the commit and the record write only, not while the user is told.
     std::optional<DigestLock> lock(std::in_place, digest);
     if (use_mysql) {
@@ -219,7 +251,7 @@ UploadResult upload_picture(const UploadContext& context, const std::string& ext
     if (stored && context.recorded)
         context.recorded(*stored);
 
-    result.ok = result.committed ? commit_ok : is_raw_file_address(result.address, context.owner, context.repo);
+    result.ok = result.committed ? commit_ok : is_recorded_file_address(result.address, context.owner, context.repo, digest);
     if (!result.ok) {
         reporter.show_message(upload_failure_message(result.address));
         return result;

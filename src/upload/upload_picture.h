@@ -55,13 +55,18 @@ struct UploadContext {
 };
 
 struct UploadResult {
-    bool ok = false;          // an address beginning with the repository's raw-file prefix was shown
+    bool ok = false;          // the address of the picture's file in the repository was shown
     bool committed = false;   // a commit request was sent
     bool recorded = false;    // a new record was stored
     std::string address;      // the address, or the reason of the failure
     std::string digest;       // MD5 of the bytes, as it names the file; empty when they were refused unhashed
     std::string record_error; // why the record could not be stored (GBK), when committed and ok but not recorded
 };
+
+// Whether a recorded address may be handed out for digest: exactly the repository's raw-file prefix, the digest and
+// a picture extension (is_picture_extension), as is_committed_file_address takes it.
+bool is_recorded_file_address(const std::string& address, const std::string& owner, const std::string& repo,
+                              const std::string& digest);
 
 // "." + what follows the last "." of path (letter case kept); "." + path when there is none.
 std::string picture_extension(const std::string& path);
@@ -76,7 +81,8 @@ std::string commit_message(int year, int month, int day, int hour, int minute, i
 // The same for the current local time.
 std::string commit_message_now();
 
-// The upload routine. The report goes through reporter only; the result tells the caller what happened.
+// The upload routine. The report goes through reporter only; the result tells the caller what happened. Bytes
+// that do not begin with a picture signature are refused with wrong_type_reason before anything is sent.
 UploadResult upload_picture(const UploadContext& context, const std::string& extension, const std::string& data,
                             UploadReporter& reporter);
 
@@ -84,8 +90,12 @@ UploadResult upload_picture(const UploadContext& context, const std::string& ext
 std::string upload_failure_message(const std::string& reason);
 // "图片大于 100 MB 的上限，没有上传" for a limit of 100 MB (GBK).
 std::string picture_too_large_reason(std::uint64_t limit);
-// The failure message of a file refused before any of it is read (GBK): it is not a regular file (a FIFO would
-// block the upload), or it is larger than limit. Empty for any other status.
+// "只能是PNG,JPG,GIF,WEBP格式的图片！" (GBK): a name or bytes of no picture type. upload_picture refuses bytes without a
+// picture signature (signature_extension in upload_item.h) with it.
+std::string wrong_type_reason();
+// The failure message of a file refused before it is read whole (GBK): it is not a regular file (a FIFO would
+// block the upload), it is larger than limit, or its first bytes are no picture's (wrong_type_reason). Empty for
+// any other status.
 std::string refused_file_message(FileReadStatus status, std::uint64_t limit);
 // "上传成功，但记录保存失败！" + reason (GBK).
 std::string record_failure_message(const std::string& reason);

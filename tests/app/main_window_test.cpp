@@ -25,6 +25,8 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <vector>
 
 using namespace velpic;
@@ -231,6 +233,34 @@ TEST_F(MainWindowTest, UpperCaseMysqlInTheFileStartsInLocalMode) {
     EXPECT_TRUE(state.snapshot().machine_code.empty());
 }
 
+TEST_F(MainWindowTest, SettingsThatCannotBeReadAsTheyStandAreToldAndNotUsed) {
+    // A NUL written by hand into the owner: cut there, it would read as "al".
+    store_settings("alice", "pics", "tok");
+    std::string bytes;
+    {
+        std::ifstream in(settings_file_path(), std::ios::binary);
+        bytes.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    const std::size_t owner = bytes.find("Owner=alice");
+    ASSERT_NE(owner, std::string::npos);
+    bytes.insert(owner + 8, 1, '\0');
+    std::ofstream(settings_file_path(), std::ios::binary | std::ios::trunc) << bytes;
+    open_window();
+    ASSERT_TRUE(eventually([&] { return dialogs.messages.size() == 1; }));
+    EXPECT_TRUE(dialogs.messages[0].contains(QStringLiteral("Owner不能包含空字符"))) << dialogs.messages[0].toStdString();
+    EXPECT_FALSE(state.snapshot().gitee_known());
+    window.reset();
+
+    // A FIFO in the file's place: the window opens at once and says so.
+    dialogs.messages.clear();
+    std::filesystem::remove(settings_file_path());
+    ASSERT_EQ(::mkfifo(settings_file_path().c_str(), 0600), 0);
+    open_window();
+    ASSERT_TRUE(eventually([&] { return dialogs.messages.size() == 1; }));
+    EXPECT_TRUE(dialogs.messages[0].contains(QStringLiteral("不是普通文件（如管道或设备）")))
+        << dialogs.messages[0].toStdString();
+}
+
 TEST_F(MainWindowTest, SaveShowsEachCheckInOrderAndReturnsToTheFirstPage) {
     open_window();
     show_page(1);
@@ -300,18 +330,21 @@ TEST_F(MainWindowTest, DropsTakeTheFivePictureTypesInAnyLetterCaseAndRefuseOther
     EXPECT_EQ(area->picture(), webp);
     EXPECT_TRUE(area->has_image());
 
-    // An empty file, or one that is no picture, is still sent (the service decides), and the area shows the
-    // add-picture drawing rather than nothing.
+    // An empty file, or one whose bytes are no picture whatever its name, is not sent: the type message, and the
+    // area shows the add-picture drawing rather than nothing.
+    dialogs.messages.clear();
+    const std::size_t sent_before = service.count_requests("POST");
     for (const char* name : {"empty.jpg", "junk.png"}) {
         area->set_picture(webp);
-        const std::size_t sent = service.count_requests("POST");
+        const qsizetype before = dialogs.messages.size();
         drop_files(area, {QString::fromStdString(write_file(name, name[0] == 'e' ? "" : "no picture").string())});
-        ASSERT_TRUE(eventually([&] {
-            return service.count_requests("POST") == sent + 1 && area->picture() == initial;
-        })) << name;
+        ASSERT_TRUE(eventually([&] { return dialogs.messages.size() == before + 1 && area->picture() == initial; }))
+            << name;
         EXPECT_TRUE(area->has_image());
     }
-    EXPECT_EQ(dialogs.messages.size(), 1);
+    EXPECT_EQ(dialogs.messages, QStringList({QStringLiteral("只能是PNG,JPG,GIF,WEBP格式的图片！"),
+                                             QStringLiteral("只能是PNG,JPG,GIF,WEBP格式的图片！")}));
+    EXPECT_EQ(service.count_requests("POST"), sent_before);
 
     // What is no regular file (a FIFO would block the upload), or is past the 100 MB limit, is refused unread.
     const std::filesystem::path fifo = write_file("pipe.png", "").replace_filename("fifo.png");

@@ -16,7 +16,14 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <fstream>
+#include <future>
+#include <iterator>
 
 namespace velpic {
 namespace {
@@ -24,6 +31,11 @@ namespace {
 using test::TestService;
 
 using Outcome = test::CommandOutcome;
+
+// Bytes that pass for a PNG picture, told apart by text.
+std::string png(const std::string& text) {
+    return std::string("\x89PNG\r\n\x1a\n", 8) + text;
+}
 
 Outcome run(std::vector<std::string> args) {
     return test::run_command(std::move(args));
@@ -81,7 +93,7 @@ TEST(CommandLineDetection, TakesOnlyItsOwnCommands) {
 
 TEST_F(CommandLineTest, UploadPrintsOneAddressPerFileInOrderAndFailsForBadOnes) {
     save_settings(false);
-    const std::string one = "first picture", two = "second picture";
+    const std::string one = png("first picture"), two = png("second picture");
     auto first = picture("with space 猫.png", one);
     auto second = picture("年.jpeg", two);
     auto refused = picture("drawing.bmp", "x");
@@ -105,7 +117,7 @@ TEST_F(CommandLineTest, UploadPrintsOneAddressPerFileInOrderAndFailsForBadOnes) 
 
     // The service's refusal is the failure message, in UTF-8.
     service.set_access_token("other");
-    result = run({"upload", picture("new.gif", "new").string()});
+    result = run({"upload", picture("new.gif", png("new")).string()});
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.out, "\n");
     EXPECT_NE(result.err.find("上传失败！[错误原因：401 Unauthorized"), std::string::npos) << result.err;
@@ -116,9 +128,57 @@ TEST_F(CommandLineTest, UploadPrintsOneAddressPerFileInOrderAndFailsForBadOnes) 
                               address(two, ".jpeg") + "\n");
 }
 
+TEST_F(CommandLineTest, AFifoInPlaceOfTheSettingsOrRecordFileIsRefusedAtOnce) {
+    const std::string bytes = png("piped picture");
+    const std::string file = picture("p.png", bytes).string();
+    for (const char* name : {"配置.ini", "本地记录.ini"}) {
+        std::filesystem::remove_all(dir.path() / "配置.ini");
+        std::filesystem::remove_all(dir.path() / "本地记录.ini");
+        save_settings(false);
+        const std::filesystem::path fifo = dir.path() / name;
+        std::filesystem::remove(fifo);
+        ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+        for (const std::vector<std::string>& args : {std::vector<std::string>{"upload", file},
+                                                    std::vector<std::string>{"records"}}) {
+            auto running = std::async(std::launch::async, [&] { return run(args); });
+            if (running.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+                ::close(::open(fifo.c_str(), O_WRONLY | O_NONBLOCK)); // lets a blocked reader go
+                running.wait();
+                FAIL() << args[0] << " blocked on a FIFO named " << name;
+            }
+            const Outcome result = running.get();
+            EXPECT_NE(result.status, 0) << name << " " << args[0];
+            EXPECT_NE(result.err.find("不是普通文件（如管道或设备）"), std::string::npos) << result.err;
+            EXPECT_NE(result.err.find(name), std::string::npos) << result.err;
+        }
+    }
+    EXPECT_EQ(service.requests().size(), 0u);
+}
+
+TEST_F(CommandLineTest, ASettingWithANulByteIsRefusedNotCut) {
+    save_settings(false);
+    // Written by hand: cut at the NUL, the owner would be "al" and the picture would go into al/pics.
+    std::string bytes;
+    {
+        std::ifstream in(settings_file_path(), std::ios::binary);
+        bytes.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    const std::size_t owner = bytes.find("Owner=alice");
+    ASSERT_NE(owner, std::string::npos);
+    bytes.replace(owner, 11, std::string("Owner=al\0ice", 12));
+    std::ofstream(settings_file_path(), std::ios::binary | std::ios::trunc) << bytes;
+
+    const Outcome result = run({"upload", picture("p.png", png("nul owner")).string()});
+    EXPECT_EQ(result.status, 2);
+    EXPECT_EQ(result.out, "");
+    EXPECT_NE(result.err.find("Owner不能包含空字符"), std::string::npos) << result.err;
+    EXPECT_EQ(run({"records"}).status, 1);
+    EXPECT_EQ(service.requests().size(), 0u);
+}
+
 TEST_F(CommandLineTest, UploadFormatsEachLinkAndCompressesLargePicturesWhenAsked) {
     save_settings(false);
-    const std::string one = "plain picture";
+    const std::string one = png("plain picture");
     const auto first = picture("a [b].png", one);
     Outcome result = run({"upload", "--format", "markdown", first.string()});
     EXPECT_EQ(result.status, 0) << result.err;
@@ -150,7 +210,7 @@ TEST_F(CommandLineTest, UploadFormatsEachLinkAndCompressesLargePicturesWhenAsked
 
 TEST_F(CommandLineTest, TheDataDirectoryOptionChoosesTheSettingsAndRecords) {
     save_settings(false);
-    const std::string bytes = "data dir picture";
+    const std::string bytes = png("data dir picture");
     const std::filesystem::path settings_dir = dir.path();
     const std::filesystem::path other = dir.path() / "other dir 目录";
     std::filesystem::create_directories(other);
@@ -175,7 +235,7 @@ TEST_F(CommandLineTest, MysqlModeUploadsAndListsThisMachinesRecords) {
     MysqlRecordStore store(database.settings());
     ASSERT_TRUE(store.insert_record(UploadRecord{"d-other", "1", "another-machine", "u", ".png"}).ok);
 
-    const std::string bytes = "mysql picture";
+    const std::string bytes = png("mysql picture");
     Outcome result = run({"upload", picture("m.png", bytes).string()});
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(result.out, address(bytes, ".png") + "\n");
@@ -184,6 +244,19 @@ TEST_F(CommandLineTest, MysqlModeUploadsAndListsThisMachinesRecords) {
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.out, md5_hex(bytes) + "\t.png\t" + address(bytes, ".png") + "\n");
     ASSERT_EQ(store.list_machine_records(compute_machine_code()).size(), 1u);
+
+    // A row the server cannot store as sent: the address is still printed at its place, the failure said, and
+    // the status is not success, as the next upload would commit the picture again.
+    ASSERT_TRUE(store.remove_all_records().ok);
+    ASSERT_TRUE(test::shared_mariadb().admin_execute("ALTER TABLE `" + database.name() +
+                                                     "`.remote_imgs MODIFY `ImgUrl` VARCHAR(40) NOT NULL"));
+    const std::string unrecorded = png("not recorded");
+    result = run({"upload", picture("u.png", unrecorded).string()});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, address(unrecorded, ".png") + "\n");
+    EXPECT_NE(result.err.find("上传成功，但记录保存失败！MySQL: "), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("ImgUrl"), std::string::npos) << result.err;
+    EXPECT_EQ(store.find_recorded_address(md5_hex(unrecorded)), std::nullopt);
 }
 
 TEST_F(CommandLineTest, MysqlRecordsThatCannotBeListedSayWhyAndFail) {

@@ -146,6 +146,7 @@ TEST_F(MysqlRecordStoreTest, StatementsReachTheServerByteForByte) {
         "INSERT INTO `remote_imgs`(`ImgMd5`, `ImgUploadTime`,`UploadMachineCode`,`ImgUrl`,`ImgType`) VALUES "
         "('d41d8cd98f00b204e9800998ecf8427e','1638003930123','310123456789','" +
             address + "','.png')",
+        "SELECT * FROM remote_imgs WHERE imgmd5='d41d8cd98f00b204e9800998ecf8427e'", // the row read back
         "set names GBK",
         "SELECT * FROM remote_imgs WHERE imgmd5='d41d8cd98f00b204e9800998ecf8427e'",
         "set names GBK",
@@ -208,6 +209,52 @@ TEST_F(MysqlRecordStoreTest, GbkTextsQuotesAndBackslashesAreStoredIntact) {
     EXPECT_EQ(listed[0].ImgMd5, record.ImgMd5);
     EXPECT_EQ(listed[0].ImgType, ".png");
     EXPECT_EQ(store.find_recorded_address(record.ImgMd5), record.ImgUrl);
+}
+
+TEST_F(MysqlRecordStoreTest, ARowThatDoesNotFitOrIsStoredChangedIsReportedAndNotKept) {
+    auto& server = shared_mariadb();
+    const std::string digest = "0123456789abcdef0123456789abcdef";
+    const std::string prefix = "https://gitee.com/alice/pics/raw/master/";
+    auto address_of_length = [&](std::size_t length) {
+        const std::string name = digest + ".png";
+        return prefix + std::string(length - prefix.size() - name.size(), 'd') + "/" + name.substr(1);
+    };
+    ASSERT_EQ(address_of_length(201).size(), 201u);
+    auto with_sql_mode = [&](const std::string& mode) {
+        ASSERT_TRUE(server.admin_execute("SET GLOBAL sql_mode='" + mode + "'"));
+    };
+    auto original_mode = server.admin_query("SELECT @@GLOBAL.sql_mode");
+    ASSERT_TRUE(original_mode && original_mode->size() == 1);
+
+    // The table's own layout: an address over 200 characters is refused before the insert, by either kind of
+    // server, and 200 still fit. A double-byte character counts once.
+    ASSERT_TRUE(store.ensure_record_table().ok);
+    for (const std::string mode : {"", "STRICT_TRANS_TABLES"}) {
+        with_sql_mode(mode);
+        MysqlOutcome refused = store.insert_record(make_record(digest, "1", address_of_length(201)));
+        EXPECT_FALSE(refused.ok) << mode;
+        EXPECT_NE(to_utf8(refused.error).find("ImgUrl 长 201 个字符，超过表中该列的 200 个字符上限"), std::string::npos)
+            << to_utf8(refused.error);
+        EXPECT_TRUE(stored_rows("ImgMd5").empty()) << mode;
+    }
+    const std::string wide =
+        prefix + utf8_to_gbk("图") + std::string(200 - prefix.size() - 1 - 37, 'x') + "/" + digest + ".png";
+    ASSERT_EQ(wide.size(), 201u); // bytes; 200 characters
+    MysqlOutcome fits = store.insert_record(make_record(digest, "1", wide));
+    EXPECT_TRUE(fits.ok) << fits.error;
+    ASSERT_TRUE(store.remove_all_records().ok);
+
+    // A table laid out narrower by another machine: a non-strict server cuts the address with a warning, a strict
+    // one refuses it. Either is reported, and no cut row stays to be read as damaged.
+    ASSERT_TRUE(server.admin_execute("ALTER TABLE `" + db.name() + "`.remote_imgs MODIFY `ImgUrl` VARCHAR(60) NOT NULL"));
+    for (const std::string mode : {"", "STRICT_TRANS_TABLES"}) {
+        with_sql_mode(mode);
+        MysqlOutcome outcome = store.insert_record(make_record(digest, "1", address_of_length(100)));
+        EXPECT_FALSE(outcome.ok) << mode;
+        EXPECT_NE(outcome.error.find("ImgUrl"), std::string::npos) << mode << ": " << to_utf8(outcome.error);
+        EXPECT_TRUE(stored_rows("ImgMd5").empty()) << mode;
+    }
+    with_sql_mode(*(*original_mode)[0][0]);
 }
 
 TEST_F(MysqlRecordStoreTest, MissingTableGivesNothingAndARefusedInsert) {

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <fstream>
 #include <future>
@@ -71,6 +72,53 @@ TEST(Files, OnlyRegularFilesWithinTheLimitAreRead) {
     auto [status, bytes] = reading.get();
     EXPECT_EQ(status, FileReadStatus::not_regular);
     EXPECT_EQ(bytes, "");
+}
+
+// Bytes this process has read through read() and pread() so far.
+std::uint64_t bytes_read_so_far() {
+    std::ifstream io("/proc/self/io");
+    std::string key;
+    std::uint64_t value = 0;
+    while (io >> key >> value)
+        if (key == "rchar:")
+            return value;
+    return 0;
+}
+
+TEST(Files, AFileWhoseHeadIsRefusedIsNotReadFurther) {
+    test::TempDir dir;
+    const std::string tail(4 << 20, 't');
+    put(dir.file("key.png"), "-----BEGIN KEY" + tail);
+    put(dir.file("p.png"), "PIC:" + tail);
+    put(dir.file("short.png"), "PI");
+    put(dir.file("empty.png"), "");
+    std::vector<std::string> heads;
+    auto starts_pic = [&](std::string_view head) {
+        heads.emplace_back(head);
+        return head.starts_with("PIC:");
+    };
+
+    const std::uint64_t before = bytes_read_so_far();
+    const FileRead refused = read_regular_file(dir.file("key.png"), 8 << 20, 8, starts_pic);
+    const std::uint64_t read = bytes_read_so_far() - before;
+    EXPECT_EQ(refused.status, FileReadStatus::refused_head);
+    EXPECT_EQ(refused.bytes, "");
+    EXPECT_LT(read, 4096u); // the head and the counter file itself, nowhere near the 4 MB behind the head
+    EXPECT_EQ(heads, std::vector<std::string>{"-----BEG"});
+
+    const FileRead accepted = read_regular_file(dir.file("p.png"), 8 << 20, 8, starts_pic);
+    EXPECT_EQ(accepted.status, FileReadStatus::ok);
+    EXPECT_EQ(accepted.bytes, "PIC:" + tail);
+    EXPECT_EQ(read_regular_file(dir.file("short.png"), 10, 8, starts_pic).status, FileReadStatus::refused_head);
+    EXPECT_EQ(heads.back(), "PI");
+    // An empty file has no head to judge; its callers refuse it as empty.
+    const FileRead empty = read_regular_file(dir.file("empty.png"), 10, 8, starts_pic);
+    EXPECT_EQ(empty.status, FileReadStatus::ok);
+    EXPECT_EQ(empty.bytes, "");
+    // Files that announce no size are judged by their head as well.
+    EXPECT_EQ(read_regular_file("/proc/self/environ", 1 << 20, 8, starts_pic).status, FileReadStatus::refused_head);
+    // The size limit is checked first, without reading.
+    EXPECT_EQ(read_regular_file(dir.file("p.png"), 100, 8, starts_pic).status, FileReadStatus::too_large);
 }
 
 TEST(ProgramDir, ExecutableDirectoryThenEnvironmentThenArguments) {

@@ -11,6 +11,9 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
+#include <fcntl.h>
+#include <future>
+#include <tuple>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -227,6 +230,62 @@ TEST_F(SettingsStoreTest, ASettingsFileThatStartsWithAByteOrderMarkIsRead) {
     ASSERT_TRUE(store().save(renamed, false, state).saved);
     EXPECT_EQ(value(section_gitee, "Repo"), "other");
     EXPECT_EQ(store().read_page().repo, "other");
+}
+
+TEST_F(SettingsStoreTest, AValueHoldingANulByteIsRefusedOnReadingNamingTheSetting) {
+    AppState saved;
+    ASSERT_TRUE(store().save(full_page(), true, saved).saved);
+    std::string original;
+    {
+        std::ifstream in(file(), std::ios::binary);
+        original.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    ASSERT_EQ(store().reading_problem(), "");
+    // Each written by hand into a file the save wrote; cut at the NUL, each would read as another value.
+    const std::pair<std::string, std::string> cases[] = {
+        {"Owner=alice", "Owner"},
+        {"Repo=pics", "Repo"},
+        {"Server=db.example", "Server"},
+        {"DataBaseName=images", "DataBaseName"},
+    };
+    for (const auto& [line, key] : cases) {
+        std::string bytes = original;
+        const std::size_t at = bytes.find(line);
+        ASSERT_NE(at, std::string::npos) << line;
+        bytes.insert(at + line.size() - 1, 1, '\0');
+        std::ofstream(file(), std::ios::binary | std::ios::trunc) << bytes;
+        const std::string problem = to_utf8(store().reading_problem());
+        EXPECT_NE(problem.find(key + "不能包含空字符"), std::string::npos) << problem;
+        AppState loaded;
+        std::string told;
+        EXPECT_FALSE(store().load_at_start(loaded, &told));
+        EXPECT_EQ(to_utf8(told), problem);
+        EXPECT_FALSE(loaded.snapshot().gitee_known()) << key;
+        EXPECT_EQ(loaded.snapshot().owner, "") << key;
+    }
+}
+
+TEST_F(SettingsStoreTest, AFifoInPlaceOfTheFileIsRefusedWithoutWaiting) {
+    ASSERT_EQ(::mkfifo(file().c_str(), 0600), 0);
+    // No writer ever opens the FIFO: a blocking open would wait for ever.
+    auto reading = std::async(std::launch::async, [&] {
+        AppState loaded;
+        std::string told;
+        const bool known = store().load_at_start(loaded, &told);
+        return std::tuple{store().reading_problem(), known, told, store().read_page().owner,
+                          read_ini_value(file(), section_gitee, "Owner", "none")};
+    });
+    if (reading.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+        ::close(::open(file().c_str(), O_WRONLY | O_NONBLOCK)); // lets the blocked reader go
+        reading.wait();
+        FAIL() << "reading the settings blocked on a FIFO";
+    }
+    const auto [problem, known, told, owner, value] = reading.get();
+    EXPECT_NE(to_utf8(problem).find("不是普通文件（如管道或设备）"), std::string::npos) << to_utf8(problem);
+    EXPECT_FALSE(known);
+    EXPECT_EQ(told, problem);
+    EXPECT_EQ(owner, "");
+    EXPECT_EQ(value, "none");
 }
 
 TEST_F(SettingsStoreTest, TheSettingsFileIsReadableByItsOwnerOnly) {

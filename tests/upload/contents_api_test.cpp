@@ -181,6 +181,31 @@ TEST_F(ContentsApiTest, OnlyTheParsedAddressOfAWholeAnswerCounts) {
     refused(201, with_address(prefix()));
     EXPECT_EQ(refused(201, with_address(good + R"(\nX-Injected: 1)")).reason, good + "\\x0AX-Injected: 1");
     refused(201, with_address(good + R"(\u0007)"));
+
+    // Exactly the file committed: no segment that climbs out, encoded or not, and no other name.
+    const std::string climbs = "../../../../mallory/other/raw/master/" + kPath;
+    EXPECT_EQ(refused(201, with_address(prefix() + climbs)).reason, prefix() + climbs);
+    for (const std::string& other :
+         {"%2e%2e/%2E%2E/%2e%2e/%2e%2e/mallory/other/raw/master/" + kPath, "./" + kPath, "x/../" + kPath,
+          std::string("x.png"), kPath + "/", kPath + "?raw=1", kPath + "#x", kPath + " ", "/" + kPath,
+          std::string("0123456789ABCDEF0123456789ABCDEF.png"), kPath.substr(0, kPath.size() - 1)})
+        refused(201, with_address(prefix() + other));
+    // A long answer naming another file is no better.
+    refused(201, R"({"content":{"download_url":")" + prefix() + "x.png" + R"(","pad":")" + std::string(900 << 10, 'p') +
+                     R"("}})");
+}
+
+TEST(CommittedFileAddress, IsThePrefixAndThePlainFileNameExactly) {
+    setenv("VELPIC_SERVICE_BASE", "https://example.test/", 1);
+    const std::string prefix = "https://example.test/alice/pics/raw/master/";
+    EXPECT_TRUE(is_committed_file_address(prefix + kPath, "alice", "pics", kPath));
+    // Names that are no plain file name are never accepted, even when the address repeats them faithfully.
+    for (const std::string& path : {std::string(), std::string("."), std::string(".."), std::string("../x.png"),
+                                    std::string("a/b.png"), std::string("a\\b.png"), std::string("a\nb.png")})
+        EXPECT_FALSE(is_committed_file_address(prefix + path, "alice", "pics", path)) << path;
+    EXPECT_FALSE(is_committed_file_address(prefix + kPath, "alice", "other", kPath));
+    EXPECT_FALSE(is_committed_file_address(prefix + kPath, "Alice", "pics", kPath));
+    unsetenv("VELPIC_SERVICE_BASE");
 }
 
 TEST_F(ContentsApiTest, ARedirectIsNeverFollowedWithTheToken) {

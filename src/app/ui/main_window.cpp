@@ -102,8 +102,11 @@ MainWindow::MainWindow(AppState& state, SettingsStore store, QWidget* parent)
     });
 
     // The creation handler.
-    if (store_.load_at_start(state_))
+    std::string settings_problem;
+    if (store_.load_at_start(state_, &settings_problem))
         register_drop_target();
+    if (!settings_problem.empty()) // said once the window is up
+        QTimer::singleShot(0, this, [this, text = from_gbk(settings_problem)] { message(text); });
     if (state_.snapshot().mysql_mode()) {
         mysql_radio_->setChecked(true);
         mysql_group_->setVisible(true);

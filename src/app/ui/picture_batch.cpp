@@ -75,7 +75,7 @@ ItemResult upload_one(const UploadContext& context, BatchOptions& options, const
             return result;
         }
         extension = utf8_to_gbk(utf8_extension);
-        FileRead file = read_regular_file(picture.path, context.max_picture_bytes);
+        FileRead file = read_picture_file(picture.path, context.max_picture_bytes);
         if (std::string refusal = refused_file_message(file.status, context.max_picture_bytes); !refusal.empty()) {
             item.show_picture({});
             item.show_message(refusal);

@@ -332,7 +332,7 @@ TEST_F(UploadServerTest, WebPagesAndUnknownAddressesAreRefused) {
     EXPECT_EQ(sandboxed->status, 403);
     EXPECT_EQ(commits(), 0u);
 
-    // Editors built on web engines name their own application or a page on this machine.
+    // Editors built on web engines name their own application; a page on this machine is a web page too.
     httplib::Result from_editor = http.Post("/upload", {{"Origin", "app://obsidian.md"}}, body, "application/json");
     ASSERT_TRUE(from_editor);
     EXPECT_EQ(body_of(from_editor)["success"], true);

@@ -17,6 +17,7 @@ struct Transfer {
     CURL* handle = nullptr;
     std::string bytes;
     const DownloadBounds* bounds = nullptr;
+    bool reserved = false;
     bool too_large = false;
     bool idle = false;
     bool cancelled = false;
@@ -32,7 +33,8 @@ std::size_t on_body(char* data, std::size_t size, std::size_t count, void* user)
         transfer->too_large = true;
         return 0; // ends the transfer
     }
-    if (transfer->bytes.capacity() == 0) {
+    if (!transfer->reserved) {
+        transfer->reserved = true;
         // Room for the whole picture at once, so that growing never holds two copies: the declared length, or
         // the limit, whose untouched pages cost nothing.
         curl_off_t declared = -1;

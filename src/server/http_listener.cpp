@@ -18,6 +18,8 @@
 #include <cstring>
 #include <deque>
 #include <mutex>
+#include <new>
+#include <stdexcept>
 #include <system_error>
 #include <thread>
 
@@ -203,7 +205,7 @@ void HttpListener::Impl::write_some(Connection& c) {
     handler.answered(c.head_read ? &c.head : nullptr, c.remote, c.answer);
     c.out.clear();
     c.out.shrink_to_fit();
-    if (c.close_after) {
+    if (c.close_after || stopping) {
         // Half-close, then drain what the client still sends, so that it reads the answer rather than a reset.
         ::shutdown(c.fd, SHUT_WR);
         c.phase = Phase::lingering;
@@ -266,8 +268,12 @@ void HttpListener::Impl::start_body(Connection& c) {
             return give_trouble(c, HttpHandler::Trouble::bad_request);
         c.chunked = true;
         c.chunks.emplace(bounds.body_limit);
-        // Reserved, not touched: the pages count only once the body fills them, and it never moves.
-        c.body.reserve(bounds.body_limit);
+        // Reserved, not touched: the pages count only once the body fills them, and it never moves. Where the
+        // system will not promise that much, the body grows as it comes instead.
+        try {
+            c.body.reserve(bounds.body_limit);
+        } catch (const std::bad_alloc&) {
+        }
     } else if (c.head.has_header("Content-Length")) {
         if (!parse_length(c.head.header("Content-Length"), c.body_left))
             return give_trouble(c, HttpHandler::Trouble::bad_request);
@@ -475,10 +481,16 @@ void HttpListener::Impl::run() {
             const short revents = fds[first + i].revents;
             if (revents == 0 || c.fd < 0)
                 continue;
-            if (c.phase == Phase::writing)
-                write_some(c);
-            else if ((revents & (POLLIN | POLLHUP | POLLERR)) != 0)
-                on_readable(c);
+            try {
+                if (c.phase == Phase::writing)
+                    write_some(c);
+                else if ((revents & (POLLIN | POLLHUP | POLLERR)) != 0)
+                    on_readable(c);
+            } catch (const std::exception&) {
+                // Out of memory for this client's request: it alone is dropped, the server goes on.
+                if (c.phase != Phase::queued)
+                    close_connection(c);
+            }
         }
     }
     {

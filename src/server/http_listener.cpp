@@ -32,6 +32,9 @@ using Clock = std::chrono::steady_clock;
 // Bodies at least this large give their memory back to the system once served.
 constexpr std::size_t kTrimAfter = 1024 * 1024;
 
+// How long a stop waits for heads that have begun to arrive.
+constexpr std::chrono::milliseconds kStopGrace{1000};
+
 const char* status_text(int status) {
     switch (status) {
     case 100: return "Continue";
@@ -106,6 +109,7 @@ struct HttpListener::Impl {
         std::string out;
         std::size_t out_at = 0;
         bool close_after = false;
+        int answered = 0; // requests answered on this connection
         HttpAnswer answer; // the one being written, for the log
     };
 
@@ -176,8 +180,11 @@ void HttpListener::Impl::give(Connection& c, HttpAnswer answer) {
     c.out_at = 0;
     c.answer = std::move(answer);
     c.answer.body.clear();
-    c.body.clear();
-    c.body.shrink_to_fit();
+    // A body refused half-way (too large, or cut by a stop) gives its memory back at once.
+    const bool large_body = c.body.capacity() >= kTrimAfter;
+    c.body = std::string();
+    if (large_body)
+        malloc_trim(0);
     c.phase = Phase::writing;
     c.deadline = Clock::now() + bounds.write_deadline;
     write_some(c);
@@ -203,6 +210,7 @@ void HttpListener::Impl::write_some(Connection& c) {
         c.out_at += static_cast<std::size_t>(n);
     }
     handler.answered(c.head_read ? &c.head : nullptr, c.remote, c.answer);
+    ++c.answered;
     c.out.clear();
     c.out.shrink_to_fit();
     if (c.close_after || stopping) {
@@ -321,6 +329,8 @@ void HttpListener::Impl::on_head_bytes(Connection& c) {
     if (!parsed)
         return give_trouble(c, HttpHandler::Trouble::bad_request);
     c.head_read = true;
+    if (stopping)
+        return give_trouble(c, HttpHandler::Trouble::stopping);
     std::optional<HttpAnswer> at_once = handler.screen(c.head);
     if (at_once)
         return give(c, std::move(*at_once));
@@ -398,11 +408,16 @@ void HttpListener::Impl::begin_stop() {
     }
     for (Connection* c : waiting)
         give_trouble(*c, HttpHandler::Trouble::stopping);
+    // A request whose head is still arriving has a moment to finish it and hear why it is not served; a kept-alive
+    // connection between requests is simply closed.
+    const auto grace = Clock::now() + std::min(bounds.head_deadline, kStopGrace);
     for (const auto& c : connections) {
         if (c->phase == Phase::body)
             give_trouble(*c, HttpHandler::Trouble::stopping);
-        else if (c->phase == Phase::head)
+        else if (c->phase == Phase::head && c->answered > 0 && c->in.empty())
             close_connection(*c);
+        else if (c->phase == Phase::head)
+            c->deadline = std::min(c->deadline, grace);
     }
 }
 
@@ -423,6 +438,8 @@ void HttpListener::Impl::run() {
             answers.swap(done);
         }
         if (stop_now) {
+            // Connections the system has already taken on our behalf are answered too, not reset.
+            accept_all();
             if (listen_fd >= 0)
                 ::close(listen_fd);
             listen_fd = -1;

@@ -385,7 +385,17 @@ TEST_F(UploadServerHostileTest, AStopAnswersWaitingRequests503FinishesUploadsAnd
     ASSERT_TRUE(probe.send("GET /heartbeat HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n"));
     ASSERT_EQ(status_line(probe.read_until_closed(3s)), "HTTP/1.1 200 OK");
 
+    // A request whose head is still on its way when the port closes is answered too, once it is complete.
+    RawConnection late(port());
+    ASSERT_TRUE(late.send("POST /upload HTTP/1.1\r\n"));
+    RawConnection second_probe(port());
+    ASSERT_TRUE(second_probe.send("GET /heartbeat HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n"));
+    ASSERT_EQ(status_line(second_probe.read_until_closed(3s)), "HTTP/1.1 200 OK");
+
     const auto began = Clock::now();
+    server->stop_accepting();
+    ASSERT_TRUE(late.send("Host: 127.0.0.1\r\nContent-Length: 2\r\n\r\n{}"));
+    EXPECT_EQ(status_line(late.read_until_closed(3s)), "HTTP/1.1 503 Service Unavailable");
     server->stop();
     EXPECT_LT(Clock::now() - began, 5s);
 

@@ -63,7 +63,8 @@ std::string read_line(int fd) {
     context.program_dir = dir.path();
     velpic::ServerOptions options;
     options.port = 0;
-    velpic::UploadServer server(options, [&] { return context; }, nullptr);
+    velpic::UploadServer server(
+        options, [&] { return context; }, nullptr);
     const std::string failure = server.start();
     const std::string said = failure.empty() ? std::to_string(server.port()) + "\n" : "0\n";
     [[maybe_unused]] auto n = ::write(to_parent, said.data(), said.size());
@@ -164,10 +165,12 @@ int main(int argc, char** argv) {
     answer.shrink_to_fit();
     const long before_download = status_kb(child, "VmRSS");
     reset_peak(child);
-    httplib::Result cut = client().Post("/upload", "{\"list\":[\"" + dripping.url("/big.png") + "\"]}", "application/json");
+    httplib::Result cut =
+        client().Post("/upload", "{\"list\":[\"" + dripping.url("/big.png") + "\"]}", "application/json");
     const long download_peak = status_kb(child, "VmHWM");
     const long download_after = status_kb(child, "VmRSS");
-    std::printf("a 70 MB download cut at 64 MB%s\n", cut && cut->body.find("上限") != std::string::npos ? "" : " (not cut!)");
+    std::printf("a 70 MB download cut at 64 MB%s\n",
+                cut && cut->body.find("上限") != std::string::npos ? "" : " (not cut!)");
     std::printf("  before %.1f MB, peak %.1f MB, after %.1f MB (after - before = %.1f MB)\n", mb(before_download),
                 mb(download_peak), mb(download_after), mb(download_after - before_download));
     std::printf("  (peak - before) / 64 MB taken = %.2f (target <= 1.5)\n",

@@ -18,9 +18,9 @@ std::string_view trim(std::string_view text) {
 
 bool is_token_char(char c) {
     const auto u = static_cast<unsigned char>(c);
-    return u > 0x20 && u < 0x7F && c != ':' && c != '(' && c != ')' && c != ',' && c != ';' && c != '"' &&
-           c != '/' && c != '[' && c != ']' && c != '?' && c != '=' && c != '{' && c != '}' && c != '<' && c != '>' &&
-           c != '@' && c != '\\';
+    return u > 0x20 && u < 0x7F && c != ':' && c != '(' && c != ')' && c != ',' && c != ';' && c != '"' && c != '/' &&
+           c != '[' && c != ']' && c != '?' && c != '=' && c != '{' && c != '}' && c != '<' && c != '>' && c != '@' &&
+           c != '\\';
 }
 
 int hex_value(char c) {
@@ -132,7 +132,8 @@ bool parse_head(std::string_view text, HttpHead& head) {
     while (line_end != std::string_view::npos) {
         const std::size_t start = line_end + 2;
         line_end = text.find("\r\n", start);
-        const std::string_view line = text.substr(start, line_end == std::string_view::npos ? text.npos : line_end - start);
+        const std::string_view line =
+            text.substr(start, line_end == std::string_view::npos ? text.npos : line_end - start);
         const auto colon = line.find(':');
         if (colon == std::string_view::npos || colon == 0)
             return false; // folded lines and lines without a name are not taken

@@ -11,9 +11,9 @@ namespace velpic {
 
 struct HttpHead {
     std::string method;
-    std::string target;  // as sent: path and query
-    std::string path;    // the target up to "?" (not decoded)
-    std::string version; // "HTTP/1.1" or "HTTP/1.0"
+    std::string target;                                       // as sent: path and query
+    std::string path;                                         // the target up to "?" (not decoded)
+    std::string version;                                      // "HTTP/1.1" or "HTTP/1.0"
     std::vector<std::pair<std::string, std::string>> headers; // in order, values trimmed
 
     // The first header of that name (any letter case), or empty.

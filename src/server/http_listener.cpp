@@ -37,20 +37,34 @@ constexpr std::chrono::milliseconds kStopGrace{1000};
 
 const char* status_text(int status) {
     switch (status) {
-    case 100: return "Continue";
-    case 200: return "OK";
-    case 204: return "No Content";
-    case 400: return "Bad Request";
-    case 401: return "Unauthorized";
-    case 403: return "Forbidden";
-    case 404: return "Not Found";
-    case 405: return "Method Not Allowed";
-    case 413: return "Payload Too Large";
-    case 431: return "Request Header Fields Too Large";
-    case 500: return "Internal Server Error";
-    case 501: return "Not Implemented";
-    case 503: return "Service Unavailable";
-    default: return "Unknown";
+    case 100:
+        return "Continue";
+    case 200:
+        return "OK";
+    case 204:
+        return "No Content";
+    case 400:
+        return "Bad Request";
+    case 401:
+        return "Unauthorized";
+    case 403:
+        return "Forbidden";
+    case 404:
+        return "Not Found";
+    case 405:
+        return "Method Not Allowed";
+    case 413:
+        return "Payload Too Large";
+    case 431:
+        return "Request Header Fields Too Large";
+    case 500:
+        return "Internal Server Error";
+    case 501:
+        return "Not Implemented";
+    case 503:
+        return "Service Unavailable";
+    default:
+        return "Unknown";
     }
 }
 
@@ -109,7 +123,7 @@ struct HttpListener::Impl {
         std::string out;
         std::size_t out_at = 0;
         bool close_after = false;
-        int answered = 0; // requests answered on this connection
+        int answered = 0;  // requests answered on this connection
         HttpAnswer answer; // the one being written, for the log
     };
 
@@ -171,10 +185,9 @@ void HttpListener::Impl::close_connection(Connection& c) {
 void HttpListener::Impl::give(Connection& c, HttpAnswer answer) {
     // A body not read in full would be taken for the next request: such a connection is closed after the answer.
     const bool unread_body =
-        c.phase == Phase::body ||
-        (c.phase == Phase::head && c.head_read &&
-         (c.head.has_header("Transfer-Encoding") ||
-          (c.head.has_header("Content-Length") && c.head.header("Content-Length") != "0")));
+        c.phase == Phase::body || (c.phase == Phase::head && c.head_read &&
+                                   (c.head.has_header("Transfer-Encoding") ||
+                                    (c.head.has_header("Content-Length") && c.head.header("Content-Length") != "0")));
     c.close_after = answer.close || stopping || unread_body || !c.head_read || !c.head.keeps_alive();
     c.out = answer_bytes(answer, c.close_after);
     c.out_at = 0;

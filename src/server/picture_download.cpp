@@ -39,9 +39,8 @@ std::size_t on_body(char* data, std::size_t size, std::size_t count, void* user)
         // the limit, whose untouched pages cost nothing.
         curl_off_t declared = -1;
         curl_easy_getinfo(transfer->handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &declared);
-        transfer->bytes.reserve(declared > 0 && static_cast<std::size_t>(declared) <= limit
-                                    ? static_cast<std::size_t>(declared)
-                                    : limit);
+        transfer->bytes.reserve(
+            declared > 0 && static_cast<std::size_t>(declared) <= limit ? static_cast<std::size_t>(declared) : limit);
     }
     transfer->bytes.append(data, n);
     return n;
@@ -117,7 +116,8 @@ PictureDownload download_picture(const std::string& address, const DownloadBound
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, on_body);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &transfer);
     curl_easy_setopt(h, CURLOPT_ERRORBUFFER, error_text);
-    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(std::min<std::int64_t>(15000, bounds.deadline.count())));
+    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS,
+                     static_cast<long>(std::min<std::int64_t>(15000, bounds.deadline.count())));
     // A server that drips its answer must not hold a worker: the whole download has a deadline, and a pause
     // longer than the idle limit, or a stop of the server, ends it.
     curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(bounds.deadline.count()));

@@ -19,10 +19,10 @@ struct ServerOptions {
     int max_connections = 256;                    // open at once; beyond, the longest idle one is closed
     std::size_t max_header_lines = 100;           // more, or a longer head, gets 431
     std::size_t max_head_bytes = 64 * 1024;
-    std::chrono::milliseconds head_deadline{10000};   // for a whole request head (and between kept-alive requests)
-    std::chrono::milliseconds body_idle_limit{10000}; // longest pause while a body arrives
-    std::chrono::milliseconds write_deadline{30000};  // for an answer to be taken
-    std::chrono::milliseconds download_deadline{60000};  // for a whole picture download
+    std::chrono::milliseconds head_deadline{10000};       // for a whole request head (and between kept-alive requests)
+    std::chrono::milliseconds body_idle_limit{10000};     // longest pause while a body arrives
+    std::chrono::milliseconds write_deadline{30000};      // for an answer to be taken
+    std::chrono::milliseconds download_deadline{60000};   // for a whole picture download
     std::chrono::milliseconds download_idle_limit{15000}; // longest pause in a picture download
 };
 

@@ -27,11 +27,16 @@ RequestItem refused(std::string name, std::string reason) {
 // What a list entry that is not a text is, by its type alone: its content came from outside and is not repeated.
 std::string kind_text(const nlohmann::json& entry) {
     switch (entry.type()) {
-    case nlohmann::json::value_t::null: return "null";
-    case nlohmann::json::value_t::boolean: return "布尔值";
-    case nlohmann::json::value_t::object: return "对象";
-    case nlohmann::json::value_t::array: return "数组";
-    default: return "数字";
+    case nlohmann::json::value_t::null:
+        return "null";
+    case nlohmann::json::value_t::boolean:
+        return "布尔值";
+    case nlohmann::json::value_t::object:
+        return "对象";
+    case nlohmann::json::value_t::array:
+        return "数组";
+    default:
+        return "数字";
     }
 }
 
@@ -46,7 +51,7 @@ RequestItem list_entry(const nlohmann::json& entry, std::size_t index) {
         return item;
     }
     item.path = item.name.size() >= 7 && same_letters(item.name.substr(0, 7), "file://") ? file_address_path(item.name)
-                                                                                           : item.name;
+                                                                                         : item.name;
     if (!item.path.empty() && item.path.front() == '/' && item.path.find('\0') == std::string::npos) {
         item.kind = RequestItem::Kind::file;
         return item;
@@ -136,9 +141,8 @@ UploadRequest form_request(std::string body, const std::string& boundary) {
         return request;
     }
     // Every other part is copied out; the largest then takes the body's own buffer over.
-    const auto largest = std::max_element(files.begin(), files.end(), [](const FormSlice* a, const FormSlice* b) {
-        return a->size < b->size;
-    });
+    const auto largest = std::max_element(files.begin(), files.end(),
+                                          [](const FormSlice* a, const FormSlice* b) { return a->size < b->size; });
     request.items.resize(files.size());
     for (std::size_t i = 0; i < files.size(); ++i) {
         const FormSlice& part = *files[i];

@@ -66,9 +66,15 @@ bool from_browser(const std::string& origin) {
     if (scheme_end == std::string::npos)
         return true; // "null" (sandboxed pages, file:// pages), or nothing a browser would call an origin
     const std::string scheme = lower(origin.substr(0, scheme_end));
-    static const char* const kBrowserSchemes[] = {"http",          "https",         "chrome-extension",
-                                                  "moz-extension", "safari-web-extension", "safari-extension",
-                                                  "ms-browser-extension", "edge-extension", "extension"};
+    static const char* const kBrowserSchemes[] = {"http",
+                                                  "https",
+                                                  "chrome-extension",
+                                                  "moz-extension",
+                                                  "safari-web-extension",
+                                                  "safari-extension",
+                                                  "ms-browser-extension",
+                                                  "edge-extension",
+                                                  "extension"};
     for (const char* browser : kBrowserSchemes) {
         if (scheme == browser)
             return true;
@@ -238,12 +244,12 @@ HttpAnswer UploadServer::Impl::trouble(Trouble what, const HttpHead* head) {
     case Trouble::bad_request:
         return with_cors(head, json_answer(400, refusal_answer("请求无法读取")));
     case Trouble::head_too_large:
-        return with_cors(head, json_answer(431, refusal_answer("请求头过大：最多 " +
-                                                               std::to_string(options.max_header_lines) + " 行、" +
-                                                               limit_text(options.max_head_bytes))));
+        return with_cors(
+            head, json_answer(431, refusal_answer("请求头过大：最多 " + std::to_string(options.max_header_lines) +
+                                                  " 行、" + limit_text(options.max_head_bytes))));
     case Trouble::body_too_large:
-        return with_cors(head,
-                         json_answer(413, refusal_answer("请求体大于 " + limit_text(options.payload_limit) + "的上限")));
+        return with_cors(
+            head, json_answer(413, refusal_answer("请求体大于 " + limit_text(options.payload_limit) + "的上限")));
     case Trouble::stopping:
         return with_cors(head, json_answer(503, request_failure_answer("上传服务正在停止，这个请求没有处理")));
     case Trouble::internal_error:
@@ -256,8 +262,8 @@ void UploadServer::Impl::answered(const HttpHead* head, const std::string& remot
     if (!log)
         return;
     // The path only: the query may carry the key.
-    std::string line = local_time_text() + " " + remote + " " + (head != nullptr ? head->method + " " + head->path : "-") +
-                       " " + std::to_string(answer.status);
+    std::string line = local_time_text() + " " + remote + " " +
+                       (head != nullptr ? head->method + " " + head->path : "-") + " " + std::to_string(answer.status);
     if (!answer.note.empty())
         line += " " + answer.note;
     log(redact(one_line(std::move(line)), options.key));

@@ -20,10 +20,10 @@ TEST(ChunkedBodyTest, DecodesInAnySplitAndStopsAtTheEndOfTheBody) {
         {"5\r\nhello\r\n6;ext=1\r\n world\r\n0\r\n\r\n", ChunkedBody::State::done, "hello world"},
         {"A\r\n0123456789\r\n0\r\nTrailer: x\r\n\r\n", ChunkedBody::State::done, "0123456789"},
         {"5\r\nhello\r\n", ChunkedBody::State::more, "hello"},
-        {"5\r\nhelloXX", ChunkedBody::State::bad, "hello"},   // no line break after the data
-        {"z\r\n", ChunkedBody::State::bad, ""},               // not a size
+        {"5\r\nhelloXX", ChunkedBody::State::bad, "hello"},     // no line break after the data
+        {"z\r\n", ChunkedBody::State::bad, ""},                 // not a size
         {"5\nhello\r\n0\r\n\r\n", ChunkedBody::State::bad, ""}, // a bare line feed
-        {"21\r\n", ChunkedBody::State::too_large, ""},         // 33 bytes announced, 32 allowed
+        {"21\r\n", ChunkedBody::State::too_large, ""},          // 33 bytes announced, 32 allowed
         {"ffffffffffffffffff\r\n", ChunkedBody::State::too_large, ""},
     };
     for (const Case& c : cases) {
@@ -105,13 +105,13 @@ TEST(HttpHeadTest, TakesWellFormedHeadsOnly) {
 }
 
 TEST(FileAddressTest, NamesAPathOfThisMachineOnly) {
-    for (const auto& [address, path] : std::vector<std::pair<std::string, std::string>>{
-             {"file:///tmp/p.png", "/tmp/p.png"},
-             {"FILE:///tmp/a%20b%E7%8C%AB.png", "/tmp/a b猫.png"},
-             {"file://localhost/tmp/p.png?x#y", "/tmp/p.png"},
-             {"file://server/share/p.png", ""},
-             {"file:relative.png", ""},
-             {"/tmp/p.png", ""}}) {
+    for (const auto& [address, path] :
+         std::vector<std::pair<std::string, std::string>>{{"file:///tmp/p.png", "/tmp/p.png"},
+                                                          {"FILE:///tmp/a%20b%E7%8C%AB.png", "/tmp/a b猫.png"},
+                                                          {"file://localhost/tmp/p.png?x#y", "/tmp/p.png"},
+                                                          {"file://server/share/p.png", ""},
+                                                          {"file:relative.png", ""},
+                                                          {"/tmp/p.png", ""}}) {
         EXPECT_EQ(file_address_path(address), path) << address;
     }
 }

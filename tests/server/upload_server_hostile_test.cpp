@@ -117,7 +117,8 @@ protected:
     }
 
     void start() {
-        server = std::make_unique<UploadServer>(options, [this] { return context; }, nullptr);
+        server = std::make_unique<UploadServer>(
+            options, [this] { return context; }, nullptr);
         ASSERT_EQ(server->start(), "");
     }
     int port() const { return server->port(); }
@@ -354,8 +355,8 @@ TEST_F(UploadServerHostileTest, AStopAnswersWaitingRequests503FinishesUploadsAnd
     service.set_create_delay(600ms);
     start();
     test::RawHttpServer dripping;
-    dripping.answer(test::RawAnswer{"HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n\x89PNG",
-                                    test::RawAnswer::Then::hold});
+    dripping.answer(
+        test::RawAnswer{"HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n\x89PNG", test::RawAnswer::Then::hold});
     auto post = [&](const std::string& body) {
         return std::async(std::launch::async, [this, body] {
             httplib::Result result = client(20s).Post("/upload", body, "application/json");
@@ -410,7 +411,8 @@ TEST_F(UploadServerHostileTest, AStopAnswersWaitingRequests503FinishesUploadsAnd
         // A request still in line is answered 503 in the failure shape; none is dropped.
         const std::string answer = request->read_until_closed(3s);
         EXPECT_EQ(status_line(answer), "HTTP/1.1 503 Service Unavailable");
-        const json body = json::parse(answer.substr(std::min(answer.size(), answer.find("\r\n\r\n") + 4)), nullptr, false);
+        const json body =
+            json::parse(answer.substr(std::min(answer.size(), answer.find("\r\n\r\n") + 4)), nullptr, false);
         EXPECT_EQ(body["success"], false);
         EXPECT_EQ(body["result"], json::array());
         EXPECT_TRUE(body["message"].is_string());

@@ -273,8 +273,7 @@ TEST_F(UploadServerTest, OversizedBodiesGet413AndBadBodiesAClearMessage) {
     httplib::Result declared = http.Post("/upload", big, "application/json");
     ASSERT_TRUE(declared) << httplib::to_string(declared.error());
     EXPECT_EQ(declared->status, 413);
-    EXPECT_EQ(body_of(declared),
-              json({{"success", false}, {"message", "请求体大于 4096 字节的上限"}}));
+    EXPECT_EQ(body_of(declared), json({{"success", false}, {"message", "请求体大于 4096 字节的上限"}}));
     httplib::Client chunked_client = client();
     httplib::Result chunked = chunked_client.Post(
         "/upload",
@@ -290,10 +289,10 @@ TEST_F(UploadServerTest, OversizedBodiesGet413AndBadBodiesAClearMessage) {
     EXPECT_EQ(chunked->status, 413);
 
     // The body as a whole cannot be taken: no items, a message saying why.
-    for (const auto& [body, message] : std::vector<std::pair<std::string, std::string>>{
-             {R"({"list": ["/a.png",)", "JSON 格式错误（在第 20 字节）"},
-             {R"({"files": []})", "JSON 中没有 \"list\" 数组"},
-             {R"(["/a.png"])", "JSON 中没有 \"list\" 数组"}}) {
+    for (const auto& [body, message] :
+         std::vector<std::pair<std::string, std::string>>{{R"({"list": ["/a.png",)", "JSON 格式错误（在第 20 字节）"},
+                                                          {R"({"files": []})", "JSON 中没有 \"list\" 数组"},
+                                                          {R"(["/a.png"])", "JSON 中没有 \"list\" 数组"}}) {
         httplib::Result result = http.Post("/upload", body, "application/json");
         ASSERT_TRUE(result) << body;
         EXPECT_EQ(result->status, 200);

@@ -37,26 +37,26 @@ std::string download_extension(const std::string& address, const std::string& by
     return same_type && is_picture_extension(named) ? named : by_signature;
 }
 
-ItemOutcome upload_address(const UploadContext& context, const RequestItem& item, std::size_t max_bytes) {
-    PictureDownload download = download_picture(item.name, max_bytes);
+ItemOutcome upload_address(const UploadContext& context, const RequestItem& item, const DownloadBounds& bounds) {
+    PictureDownload download = download_picture(item.name, bounds);
     if (!download.ok)
-        return failed(item.name, utf8_to_gbk(download.error));
+        return failed(item.name, upload_failure_message(utf8_to_gbk(download.error)));
     const std::string extension = download_extension(item.name, download.bytes);
     if (extension.empty())
         return failed(item.name, wrong_type_reason());
     return upload_bytes_item(context, item.name, extension, download.bytes);
 }
 
-ItemOutcome upload_item(const UploadContext& context, const RequestItem& item, std::size_t max_bytes) {
+ItemOutcome upload_item(const UploadContext& context, const RequestItem& item, const DownloadBounds& bounds) {
     switch (item.kind) {
     case RequestItem::Kind::file: {
-        const std::u8string utf8(item.name.begin(), item.name.end());
+        const std::u8string utf8(item.path.begin(), item.path.end());
         ItemOutcome outcome = upload_file_item(context, std::filesystem::path(utf8));
         outcome.name = item.name;
         return outcome;
     }
     case RequestItem::Kind::address:
-        return upload_address(context, item, max_bytes);
+        return upload_address(context, item, bounds);
     case RequestItem::Kind::bytes:
         return upload_bytes_item(context, item.name, item.extension, item.bytes);
     case RequestItem::Kind::refused:
@@ -72,10 +72,10 @@ std::string no_clipboard_reason() {
 }
 
 std::vector<ItemOutcome> upload_request_items(const UploadRequest& request, const UploadContext& settings,
-                                              ClipboardSource* clipboard, std::size_t max_bytes) {
+                                              ClipboardSource* clipboard, const DownloadBounds& downloads) {
     // A file is read whole, so no picture goes past the server's own bound either.
     UploadContext context = settings;
-    context.max_picture_bytes = std::min<std::uint64_t>(context.max_picture_bytes, max_bytes);
+    context.max_picture_bytes = std::min<std::uint64_t>(context.max_picture_bytes, downloads.limit);
     std::vector<ItemOutcome> outcomes;
     if (request.clipboard) {
         ClipboardPicture picture;
@@ -92,7 +92,7 @@ std::vector<ItemOutcome> upload_request_items(const UploadRequest& request, cons
         if (!can_upload(context) && item.kind != RequestItem::Kind::refused)
             outcomes.push_back(failed(item.name, settings_missing_reason()));
         else
-            outcomes.push_back(upload_item(context, item, max_bytes));
+            outcomes.push_back(upload_item(context, item, downloads));
     }
     return outcomes;
 }

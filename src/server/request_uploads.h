@@ -1,6 +1,7 @@
 // Hands each item of an upload request to the upload core, in item order, and keeps one outcome per item.
 #pragma once
 
+#include "server/picture_download.h"
 #include "server/upload_request.h"
 #include "upload/clipboard_picture.h"
 #include "upload/upload_item.h"
@@ -11,10 +12,10 @@
 namespace velpic {
 
 // clipboard may be null (no display): a clipboard request then fails with a message saying so.
-// max_bytes bounds every download, and with the context's max_picture_bytes every picture read from a file or
-// the clipboard.
+// downloads bounds every download; its limit, with the context's max_picture_bytes, every picture read from a
+// file or the clipboard too.
 std::vector<ItemOutcome> upload_request_items(const UploadRequest& request, const UploadContext& context,
-                                              ClipboardSource* clipboard, std::size_t max_bytes);
+                                              ClipboardSource* clipboard, const DownloadBounds& downloads);
 
 // "没有显示器，无法读取剪贴板": why a clipboard request fails without a display (GBK).
 std::string no_clipboard_reason();

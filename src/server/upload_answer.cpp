@@ -40,7 +40,7 @@ std::string upload_answer(const std::vector<ItemOutcome>& outcomes) {
     Json answer;
     answer["success"] = all_ok;
     if (!all_ok)
-        answer["message"] = outcomes.empty() ? std::string("the list is empty") : failure_lines(outcomes);
+        answer["message"] = outcomes.empty() ? std::string("列表为空，没有要上传的图片") : failure_lines(outcomes);
     answer["result"] = std::move(result);
     return dump(answer);
 }

@@ -1,36 +1,21 @@
 #include "server/upload_server.h"
 
 #include "runtime/codepage.h"
+#include "server/http_listener.h"
+#include "server/multipart_form.h"
 #include "server/request_uploads.h"
 #include "server/upload_answer.h"
 #include "server/upload_request.h"
 
-#include <httplib.h>
-
-#include <sys/socket.h>
-
 #include <atomic>
-#include <cctype>
-#include <cerrno>
-#include <cstring>
 #include <ctime>
 #include <mutex>
-#include <system_error>
-#include <thread>
+#include <optional>
 #include <utility>
 
 namespace velpic {
 
 namespace {
-
-constexpr const char* kJson = "application/json; charset=utf-8";
-
-// What the handler of a request learnt, for the log line written after its answer (same thread).
-struct RequestNote {
-    std::string summary;
-    std::string token;
-};
-thread_local RequestNote request_note;
 
 bool same_text(const std::string& given, const std::string& key) {
     // The time taken must not tell how much of a guessed key was right.
@@ -66,254 +51,222 @@ std::string local_time_text() {
     return text;
 }
 
-// Web pages must not reach the user's files and clipboard through this server: a browser names the page's
-// origin on every POST, while editors and their plugins send none, or their application's own scheme.
-bool from_web_page(const httplib::Request& request) {
-    if (!request.has_header("Origin"))
-        return false;
-    const std::string origin = request.get_header_value("Origin");
-    if (origin == "null")
-        return true;
+std::string lower(std::string text) {
+    for (char& c : text)
+        c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    return text;
+}
+
+// Web pages must not reach the user's files and clipboard through this server, whatever host they are served
+// from (a page on a local development server is as foreign as any other). A browser names the page's origin with
+// an http, https or "null" origin, and an extension with its own scheme; editors and their plugins send none, or
+// their application's own scheme (app://obsidian.md, vscode-webview://...).
+bool from_browser(const std::string& origin) {
     const auto scheme_end = origin.find("://");
     if (scheme_end == std::string::npos)
-        return true;
-    std::string scheme = origin.substr(0, scheme_end);
-    for (char& c : scheme)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (scheme != "http" && scheme != "https")
-        return false;
-    std::string host = origin.substr(scheme_end + 3);
-    if (!host.empty() && host.front() == '[') {
-        host = host.substr(1, host.find(']') - 1);
-    } else {
-        host = host.substr(0, host.find_first_of(":/"));
-    }
-    return !is_loopback_host(host);
-}
-
-// Without a length or a chunked body an HTTP/1.1 request has no body; reading one would wait for the time-out.
-bool has_body(const httplib::Request& request) {
-    return request.has_header("Content-Length") || request.has_header("Transfer-Encoding");
-}
-
-struct Body {
-    enum class State { read, too_large, unreadable } state = State::read;
-    bool form = false;
-    std::string text;
-    std::vector<FormPart> parts;
-};
-
-// Reads the body, or as much of it as the limit allows; keep false reads and drops it (a refused request must
-// still be read off the connection before the answer).
-Body read_body(const httplib::Request& request, httplib::Response& response, const httplib::ContentReader& reader,
-               std::size_t limit, bool keep) {
-    Body body;
-    body.form = request.is_multipart_form_data();
-    if (!has_body(request))
-        return body;
-    // Past the limit the rest is read and dropped, so that the client, still sending, gets the answer rather than
-    // a reset connection; a body of more than twice the limit is cut off.
-    std::size_t total = 0;
-    bool over = false;
-    auto count = [&](std::size_t n) {
-        total += n;
-        over = over || total > limit;
-        return total <= limit || total - limit <= limit;
-    };
-    bool complete = false;
-    if (body.form) {
-        bool wanted = false;
-        complete = reader(
-            [&](const httplib::MultipartFormData& part) {
-                wanted = keep && part.name == "files";
-                if (wanted)
-                    body.parts.push_back(FormPart{part.filename, {}});
-                return true;
-            },
-            [&](const char* data, std::size_t n) {
-                if (!count(n))
-                    return false;
-                if (wanted && !over)
-                    body.parts.back().content.append(data, n);
-                return true;
-            });
-    } else {
-        complete = reader([&](const char* data, std::size_t n) {
-            if (!count(n))
-                return false;
-            if (keep && !over)
-                body.text.append(data, n);
+        return true; // "null" (sandboxed pages, file:// pages), or nothing a browser would call an origin
+    const std::string scheme = lower(origin.substr(0, scheme_end));
+    static const char* const kBrowserSchemes[] = {"http",
+                                                  "https",
+                                                  "chrome-extension",
+                                                  "moz-extension",
+                                                  "safari-web-extension",
+                                                  "safari-extension",
+                                                  "ms-browser-extension",
+                                                  "edge-extension",
+                                                  "extension"};
+    for (const char* browser : kBrowserSchemes) {
+        if (scheme == browser)
             return true;
-        });
     }
-    if (over || response.status == 413) {
-        body.state = Body::State::too_large;
-        body.text.clear();
-        body.parts.clear();
-    } else if (!complete) {
-        body.state = Body::State::unreadable;
-    }
-    return body;
+    return false;
 }
 
-void answer(httplib::Response& response, int status, const std::string& json) {
-    response.status = status;
-    response.set_content(json, kJson);
+// The host a Host header names, without its port and brackets, in lower case.
+std::string host_name(const std::string& header) {
+    if (!header.empty() && header.front() == '[') {
+        const auto close = header.find(']');
+        return close == std::string::npos ? std::string() : lower(header.substr(1, close - 1));
+    }
+    return lower(header.substr(0, header.find(':')));
 }
 
 std::string limit_text(std::size_t limit) {
     const std::size_t mb = 1024 * 1024;
-    return limit % mb == 0 ? std::to_string(limit / mb) + " MB" : std::to_string(limit) + " bytes";
+    return limit % mb == 0 ? std::to_string(limit / mb) + " MB " : std::to_string(limit) + " 字节";
+}
+
+HttpAnswer json_answer(int status, std::string json) {
+    HttpAnswer answer;
+    answer.status = status;
+    answer.body = std::move(json);
+    return answer;
 }
 
 } // namespace
 
-struct UploadServer::Impl {
+struct UploadServer::Impl final : HttpHandler {
     ServerOptions options;
     ContextSource context;
     std::shared_ptr<ClipboardSource> clipboard;
     RequestLog log;
-
-    httplib::Server server;
-    std::thread listener;
-    std::atomic<bool> listener_done{false};
+    std::atomic<bool> cut_downloads{false};
     std::mutex control;
-    bool accepting = false;
-    int port = 0;
-    // Told on the listener's thread once it has answered its last request; guarded by finish.
-    std::mutex finish;
-    bool finished = false;
-    std::function<void()> when_finished;
+    bool started = false;
+    std::optional<HttpListener> listener;
 
-    // The listener's end: every worker has answered and been joined.
-    void end_listening() {
-        listener_done = true;
-        std::function<void()> tell;
-        {
-            std::lock_guard lock(finish);
-            finished = true;
-            tell = std::move(when_finished);
-        }
-        if (tell)
-            tell();
-    }
+    enum class Verdict { serve, wrong_host, web_page, no_key, wrong_key };
+    Verdict judge(const HttpHead& head) const;
+    std::vector<std::pair<std::string, std::string>> cors(const HttpHead& head) const;
+    HttpAnswer with_cors(const HttpHead* head, HttpAnswer answer) const;
 
-    void build();
-    struct Refusal {
-        int status = 0; // 403 or 401; 0 when the request may be served
-        std::string json;
-    };
-    Refusal refusal(const httplib::Request& request) const;
-    void serve_upload(const httplib::Request& request, httplib::Response& response,
-                      const httplib::ContentReader& reader);
-    void write_log(const httplib::Request& request, const httplib::Response& response) const;
+    std::optional<HttpAnswer> screen(const HttpHead& head) override;
+    HttpAnswer serve(const HttpHead& head, std::string body) override;
+    HttpAnswer trouble(Trouble what, const HttpHead* head) override;
+    void answered(const HttpHead* head, const std::string& remote, const HttpAnswer& answer) override;
 };
 
-void UploadServer::Impl::build() {
-    // The bounds every request is held to.
-    server.set_payload_max_length(options.payload_limit);
-    server.set_read_timeout(options.read_timeout);
-    server.set_write_timeout(options.write_timeout);
-    // Idle kept-alive connections hold a worker and delay a stop; editors send one request at a time.
-    server.set_keep_alive_timeout(1);
-    const auto workers = static_cast<std::size_t>(options.workers);
-    server.new_task_queue = [workers] { return new httplib::ThreadPool(workers); };
-    // Address reuse only: another program (or another Velpic) already listening on the port must make the bind
-    // fail rather than share the port with it.
-    server.set_socket_options([](socket_t socket) {
-        int yes = 1;
-        ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    });
-
-    server.Post("/upload", [this](const httplib::Request& request, httplib::Response& response,
-                                  const httplib::ContentReader& reader) { serve_upload(request, response, reader); });
-    server.Get("/heartbeat", [this](const httplib::Request& request, httplib::Response& response) {
-        const Refusal refused = refusal(request);
-        answer(response, refused.status == 0 ? 200 : refused.status,
-               refused.status == 0 ? heartbeat_answer() : refused.json);
-    });
-    httplib::Server::HandlerWithResponse on_error = [](const httplib::Request&, httplib::Response& response) {
-        if (!response.body.empty())
-            return httplib::Server::HandlerResponse::Unhandled;
-        const bool missing = response.status == 404;
-        response.set_content(refusal_answer(missing ? "no such address: use POST /upload or GET /heartbeat"
-                                                    : "the request could not be read"),
-                             kJson);
-        return httplib::Server::HandlerResponse::Handled;
-    };
-    server.set_error_handler(on_error);
-    server.set_exception_handler([](const httplib::Request&, httplib::Response& response, std::exception_ptr) {
-        answer(response, 500, refusal_answer("internal error"));
-    });
-    server.set_logger(
-        [this](const httplib::Request& request, const httplib::Response& response) { write_log(request, response); });
-}
-
-UploadServer::Impl::Refusal UploadServer::Impl::refusal(const httplib::Request& request) const {
-    if (from_web_page(request))
-        return {403, refusal_answer("requests from web pages are refused")};
-    if (!options.key.empty() && !same_text(request.get_param_value("key"), options.key))
-        return {401, refusal_answer(request.has_param("key") ? "wrong key" : "a key is required: add ?key=KEY")};
-    return {};
-}
-
-void UploadServer::Impl::serve_upload(const httplib::Request& request, httplib::Response& response,
-                                      const httplib::ContentReader& reader) {
-    const std::size_t limit = options.payload_limit;
-    const Refusal refused = refusal(request);
-    Body body = read_body(request, response, reader, limit, refused.status == 0);
-    if (refused.status != 0)
-        answer(response, refused.status, refused.json);
-    else if (body.state == Body::State::too_large)
-        answer(response, 413, refusal_answer("the request body is larger than the limit of " + limit_text(limit)));
-    if (body.state != Body::State::read) // whatever is left of the body must not be taken for the next request
-        response.set_header("Connection", "close");
-    if (refused.status != 0 || body.state == Body::State::too_large)
-        return;
-    if (body.state == Body::State::unreadable) {
-        answer(response, 200, request_failure_answer("the request body could not be read"));
-        return;
+UploadServer::Impl::Verdict UploadServer::Impl::judge(const HttpHead& head) const {
+    // A page of any site whose name was made to point at 127.0.0.1 reaches this server with its own name as Host.
+    if (is_loopback_host(options.host) && head.has_header("Host")) {
+        const std::string host = host_name(head.header("Host"));
+        if (!is_loopback_host(host) && host != lower(options.host))
+            return Verdict::wrong_host;
     }
+    if (!options.key.empty()) {
+        bool present = false;
+        const std::string given = head.query_value("key", &present);
+        if (!present)
+            return Verdict::no_key;
+        return same_text(given, options.key) ? Verdict::serve : Verdict::wrong_key;
+    }
+    if (head.has_header("Origin") && from_browser(head.header("Origin")))
+        return Verdict::web_page;
+    return Verdict::serve;
+}
 
+// A page-side fetch of an editor may read the answer only when its origin is one that is served.
+std::vector<std::pair<std::string, std::string>> UploadServer::Impl::cors(const HttpHead& head) const {
+    if (!head.has_header("Origin") || judge(head) != Verdict::serve)
+        return {};
+    return {{"Access-Control-Allow-Origin", head.header("Origin")}, {"Vary", "Origin"}};
+}
+
+HttpAnswer UploadServer::Impl::with_cors(const HttpHead* head, HttpAnswer answer) const {
+    if (head != nullptr) {
+        for (auto& header : cors(*head))
+            answer.headers.push_back(std::move(header));
+    }
+    return answer;
+}
+
+std::optional<HttpAnswer> UploadServer::Impl::screen(const HttpHead& head) {
+    const bool upload = head.path == "/upload";
+    const bool heartbeat = head.path == "/heartbeat";
+    const Verdict verdict = judge(head);
+    if (verdict == Verdict::wrong_host)
+        return json_answer(403, refusal_answer("拒绝：Host 不是本机地址"));
+    const bool preflight = head.method == "OPTIONS" && (upload || heartbeat);
+    if (!preflight && !(upload && head.method == "POST") && !(heartbeat && head.method == "GET"))
+        return json_answer(404, refusal_answer("没有这个地址：请用 POST /upload 或 GET /heartbeat"));
+    if (verdict == Verdict::web_page)
+        return json_answer(403, refusal_answer("拒绝来自网页的请求"));
+    if (verdict == Verdict::no_key)
+        return json_answer(401, refusal_answer("需要密钥：请在地址后加上 ?key=密钥"));
+    if (verdict == Verdict::wrong_key)
+        return json_answer(401, refusal_answer("密钥错误"));
+    if (preflight) {
+        HttpAnswer answer;
+        answer.status = 204;
+        answer.headers = cors(head);
+        answer.headers.emplace_back("Access-Control-Allow-Methods", "GET, POST, OPTIONS");
+        // The header names asked for are echoed only when they are plain names.
+        std::string asked = head.header("Access-Control-Request-Headers");
+        if (asked.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-_, ") !=
+                std::string::npos ||
+            asked.size() > 512)
+            asked.clear();
+        answer.headers.emplace_back("Access-Control-Allow-Headers", asked.empty() ? "Content-Type" : asked);
+        answer.headers.emplace_back("Access-Control-Max-Age", "600");
+        return answer;
+    }
+    if (heartbeat)
+        return with_cors(&head, json_answer(200, heartbeat_answer()));
+    return std::nullopt; // an upload: its body is read, then a worker serves it
+}
+
+HttpAnswer UploadServer::Impl::serve(const HttpHead& head, std::string body) {
     UploadRequest upload;
-    if (body.form)
-        upload = form_request(std::move(body.parts));
-    else if (body.text.empty())
+    const std::string content_type = head.header("Content-Type");
+    const bool form = same_letters(content_type.substr(0, content_type.find(';')), "multipart/form-data");
+    if (form) {
+        const std::string boundary = form_boundary(content_type);
+        if (boundary.empty())
+            upload.error = "表单格式错误，无法读取";
+        else
+            upload = form_request(std::move(body), boundary);
+    } else if (body.empty()) {
         upload.clipboard = true;
-    else
-        upload = parse_json_request(body.text);
+    } else {
+        upload = parse_json_request(body);
+    }
+    body = std::string();
     if (!upload.error.empty()) {
-        request_note.summary = upload.error;
-        answer(response, 200, request_failure_answer(upload.error));
-        return;
+        HttpAnswer answer = json_answer(200, request_failure_answer(upload.error));
+        answer.note = upload.error;
+        return with_cors(&head, std::move(answer));
     }
 
     const UploadContext settings = context();
-    request_note.token = settings.access_token;
-    const std::vector<ItemOutcome> outcomes = upload_request_items(upload, settings, clipboard.get(), limit);
+    DownloadBounds downloads;
+    downloads.limit = options.payload_limit;
+    downloads.deadline = options.download_deadline;
+    downloads.idle_limit = options.download_idle_limit;
+    downloads.cancel = &cut_downloads;
+    const std::vector<ItemOutcome> outcomes = upload_request_items(upload, settings, clipboard.get(), downloads);
+    upload = UploadRequest();
     std::size_t failed = 0;
     for (const ItemOutcome& outcome : outcomes)
         failed += outcome.ok ? 0 : 1;
-    request_note.summary = std::to_string(outcomes.size()) + (outcomes.size() == 1 ? " item" : " items") +
-                           (failed == 0 ? "" : ", " + std::to_string(failed) + " failed: " + failure_lines(outcomes));
+    std::string note = std::to_string(outcomes.size()) + (outcomes.size() == 1 ? " item" : " items") +
+                       (failed == 0 ? "" : ", " + std::to_string(failed) + " failed: " + failure_lines(outcomes));
     for (const ItemOutcome& outcome : outcomes) {
-        for (const std::string& note : outcome.notes)
-            request_note.summary += "; " + outcome.name + ": " + to_utf8(note);
+        for (const std::string& message : outcome.notes)
+            note += "; " + outcome.name + ": " + to_utf8(message);
     }
-    answer(response, 200, upload_answer(outcomes));
+    HttpAnswer answer = json_answer(200, upload_answer(outcomes));
+    answer.note = redact(std::move(note), settings.access_token);
+    return with_cors(&head, std::move(answer));
 }
 
-void UploadServer::Impl::write_log(const httplib::Request& request, const httplib::Response& response) const {
-    RequestNote note = std::move(request_note);
-    request_note = {};
+HttpAnswer UploadServer::Impl::trouble(Trouble what, const HttpHead* head) {
+    switch (what) {
+    case Trouble::bad_request:
+        return with_cors(head, json_answer(400, refusal_answer("请求无法读取")));
+    case Trouble::head_too_large:
+        return with_cors(
+            head, json_answer(431, refusal_answer("请求头过大：最多 " + std::to_string(options.max_header_lines) +
+                                                  " 行、" + limit_text(options.max_head_bytes))));
+    case Trouble::body_too_large:
+        return with_cors(
+            head, json_answer(413, refusal_answer("请求体大于 " + limit_text(options.payload_limit) + "的上限")));
+    case Trouble::stopping:
+        return with_cors(head, json_answer(503, request_failure_answer("上传服务正在停止，这个请求没有处理")));
+    case Trouble::internal_error:
+        break;
+    }
+    return with_cors(head, json_answer(500, refusal_answer("内部错误")));
+}
+
+void UploadServer::Impl::answered(const HttpHead* head, const std::string& remote, const HttpAnswer& answer) {
     if (!log)
         return;
     // The path only: the query may carry the key.
-    std::string line = local_time_text() + " " + request.remote_addr + " " + request.method + " " + request.path + " " +
-                       std::to_string(response.status);
-    if (!note.summary.empty())
-        line += " " + note.summary;
-    log(redact(redact(one_line(std::move(line)), options.key), note.token));
+    std::string line = local_time_text() + " " + remote + " " +
+                       (head != nullptr ? head->method + " " + head->path : "-") + " " + std::to_string(answer.status);
+    if (!answer.note.empty())
+        line += " " + answer.note;
+    log(redact(one_line(std::move(line)), options.key));
 }
 
 UploadServer::UploadServer(ServerOptions options, ContextSource context, std::shared_ptr<ClipboardSource> clipboard,
@@ -323,7 +276,17 @@ UploadServer::UploadServer(ServerOptions options, ContextSource context, std::sh
     impl_->context = std::move(context);
     impl_->clipboard = std::move(clipboard);
     impl_->log = std::move(log);
-    impl_->build();
+    const ServerOptions& o = impl_->options;
+    ListenerBounds bounds;
+    bounds.body_limit = o.payload_limit;
+    bounds.max_header_lines = o.max_header_lines;
+    bounds.max_head_bytes = o.max_head_bytes;
+    bounds.workers = o.workers;
+    bounds.max_connections = o.max_connections;
+    bounds.head_deadline = o.head_deadline;
+    bounds.body_idle_limit = o.body_idle_limit;
+    bounds.write_deadline = o.write_deadline;
+    impl_->listener.emplace(bounds, *impl_);
 }
 
 UploadServer::~UploadServer() {
@@ -332,41 +295,19 @@ UploadServer::~UploadServer() {
 
 std::string UploadServer::start() {
     std::lock_guard lock(impl_->control);
-    const ServerOptions& options = impl_->options;
-    if (impl_->listener.joinable())
+    if (impl_->started)
         return "the server has been started before";
-    if (std::string why = check_server_options(options); !why.empty())
+    if (std::string why = check_server_options(impl_->options); !why.empty())
         return why;
-    errno = 0;
-    int port = options.port;
-    if (port == 0)
-        port = impl_->server.bind_to_any_port(options.host);
-    else if (!impl_->server.bind_to_port(options.host, port))
-        port = -1;
-    if (port <= 0) {
-        const int error = errno;
-        return "cannot listen on " + options.host + ":" + std::to_string(options.port) +
-               (error != 0 ? std::string(": ") + std::strerror(error) : std::string());
-    }
-    try {
-        impl_->listener = std::thread([impl = impl_.get()] {
-            impl->server.listen_after_bind();
-            impl->end_listening();
-        });
-    } catch (const std::system_error& error) {
-        return std::string("cannot start the server's thread: ") + error.what();
-    }
-    // stop() does nothing until the server counts as running, so a stop right after the start must wait for it.
-    while (!impl_->server.is_running() && !impl_->listener_done)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    impl_->accepting = impl_->server.is_running();
-    impl_->port = port;
+    if (std::string why = impl_->listener->listen(impl_->options.host, impl_->options.port); !why.empty())
+        return why;
+    impl_->started = true;
     return {};
 }
 
 int UploadServer::port() const {
     std::lock_guard lock(impl_->control);
-    return impl_->port;
+    return impl_->started ? impl_->listener->port() : 0;
 }
 
 const ServerOptions& UploadServer::options() const {
@@ -374,28 +315,13 @@ const ServerOptions& UploadServer::options() const {
 }
 
 void UploadServer::stop_accepting(std::function<void()> when_finished) {
-    {
-        std::lock_guard lock(impl_->control);
-        if (when_finished) {
-            std::lock_guard finish(impl_->finish);
-            if (impl_->listener.joinable() && !impl_->finished)
-                impl_->when_finished = std::exchange(when_finished, nullptr);
-        }
-        if (impl_->accepting) {
-            impl_->accepting = false;
-            impl_->server.stop();
-        }
-    }
-    // Never started, or done already.
-    if (when_finished)
-        when_finished();
+    impl_->listener->stop_accepting(std::move(when_finished));
 }
 
 void UploadServer::stop() {
-    stop_accepting();
-    std::lock_guard lock(impl_->control);
-    if (impl_->listener.joinable())
-        impl_->listener.join();
+    // Uploads in hand are finished; downloads are cut, so that a server dripping its answer cannot hold the stop.
+    impl_->cut_downloads = true;
+    impl_->listener->stop();
 }
 
 } // namespace velpic

@@ -1,0 +1,39 @@
+// The head of an HTTP/1.x request (request line and header lines), parsed from the bytes before the blank line.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace velpic {
+
+struct HttpHead {
+    std::string method;
+    std::string target;                                       // as sent: path and query
+    std::string path;                                         // the target up to "?" (not decoded)
+    std::string version;                                      // "HTTP/1.1" or "HTTP/1.0"
+    std::vector<std::pair<std::string, std::string>> headers; // in order, values trimmed
+
+    // The first header of that name (any letter case), or empty.
+    std::string header(std::string_view name) const;
+    bool has_header(std::string_view name) const;
+    // The decoded value of a query parameter ("+" is a space), and whether it is there at all.
+    std::string query_value(std::string_view name, bool* present = nullptr) const;
+    // HTTP/1.1 without "Connection: close", or HTTP/1.0 with "Connection: keep-alive".
+    bool keeps_alive() const;
+};
+
+// Where the head ends in buffer: the offset just past its "\r\n\r\n", or 0 while it has not arrived.
+std::size_t head_end(std::string_view buffer, std::size_t searched_from = 0);
+
+// text: the head without its final "\r\n\r\n". False when it is not a request head.
+bool parse_head(std::string_view text, HttpHead& head);
+
+// Percent-decoding; "+" becomes a space only when plus_is_space.
+std::string percent_decode(std::string_view text, bool plus_is_space);
+
+bool same_letters(std::string_view a, std::string_view b); // equal ignoring ASCII letter case
+
+} // namespace velpic

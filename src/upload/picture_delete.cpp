@@ -42,13 +42,12 @@ DeleteTarget parse_delete_target(const std::string& text, const std::string& own
         target.digest = lower_ascii(text);
         return target;
     }
-    if (is_raw_file_address(text, owner, repo)) {
-        const std::string name = text.substr(raw_address_prefix(owner, repo).size());
-        const std::string digest = lower_ascii(name.substr(0, 32));
-        const std::string type = name.size() > 32 ? name.substr(32) : std::string();
-        if (is_digest_text(digest) && is_picture_extension(type)) {
+    const std::string prefix = raw_address_prefix(owner, repo);
+    if (text.starts_with(prefix)) {
+        const std::string digest = text.substr(prefix.size(), 32);
+        if (is_digest_text(digest) && is_recorded_file_address(text, owner, repo, digest)) {
             target.digest = digest;
-            target.type = type;
+            target.type = text.substr(prefix.size() + digest.size());
             return target;
         }
     }
@@ -78,7 +77,7 @@ DeleteOutcome delete_picture(const UploadContext& context, const std::string& di
     if (record.address) {
         // A record of another repository (the settings changed since) names a file this delete cannot reach;
         // taking the record out would leave that file without a trace.
-        if (!is_raw_file_address(*record.address, context.owner, context.repo))
+        if (!is_recorded_file_address(*record.address, context.owner, context.repo, digest))
             return failed(outcome, utf8_to_gbk("记录中的地址不在当前仓库：") + visible_text(*record.address));
         add_type(types, recorded_type(*record.address, digest));
     }

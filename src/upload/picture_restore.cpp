@@ -65,7 +65,7 @@ RestoreOutcome restore_picture(const UploadContext& context, const std::string& 
     if (!record.address)
         return restore_unrecorded(context, outcome);
     // Only a file of this repository comes back under the recorded address.
-    if (!is_raw_file_address(*record.address, context.owner, context.repo))
+    if (!is_recorded_file_address(*record.address, context.owner, context.repo, digest))
         return ended(outcome, Kind::failed, utf8_to_gbk("记录中的地址不在当前仓库：") + visible_text(*record.address));
     const std::string type = recorded_type(*record.address, digest);
 

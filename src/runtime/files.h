@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 namespace velpic {
 
@@ -29,5 +30,11 @@ FileRead read_regular_file(const std::filesystem::path& path, std::uint64_t max_
 // Up to size bytes of an open file from offset on, into buffer; got tells how many (fewer at the end of the file).
 // False when reading fails.
 bool read_file_at(int fd, char* buffer, std::size_t size, std::int64_t offset, std::size_t& got);
+
+// Replaces the bytes of an existing regular file in one step: a temporary file beside it (same directory, so the
+// rename cannot cross file systems) is written, flushed to disk and renamed over it, and the directory is flushed.
+// A crash leaves the old bytes or the new ones, never a mix. The file keeps its permissions. False, with the file
+// as it was and no temporary file left behind, when any step fails.
+bool replace_file_atomically(const std::filesystem::path& path, std::string_view bytes);
 
 } // namespace velpic

@@ -6,7 +6,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <string>
 
 namespace velpic {
 
@@ -86,6 +88,54 @@ bool read_file_at(int fd, char* buffer, std::size_t size, std::int64_t offset, s
         if (count == 0)
             break;
         got += static_cast<std::size_t>(count);
+    }
+    return true;
+}
+
+namespace {
+
+bool write_all_bytes(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t count = ::write(fd, bytes.data(), bytes.size());
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0)
+            return false;
+        bytes.remove_prefix(static_cast<std::size_t>(count));
+    }
+    return true;
+}
+
+} // namespace
+
+bool replace_file_atomically(const std::filesystem::path& path, std::string_view bytes) {
+    struct stat old_status {};
+    if (::stat(path.c_str(), &old_status) != 0 || !S_ISREG(old_status.st_mode))
+        return false;
+    static std::atomic<unsigned> counter{0};
+    std::filesystem::path temp = path;
+    temp += ".velpic-tmp." + std::to_string(::getpid()) + "." + std::to_string(counter.fetch_add(1));
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return false;
+    // The replacement keeps the permissions of the file it replaces; a mode it cannot take is no reason to fail.
+    (void)::fchmod(fd, old_status.st_mode & 07777);
+    bool ok = write_all_bytes(fd, bytes) && ::fsync(fd) == 0;
+    ok = ::close(fd) == 0 && ok;
+    if (ok)
+        ok = ::rename(temp.c_str(), path.c_str()) == 0;
+    if (!ok) {
+        ::unlink(temp.c_str());
+        return false;
+    }
+    // The rename itself lasts only once the directory is on disk.
+    std::filesystem::path directory = path.parent_path();
+    if (directory.empty())
+        directory = ".";
+    const int dir_fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir_fd >= 0) {
+        (void)::fsync(dir_fd);
+        ::close(dir_fd);
     }
     return true;
 }

@@ -1,0 +1,134 @@
+#include "notes/note_rewrite.h"
+
+#include "notes/destination_text.h"
+#include "notes/markdown_references.h"
+#include "notes/text_addresses.h"
+#include "runtime/files.h"
+
+#include <algorithm>
+#include <system_error>
+
+namespace velpic {
+
+std::size_t LineCounter::line_at(std::size_t offset) {
+    offset = std::min(offset, text_.size());
+    for (; offset_ < offset; ++offset_) {
+        const char c = text_[offset_];
+        if (c == '\n' || (c == '\r' && (offset_ + 1 >= text_.size() || text_[offset_ + 1] != '\n')))
+            ++line_;
+    }
+    return line_;
+}
+
+std::string apply_edits(std::string_view text, const std::vector<NoteEdit>& edits) {
+    std::string out;
+    out.reserve(text.size() + 64 * edits.size());
+    std::size_t done = 0;
+    for (const NoteEdit& edit : edits) {
+        out.append(text.substr(done, edit.offset - done));
+        out += edit.replacement;
+        done = edit.offset + edit.length;
+    }
+    out.append(text.substr(done));
+    return out;
+}
+
+namespace {
+
+// The file the note's bytes are in: a note reached through a symbolic link is rewritten where it lives, and the
+// link stays a link.
+std::filesystem::path real_file(const std::filesystem::path& path) {
+    std::error_code error;
+    if (!std::filesystem::is_symlink(path, error))
+        return path;
+    const std::filesystem::path target = std::filesystem::canonical(path, error);
+    return error ? path : target;
+}
+
+} // namespace
+
+void rewrite_note(const NoteFile& note, const NoteRunOptions& options, const DecideReference& decide,
+                  const std::function<bool(std::string_view)>& is_candidate, std::ostream& out, std::ostream& err,
+                  NoteRunTotals& totals) {
+    ++totals.notes;
+    const std::filesystem::path file = real_file(note.path);
+    const FileRead read = read_regular_file(file, kMaxNoteBytes);
+    if (read.status != FileReadStatus::ok) {
+        ++totals.failed;
+        err << note.name << ": "
+            << (read.status == FileReadStatus::too_large   ? "larger than 64 MB, left as it is"
+                : read.status == FileReadStatus::not_regular ? "not a regular file, left as it is"
+                                                             : "cannot be read, left as it is")
+            << "\n";
+        return;
+    }
+    const std::string& text = read.bytes;
+
+    std::vector<NoteReference> references;
+    std::vector<NoteReference> unplaced;
+    if (note.kind == NoteKind::markdown) {
+        MarkdownReferences found = find_markdown_references(text, options.with_links);
+        if (!found.parsed) {
+            ++totals.failed;
+            err << note.name << ": the Markdown parser gave up on it, left as it is\n";
+            return;
+        }
+        references = std::move(found.found);
+        unplaced = std::move(found.unplaced);
+    } else {
+        references = find_text_addresses(text, is_candidate);
+    }
+
+    LineCounter lines(text);
+    std::vector<NoteEdit> edits;
+    std::string report;
+    std::size_t failed = 0;
+    for (const NoteReference& reference : references) {
+        const ReferenceDecision decision = decide(note, reference);
+        if (decision.kind == ReferenceDecision::Kind::leave)
+            continue;
+        const std::size_t line = lines.line_at(reference.offset);
+        const std::string_view old_bytes = std::string_view(text).substr(reference.offset, reference.length);
+        if (decision.kind == ReferenceDecision::Kind::fail) {
+            ++failed;
+            err << note.name << ":" << line << ": " << decision.text << "\n";
+            continue;
+        }
+        std::string replacement = written_address(decision.text, reference.form, reference.quote);
+        if (replacement == old_bytes)
+            continue;
+        report += note.name + ":" + std::to_string(line) + ": " + std::string(old_bytes) + " → " + replacement + "\n";
+        edits.push_back({reference.offset, reference.length, std::move(replacement)});
+    }
+    // A destination the parser reported but whose bytes could not be found is named when it needed a change.
+    for (const NoteReference& reference : unplaced) {
+        if (decide(note, reference).kind == ReferenceDecision::Kind::leave)
+            continue;
+        ++failed;
+        err << note.name << ":" << LineCounter(text).line_at(reference.offset) << ": " << reference.target
+            << ": its place in the note could not be told apart, left as it is\n";
+    }
+    totals.failed += failed;
+    if (edits.empty())
+        return;
+
+    if (!options.dry_run) {
+        // An editor may have saved the note since it was read: its new bytes win, and nothing is written.
+        const FileRead again = read_regular_file(file, kMaxNoteBytes);
+        if (again.status != FileReadStatus::ok || again.bytes != text) {
+            ++totals.failed;
+            err << note.name << ": changed while it was being rewritten, left as it is; run the command again\n";
+            return;
+        }
+        if (!replace_file_atomically(file, apply_edits(text, edits))) {
+            ++totals.failed;
+            err << note.name << ": cannot be written, left as it is\n";
+            return;
+        }
+    }
+    out << report << std::flush;
+    ++totals.changed_notes;
+    totals.rewritten += edits.size();
+}
+
+} // namespace velpic

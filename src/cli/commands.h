@@ -30,6 +30,8 @@ extern const Command records_command;
 extern const Command config_command;
 extern const Command serve_command;
 extern const Command check_command;
+extern const Command publish_command;
+extern const Command relink_command;
 
 // The usage of every command, for --help and misuse.
 void print_usage(std::ostream& out);

@@ -1,6 +1,7 @@
 #include "notes/publish_notes.h"
 
 #include "notes/picture_destination.h"
+#include "records/local_record_file.h"
 #include "runtime/codepage.h"
 #include "runtime/files.h"
 #include "runtime/md5.h"
@@ -8,6 +9,7 @@
 #include "upload/contents_api.h"
 #include "upload/upload_item.h"
 
+#include <optional>
 #include <unordered_map>
 
 namespace velpic {
@@ -78,14 +80,26 @@ private:
         if (extension.empty())
             return ReferenceDecision::failure(to_utf8(wrong_type_reason()) + " (" + name + ")");
         if (options_.dry_run)
-            return ReferenceDecision::rewrite_to(raw_address_prefix(context_.owner, context_.repo) + md5_hex(bytes) +
-                                                 extension);
+            return ReferenceDecision::rewrite_to(foreseen_address(bytes, extension));
         const ItemOutcome outcome = upload_bytes_item(context_, name, extension, bytes);
         for (const std::string& message : outcome.notes)
             err_ << name << ": " << to_utf8(message) << "\n";
         if (!outcome.ok)
             return ReferenceDecision::failure(to_utf8(outcome.reason));
         return ReferenceDecision::rewrite_to(to_utf8(outcome.address));
+    }
+
+    // What an upload would give without uploading: the recorded address of the digest when the local record
+    // file has one (it may carry another extension), otherwise the digest name in the repository.
+    std::string foreseen_address(const std::string& bytes, const std::string& extension) const {
+        const std::string digest = md5_hex(bytes);
+        if (context_.record_mode != "mysql") {
+            const std::optional<std::string> recorded =
+                find_local_record(local_record_file_path(context_.program_dir), digest);
+            if (recorded && is_raw_file_address(*recorded, context_.owner, context_.repo))
+                return to_utf8(*recorded);
+        }
+        return raw_address_prefix(context_.owner, context_.repo) + digest + extension;
     }
 
     const PublishOptions& options_;

@@ -47,19 +47,25 @@ std::filesystem::path real_file(const std::filesystem::path& path) {
 
 } // namespace
 
-void rewrite_note(const NoteFile& note, const NoteRunOptions& options, const DecideReference& decide,
-                  const std::function<bool(std::string_view)>& is_candidate, std::ostream& out, std::ostream& err,
-                  NoteRunTotals& totals) {
-    ++totals.notes;
+NoteRewriter::NoteRewriter(const NoteRunOptions& options, DecideReference decide,
+                           std::function<bool(std::string_view)> is_candidate, std::ostream& out, std::ostream& err)
+    : options_(options), decide_(std::move(decide)), is_candidate_(std::move(is_candidate)), out_(out), err_(err) {}
+
+NoteRewriter::~NoteRewriter() {
+    finish();
+}
+
+void NoteRewriter::rewrite(const NoteFile& note) {
+    ++totals_.notes;
     const std::filesystem::path file = real_file(note.path);
-    const FileRead read = read_regular_file(file, kMaxNoteBytes);
+    FileRead read = read_regular_file(file, kMaxNoteBytes);
     if (read.status != FileReadStatus::ok) {
-        ++totals.failed;
-        err << note.name << ": "
-            << (read.status == FileReadStatus::too_large   ? "larger than 64 MB, left as it is"
-                : read.status == FileReadStatus::not_regular ? "not a regular file, left as it is"
-                                                             : "cannot be read, left as it is")
-            << "\n";
+        ++totals_.failed;
+        err_ << note.name << ": "
+             << (read.status == FileReadStatus::too_large    ? "larger than 64 MB, left as it is"
+                 : read.status == FileReadStatus::not_regular ? "not a regular file, left as it is"
+                                                              : "cannot be read, left as it is")
+             << "\n";
         return;
     }
     const std::string& text = read.bytes;
@@ -67,31 +73,30 @@ void rewrite_note(const NoteFile& note, const NoteRunOptions& options, const Dec
     std::vector<NoteReference> references;
     std::vector<NoteReference> unplaced;
     if (note.kind == NoteKind::markdown) {
-        MarkdownReferences found = find_markdown_references(text, options.with_links);
+        MarkdownReferences found = find_markdown_references(text, options_.with_links);
         if (!found.parsed) {
-            ++totals.failed;
-            err << note.name << ": the Markdown parser gave up on it, left as it is\n";
+            ++totals_.failed;
+            err_ << note.name << ": the Markdown parser gave up on it, left as it is\n";
             return;
         }
         references = std::move(found.found);
         unplaced = std::move(found.unplaced);
-    } else {
-        references = find_text_addresses(text, is_candidate);
+    } else if (is_candidate_) {
+        references = find_text_addresses(text, is_candidate_);
     }
 
     LineCounter lines(text);
     std::vector<NoteEdit> edits;
     std::string report;
-    std::size_t failed = 0;
     for (const NoteReference& reference : references) {
-        const ReferenceDecision decision = decide(note, reference);
+        const ReferenceDecision decision = decide_(note, reference);
         if (decision.kind == ReferenceDecision::Kind::leave)
             continue;
         const std::size_t line = lines.line_at(reference.offset);
         const std::string_view old_bytes = std::string_view(text).substr(reference.offset, reference.length);
         if (decision.kind == ReferenceDecision::Kind::fail) {
-            ++failed;
-            err << note.name << ":" << line << ": " << decision.text << "\n";
+            ++totals_.failed;
+            err_ << note.name << ":" << line << ": " << decision.text << "\n";
             continue;
         }
         std::string replacement = written_address(decision.text, reference.form, reference.quote);
@@ -102,33 +107,60 @@ void rewrite_note(const NoteFile& note, const NoteRunOptions& options, const Dec
     }
     // A destination the parser reported but whose bytes could not be found is named when it needed a change.
     for (const NoteReference& reference : unplaced) {
-        if (decide(note, reference).kind == ReferenceDecision::Kind::leave)
+        if (decide_(note, reference).kind == ReferenceDecision::Kind::leave)
             continue;
-        ++failed;
-        err << note.name << ":" << LineCounter(text).line_at(reference.offset) << ": " << reference.target
-            << ": its place in the note could not be told apart, left as it is\n";
+        ++totals_.failed;
+        err_ << note.name << ":" << LineCounter(text).line_at(reference.offset) << ": " << reference.target
+             << ": its place in the note could not be told apart, left as it is\n";
     }
-    totals.failed += failed;
     if (edits.empty())
         return;
 
-    if (!options.dry_run) {
-        // An editor may have saved the note since it was read: its new bytes win, and nothing is written.
-        const FileRead again = read_regular_file(file, kMaxNoteBytes);
-        if (again.status != FileReadStatus::ok || again.bytes != text) {
-            ++totals.failed;
-            err << note.name << ": changed while it was being rewritten, left as it is; run the command again\n";
-            return;
-        }
-        if (!replace_file_atomically(file, apply_edits(text, edits))) {
-            ++totals.failed;
-            err << note.name << ": cannot be written, left as it is\n";
-            return;
-        }
+    if (options_.dry_run) {
+        out_ << report << std::flush;
+        ++totals_.changed_notes;
+        totals_.rewritten += edits.size();
+        return;
     }
-    out << report << std::flush;
-    ++totals.changed_notes;
-    totals.rewritten += edits.size();
+    if (!batch_.stage(file, apply_edits(text, edits))) {
+        ++totals_.failed;
+        err_ << note.name << ": cannot be written, left as it is\n";
+        return;
+    }
+    staged_bytes_ += text.size();
+    staged_.push_back({note.name, file, std::move(read.bytes), std::move(report), edits.size()});
+    // A batch holds the notes' old bytes for the check before the rename: bounded in count and size.
+    if (staged_.size() >= 256 || staged_bytes_ >= 64 * 1024 * 1024)
+        finish();
+}
+
+void NoteRewriter::finish() {
+    if (staged_.empty())
+        return;
+    std::vector<Staged> staged = std::move(staged_);
+    staged_.clear();
+    staged_bytes_ = 0;
+    std::vector<bool> changed_meanwhile(staged.size(), false);
+    const std::vector<bool> replaced = batch_.commit([&](std::size_t i) {
+        // An editor may have saved the note since it was read: its new bytes win, and nothing is written.
+        const FileRead again = read_regular_file(staged[i].file, kMaxNoteBytes);
+        changed_meanwhile[i] = again.status != FileReadStatus::ok || again.bytes != staged[i].original;
+        return !changed_meanwhile[i];
+    });
+    for (std::size_t i = 0; i < staged.size(); ++i) {
+        if (replaced[i]) {
+            out_ << staged[i].report;
+            ++totals_.changed_notes;
+            totals_.rewritten += staged[i].rewritten;
+            continue;
+        }
+        ++totals_.failed;
+        if (changed_meanwhile[i])
+            err_ << staged[i].name << ": changed while it was being rewritten, left as it is; run the command again\n";
+        else
+            err_ << staged[i].name << ": cannot be written, left as it is\n";
+    }
+    out_ << std::flush;
 }
 
 } // namespace velpic

@@ -4,6 +4,7 @@
 
 #include "notes/note_files.h"
 #include "notes/note_reference.h"
+#include "runtime/files.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -41,14 +42,46 @@ struct NoteRunTotals {
 // Notes larger than this are refused unread.
 inline constexpr std::uint64_t kMaxNoteBytes = 64 * 1024 * 1024;
 
-// Reads the note, finds its references (Markdown through the parser, text notes by their web addresses, of which
-// is_candidate picks those worth deciding on), asks decide for each and writes the result: "name:line: old → new"
-// per rewritten reference to out, "name:line: reason" per failure to err. The note is replaced atomically, and
-// only when it still holds the bytes that were read (an editor may have saved it meanwhile). A dry run writes
-// nothing. Adds to totals.
-void rewrite_note(const NoteFile& note, const NoteRunOptions& options, const DecideReference& decide,
-                  const std::function<bool(std::string_view)>& is_candidate, std::ostream& out, std::ostream& err,
-                  NoteRunTotals& totals);
+// Rewrites notes one after another: reads a note, finds its references (Markdown through the parser, text notes
+// by their web addresses, of which is_candidate picks those worth deciding on), asks decide for each, and writes
+// "name:line: old → new" per rewritten reference to out and "name:line: reason" per failure to err. The notes are
+// replaced atomically, a batch at a time (see FileReplacementBatch): a note is replaced only when it still holds
+// the bytes that were read (an editor may have saved it meanwhile), and its lines are printed once it is. A dry
+// run writes nothing and prints the lines at once.
+class NoteRewriter {
+public:
+    NoteRewriter(const NoteRunOptions& options, DecideReference decide,
+                 std::function<bool(std::string_view)> is_candidate, std::ostream& out, std::ostream& err);
+    ~NoteRewriter(); // finishes
+    NoteRewriter(const NoteRewriter&) = delete;
+    NoteRewriter& operator=(const NoteRewriter&) = delete;
+
+    void rewrite(const NoteFile& note);
+    // Replaces the notes still staged. The totals are final afterwards.
+    void finish();
+    const NoteRunTotals& totals() const { return totals_; }
+    // Problems found before any note was read (a path that does not exist) count as failures.
+    void count_failures(std::size_t count) { totals_.failed += count; }
+
+private:
+    struct Staged {
+        std::string name;
+        std::filesystem::path file;
+        std::string original; // the bytes that were read, to tell whether the note changed since
+        std::string report;
+        std::size_t rewritten = 0;
+    };
+
+    NoteRunOptions options_;
+    DecideReference decide_;
+    std::function<bool(std::string_view)> is_candidate_;
+    std::ostream& out_;
+    std::ostream& err_;
+    NoteRunTotals totals_;
+    FileReplacementBatch batch_;
+    std::vector<Staged> staged_;
+    std::size_t staged_bytes_ = 0;
+};
 
 // The bytes of text with each [offset, offset + length) replaced; the edits are in text order and do not overlap.
 struct NoteEdit {

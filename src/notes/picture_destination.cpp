@@ -75,12 +75,13 @@ PictureDestination classify_destination(std::string_view target, const std::file
             continue;
         const std::filesystem::path path = utf8_path(reading);
         const std::filesystem::path file = path.is_absolute() ? path : note_folder / path;
-        if (destination.file.empty() || file_exists(file)) {
+        if (file_exists(file)) {
             destination.file = file;
-            destination.exists = file_exists(file);
-            if (destination.exists)
-                break;
+            destination.exists = true;
+            break;
         }
+        if (destination.file.empty())
+            destination.file = file;
     }
     // The decoded reading is the one to name when no reading exists.
     if (!destination.exists && readings.size() > 1 && !readings[1].empty()) {

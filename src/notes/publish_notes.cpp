@@ -28,7 +28,18 @@ public:
         : options_(options), context_(context), fetch_(fetch), err_(err) {}
 
     ReferenceDecision decide(const NoteFile& note, const NoteReference& reference) {
-        if (!reference.image || is_raw_file_address(reference.target, context_.owner, context_.repo))
+        if (!reference.image)
+            return ReferenceDecision::leave_it();
+        // Notes of one folder name their pictures alike: the same text there is the same picture, found once.
+        std::string key = note.path.parent_path().native();
+        key += '\0';
+        key += reference.target;
+        return cached(key, [&] { return decide_once(note, reference); });
+    }
+
+private:
+    ReferenceDecision decide_once(const NoteFile& note, const NoteReference& reference) {
+        if (is_raw_file_address(reference.target, context_.owner, context_.repo))
             return ReferenceDecision::leave_it();
         const PictureDestination destination = classify_destination(reference.target, note.path.parent_path());
         switch (destination.kind) {
@@ -47,7 +58,6 @@ public:
         return ReferenceDecision::leave_it();
     }
 
-private:
     // A picture shown several times, in one note or many, is read and looked up once.
     template <class Work> ReferenceDecision cached(const std::string& key, Work&& work) {
         auto known = decisions_.find(key);
@@ -120,10 +130,8 @@ int publish_notes(const std::vector<std::string>& paths, const PublishOptions& o
                   std::ostream& out, std::ostream& err, const FetchPicture& fetch) {
     std::vector<std::string> problems;
     const std::vector<NoteFile> notes = collect_note_files(paths, NoteSelection::markdown_only, problems);
-    NoteRunTotals totals;
     for (const std::string& problem : problems)
         err << problem << "\n";
-    totals.failed += problems.size();
 
     const FetchPicture fetcher = fetch ? fetch : FetchPicture(download);
     Publisher publisher(options, context, fetcher, err);
@@ -132,8 +140,12 @@ int publish_notes(const std::vector<std::string>& paths, const PublishOptions& o
     const DecideReference decide = [&](const NoteFile& note, const NoteReference& reference) {
         return publisher.decide(note, reference);
     };
+    NoteRewriter rewriter(run, decide, {}, out, err);
+    rewriter.count_failures(problems.size());
     for (const NoteFile& note : notes)
-        rewrite_note(note, run, decide, {}, out, err, totals);
+        rewriter.rewrite(note);
+    rewriter.finish();
+    const NoteRunTotals& totals = rewriter.totals();
 
     out << "publish" << (options.dry_run ? " (dry run)" : "") << ": " << totals.rewritten
         << (totals.rewritten == 1 ? " reference" : " references") << (options.dry_run ? " would be" : "")

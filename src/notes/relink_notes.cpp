@@ -8,10 +8,8 @@ int relink_notes(const std::vector<std::string>& paths, const RelinkMap& map, bo
                  std::ostream& err) {
     std::vector<std::string> problems;
     const std::vector<NoteFile> notes = collect_note_files(paths, NoteSelection::markdown_and_text, problems);
-    NoteRunTotals totals;
     for (const std::string& problem : problems)
         err << problem << "\n";
-    totals.failed += problems.size();
 
     NoteRunOptions options;
     options.dry_run = dry_run;
@@ -21,8 +19,12 @@ int relink_notes(const std::vector<std::string>& paths, const RelinkMap& map, bo
         return moved ? ReferenceDecision::rewrite_to(*moved) : ReferenceDecision::leave_it();
     };
     const auto in_map = [&](std::string_view address) { return map.find(address) != nullptr; };
+    NoteRewriter rewriter(options, decide, in_map, out, err);
+    rewriter.count_failures(problems.size());
     for (const NoteFile& note : notes)
-        rewrite_note(note, options, decide, in_map, out, err, totals);
+        rewriter.rewrite(note);
+    rewriter.finish();
+    const NoteRunTotals& totals = rewriter.totals();
 
     out << "relink" << (dry_run ? " (dry run)" : "") << ": " << totals.rewritten
         << (totals.rewritten == 1 ? " address" : " addresses") << (dry_run ? " would be" : "") << " rewritten in "

@@ -197,6 +197,8 @@ std::vector<bool> FileReplacementBatch::commit(const std::function<bool(std::siz
     std::vector<std::filesystem::path> directories;
     for (const Staged& file : staged)
         directories.push_back(directory_of(file.path));
+    std::sort(directories.begin(), directories.end());
+    directories.erase(std::unique(directories.begin(), directories.end()), directories.end());
     // Every new content is on disk before the first rename, so no rename can expose a file half written.
     const bool flushed = flush_file_systems(directories);
     for (std::size_t i = 0; i < staged.size(); ++i) {

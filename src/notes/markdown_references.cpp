@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <iterator>
 #include <utility>
 
 namespace velpic {
@@ -126,6 +127,8 @@ private:
         }
         if (type == MD_TEXT_CODE && size > 0)
             code_.emplace_back(offset, offset + size);
+        if (type == MD_TEXT_NORMAL && with_links_ && open_.empty() && size > 0)
+            result_.prose.emplace_back(offset, offset + size);
         cursor_ = std::max(cursor_, offset + size);
         return 0;
     }

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace velpic {
@@ -17,6 +18,9 @@ struct MarkdownReferences {
     // Destinations the parser reported whose bytes could not be told apart in the text: offset is where the
     // parser was when it met them (for a line number), length 0. Never rewritten.
     std::vector<NoteReference> unplaced;
+    // With links: the stretches of running text (outside code, HTML, links and images), where an address may
+    // stand that the parser did not take for a link (after Chinese punctuation, say). Offsets and ends.
+    std::vector<std::pair<std::size_t, std::size_t>> prose;
     bool parsed = true; // false when md4c gave up (out of memory): nothing was found
 };
 

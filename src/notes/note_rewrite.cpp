@@ -47,6 +47,30 @@ std::filesystem::path real_file(const std::filesystem::path& path) {
 
 } // namespace
 
+namespace {
+
+// Addresses in the running text of a Markdown note that the parser left as text, unless a reference found there
+// already covers them.
+void add_prose_addresses(std::string_view text, const std::vector<std::pair<std::size_t, std::size_t>>& prose,
+                         const std::function<bool(std::string_view)>& is_candidate,
+                         std::vector<NoteReference>& references) {
+    const std::size_t known = references.size();
+    for (const auto& [begin, end] : prose) {
+        for (NoteReference& address : find_text_addresses(text.substr(begin, end - begin), is_candidate)) {
+            address.offset += begin;
+            const bool covered = std::any_of(references.begin(), references.begin() + known, [&](const auto& other) {
+                return address.offset < other.offset + other.length && other.offset < address.offset + address.length;
+            });
+            if (!covered)
+                references.push_back(std::move(address));
+        }
+    }
+    std::stable_sort(references.begin(), references.end(),
+                     [](const NoteReference& a, const NoteReference& b) { return a.offset < b.offset; });
+}
+
+} // namespace
+
 NoteRewriter::NoteRewriter(const NoteRunOptions& options, DecideReference decide,
                            std::function<bool(std::string_view)> is_candidate, std::ostream& out, std::ostream& err)
     : options_(options), decide_(std::move(decide)), is_candidate_(std::move(is_candidate)), out_(out), err_(err) {}
@@ -81,6 +105,8 @@ void NoteRewriter::rewrite(const NoteFile& note) {
         }
         references = std::move(found.found);
         unplaced = std::move(found.unplaced);
+        if (is_candidate_)
+            add_prose_addresses(text, found.prose, is_candidate_, references);
     } else if (is_candidate_) {
         references = find_text_addresses(text, is_candidate_);
     }

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <iterator>
+#include <set>
 #include <utility>
 
 namespace velpic {
@@ -79,6 +80,8 @@ private:
         bool image = true;
         std::size_t cursor_at_enter = 0;
         bool placed = false;
+        bool wanted = true; // a link while links are not looked for is only followed, for where it ends
+        std::size_t inline_end = std::string_view::npos; // end of its destination when written inline, "](dest"
     };
 
     // The offset of [data, data + size) in the text, or npos when md4c made the bytes itself.
@@ -88,6 +91,16 @@ private:
         if (data == nullptr || at < begin || at + size > begin + text_.size())
             return std::string_view::npos;
         return static_cast<std::size_t>(at - begin);
+    }
+
+    // Whether the destination at offset follows "(" (blanks, one line end and "<" aside), as inline ones do.
+    bool is_inline_destination(std::size_t offset) const {
+        std::size_t i = offset;
+        if (i > 0 && text_[i - 1] == '<')
+            --i;
+        while (i > 0 && (text_[i - 1] == ' ' || text_[i - 1] == '\t' || text_[i - 1] == '\n' || text_[i - 1] == '\r'))
+            --i;
+        return i > 0 && text_[i - 1] == '(';
     }
 
     bool in_code(std::size_t offset) const {
@@ -138,10 +151,21 @@ private:
         const MD_ATTRIBUTE* attribute = nullptr;
         if (type == MD_SPAN_IMG)
             attribute = &static_cast<MD_SPAN_IMG_DETAIL*>(detail)->src;
-        else if (type == MD_SPAN_A && with_links_)
+        else if (type == MD_SPAN_A)
             attribute = &static_cast<MD_SPAN_A_DETAIL*>(detail)->href;
         if (attribute == nullptr)
             return 0;
+        if (type == MD_SPAN_A && !with_links_) {
+            // Not wanted, but where it ends still tells where an image around it continues.
+            OpenSpan link;
+            link.wanted = false;
+            link.placed = true;
+            const std::size_t offset = offset_of(attribute->text, attribute->size);
+            if (offset != std::string_view::npos && attribute->size > 0 && is_inline_destination(offset))
+                link.inline_end = offset + attribute->size;
+            open_.push_back(std::move(link));
+            return 0;
+        }
         OpenSpan span;
         span.image = type == MD_SPAN_IMG;
         span.resolved.assign(attribute->text, attribute->size);
@@ -151,6 +175,8 @@ private:
             if (offset != std::string_view::npos) {
                 add(offset, offset + attribute->size, span);
                 span.placed = true;
+                if (is_inline_destination(offset))
+                    span.inline_end = offset + attribute->size;
                 // An autolink's text is its address, the very same bytes: written there, escapes do not apply.
                 if (!span.image)
                     autolink_check_ = result_.found.size() - 1;
@@ -165,12 +191,16 @@ private:
     int leave_span(MD_SPANTYPE type) {
         boundary();
         autolink_check_ = kNone;
-        if (type != MD_SPAN_IMG && !(type == MD_SPAN_A && with_links_))
+        if (type != MD_SPAN_IMG && type != MD_SPAN_A)
             return 0;
         if (open_.empty())
             return 0;
         OpenSpan span = std::move(open_.back());
         open_.pop_back();
+        // A span nested in an image's description ends before the image's own "](": searching for that starts
+        // after the nested destination, not at the nested "](".
+        if (span.inline_end != std::string_view::npos)
+            cursor_ = std::max(cursor_, span.inline_end);
         if (!span.placed)
             pending_.emplace_back(std::move(span), cursor_);
         return 0;
@@ -183,6 +213,7 @@ private:
         const bool angle = begin > 0 && text_[begin - 1] == '<' && end < text_.size() && text_[end] == '>';
         reference.form = angle ? ReferenceForm::angle_destination : ReferenceForm::markdown_destination;
         reference.image = span.image;
+        claimed_.insert(begin);
         reference.target = decode_markdown_destination(text_.substr(begin, end - begin));
         result_.found.push_back(std::move(reference));
     }
@@ -237,6 +268,32 @@ private:
         return i;
     }
 
+    // Where a line's content starts after the marks of the blocks it is in: indentation, ">" of quotes, and the
+    // bullets ("-", "*", "+") and numbers ("1.", "2)") of list items, however nested.
+    std::size_t after_container_marks(std::size_t i) const {
+        while (i < text_.size()) {
+            const char c = text_[i];
+            if (c == ' ' || c == '\t' || c == '>') {
+                ++i;
+                continue;
+            }
+            std::size_t j = i;
+            if (c == '-' || c == '*' || c == '+') {
+                ++j;
+            } else {
+                while (j < text_.size() && j - i < 9 && text_[j] >= '0' && text_[j] <= '9')
+                    ++j;
+                if (j == i || j >= text_.size() || (text_[j] != '.' && text_[j] != ')'))
+                    return i;
+                ++j;
+            }
+            if (j >= text_.size() || (text_[j] != ' ' && text_[j] != '\t'))
+                return i;
+            i = j;
+        }
+        return i;
+    }
+
     bool reads_as(const Placement& placement, const std::string& resolved) const {
         return placement.begin != std::string_view::npos && !in_code(placement.begin) &&
                remove_backslash_escapes(text_.substr(placement.begin, placement.end - placement.begin)) == resolved;
@@ -253,8 +310,16 @@ private:
             }
             if (text_[i] != ']')
                 continue;
+            if (i + 1 < text_.size() && text_[i + 1] == ':')
+                continue; // the label of a definition, which the parser reports no text of
             if (i + 1 < text_.size() && text_[i + 1] == '(') {
                 const Placement placement = destination_at(skip_blanks(i + 2, true));
+                // The same address may stand in an earlier image that the parser was no further than: that one
+                // is placed already, and the search goes on past it.
+                if (reads_as(placement, span.resolved) && claimed_.count(placement.begin) != 0) {
+                    i = placement.end;
+                    continue;
+                }
                 if (reads_as(placement, span.resolved))
                     return placement;
             }
@@ -262,9 +327,7 @@ private:
         }
         // A reference: the first definition outside code whose destination reads the same.
         for (std::size_t line = 0; line < text_.size();) {
-            std::size_t i = line;
-            while (i < text_.size() && (text_[i] == ' ' || text_[i] == '\t' || text_[i] == '>'))
-                ++i;
+            const std::size_t i = after_container_marks(line);
             if (i < text_.size() && text_[i] == '[') {
                 for (std::size_t j = i + 1; j < text_.size() && text_[j] != '\n'; ++j) {
                     if (text_[j] == '\\') {
@@ -298,6 +361,7 @@ private:
     MarkdownReferences result_;
     std::vector<Range> code_; // in text order
     std::vector<OpenSpan> open_;
+    std::set<std::size_t> claimed_; // where the destinations found so far begin
     std::vector<std::pair<OpenSpan, std::size_t>> pending_; // spans to place after the parse, with their cursor
     static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
     std::size_t autolink_check_ = kNone; // the link just entered, until its first text tells whether it is an autolink

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 namespace velpic {
 namespace {
 
@@ -68,6 +70,70 @@ TEST(MarkdownReferences, EveryFormOfPictureIsFoundAtItsExactBytes) {
     };
     for (const Case& c : cases)
         EXPECT_EQ(described(c.text), c.expected) << c.text;
+}
+
+// Destinations with escapes are found by searching the text; the same bytes standing elsewhere must not be
+// taken for them.
+TEST(MarkdownReferences, AnEscapedDestinationIsPlacedAtItsOwnImageNotAtTheSameBytesElsewhere) {
+    struct Case {
+        std::string text;
+        std::vector<std::size_t> offsets;
+    };
+    const Case cases[] = {
+        // the definition that counts is the first, here inside a list item
+        {"- [r]: r\\_1.png\n\n[r]: r\\_1.png\n\n![e][r]\n", {7}},
+        // two images with one address, the second in a table row the parser reports no text before
+        {"| a |\n|---|\n| ![t](a\\(1\\).png) |\n![](a\\(1\\).png)\n", {19, 37}},
+        // an image inside an image's description, and a link inside one
+        {"![x ![b](<y z.png>)](a\\(1\\).png)", {10, 21}},
+        {"![ [l](x.png)](a\\(1\\).png)", {15}},
+        // an empty description after a definition
+        {"[r]: <r 2.png>\n![](a\\_b.png)\n", {19}},
+    };
+    for (const Case& c : cases) {
+        const MarkdownReferences found = find_markdown_references(c.text);
+        std::vector<std::size_t> offsets;
+        for (const NoteReference& reference : found.found)
+            offsets.push_back(reference.offset);
+        EXPECT_EQ(offsets, c.offsets) << c.text;
+        EXPECT_TRUE(found.unplaced.empty()) << c.text;
+    }
+}
+
+// Random notes made of the forms above and of stray marks: each found place, rewritten to an address that needs
+// escaping, is found again, and nothing else becomes or stops being a picture.
+TEST(MarkdownReferences, RewritingEveryPlaceOfARandomNoteFindsTheSamePicturesAgain) {
+    const char* pieces[] = {
+        "![a](x.png)", "![b](<y z.png> \"t\")", "![c](a\\_b.png)", "![d](a&amp;b.png 't')", "![e][r]",
+        "[r]: r\\_1.png\n", "[r]: <r 2.png>\n", "`![f](c.png)`", "\n```\n![g](d.png)\n```\n", "\n    ![h](i.png)\n",
+        "<img src=\"h.png\">", "<img\nsrc='k.png'>", "> ", "- ", "\n", "\r\n", " ", "text ", "**", "*", "[", "]",
+        "(", ")", "<!-- ", " -->", "![", "](", "\\", "&amp;", "猫", "![*x* y](z\\(1\\).png)",
+        "| a |\n|---|\n| ![t](t.png) |\n", "[l](x.png)", "<https://h.example/p.png>",
+    };
+    const std::string address = "https://n.example/a b(1)<&>.png";
+    std::mt19937 random(20261207);
+    for (int round = 0; round < 20000; ++round) {
+        std::string text;
+        for (int count = static_cast<int>(random() % 12); count > 0; --count)
+            text += pieces[random() % std::size(pieces)];
+        const MarkdownReferences found = find_markdown_references(text);
+        ASSERT_TRUE(found.unplaced.empty()) << text;
+        std::string rewritten;
+        std::size_t done = 0;
+        for (const NoteReference& reference : found.found) {
+            ASSERT_GE(reference.offset, done) << text;
+            ASSERT_LE(reference.offset + reference.length, text.size()) << text;
+            rewritten += text.substr(done, reference.offset - done);
+            rewritten += written_address(address, reference.form, reference.quote);
+            done = reference.offset + reference.length;
+        }
+        rewritten += text.substr(done);
+        const MarkdownReferences again = find_markdown_references(rewritten);
+        ASSERT_EQ(again.found.size(), found.found.size()) << text << "\n->\n" << rewritten;
+        ASSERT_TRUE(again.unplaced.empty()) << rewritten;
+        for (const NoteReference& reference : again.found)
+            ASSERT_NE(reference.target.find("https://n.example/a"), std::string::npos) << rewritten;
+    }
 }
 
 TEST(MarkdownReferences, CarriageReturnLineEndsKeepTheOffsetsExact) {

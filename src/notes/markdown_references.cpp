@@ -59,7 +59,8 @@ public:
             const Placement placement = place(span, cursor);
             if (placement.begin == std::string_view::npos) {
                 NoteReference lost;
-                lost.offset = span.cursor_at_enter;
+                lost.offset = std::max(span.cursor_at_enter, cursor); // within or just before the image
+                lost.placed = false;
                 lost.image = span.image;
                 lost.target = decode_character_references(span.resolved);
                 result_.unplaced.push_back(std::move(lost));

@@ -20,6 +20,7 @@ struct NoteReference {
     char quote = 0;     // html_attribute: '"', '\'' or 0 when the value stands unquoted
     bool image = true;  // a picture shown (a Markdown image, an img element) rather than a link to something
     std::string target; // the address as a reader follows it: escapes and character references resolved
+    bool placed = true; // false: the parser reported it, but its bytes could not be told apart (never rewritten)
 };
 
 } // namespace velpic

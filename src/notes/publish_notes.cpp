@@ -30,6 +30,9 @@ public:
     ReferenceDecision decide(const NoteFile& note, const NoteReference& reference) {
         if (!reference.image)
             return ReferenceDecision::leave_it();
+        if (!reference.placed)
+            return would_publish(note, reference) ? ReferenceDecision::failure("cannot be rewritten")
+                                                  : ReferenceDecision::leave_it();
         // Notes of one folder name their pictures alike: the same text there is the same picture, found once.
         std::string key = note.path.parent_path().native();
         key += '\0';
@@ -38,6 +41,21 @@ public:
     }
 
 private:
+    // Whether publish would upload the picture, told without uploading it.
+    bool would_publish(const NoteFile& note, const NoteReference& reference) const {
+        if (is_raw_file_address(reference.target, context_.owner, context_.repo))
+            return false;
+        switch (classify_destination(reference.target, note.path.parent_path()).kind) {
+        case PictureDestination::Kind::other:
+            return false;
+        case PictureDestination::Kind::web:
+            return options_.remote;
+        case PictureDestination::Kind::local_file:
+            return true;
+        }
+        return false;
+    }
+
     ReferenceDecision decide_once(const NoteFile& note, const NoteReference& reference) {
         if (is_raw_file_address(reference.target, context_.owner, context_.repo))
             return ReferenceDecision::leave_it();

@@ -139,6 +139,19 @@ TEST_F(PublishNotesTest, AFailedReferenceIsNamedAndLeftWhileTheOthersArePublishe
     EXPECT_NE(errors.find(notes.string() + "/nowhere.md: no such file or folder"), std::string::npos) << errors;
     EXPECT_TRUE(out.str().ends_with("publish: 1 reference rewritten in 1 of 1 note, 4 failed\n")) << out.str();
 
+    // A destination whose bytes cannot be told apart (an escape in a definition whose label spans two lines) is
+    // named and left, and its picture is not uploaded for nothing.
+    write_bytes(notes / "a_b.png", kPng + "a_b");
+    const std::string split = "x\n\n![i][r x]\n\n[r\nx]: a\\_b.png\n";
+    write_bytes(notes / "split.md", split);
+    const std::size_t commits_before = commits();
+    ASSERT_EQ(publish({}, {notes.string() + "/split.md"}), 1);
+    EXPECT_EQ(file_bytes(notes / "split.md"), split);
+    EXPECT_EQ(commits(), commits_before);
+    EXPECT_NE(err.str().find("/split.md:3: a_b.png: its place in the note could not be told apart"),
+              std::string::npos)
+        << err.str();
+
     // A refusing service fails the reference with its message; the note keeps its bytes.
     write_bytes(notes / "m.md", "![x](other.png)\n");
     write_bytes(notes / "other.png", kPng + "other");

@@ -58,14 +58,22 @@ std::string note_text(int note, const Options& options) {
         const int picture = (note * options.references + r) % options.pictures;
         const std::string file = "images/pic " + std::to_string(picture) + ".png";
         switch (r % 5) {
-        case 0: text << "![first](<" << file << ">)\n\n"; break;
-        case 1: text << "A line with ![inline](<" << file << "> \"a title\") in it.\n\n"; break;
+        case 0:
+            text << "![first](<" << file << ">)\n\n";
+            break;
+        case 1:
+            text << "A line with ![inline](<" << file << "> \"a title\") in it.\n\n";
+            break;
         case 2:
             text << "![by reference][p" << r << "]\n\n";
             definitions += "[p" + std::to_string(r) + "]: <" + file + ">\n";
             break;
-        case 3: text << "<img src=\"" << file << "\" width=\"300\">\n\n"; break;
-        default: text << "- item ![item](<" << file << ">)\n\n"; break;
+        case 3:
+            text << "<img src=\"" << file << "\" width=\"300\">\n\n";
+            break;
+        default:
+            text << "- item ![item](<" << file << ">)\n\n";
+            break;
         }
     }
     text << "```\n![not this](images/none.png)\n```\n\n" << definitions;

@@ -9,8 +9,7 @@ namespace velpic {
 namespace {
 
 bool is_ascii_punctuation(unsigned char c) {
-    return (c >= 0x21 && c <= 0x2F) || (c >= 0x3A && c <= 0x40) || (c >= 0x5B && c <= 0x60) ||
-           (c >= 0x7B && c <= 0x7E);
+    return (c >= 0x21 && c <= 0x2F) || (c >= 0x3A && c <= 0x40) || (c >= 0x5B && c <= 0x60) || (c >= 0x7B && c <= 0x7E);
 }
 
 int hex_value(char c) {

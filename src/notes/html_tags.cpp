@@ -28,8 +28,8 @@ bool same_name(std::string_view name, std::string_view wanted) {
 }
 
 // Reads the attributes of the tag whose name ends at i, up to its ">" (or end); records the one named wanted.
-std::size_t read_attributes(std::string_view text, std::size_t i, std::size_t end, std::string_view wanted,
-                            bool image, std::vector<NoteReference>& found) {
+std::size_t read_attributes(std::string_view text, std::size_t i, std::size_t end, std::string_view wanted, bool image,
+                            std::vector<NoteReference>& found) {
     while (i < end) {
         while (i < end && is_blank(text[i]))
             ++i;
@@ -40,8 +40,8 @@ std::size_t read_attributes(std::string_view text, std::size_t i, std::size_t en
             continue;
         }
         const std::size_t name_begin = i;
-        while (i < end && !is_blank(text[i]) && text[i] != '/' && text[i] != '>' && text[i] != '=' &&
-               text[i] != '"' && text[i] != '\'' && text[i] != '<')
+        while (i < end && !is_blank(text[i]) && text[i] != '/' && text[i] != '>' && text[i] != '=' && text[i] != '"' &&
+               text[i] != '\'' && text[i] != '<')
             ++i;
         const std::string_view name = text.substr(name_begin, i - name_begin);
         std::size_t j = i;

@@ -362,11 +362,11 @@ private:
     MarkdownReferences result_;
     std::vector<Range> code_; // in text order
     std::vector<OpenSpan> open_;
-    std::set<std::size_t> claimed_; // where the destinations found so far begin
+    std::set<std::size_t> claimed_;                         // where the destinations found so far begin
     std::vector<std::pair<OpenSpan, std::size_t>> pending_; // spans to place after the parse, with their cursor
     static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
     std::size_t autolink_check_ = kNone; // the link just entered, until its first text tells whether it is an autolink
-    std::size_t cursor_ = 0; // end of the furthest text md4c reported from the input
+    std::size_t cursor_ = 0;             // end of the furthest text md4c reported from the input
     std::size_t html_begin_ = std::string_view::npos;
     std::size_t html_end_ = 0;
 };

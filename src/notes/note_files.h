@@ -17,7 +17,7 @@ struct NoteFile {
 
 // Which files a folder contributes, and how a file is read.
 enum class NoteSelection {
-    markdown_only,  // *.md and *.markdown; a file named on its own is read as Markdown whatever its name
+    markdown_only,     // *.md and *.markdown; a file named on its own is read as Markdown whatever its name
     markdown_and_text, // also *.html, *.htm and *.txt, read as text; a named file is read by its extension
 };
 

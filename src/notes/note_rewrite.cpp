@@ -86,7 +86,7 @@ void NoteRewriter::rewrite(const NoteFile& note) {
     if (read.status != FileReadStatus::ok) {
         ++totals_.failed;
         err_ << note.name << ": "
-             << (read.status == FileReadStatus::too_large    ? "larger than 64 MB, left as it is"
+             << (read.status == FileReadStatus::too_large     ? "larger than 64 MB, left as it is"
                  : read.status == FileReadStatus::not_regular ? "not a regular file, left as it is"
                                                               : "cannot be read, left as it is")
              << "\n";

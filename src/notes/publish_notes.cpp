@@ -23,8 +23,7 @@ std::string utf8_text(const std::filesystem::path& path) {
 
 class Publisher {
 public:
-    Publisher(const PublishOptions& options, const UploadContext& context, const FetchPicture& fetch,
-              std::ostream& err)
+    Publisher(const PublishOptions& options, const UploadContext& context, const FetchPicture& fetch, std::ostream& err)
         : options_(options), context_(context), fetch_(fetch), err_(err) {}
 
     ReferenceDecision decide(const NoteFile& note, const NoteReference& reference) {
@@ -167,8 +166,9 @@ int publish_notes(const std::vector<std::string>& paths, const PublishOptions& o
 
     out << "publish" << (options.dry_run ? " (dry run)" : "") << ": " << totals.rewritten
         << (totals.rewritten == 1 ? " reference" : " references") << (options.dry_run ? " would be" : "")
-        << " rewritten in " << totals.changed_notes << " of " << totals.notes << (totals.notes == 1 ? " note" : " notes")
-        << ", " << totals.failed << " failed" << (options.dry_run ? "; nothing was written" : "") << "\n";
+        << " rewritten in " << totals.changed_notes << " of " << totals.notes
+        << (totals.notes == 1 ? " note" : " notes") << ", " << totals.failed << " failed"
+        << (options.dry_run ? "; nothing was written" : "") << "\n";
     return totals.failed == 0 ? 0 : 1;
 }
 

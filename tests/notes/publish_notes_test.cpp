@@ -129,7 +129,8 @@ TEST_F(PublishNotesTest, AFailedReferenceIsNamedAndLeftWhileTheOthersArePublishe
 
     ASSERT_EQ(publish({}, {name, notes.string() + "/nowhere.md"}), 1);
     const std::string good = repo_prefix() + md5_hex(kPng + "good") + ".png";
-    EXPECT_EQ(file_bytes(notes / "n.md"), "![ok](" + good + ")\n![gone](missing.png)\n\n![t](text.png) ![e](empty.png)\n");
+    EXPECT_EQ(file_bytes(notes / "n.md"),
+              "![ok](" + good + ")\n![gone](missing.png)\n\n![t](text.png) ![e](empty.png)\n");
     const std::string errors = err.str();
     EXPECT_NE(errors.find(name + ":2: no such picture file: " + (notes / "missing.png").string() + "\n"),
               std::string::npos)
@@ -148,8 +149,7 @@ TEST_F(PublishNotesTest, AFailedReferenceIsNamedAndLeftWhileTheOthersArePublishe
     ASSERT_EQ(publish({}, {notes.string() + "/split.md"}), 1);
     EXPECT_EQ(file_bytes(notes / "split.md"), split);
     EXPECT_EQ(commits(), commits_before);
-    EXPECT_NE(err.str().find("/split.md:3: a_b.png: its place in the note could not be told apart"),
-              std::string::npos)
+    EXPECT_NE(err.str().find("/split.md:3: a_b.png: its place in the note could not be told apart"), std::string::npos)
         << err.str();
 
     // A refusing service fails the reference with its message; the note keeps its bytes.

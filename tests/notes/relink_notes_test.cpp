@@ -58,7 +58,9 @@ TEST_F(RelinkNotesTest, MarkdownHtmlAndTextComeOutByteForByteAndASecondRunChange
 
 TEST(RelinkMap, ChainsEndAtTheirLastAddressAndBadMapsAreRefusedWithTheirLine) {
     std::string why;
-    const std::optional<RelinkMap> map = parse_relink_map("\xEF\xBB\xBF" "a\tb\r\n\nb\tc\nx\ty\nx\ty\nsame\tsame\n", why);
+    const std::optional<RelinkMap> map = parse_relink_map("\xEF\xBB\xBF"
+                                                          "a\tb\r\n\nb\tc\nx\ty\nx\ty\nsame\tsame\n",
+                                                          why);
     ASSERT_TRUE(map) << why;
     EXPECT_EQ(map->addresses, (std::unordered_map<std::string, std::string>{{"a", "c"}, {"b", "c"}, {"x", "y"}}));
 

@@ -42,6 +42,12 @@ std::optional<RelinkMap> parse_relink_map(std::string_view bytes, std::string& w
             why = where + "an address is empty";
             return std::nullopt;
         }
+        for (const char c : line) {
+            if ((static_cast<unsigned char>(c) < 0x20 && c != '\t') || c == 0x7F) {
+                why = where + "an address holds a control character";
+                return std::nullopt;
+            }
+        }
         if (!is_valid_utf8(line)) {
             why = where + "not UTF-8";
             return std::nullopt;

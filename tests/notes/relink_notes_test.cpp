@@ -75,6 +75,7 @@ TEST(RelinkMap, ChainsEndAtTheirLastAddressAndBadMapsAreRefusedWithTheirLine) {
         {"a\t\r\n", "line 1: an address is empty"},
         {"a\tb\na\tc\n", "line 2: a is mapped to two different addresses"},
         {"a\t\xFF\n", "line 1: not UTF-8"},
+        {"a\tb\rc\n", "line 1: an address holds a control character"},
         {"a\tb\nb\ta\n", ""},
     };
     for (const Bad& b : bad) {

@@ -27,8 +27,7 @@ struct RelinkMap {
 
 // Lines end at LF or CR LF; a UTF-8 byte-order mark and empty lines are skipped. Nullopt, with why naming the
 // line, for a line without exactly one tab, with an empty side, a control character or bytes that are not UTF-8
-// (an address goes into notes as it is), for an address mapped
-// to two different new ones, or for a cycle.
+// (an address goes into notes as it is), for an address mapped to two different new ones, or for a cycle.
 std::optional<RelinkMap> parse_relink_map(std::string_view bytes, std::string& why);
 std::optional<RelinkMap> read_relink_map(const std::filesystem::path& file, std::string& why);
 

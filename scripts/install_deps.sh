@@ -4,7 +4,7 @@
 set -euo pipefail
 
 build_pkgs=(cmake g++ make pkg-config git qt6-base-dev libcurl4-openssl-dev libmariadb-dev libpcre2-dev
-            nlohmann-json3-dev libssl-dev libcpp-httplib-dev)
+            nlohmann-json3-dev libssl-dev libcpp-httplib-dev libmd4c-dev)
 test_pkgs=(libgtest-dev libgmock-dev libbenchmark-dev mariadb-server mariadb-client openssl fonts-wqy-zenhei
            desktop-file-utils appstream dpkg-dev curl qt6-image-formats-plugins qt6-translations-l10n)
 run_pkgs=(fonts-wqy-zenhei qt6-image-formats-plugins qt6-translations-l10n)

@@ -13,8 +13,8 @@ namespace {
 
 // Each command in its own file; a new command is one more line here.
 const Command* const kCommands[] = {
-    &upload_command, &records_command, &config_command,  &serve_command,
-    &check_command,  &delete_command,  &restore_command, &backup_command,
+    &upload_command, &records_command, &config_command,  &serve_command,   &check_command,
+    &delete_command, &restore_command, &backup_command,  &publish_command, &relink_command,
 };
 
 // The arguments after the program name, with --data-dir already applied and taken out.

@@ -33,6 +33,8 @@ extern const Command check_command;
 extern const Command delete_command;
 extern const Command restore_command;
 extern const Command backup_command;
+extern const Command publish_command;
+extern const Command relink_command;
 
 // The usage of every command, for --help and misuse.
 void print_usage(std::ostream& out);

@@ -7,7 +7,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <string>
 
 namespace velpic {
 
@@ -126,6 +128,124 @@ bool read_file_at(int fd, char* buffer, std::size_t size, std::int64_t offset, s
         got += static_cast<std::size_t>(count);
     }
     return true;
+}
+
+namespace {
+
+bool write_all_bytes(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t count = ::write(fd, bytes.data(), bytes.size());
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0)
+            return false;
+        bytes.remove_prefix(static_cast<std::size_t>(count));
+    }
+    return true;
+}
+
+// A temporary file beside path holding bytes, with path's permissions, flushed when asked; empty on failure.
+std::filesystem::path write_temporary_beside(const std::filesystem::path& path, std::string_view bytes, bool flush) {
+    struct stat old_status {};
+    if (::stat(path.c_str(), &old_status) != 0 || !S_ISREG(old_status.st_mode))
+        return {};
+    static std::atomic<unsigned> counter{0};
+    std::filesystem::path temp = path;
+    temp += ".velpic-tmp." + std::to_string(::getpid()) + "." + std::to_string(counter.fetch_add(1));
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return {};
+    // The replacement keeps the permissions of the file it replaces; a mode it cannot take is no reason to fail.
+    (void)::fchmod(fd, old_status.st_mode & 07777);
+    bool ok = write_all_bytes(fd, bytes) && (!flush || ::fsync(fd) == 0);
+    ok = ::close(fd) == 0 && ok;
+    if (!ok) {
+        ::unlink(temp.c_str());
+        return {};
+    }
+    return temp;
+}
+
+std::filesystem::path directory_of(const std::filesystem::path& path) {
+    std::filesystem::path directory = path.parent_path();
+    return directory.empty() ? std::filesystem::path(".") : directory;
+}
+
+void flush_directory(const std::filesystem::path& directory) {
+    const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        (void)::fsync(fd);
+        ::close(fd);
+    }
+}
+
+// One syncfs per file system the paths' directories are on; false when one fails.
+bool flush_file_systems(const std::vector<std::filesystem::path>& directories) {
+    std::vector<dev_t> done;
+    bool ok = true;
+    for (const std::filesystem::path& directory : directories) {
+        struct stat status {};
+        if (::stat(directory.c_str(), &status) != 0)
+            return false;
+        if (std::find(done.begin(), done.end(), status.st_dev) != done.end())
+            continue;
+        done.push_back(status.st_dev);
+        const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0)
+            return false;
+        ok = ::syncfs(fd) == 0 && ok;
+        ::close(fd);
+    }
+    return ok;
+}
+
+} // namespace
+
+bool replace_file_atomically(const std::filesystem::path& path, std::string_view bytes) {
+    const std::filesystem::path temp = write_temporary_beside(path, bytes, true);
+    if (temp.empty())
+        return false;
+    if (::rename(temp.c_str(), path.c_str()) != 0) {
+        ::unlink(temp.c_str());
+        return false;
+    }
+    // The rename itself lasts only once the directory is on disk.
+    flush_directory(directory_of(path));
+    return true;
+}
+
+FileReplacementBatch::~FileReplacementBatch() {
+    for (const Staged& staged : staged_)
+        ::unlink(staged.temporary.c_str());
+}
+
+bool FileReplacementBatch::stage(const std::filesystem::path& path, std::string_view bytes) {
+    std::filesystem::path temp = write_temporary_beside(path, bytes, false);
+    if (temp.empty())
+        return false;
+    staged_.push_back({path, std::move(temp)});
+    return true;
+}
+
+std::vector<bool> FileReplacementBatch::commit(const std::function<bool(std::size_t index)>& still_wanted) {
+    std::vector<Staged> staged = std::move(staged_);
+    staged_.clear();
+    std::vector<bool> replaced(staged.size(), false);
+    std::vector<std::filesystem::path> directories;
+    for (const Staged& file : staged)
+        directories.push_back(directory_of(file.path));
+    std::sort(directories.begin(), directories.end());
+    directories.erase(std::unique(directories.begin(), directories.end()), directories.end());
+    // Every new content is on disk before the first rename, so no rename can expose a file half written.
+    const bool flushed = flush_file_systems(directories);
+    for (std::size_t i = 0; i < staged.size(); ++i) {
+        if (flushed && still_wanted(i) && ::rename(staged[i].temporary.c_str(), staged[i].path.c_str()) == 0)
+            replaced[i] = true;
+        else
+            ::unlink(staged[i].temporary.c_str());
+    }
+    (void)flush_file_systems(directories);
+    return replaced;
 }
 
 } // namespace velpic

@@ -1,0 +1,189 @@
+// `velpic publish` of a folder of notes whose pictures are all uploaded already (their records present), against
+// `grep -c` counting the image marks of the same files: the floor of any tool that reads every note once.
+// Each round publishes a fresh copy of the notes in this process (the parse, the picture reads and digests, the
+// record lookups, the atomic replacement of every note), first as a dry run, then for real, then once more
+// (nothing left to do), and runs grep as a child; the figures are medians. --dir puts the notes elsewhere, e.g.
+// on a tmpfs, to tell the file system's share of the real run.
+//   ./build/bench/publish_notes_ratio [--notes 1000] [--references 5] [--pictures 1000] [--rounds 5] [--dir DIR]
+#include "process_usage.h"
+
+#include "notes/publish_notes.h"
+#include "records/local_record_file.h"
+#include "runtime/ini_file.h"
+#include "runtime/md5.h"
+#include "upload/contents_api.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Options {
+    int notes = 1000;
+    int references = 5; // per note
+    int pictures = 1000;
+    int rounds = 5;
+    fs::path dir;
+};
+
+void write_file(const fs::path& file, const std::string& bytes) {
+    std::ofstream(file, std::ios::binary) << bytes;
+}
+
+// A small picture: the PNG signature and bytes of its own.
+std::string picture_bytes(int index) {
+    std::string bytes("\x89PNG\r\n\x1a\n", 8);
+    for (int i = 0; bytes.size() < 4096; ++i)
+        bytes += static_cast<char>((index * 131 + i * 7) & 0xFF);
+    return bytes;
+}
+
+// A note of some prose around its references, in the forms notes use: inline with and without a title, angle
+// brackets, a reference definition, an img tag; and a code block that publish must read past.
+std::string note_text(int note, const Options& options) {
+    std::ostringstream text;
+    text << "# Note " << note << "\n\nSome prose about the pictures below, as notes have it. Lorem ipsum dolor sit "
+         << "amet, consectetur adipiscing elit, sed do eiusmod tempor incididunt ut labore.\n\n";
+    std::string definitions;
+    for (int r = 0; r < options.references; ++r) {
+        const int picture = (note * options.references + r) % options.pictures;
+        const std::string file = "images/pic " + std::to_string(picture) + ".png";
+        switch (r % 5) {
+        case 0:
+            text << "![first](<" << file << ">)\n\n";
+            break;
+        case 1:
+            text << "A line with ![inline](<" << file << "> \"a title\") in it.\n\n";
+            break;
+        case 2:
+            text << "![by reference][p" << r << "]\n\n";
+            definitions += "[p" + std::to_string(r) + "]: <" + file + ">\n";
+            break;
+        case 3:
+            text << "<img src=\"" << file << "\" width=\"300\">\n\n";
+            break;
+        default:
+            text << "- item ![item](<" << file << ">)\n\n";
+            break;
+        }
+    }
+    text << "```\n![not this](images/none.png)\n```\n\n" << definitions;
+    return text.str();
+}
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string name = argv[i];
+        if (name == "--notes")
+            options.notes = std::atoi(argv[i + 1]);
+        else if (name == "--references")
+            options.references = std::atoi(argv[i + 1]);
+        else if (name == "--pictures")
+            options.pictures = std::atoi(argv[i + 1]);
+        else if (name == "--rounds")
+            options.rounds = std::atoi(argv[i + 1]);
+        else if (name == "--dir")
+            options.dir = argv[i + 1];
+    }
+    if (options.notes <= 0 || options.references <= 0 || options.pictures <= 0 || options.rounds <= 0) {
+        std::cerr << "usage: publish_notes_ratio [--notes N] [--references N] [--pictures N] [--rounds N] [--dir D]\n";
+        return 2;
+    }
+    char pattern[] = "/tmp/velpic-publish-bench-XXXXXX";
+    const fs::path root = options.dir.empty() ? fs::path(mkdtemp(pattern)) : options.dir;
+    const fs::path source = root / "source";
+    const fs::path data = root / "data";
+    fs::create_directories(source / "images");
+    fs::create_directories(data);
+
+    unsetenv("VELPIC_SERVICE_BASE");
+    velpic::UploadContext context;
+    context.owner = "alice";
+    context.repo = "pics";
+    context.access_token = "tok";
+    context.record_mode = "local";
+    context.program_dir = data;
+
+    // Every picture recorded already, in one write.
+    std::string records;
+    for (int p = 0; p < options.pictures; ++p) {
+        const std::string bytes = picture_bytes(p);
+        write_file(source / "images" / ("pic " + std::to_string(p) + ".png"), bytes);
+        const std::string digest = velpic::md5_hex(bytes);
+        const std::string address = velpic::raw_address_prefix("alice", "pics") + digest + ".png";
+        const velpic::IniKeyValue entries[] = {
+            {"ImgMd5", digest}, {"ImgType", ".png"}, {"ImgUploadTime", "1638000000000"}, {"ImgUrl", address}};
+        velpic::append_ini_text(records, digest, entries);
+    }
+    write_file(velpic::local_record_file_path(data), records);
+    std::vector<std::string> note_names;
+    for (int n = 0; n < options.notes; ++n) {
+        note_names.push_back("note-" + std::to_string(n) + ".md");
+        write_file(source / note_names.back(), note_text(n, options));
+    }
+
+    std::vector<double> publish_seconds, dry_seconds, again_seconds, grep_seconds;
+    const std::size_t expected = static_cast<std::size_t>(options.notes) * static_cast<std::size_t>(options.references);
+    for (int round = 0; round < options.rounds; ++round) {
+        const fs::path notes = root / ("round-" + std::to_string(round));
+        fs::remove_all(notes);
+        fs::copy(source, notes, fs::copy_options::recursive);
+
+        std::vector<std::string> grep{"grep", "-c", "!\\["};
+        for (const std::string& name : note_names)
+            grep.push_back((notes / name).string());
+        const bench::ChildUsage grep_run = bench::run_measured(grep);
+        grep_seconds.push_back(grep_run.wall_seconds);
+
+        // A dry run, the publish itself, and a second publish that finds everything published already.
+        for (int pass = 0; pass < 3; ++pass) {
+            velpic::PublishOptions publish;
+            publish.dry_run = pass == 0;
+            std::ostringstream out, err;
+            const auto start = std::chrono::steady_clock::now();
+            const int status = velpic::publish_notes({notes.string()}, publish, context, out, err);
+            const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            const std::string summary = out.str().substr(out.str().rfind("publish"));
+            const std::size_t wanted = pass == 2 ? 0 : expected;
+            if (status != 0 || summary.find(": " + std::to_string(wanted) + " references") == std::string::npos) {
+                std::cerr << "publish did not rewrite every reference: " << summary << err.str().substr(0, 2000);
+                return 1;
+            }
+            (pass == 0 ? dry_seconds : pass == 1 ? publish_seconds : again_seconds).push_back(seconds);
+        }
+        fs::remove_all(notes);
+    }
+    if (options.dir.empty())
+        fs::remove_all(root);
+
+    const double grep_median = median(grep_seconds);
+    const double publish_median = median(publish_seconds);
+    const double dry_median = median(dry_seconds);
+    const double again_median = median(again_seconds);
+    std::printf("%d notes, %zu references, %d pictures recorded; medians of %d rounds\n", options.notes, expected,
+                options.pictures, options.rounds);
+    std::printf("grep -c:            %8.1f ms\n", grep_median * 1000);
+    std::printf("publish --dry-run:  %8.1f ms  (%.2fx grep)\n", dry_median * 1000, dry_median / grep_median);
+    std::printf("publish:            %8.1f ms  (%.2fx grep; target <= 5x)\n", publish_median * 1000,
+                publish_median / grep_median);
+    std::printf("publish once more:  %8.1f ms  (%.2fx grep; nothing left to rewrite)\n", again_median * 1000,
+                again_median / grep_median);
+    return 0;
+}

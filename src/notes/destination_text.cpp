@@ -1,0 +1,193 @@
+#include "notes/destination_text.h"
+
+#include "runtime/percent_encoding.h"
+
+#include <cstdint>
+
+namespace velpic {
+
+namespace {
+
+bool is_ascii_punctuation(unsigned char c) {
+    return (c >= 0x21 && c <= 0x2F) || (c >= 0x3A && c <= 0x40) || (c >= 0x5B && c <= 0x60) || (c >= 0x7B && c <= 0x7E);
+}
+
+int hex_value(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+void append_utf8(std::string& out, std::uint32_t code) {
+    if (code == 0 || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+        code = 0xFFFD;
+    if (code < 0x80) {
+        out += static_cast<char>(code);
+    } else if (code < 0x800) {
+        out += static_cast<char>(0xC0 | (code >> 6));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+        out += static_cast<char>(0xE0 | (code >> 12));
+        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (code >> 18));
+        out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    }
+}
+
+// The character reference at text[0] ("&..."): its length and the code point, or 0 when it is none.
+std::size_t character_reference(std::string_view text, std::uint32_t& code) {
+    struct Named {
+        std::string_view name;
+        std::uint32_t code;
+    };
+    static constexpr Named named[] = {
+        {"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''}, {"&nbsp;", 0xA0},
+    };
+    for (const Named& entry : named) {
+        if (text.starts_with(entry.name)) {
+            code = entry.code;
+            return entry.name.size();
+        }
+    }
+    if (!text.starts_with("&#"))
+        return 0;
+    const bool hex = text.size() > 2 && (text[2] == 'x' || text[2] == 'X');
+    std::size_t i = hex ? 3 : 2;
+    const std::size_t first = i;
+    std::uint64_t value = 0;
+    // At most 7 decimal or 6 hexadecimal digits, as in CommonMark.
+    const std::size_t max_digits = hex ? 6 : 7;
+    while (i < text.size() && i - first < max_digits) {
+        const int digit = hex ? hex_value(text[i]) : (text[i] >= '0' && text[i] <= '9' ? text[i] - '0' : -1);
+        if (digit < 0)
+            break;
+        value = value * (hex ? 16 : 10) + static_cast<std::uint64_t>(digit);
+        ++i;
+    }
+    if (i == first || i >= text.size() || text[i] != ';')
+        return 0;
+    code = static_cast<std::uint32_t>(value);
+    return i + 1;
+}
+
+} // namespace
+
+std::string remove_backslash_escapes(std::string_view raw) {
+    std::string out;
+    out.reserve(raw.size());
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+        if (raw[i] == '\\' && i + 1 < raw.size() && is_ascii_punctuation(static_cast<unsigned char>(raw[i + 1])))
+            ++i;
+        out += raw[i];
+    }
+    return out;
+}
+
+std::string decode_markdown_destination(std::string_view raw) {
+    std::string out;
+    out.reserve(raw.size());
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+        if (raw[i] == '\\' && i + 1 < raw.size() && is_ascii_punctuation(static_cast<unsigned char>(raw[i + 1]))) {
+            out += raw[++i];
+            continue;
+        }
+        std::uint32_t code = 0;
+        const std::size_t length = raw[i] == '&' ? character_reference(raw.substr(i), code) : 0;
+        if (length == 0) {
+            out += raw[i];
+            continue;
+        }
+        append_utf8(out, code);
+        i += length - 1;
+    }
+    return out;
+}
+
+std::string decode_character_references(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        std::uint32_t code = 0;
+        const std::size_t length = text[i] == '&' ? character_reference(text.substr(i), code) : 0;
+        if (length == 0) {
+            out += text[i];
+            continue;
+        }
+        append_utf8(out, code);
+        i += length - 1;
+    }
+    return out;
+}
+
+std::string percent_decode(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size() && hex_value(text[i + 1]) >= 0 && hex_value(text[i + 2]) >= 0) {
+            out += static_cast<char>(hex_value(text[i + 1]) * 16 + hex_value(text[i + 2]));
+            i += 2;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+std::string written_address(std::string_view address, ReferenceForm form, char quote) {
+    std::string out;
+    out.reserve(address.size());
+    for (const char ch : address) {
+        const auto c = static_cast<unsigned char>(ch);
+        const bool control = c < 0x20 || c == 0x7F;
+        switch (form) {
+        case ReferenceForm::plain_text:
+            out += ch;
+            break;
+        case ReferenceForm::markdown_destination:
+            if (control || c == ' ')
+                append_percent_escape(out, c);
+            else if (c == '(' || c == ')' || c == '<' || c == '>' || c == '\\' || c == '&')
+                (out += '\\') += ch;
+            else
+                out += ch;
+            break;
+        case ReferenceForm::angle_destination:
+            if (control)
+                append_percent_escape(out, c);
+            else if (c == '<' || c == '>' || c == '\\' || c == '&')
+                (out += '\\') += ch;
+            else
+                out += ch;
+            break;
+        case ReferenceForm::html_attribute:
+            if (control)
+                append_percent_escape(out, c);
+            else if (quote == 0 && (c == ' ' || c == '`' || c == '='))
+                (out += "&#") += std::to_string(c) + ";";
+            else if (c == '&')
+                out += "&amp;";
+            else if (c == '"')
+                out += "&quot;";
+            else if (c == '\'')
+                out += "&#39;";
+            else if (c == '<')
+                out += "&lt;";
+            else if (c == '>')
+                out += "&gt;";
+            else
+                out += ch;
+            break;
+        }
+    }
+    return out;
+}
+
+} // namespace velpic

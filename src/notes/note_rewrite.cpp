@@ -1,0 +1,192 @@
+#include "notes/note_rewrite.h"
+
+#include "notes/destination_text.h"
+#include "notes/markdown_references.h"
+#include "notes/text_addresses.h"
+#include "runtime/files.h"
+
+#include <algorithm>
+#include <system_error>
+
+namespace velpic {
+
+std::size_t LineCounter::line_at(std::size_t offset) {
+    offset = std::min(offset, text_.size());
+    for (; offset_ < offset; ++offset_) {
+        const char c = text_[offset_];
+        if (c == '\n' || (c == '\r' && (offset_ + 1 >= text_.size() || text_[offset_ + 1] != '\n')))
+            ++line_;
+    }
+    return line_;
+}
+
+std::string apply_edits(std::string_view text, const std::vector<NoteEdit>& edits) {
+    std::string out;
+    out.reserve(text.size() + 64 * edits.size());
+    std::size_t done = 0;
+    for (const NoteEdit& edit : edits) {
+        out.append(text.substr(done, edit.offset - done));
+        out += edit.replacement;
+        done = edit.offset + edit.length;
+    }
+    out.append(text.substr(done));
+    return out;
+}
+
+namespace {
+
+// The file the note's bytes are in: a note reached through a symbolic link is rewritten where it lives, and the
+// link stays a link.
+std::filesystem::path real_file(const std::filesystem::path& path) {
+    std::error_code error;
+    if (!std::filesystem::is_symlink(path, error))
+        return path;
+    const std::filesystem::path target = std::filesystem::canonical(path, error);
+    return error ? path : target;
+}
+
+} // namespace
+
+namespace {
+
+// Addresses in the running text of a Markdown note that the parser left as text, unless a reference found there
+// already covers them.
+void add_prose_addresses(std::string_view text, const std::vector<std::pair<std::size_t, std::size_t>>& prose,
+                         const std::function<bool(std::string_view)>& is_candidate,
+                         std::vector<NoteReference>& references) {
+    const std::size_t known = references.size();
+    for (const auto& [begin, end] : prose) {
+        for (NoteReference& address : find_text_addresses(text.substr(begin, end - begin), is_candidate)) {
+            address.offset += begin;
+            const bool covered = std::any_of(references.begin(), references.begin() + known, [&](const auto& other) {
+                return address.offset < other.offset + other.length && other.offset < address.offset + address.length;
+            });
+            if (!covered)
+                references.push_back(std::move(address));
+        }
+    }
+    std::stable_sort(references.begin(), references.end(),
+                     [](const NoteReference& a, const NoteReference& b) { return a.offset < b.offset; });
+}
+
+} // namespace
+
+NoteRewriter::NoteRewriter(const NoteRunOptions& options, DecideReference decide,
+                           std::function<bool(std::string_view)> is_candidate, std::ostream& out, std::ostream& err)
+    : options_(options), decide_(std::move(decide)), is_candidate_(std::move(is_candidate)), out_(out), err_(err) {}
+
+NoteRewriter::~NoteRewriter() {
+    finish();
+}
+
+void NoteRewriter::rewrite(const NoteFile& note) {
+    ++totals_.notes;
+    const std::filesystem::path file = real_file(note.path);
+    FileRead read = read_regular_file(file, kMaxNoteBytes);
+    if (read.status != FileReadStatus::ok) {
+        ++totals_.failed;
+        err_ << note.name << ": "
+             << (read.status == FileReadStatus::too_large     ? "larger than 64 MB, left as it is"
+                 : read.status == FileReadStatus::not_regular ? "not a regular file, left as it is"
+                                                              : "cannot be read, left as it is")
+             << "\n";
+        return;
+    }
+    const std::string& text = read.bytes;
+
+    std::vector<NoteReference> references;
+    std::vector<NoteReference> unplaced;
+    if (note.kind == NoteKind::markdown) {
+        MarkdownReferences found = find_markdown_references(text, options_.with_links);
+        if (!found.parsed) {
+            ++totals_.failed;
+            err_ << note.name << ": the Markdown parser gave up on it, left as it is\n";
+            return;
+        }
+        references = std::move(found.found);
+        unplaced = std::move(found.unplaced);
+        if (is_candidate_)
+            add_prose_addresses(text, found.prose, is_candidate_, references);
+    } else if (is_candidate_) {
+        references = find_text_addresses(text, is_candidate_);
+    }
+
+    LineCounter lines(text);
+    std::vector<NoteEdit> edits;
+    std::string report;
+    for (const NoteReference& reference : references) {
+        const ReferenceDecision decision = decide_(note, reference);
+        if (decision.kind == ReferenceDecision::Kind::leave)
+            continue;
+        const std::size_t line = lines.line_at(reference.offset);
+        const std::string_view old_bytes = std::string_view(text).substr(reference.offset, reference.length);
+        if (decision.kind == ReferenceDecision::Kind::fail) {
+            ++totals_.failed;
+            err_ << note.name << ":" << line << ": " << decision.text << "\n";
+            continue;
+        }
+        std::string replacement = written_address(decision.text, reference.form, reference.quote);
+        if (replacement == old_bytes)
+            continue;
+        report += note.name + ":" + std::to_string(line) + ": " + std::string(old_bytes) + " → " + replacement + "\n";
+        edits.push_back({reference.offset, reference.length, std::move(replacement)});
+    }
+    // A destination the parser reported but whose bytes could not be found is named when it needed a change.
+    for (const NoteReference& reference : unplaced) {
+        if (decide_(note, reference).kind == ReferenceDecision::Kind::leave)
+            continue;
+        ++totals_.failed;
+        err_ << note.name << ":" << LineCounter(text).line_at(reference.offset) << ": " << reference.target
+             << ": its place in the note could not be told apart, left as it is\n";
+    }
+    if (edits.empty())
+        return;
+
+    if (options_.dry_run) {
+        out_ << report << std::flush;
+        ++totals_.changed_notes;
+        totals_.rewritten += edits.size();
+        return;
+    }
+    if (!batch_.stage(file, apply_edits(text, edits))) {
+        ++totals_.failed;
+        err_ << note.name << ": cannot be written, left as it is\n";
+        return;
+    }
+    staged_bytes_ += text.size();
+    staged_.push_back({note.name, file, std::move(read.bytes), std::move(report), edits.size()});
+    // A batch holds the notes' old bytes for the check before the rename: bounded in count and size.
+    if (staged_.size() >= 256 || staged_bytes_ >= 64 * 1024 * 1024)
+        finish();
+}
+
+void NoteRewriter::finish() {
+    if (staged_.empty())
+        return;
+    std::vector<Staged> staged = std::move(staged_);
+    staged_.clear();
+    staged_bytes_ = 0;
+    std::vector<bool> changed_meanwhile(staged.size(), false);
+    const std::vector<bool> replaced = batch_.commit([&](std::size_t i) {
+        // An editor may have saved the note since it was read: its new bytes win, and nothing is written.
+        const FileRead again = read_regular_file(staged[i].file, kMaxNoteBytes);
+        changed_meanwhile[i] = again.status != FileReadStatus::ok || again.bytes != staged[i].original;
+        return !changed_meanwhile[i];
+    });
+    for (std::size_t i = 0; i < staged.size(); ++i) {
+        if (replaced[i]) {
+            out_ << staged[i].report;
+            ++totals_.changed_notes;
+            totals_.rewritten += staged[i].rewritten;
+            continue;
+        }
+        ++totals_.failed;
+        if (changed_meanwhile[i])
+            err_ << staged[i].name << ": changed while it was being rewritten, left as it is; run the command again\n";
+        else
+            err_ << staged[i].name << ": cannot be written, left as it is\n";
+    }
+    out_ << std::flush;
+}
+
+} // namespace velpic

@@ -1,0 +1,107 @@
+// One note rewritten: the references found in it, a decision for each, and the new bytes written in one step.
+// Every byte outside the rewritten addresses stays as it was.
+#pragma once
+
+#include "notes/note_files.h"
+#include "notes/note_reference.h"
+#include "runtime/files.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace velpic {
+
+struct ReferenceDecision {
+    enum class Kind { leave, rewrite, fail } kind = Kind::leave;
+    std::string text; // rewrite: the new address (UTF-8, as a reader follows it); fail: why (UTF-8)
+
+    static ReferenceDecision leave_it() { return {}; }
+    static ReferenceDecision rewrite_to(std::string address) { return {Kind::rewrite, std::move(address)}; }
+    static ReferenceDecision failure(std::string reason) { return {Kind::fail, std::move(reason)}; }
+};
+
+using DecideReference = std::function<ReferenceDecision(const NoteFile& note, const NoteReference& reference)>;
+
+struct NoteRunOptions {
+    bool dry_run = false;
+    bool with_links = false; // Markdown links and a href count as well as pictures
+};
+
+struct NoteRunTotals {
+    std::size_t notes = 0;
+    std::size_t changed_notes = 0;
+    std::size_t rewritten = 0; // references rewritten (or, in a dry run, that would be)
+    std::size_t failed = 0;    // references left because of a failure, and notes that could not be read or written
+};
+
+// Notes larger than this are refused unread.
+inline constexpr std::uint64_t kMaxNoteBytes = 64 * 1024 * 1024;
+
+// Rewrites notes one after another: reads a note, finds its references (Markdown through the parser, text notes
+// by their web addresses, of which is_candidate picks those worth deciding on), asks decide for each, and writes
+// "name:line: old → new" per rewritten reference to out and "name:line: reason" per failure to err. The notes are
+// replaced atomically, a batch at a time (see FileReplacementBatch): a note is replaced only when it still holds
+// the bytes that were read (an editor may have saved it meanwhile), and its lines are printed once it is. A dry
+// run writes nothing and prints the lines at once.
+class NoteRewriter {
+public:
+    NoteRewriter(const NoteRunOptions& options, DecideReference decide,
+                 std::function<bool(std::string_view)> is_candidate, std::ostream& out, std::ostream& err);
+    ~NoteRewriter(); // finishes
+    NoteRewriter(const NoteRewriter&) = delete;
+    NoteRewriter& operator=(const NoteRewriter&) = delete;
+
+    void rewrite(const NoteFile& note);
+    // Replaces the notes still staged. The totals are final afterwards.
+    void finish();
+    const NoteRunTotals& totals() const { return totals_; }
+    // Problems found before any note was read (a path that does not exist) count as failures.
+    void count_failures(std::size_t count) { totals_.failed += count; }
+
+private:
+    struct Staged {
+        std::string name;
+        std::filesystem::path file;
+        std::string original; // the bytes that were read, to tell whether the note changed since
+        std::string report;
+        std::size_t rewritten = 0;
+    };
+
+    NoteRunOptions options_;
+    DecideReference decide_;
+    std::function<bool(std::string_view)> is_candidate_;
+    std::ostream& out_;
+    std::ostream& err_;
+    NoteRunTotals totals_;
+    FileReplacementBatch batch_;
+    std::vector<Staged> staged_;
+    std::size_t staged_bytes_ = 0;
+};
+
+// The bytes of text with each [offset, offset + length) replaced; the edits are in text order and do not overlap.
+struct NoteEdit {
+    std::size_t offset = 0;
+    std::size_t length = 0;
+    std::string replacement;
+};
+std::string apply_edits(std::string_view text, const std::vector<NoteEdit>& edits);
+
+// 1-based line of offset: lines end at LF, CR LF or a lone CR.
+class LineCounter {
+public:
+    explicit LineCounter(std::string_view text) : text_(text) {}
+    // Offsets asked for must not decrease.
+    std::size_t line_at(std::size_t offset);
+
+private:
+    std::string_view text_;
+    std::size_t offset_ = 0;
+    std::size_t line_ = 1;
+};
+
+} // namespace velpic

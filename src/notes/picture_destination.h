@@ -1,0 +1,23 @@
+// What a picture reference of a note points at, as publish sees it: a file on this machine, a picture on the web,
+// or something to leave alone (an anchor, a data: address, another scheme).
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace velpic {
+
+struct PictureDestination {
+    enum class Kind { other, local_file, web } kind = Kind::other;
+    std::filesystem::path file; // local_file: the file found, or the best reading of the address when none exists
+    bool exists = false;        // local_file: file names an existing file
+};
+
+// target is the destination as a reader follows it (escapes resolved). A local one may be relative to the
+// note's folder or absolute, a file: address ("file:///…", "file://localhost/…"), and percent-encoded or not: the
+// address is tried as written, then percent-decoded, then without a "?query" or "#fragment" part, and the first
+// reading that names a file wins (a file may really be called "a%20b.png").
+PictureDestination classify_destination(std::string_view target, const std::filesystem::path& note_folder);
+
+} // namespace velpic

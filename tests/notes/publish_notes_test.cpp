@@ -1,0 +1,206 @@
+#include "notes/publish_notes.h"
+
+#include "corpus_copy.h"
+#include "runtime/md5.h"
+#include "support/temp_dir.h"
+#include "support/test_service.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+namespace velpic {
+namespace {
+
+using test::file_bytes;
+using test::TestService;
+using test::tree;
+using test::write_bytes;
+
+const std::string kPng = std::string("\x89PNG\r\n\x1a\n", 8);
+
+class PublishNotesTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(service.running());
+        setenv("VELPIC_SERVICE_BASE", service.base().c_str(), 1);
+        context.owner = "alice";
+        context.repo = "pics";
+        context.access_token = "tok";
+        context.record_mode = "local";
+        context.machine_code = "1234567890";
+        context.program_dir = dir.file("data");
+        std::filesystem::create_directories(context.program_dir);
+        values = {{"{{DIR}}", notes.string()}, {"{{REPO}}", repo_prefix()}};
+    }
+    void TearDown() override { unsetenv("VELPIC_SERVICE_BASE"); }
+
+    std::string repo_prefix() const { return service.base() + "alice/pics/raw/master/"; }
+
+    void copy_corpus() { test::write_tree(notes, tree(test::corpus("publish/notes"), values)); }
+
+    int publish(const PublishOptions& options = {}, std::vector<std::string> paths = {}) {
+        out.str({});
+        err.str({});
+        if (paths.empty())
+            paths = {notes.string()};
+        return publish_notes(paths, options, context, out, err);
+    }
+
+    std::size_t commits() const { return service.count_requests("POST", "/api/v5/repos/alice/pics/contents/"); }
+
+    std::vector<std::string> rewrite_lines() const {
+        std::vector<std::string> lines;
+        std::istringstream text(out.str());
+        for (std::string line; std::getline(text, line);)
+            if (line.find(" → ") != std::string::npos)
+                lines.push_back(line);
+        return lines;
+    }
+
+    TestService service;
+    test::TempDir dir;
+    std::filesystem::path notes = dir.file("notes");
+    UploadContext context;
+    std::map<std::string, std::string> values;
+    std::ostringstream out, err;
+};
+
+TEST_F(PublishNotesTest, TheCorpusComesOutByteForByteAndEveryPictureIsCommittedOnce) {
+    copy_corpus();
+    ASSERT_EQ(publish(), 0) << err.str();
+    EXPECT_EQ(err.str(), "");
+    EXPECT_EQ(tree(notes, {}), [&] {
+        auto expected = tree(test::corpus("publish/notes"), values);
+        for (auto& [name, bytes] : tree(test::corpus("publish/expected"), values))
+            expected[name] = bytes;
+        return expected;
+    }());
+    // Seven distinct pictures behind 25 references, each committed once under its digest name, with its bytes.
+    EXPECT_EQ(commits(), 7u);
+    for (const char* picture : {"images/logo.png", "images/子目录/猫.jpg", "abs.webp"}) {
+        const std::string bytes = file_bytes(notes / std::filesystem::path(reinterpret_cast<const char8_t*>(picture)));
+        const std::string name = md5_hex(bytes) + std::filesystem::path(picture).extension().string();
+        ASSERT_TRUE(service.file("alice", "pics", name)) << picture;
+        EXPECT_EQ(service.file("alice", "pics", name)->bytes, bytes) << picture;
+    }
+    EXPECT_EQ(rewrite_lines().size(), 25u);
+    EXPECT_NE(out.str().find(notes.string() + "/basic.md:3: images/logo.png → " + repo_prefix() +
+                             "ee1b5773df2710ac0b4787346e4faaac.png\n"),
+              std::string::npos)
+        << out.str();
+    EXPECT_NE(out.str().find(notes.string() + "/crlf.md:7: images/a\\_b.gif → "), std::string::npos) << out.str();
+    EXPECT_TRUE(out.str().ends_with("publish: 25 references rewritten in 5 of 5 notes, 0 failed\n")) << out.str();
+
+    // A second run finds nothing left to do and sends nothing.
+    const auto after_first = tree(notes, {});
+    service.forget_requests();
+    ASSERT_EQ(publish(), 0) << err.str();
+    EXPECT_EQ(out.str(), "publish: 0 references rewritten in 0 of 5 notes, 0 failed\n");
+    EXPECT_EQ(tree(notes, {}), after_first);
+    EXPECT_EQ(service.requests().size(), 0u);
+}
+
+TEST_F(PublishNotesTest, ADryRunShowsTheSameRewritesAndWritesAndUploadsNothing) {
+    copy_corpus();
+    const auto before = tree(notes, {});
+    PublishOptions dry;
+    dry.dry_run = true;
+    ASSERT_EQ(publish(dry), 0) << err.str();
+    EXPECT_EQ(tree(notes, {}), before);
+    EXPECT_EQ(commits(), 0u);
+    EXPECT_FALSE(std::filesystem::exists(context.program_dir / "本地记录.ini"));
+    const std::vector<std::string> promised = rewrite_lines();
+    EXPECT_TRUE(out.str().ends_with(
+        "publish (dry run): 25 references would be rewritten in 5 of 5 notes, 0 failed; nothing was written\n"))
+        << out.str();
+
+    ASSERT_EQ(publish(), 0) << err.str();
+    EXPECT_EQ(rewrite_lines(), promised);
+}
+
+TEST_F(PublishNotesTest, AFailedReferenceIsNamedAndLeftWhileTheOthersArePublished) {
+    write_bytes(notes / "good.png", kPng + "good");
+    write_bytes(notes / "text.png", "just text, not a picture");
+    write_bytes(notes / "empty.png", "");
+    const std::string note = "![ok](good.png)\n![gone](missing.png)\n\n![t](text.png) ![e](empty.png)\n";
+    write_bytes(notes / "n.md", note);
+    const std::string name = notes.string() + "/n.md";
+
+    ASSERT_EQ(publish({}, {name, notes.string() + "/nowhere.md"}), 1);
+    const std::string good = repo_prefix() + md5_hex(kPng + "good") + ".png";
+    EXPECT_EQ(file_bytes(notes / "n.md"),
+              "![ok](" + good + ")\n![gone](missing.png)\n\n![t](text.png) ![e](empty.png)\n");
+    const std::string errors = err.str();
+    EXPECT_NE(errors.find(name + ":2: no such picture file: " + (notes / "missing.png").string() + "\n"),
+              std::string::npos)
+        << errors;
+    EXPECT_NE(errors.find(name + ":4: 只能是PNG,JPG,GIF格式的图片！"), std::string::npos) << errors;
+    EXPECT_NE(errors.find(name + ":4: 上传失败！[错误原因：文件无法读取或为空]"), std::string::npos) << errors;
+    EXPECT_NE(errors.find(notes.string() + "/nowhere.md: no such file or folder"), std::string::npos) << errors;
+    EXPECT_TRUE(out.str().ends_with("publish: 1 reference rewritten in 1 of 1 note, 4 failed\n")) << out.str();
+
+    // A destination whose bytes cannot be told apart (an escape in a definition whose label spans two lines) is
+    // named and left, and its picture is not uploaded for nothing.
+    write_bytes(notes / "a_b.png", kPng + "a_b");
+    const std::string split = "x\n\n![i][r x]\n\n[r\nx]: a\\_b.png\n";
+    write_bytes(notes / "split.md", split);
+    const std::size_t commits_before = commits();
+    ASSERT_EQ(publish({}, {notes.string() + "/split.md"}), 1);
+    EXPECT_EQ(file_bytes(notes / "split.md"), split);
+    EXPECT_EQ(commits(), commits_before);
+    EXPECT_NE(err.str().find("/split.md:3: a_b.png: its place in the note could not be told apart"), std::string::npos)
+        << err.str();
+
+    // A refusing service fails the reference with its message; the note keeps its bytes.
+    write_bytes(notes / "m.md", "![x](other.png)\n");
+    write_bytes(notes / "other.png", kPng + "other");
+    service.set_access_token("right");
+    ASSERT_EQ(publish({}, {notes.string() + "/m.md"}), 1);
+    EXPECT_EQ(file_bytes(notes / "m.md"), "![x](other.png)\n");
+    EXPECT_NE(err.str().find("/m.md:1: 上传失败！"), std::string::npos) << err.str();
+}
+
+TEST_F(PublishNotesTest, RemotePicturesAreFetchedCheckedByTheirBytesAndRehosted) {
+    const std::string picture = kPng + "on another host";
+    service.put_file("bob", "other", "p.png", picture);
+    service.put_file("bob", "other", "page.png", "<html>a sign-in page</html>");
+    const std::string own = repo_prefix() + md5_hex(kPng + "own") + ".png";
+    const std::string p = service.base() + "bob/other/raw/master/p.png";
+    const std::string page = service.base() + "bob/other/raw/master/page.png";
+    const std::string note = "![p](" + p + ")\n![page](" + page + ")\n![own](" + own + ")\n";
+    write_bytes(notes / "r.md", note);
+
+    // Without --remote, web pictures are not even fetched.
+    ASSERT_EQ(publish(), 0) << err.str();
+    EXPECT_EQ(file_bytes(notes / "r.md"), note);
+    EXPECT_EQ(service.count_requests("GET"), 0u);
+
+    PublishOptions remote;
+    remote.remote = true;
+    ASSERT_EQ(publish(remote), 1);
+    const std::string hosted = repo_prefix() + md5_hex(picture) + ".png";
+    EXPECT_EQ(file_bytes(notes / "r.md"), "![p](" + hosted + ")\n![page](" + page + ")\n![own](" + own + ")\n");
+    ASSERT_TRUE(service.file("alice", "pics", md5_hex(picture) + ".png"));
+    EXPECT_EQ(service.file("alice", "pics", md5_hex(picture) + ".png")->bytes, picture);
+    EXPECT_NE(err.str().find("/r.md:2: 只能是PNG,JPG,GIF格式的图片！ (" + page + ")"), std::string::npos) << err.str();
+    // This repository's own address is left alone, not downloaded.
+    EXPECT_EQ(service.count_requests("GET", "/alice/pics/raw/"), 0u);
+}
+
+TEST_F(PublishNotesTest, ANoteReachedThroughALinkIsRewrittenWhereItLivesAndKeepsItsMode) {
+    write_bytes(notes / "real" / "x.png", kPng + "x");
+    write_bytes(notes / "real" / "n.md", "![x](x.png)\n");
+    std::filesystem::permissions(notes / "real" / "n.md", std::filesystem::perms(0640));
+    std::filesystem::create_directories(notes / "links");
+    std::filesystem::create_symlink(notes / "real" / "n.md", notes / "links" / "n.md");
+
+    ASSERT_EQ(publish({}, {(notes / "links" / "n.md").string()}), 1) << "x.png is looked for beside the link";
+    ASSERT_EQ(publish({}, {(notes / "real").string()}), 0) << err.str();
+    EXPECT_TRUE(std::filesystem::is_symlink(notes / "links" / "n.md"));
+    EXPECT_EQ(file_bytes(notes / "links" / "n.md"), "![x](" + repo_prefix() + md5_hex(kPng + "x") + ".png)\n");
+    EXPECT_EQ(std::filesystem::status(notes / "real" / "n.md").permissions(), std::filesystem::perms(0640));
+}
+
+} // namespace
+} // namespace velpic

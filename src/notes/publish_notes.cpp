@@ -42,7 +42,7 @@ public:
 private:
     // Whether publish would upload the picture, told without uploading it.
     bool would_publish(const NoteFile& note, const NoteReference& reference) const {
-        if (is_raw_file_address(reference.target, context_.owner, context_.repo))
+        if (reference.target.starts_with(raw_address_prefix(context_.owner, context_.repo)))
             return false;
         switch (classify_destination(reference.target, note.path.parent_path()).kind) {
         case PictureDestination::Kind::other:
@@ -56,7 +56,7 @@ private:
     }
 
     ReferenceDecision decide_once(const NoteFile& note, const NoteReference& reference) {
-        if (is_raw_file_address(reference.target, context_.owner, context_.repo))
+        if (reference.target.starts_with(raw_address_prefix(context_.owner, context_.repo)))
             return ReferenceDecision::leave_it();
         const PictureDestination destination = classify_destination(reference.target, note.path.parent_path());
         switch (destination.kind) {
@@ -123,7 +123,7 @@ private:
         if (context_.record_mode != "mysql") {
             const std::optional<std::string> recorded =
                 find_local_record(local_record_file_path(context_.program_dir), digest);
-            if (recorded && is_raw_file_address(*recorded, context_.owner, context_.repo))
+            if (recorded && is_recorded_file_address(*recorded, context_.owner, context_.repo, digest))
                 return to_utf8(*recorded);
         }
         return raw_address_prefix(context_.owner, context_.repo) + digest + extension;
@@ -137,7 +137,9 @@ private:
 };
 
 FetchedPicture download(const std::string& address, std::uint64_t limit) {
-    PictureDownload download = download_picture(address, static_cast<std::size_t>(limit));
+    DownloadBounds bounds;
+    bounds.limit = static_cast<std::size_t>(limit);
+    PictureDownload download = download_picture(address, bounds);
     return {download.ok, std::move(download.bytes), std::move(download.error)};
 }
 

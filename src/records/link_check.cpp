@@ -158,9 +158,14 @@ void check_links(const std::vector<LinkTarget>& targets, const LinkCheckOptions&
     fetch.whole_body = options.deep;
     // What a visitor's browser would refuse is not a working link.
     fetch.verify_tls = true;
+    fetch.per_host_rate = std::max(0, options.per_host_rate);
+    fetch.retry_limit = kLinkCheckRetries;
+    fetch.max_retry_after_seconds = options.longest_pause_seconds;
+    fetch.pacer = options.pacer;
 
     BatchGetEvents fetch_events;
     fetch_events.started = events.started;
+    fetch_events.host_wait = events.host_wait;
     fetch_events.finished = [&](std::size_t index, const BatchGetResult& result) {
         if (events.finished)
             events.finished(index, classify_link(result, targets[index], options.deep));

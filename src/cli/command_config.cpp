@@ -82,6 +82,7 @@ const std::vector<Setting>& settings() {
          "url, markdown or html"},
         on_off("compress", &SettingsPage::compress),
         text("check-referer", &SettingsPage::check_referer),
+        text("check-max-age", &SettingsPage::check_max_age),
     };
     return list;
 }
@@ -178,7 +179,8 @@ const Command config_command{
     "         them with the page's checks and messages; test-mysql tries the MySQL settings (Success/Error).\n"
     "         Names: owner, repo, token, mode (local|mysql), mysql-server, mysql-port, mysql-user,\n"
     "         mysql-password, mysql-database, server-enabled (on|off), server-port, server-key,\n"
-    "         link-format (url|markdown|html), compress (on|off), check-referer. The value - for token,\n"
+    "         link-format (url|markdown|html), compress (on|off), check-referer, check-max-age (hours\n"
+    "         after which the records page checks a remembered link again; 0: always). The value - for token,\n"
     "         mysql-password or server-key reads one line from standard input.",
     run,
 };

@@ -35,6 +35,7 @@ struct SettingsPage {
     bool compress = false;
     // Group "链接检测".
     std::string check_referer;
+    std::string check_max_age = "24"; // "复查间隔（小时）", as typed
 };
 
 struct SaveResult {

@@ -26,9 +26,11 @@ SettingsGroupControls::SettingsGroupControls(QWidget* canvas) {
     link_format_->addItems({QStringLiteral("地址"), QStringLiteral("Markdown"), QStringLiteral("HTML")});
     compress_ = place(new QCheckBox(QStringLiteral("压缩超过1MB的图片"), upload), "复选框_压缩", 16, 48, 230, 20);
 
-    auto* check = place(new QGroupBox(QStringLiteral("链接检测"), canvas), "分组框_链接检测", 66, 584, 288, 50);
+    auto* check = place(new QGroupBox(QStringLiteral("链接检测"), canvas), "分组框_链接检测", 66, 584, 288, 74);
     label(check, "标签_检测来源页", QStringLiteral("检测来源页："), 16, 24, 82, 16);
     referer_ = edit(check, "编辑框_检测来源页", 102, 22, 144, 20);
+    label(check, "标签_复查间隔", QStringLiteral("复查间隔（小时）："), 16, 48, 110, 16);
+    max_age_ = edit(check, "编辑框_复查间隔", 130, 46, 116, 20);
 }
 
 void SettingsGroupControls::fill(const SettingsPage& page) {
@@ -38,6 +40,7 @@ void SettingsGroupControls::fill(const SettingsPage& page) {
     link_format_->setCurrentIndex(static_cast<int>(page.link_format));
     compress_->setChecked(page.compress);
     referer_->setText(from_gbk(page.check_referer));
+    max_age_->setText(from_gbk(page.check_max_age));
 }
 
 void SettingsGroupControls::collect(SettingsPage& page) const {
@@ -48,6 +51,7 @@ void SettingsGroupControls::collect(SettingsPage& page) const {
     page.link_format = format == 1 ? LinkFormat::markdown : format == 2 ? LinkFormat::html : LinkFormat::url;
     page.compress = compress_->isChecked();
     page.check_referer = to_gbk(referer_->text());
+    page.check_max_age = to_gbk(max_age_->text());
 }
 
 } // namespace velpic

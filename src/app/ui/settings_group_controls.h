@@ -14,7 +14,7 @@ namespace velpic {
 class SettingsGroupControls {
 public:
     // The settings page's canvas must be this high to hold them.
-    static constexpr int canvas_height = 644;
+    static constexpr int canvas_height = 668;
 
     explicit SettingsGroupControls(QWidget* canvas);
 
@@ -28,6 +28,7 @@ private:
     QComboBox* link_format_;
     QCheckBox* compress_;
     QLineEdit* referer_;
+    QLineEdit* max_age_;
 };
 
 } // namespace velpic

@@ -44,6 +44,7 @@
 #include <QTabWidget>
 #include <QTimer>
 #include <QTreeView>
+#include <algorithm>
 #include <utility>
 
 // The pictures are compiled into this static library, whose resource initialiser the linker would drop.
@@ -384,6 +385,7 @@ void MainWindow::show_record_rows(std::uint64_t generation, std::vector<UploadRe
 void MainWindow::refresh_record_list() {
     if (listing_)
         return;
+    view_top_row_ = std::max(0, list_->indexAt(QPoint(1, 1)).row());
     clear_rows();
     preview_->setVisible(false);
     preview_close_->setVisible(false);
@@ -480,6 +482,7 @@ void MainWindow::finish_clear(const ClearOutcome& outcome, const RecordRemoval& 
         return;
     }
     clear_rows();
+    view_top_row_ = 0;
     message(QStringLiteral("清空成功！请手动进行仓库初始化！"));
     // Records left behind would hand out addresses of files that no longer exist instead of uploading again.
     if (!removal.ok)

@@ -14,6 +14,7 @@
 #include <QWidget>
 #include <cstdint>
 #include <memory>
+#include <thread>
 #include <vector>
 
 class QCheckBox;
@@ -88,7 +89,7 @@ private:
     void build_link_check_controls(QWidget* canvas);
     // The rows to check: those whose status is missing or older than the age limit (all with every_row or a deep
     // check), the rows in view first.
-    std::vector<int> rows_to_check(bool every_row) const;
+    std::vector<int> rows_to_check(bool every_row);
     void start_link_check(bool every_row);
     void stop_link_check();
     // Puts what the checks found into the status file; in_background: on a worker.
@@ -145,6 +146,7 @@ private:
     QTreeView* list_ = nullptr;
     RecordTableModel* records_ = nullptr;
     bool check_every_row_ = false; // the next load checks every row (刷新, 深度检测)
+    int view_top_row_ = 0;         // the first row in view, kept across a refresh
     bool service_waiting_ = false; // the service asked the check to wait
     int check_done_ = 0;
     int check_total_ = 0;
@@ -154,6 +156,7 @@ private:
     QCheckBox* deep_check_ = nullptr;
     QLabel* check_progress_ = nullptr;
     std::unique_ptr<LinkCheckJob> link_check_;
+    std::thread status_saver_; // the save at the end of a check; joined before the next save and on closing
     std::vector<QWidget*> canvases_; // one per page, origin at the tab control's origin
     std::unique_ptr<SettingsGroupControls> groups_;
     std::unique_ptr<WindowUploadServer> editor_server_;

@@ -10,14 +10,15 @@
 #include "records/link_status_memory.h"
 #include "runtime/codepage.h"
 #include "runtime/program_dir.h"
-#include "runtime/thread_start.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QLabel>
 #include <QTreeView>
+#include <algorithm>
 #include <atomic>
 #include <memory>
+#include <system_error>
 
 namespace velpic {
 
@@ -30,7 +31,7 @@ void MainWindow::build_link_check_controls(QWidget* canvas) {
     check_progress_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
 }
 
-std::vector<int> MainWindow::rows_to_check(bool every_row) const {
+std::vector<int> MainWindow::rows_to_check(bool every_row) {
     const int count = records_->rowCount();
     const int max_age = every_row || deep_check_->isChecked() ? 0 : state_.snapshot().check_max_age_hours;
     const std::int64_t now = unix_now();
@@ -38,12 +39,12 @@ std::vector<int> MainWindow::rows_to_check(bool every_row) const {
         const RememberedLink link{records_->status(row), records_->checked_at(row)};
         return link.checked_at == 0 || !is_fresh(&link, now, max_age);
     };
-    int first = list_->indexAt(QPoint(1, 1)).row();
-    int last = list_->indexAt(QPoint(1, list_->viewport()->height() - 2)).row();
-    if (first < 0)
-        first = 0;
-    if (last < 0)
-        last = count - 1;
+    // The view lays its rows out later: the rows it will show are those from the row kept at its top on.
+    const int first = std::clamp(view_top_row_, 0, std::max(0, count - 1));
+    if (count > 0)
+        list_->scrollTo(records_->index(first, 0), QAbstractItemView::PositionAtTop);
+    const int row_height = std::max(1, list_->fontMetrics().height());
+    const int last = first + list_->viewport()->height() / row_height + 1;
     std::vector<int> rows;
     for (int row = first; row <= last && row < count; ++row)
         if (stale(row))
@@ -103,17 +104,25 @@ void MainWindow::stop_link_check() {
 }
 
 void MainWindow::save_link_statuses(bool in_background) {
+    // One save at a time, in order; the window never closes (nor the process ends) before one is written.
+    if (status_saver_.joinable())
+        status_saver_.join();
     if (records_ == nullptr)
         return;
     auto found = std::make_shared<LinkStatusMemory>();
     records_->take_found(*found);
     if (found->size() == 0)
         return;
-    // Merging into a large file takes a moment; at the end of a check the window need not wait for it. When the
-    // window closes it does, so that the process does not end before the file is written.
+    // Merging into a large file takes a moment: at the end of a check the window need not wait for it.
     auto save = [found, file = link_status_file_path(program_dir())] { found->save(file); };
-    if (!in_background || !start_thread(save))
-        save();
+    if (in_background) {
+        try {
+            status_saver_ = std::thread(save);
+            return;
+        } catch (const std::system_error&) {
+        }
+    }
+    save();
 }
 
 void MainWindow::set_status(std::uint64_t generation, int row, LinkStatus status, std::int64_t checked_at) {

@@ -80,9 +80,9 @@ void BatchGetStop::detach() {
 // wake-up, which costs a read attempt per idle transfer and doubles the work per answer with four in flight.
 class BatchGetRun {
 public:
-    BatchGetRun(const std::vector<std::string>& urls, const BatchGetOptions& options, const BatchGetEvents& events,
-                BatchGetStop* stop)
-        : urls_(urls), options_(options), events_(events), stop_(stop) {}
+    BatchGetRun(std::size_t count, const BatchGetUrlSource& url_at, const BatchGetOptions& options,
+                const BatchGetEvents& events, BatchGetStop* stop)
+        : count_(count), url_at_(url_at), options_(options), events_(events), stop_(stop) {}
 
     ~BatchGetRun() {
         if (stop_ != nullptr)
@@ -109,6 +109,7 @@ private:
         std::unique_ptr<CURL, EasyDeleter> easy;
         bool busy = false;
         std::size_t index = 0;
+        std::string url; // urls_[index], asked for once per transfer
         bool announced = false;
         std::size_t body_size = 0;
         bool enough = false;    // the head limit was reached and the transfer ended on purpose
@@ -119,12 +120,12 @@ private:
     };
 
     bool setup();
-    bool start(Slot& slot, std::size_t index);
+    bool start(Slot& slot, std::size_t index, std::string url);
     void finish(Slot& slot, CURLcode code);
     bool start_next(Slot& slot);
     void fill_idle_slots();
     bool retry_later(Slot& slot);
-    bool pending() const { return next_ < urls_.size() || !again_.empty(); }
+    bool pending() const { return next_ < count_ || !again_.empty(); }
     void collect_finished();
     void wait_and_act();
     bool stopping() const { return stop_ != nullptr && stop_->requested(); }
@@ -135,7 +136,8 @@ private:
     static size_t on_body(char* data, size_t size, size_t count, void* user);
     static int on_request(void* user, char*, char*, int, int);
 
-    const std::vector<std::string>& urls_;
+    std::size_t count_;
+    const BatchGetUrlSource& url_at_;
     const BatchGetOptions& options_;
     const BatchGetEvents& events_;
     BatchGetStop* stop_;
@@ -286,7 +288,7 @@ bool BatchGetRun::setup() {
     return true;
 }
 
-bool BatchGetRun::start(Slot& slot, std::size_t index) {
+bool BatchGetRun::start(Slot& slot, std::size_t index, std::string url_text) {
     CURL* h = slot.easy.get();
     curl_easy_reset(h); // keeps the connections, which live in the multi handle anyway
     slot.index = index;
@@ -298,7 +300,8 @@ bool BatchGetRun::start(Slot& slot, std::size_t index) {
     slot.result = BatchGetResult{};
     slot.md5.reset();
 
-    const std::string& url = urls_[index];
+    slot.url = std::move(url_text);
+    const std::string& url = slot.url;
     curl_easy_setopt(h, CURLOPT_URL, url.c_str());
     curl_easy_setopt(h, CURLOPT_SHARE, share_);
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
@@ -369,7 +372,7 @@ bool BatchGetRun::retry_later(Slot& slot) {
     if (seconds < 0 || tries >= options_.retry_limit)
         return false;
     ++tries;
-    pacer_->pause(host_of(urls_[slot.index]), Clock::now() + std::chrono::seconds(seconds));
+    pacer_->pause(host_of(slot.url), Clock::now() + std::chrono::seconds(seconds));
     again_.push_back(slot.index);
     return true;
 }
@@ -379,9 +382,10 @@ bool BatchGetRun::start_next(Slot& slot) {
     while (pending() && !stopping()) {
         const bool from_again = !again_.empty();
         const std::size_t index = from_again ? again_.front() : next_;
+        std::string url = url_at_(index);
         if (pacer_ != nullptr) {
             const int rate = options_.per_host_rate > 0 ? options_.per_host_rate : 1000;
-            const HostPacer::Turn turn = pacer_->take(host_of(urls_[index]), rate);
+            const HostPacer::Turn turn = pacer_->take(host_of(url), rate);
             if (!turn.granted) {
                 held_until_ = held_until_ ? std::min(*held_until_, turn.retry_at) : turn.retry_at;
                 held_by_host_ = turn.host_asked;
@@ -393,7 +397,7 @@ bool BatchGetRun::start_next(Slot& slot) {
             again_.pop_front();
         else
             ++next_;
-        if (start(slot, index))
+        if (start(slot, index, std::move(url)))
             return true;
         if (events_.finished)
             events_.finished(index, BatchGetResult{}); // the transfer could not even be set up
@@ -469,7 +473,7 @@ void BatchGetRun::wait_and_act() {
 void BatchGetRun::run() {
     if (!setup()) {
         // Nothing can be fetched: every address gets a transfer that never answered.
-        for (std::size_t i = 0; i < urls_.size() && !stopping(); ++i)
+        for (std::size_t i = 0; i < count_ && !stopping(); ++i)
             if (events_.finished)
                 events_.finished(i, BatchGetResult{});
         return;
@@ -485,10 +489,16 @@ void BatchGetRun::run() {
         events_.host_wait(false);
 }
 
+void batch_get(std::size_t count, const BatchGetUrlSource& url_at, const BatchGetOptions& options,
+               const BatchGetEvents& events, BatchGetStop* stop) {
+    BatchGetRun run(count, url_at, options, events, stop);
+    run.run();
+}
+
 void batch_get(const std::vector<std::string>& urls, const BatchGetOptions& options, const BatchGetEvents& events,
                BatchGetStop* stop) {
-    BatchGetRun run(urls, options, events, stop);
-    run.run();
+    const BatchGetUrlSource url_at = [&urls](std::size_t index) { return urls[index]; };
+    batch_get(urls.size(), url_at, options, events, stop);
 }
 
 } // namespace velpic

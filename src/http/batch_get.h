@@ -76,4 +76,10 @@ struct BatchGetEvents {
 void batch_get(const std::vector<std::string>& urls, const BatchGetOptions& options, const BatchGetEvents& events,
                BatchGetStop* stop = nullptr);
 
+// The same for count addresses handed out one at a time as their transfers start (on the calling thread), so that
+// a long list need not be held twice.
+using BatchGetUrlSource = std::function<std::string(std::size_t index)>;
+void batch_get(std::size_t count, const BatchGetUrlSource& url_at, const BatchGetOptions& options,
+               const BatchGetEvents& events, BatchGetStop* stop = nullptr);
+
 } // namespace velpic

@@ -80,4 +80,10 @@ struct LinkCheckEvents {
 void check_links(const std::vector<LinkTarget>& targets, const LinkCheckOptions& options, const LinkCheckEvents& events,
                  BatchGetStop* stop = nullptr);
 
+// The same for count targets handed out one at a time (on the calling thread), so that the check of a long list
+// holds no copy of it.
+using LinkTargetSource = std::function<LinkTarget(std::size_t index)>;
+void check_links(std::size_t count, const LinkTargetSource& target_at, const LinkCheckOptions& options,
+                 const LinkCheckEvents& events, BatchGetStop* stop = nullptr);
+
 } // namespace velpic

@@ -82,6 +82,12 @@ void LinkStatusMemory::merge(const std::string& key, RememberedLink link) {
 }
 
 bool LinkStatusMemory::parse(std::string_view bytes) {
+    return parse_lines(bytes, [this](std::string_view digest, std::string_view address, const RememberedLink& link) {
+        merge(key(digest, address), link);
+    });
+}
+
+bool LinkStatusMemory::parse_lines(std::string_view bytes, const Visitor& fn) {
     if (!bytes.starts_with(kHeader))
         return false;
     bytes.remove_prefix(kHeader.size());
@@ -108,17 +114,34 @@ bool LinkStatusMemory::parse(std::string_view bytes) {
         const std::optional<LinkStatus> status = status_from_word(fields[1]);
         if (!when || !status || fields[2].empty() || fields[3].empty() || !fits_one_field(fields[3]))
             return false;
-        merge(key(fields[2], fields[3]), {*status, *when});
+        if (fn)
+            fn(fields[2], fields[3], {*status, *when});
     }
     return true;
 }
 
+std::optional<std::string> LinkStatusMemory::read_file(const std::filesystem::path& file, bool& damaged) {
+    damaged = false;
+    FileRead read = read_regular_file(file, kLargestFile);
+    if (read.status == FileReadStatus::ok)
+        return std::move(read.bytes);
+    damaged = read.status != FileReadStatus::unreadable || file_exists(file);
+    return std::nullopt;
+}
+
+bool LinkStatusMemory::visit(const std::filesystem::path& file, const Visitor& fn) {
+    bool damaged = false;
+    const std::optional<std::string> bytes = read_file(file, damaged);
+    if (!bytes)
+        return !damaged;
+    // Checked whole first, so that a damaged file hands out nothing.
+    return parse_lines(*bytes, {}) && parse_lines(*bytes, fn);
+}
+
 LinkStatusMemory LinkStatusMemory::load(const std::filesystem::path& file) {
     LinkStatusMemory memory;
-    FileRead read = read_regular_file(file, kLargestFile);
-    if (read.status == FileReadStatus::unreadable && !file_exists(file))
-        return memory;
-    if (read.status != FileReadStatus::ok || !memory.parse(read.bytes)) {
+    const std::optional<std::string> bytes = read_file(file, memory.damaged_);
+    if (bytes && !memory.parse(*bytes)) {
         memory.links_.clear();
         memory.damaged_ = true;
     }

@@ -11,6 +11,8 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -39,6 +41,11 @@ public:
     // An empty memory when the file is missing, unreadable, too large or damaged (see damaged()).
     static LinkStatusMemory load(const std::filesystem::path& file);
 
+    // Hands each link the file remembers to fn without keeping them: for a caller that has an index of its own and
+    // a file too large to hold twice. Nothing is handed out from a damaged file; false for one.
+    using Visitor = std::function<void(std::string_view digest, std::string_view address, const RememberedLink&)>;
+    static bool visit(const std::filesystem::path& file, const Visitor& fn);
+
     // The file existed but did not read as a status file.
     bool damaged() const { return damaged_; }
     std::size_t size() const { return links_.size(); }
@@ -54,6 +61,8 @@ public:
 
 private:
     static std::string key(std::string_view digest, std::string_view address);
+    static bool parse_lines(std::string_view bytes, const Visitor& fn);
+    static std::optional<std::string> read_file(const std::filesystem::path& file, bool& damaged);
     bool parse(std::string_view bytes);
     void merge(const std::string& key, RememberedLink link);
 

@@ -78,6 +78,9 @@ TEST(LinkStatusMemory, ADamagedFileIsIgnoredAndReplacedByTheNextSave) {
              good.substr(0, good.size() - 1) + std::string("\0\n", 2),
          }) {
         write_file(file, bytes);
+        int visited = 0;
+        EXPECT_FALSE(LinkStatusMemory::visit(file, [&](auto, auto, const auto&) { ++visited; })) << bytes;
+        EXPECT_EQ(visited, 0) << bytes; // not even the good lines before the damage
         LinkStatusMemory memory = LinkStatusMemory::load(file);
         EXPECT_TRUE(memory.damaged()) << bytes;
         EXPECT_EQ(memory.size(), 0u) << bytes;
@@ -89,6 +92,14 @@ TEST(LinkStatusMemory, ADamagedFileIsIgnoredAndReplacedByTheNextSave) {
     }
     write_file(file, good);
     EXPECT_EQ(LinkStatusMemory::load(file).size(), 1u);
+    std::vector<std::string> seen;
+    EXPECT_TRUE(LinkStatusMemory::visit(file, [&](std::string_view digest, std::string_view address,
+                                                  const RememberedLink& link) {
+        seen.push_back(std::string(digest) + " " + std::string(address) + " " + std::to_string(link.checked_at));
+    }));
+    EXPECT_EQ(seen, std::vector<std::string>{"d1 https://h.example/a.png 1000"});
+    std::filesystem::remove(file);
+    EXPECT_TRUE(LinkStatusMemory::visit(file, {})); // none yet is not damage
     // A directory where the file should be cannot be read, and is not mistaken for an empty memory.
     std::filesystem::remove(file);
     std::filesystem::create_directory(file);

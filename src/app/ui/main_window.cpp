@@ -378,7 +378,7 @@ void MainWindow::show_record_rows(std::uint64_t generation, std::vector<UploadRe
     const bool every_row = std::exchange(check_every_row_, false);
     records_->set_records(std::move(records));
     // A damaged status file reads as empty and is replaced by the next save.
-    records_->show_remembered(LinkStatusMemory::load(link_status_file_path(program_dir())));
+    records_->show_remembered(link_status_file_path(program_dir()));
     start_link_check(every_row);
 }
 

@@ -60,11 +60,7 @@ void MainWindow::start_link_check(bool every_row) {
     const std::uint64_t generation = ++list_generation_;
     service_waiting_ = false;
     auto rows = std::make_shared<const std::vector<int>>(rows_to_check(every_row));
-    std::vector<LinkTarget> targets;
-    targets.reserve(rows->size());
-    for (int row : *rows)
-        targets.push_back(LinkTarget::of(records_->record(row)));
-    const int total = static_cast<int>(targets.size());
+    const int total = static_cast<int>(rows->size());
     set_check_progress(generation, 0, total);
     if (total == 0)
         return;
@@ -89,7 +85,12 @@ void MainWindow::start_link_check(bool every_row) {
     events.host_wait = [channel = channel_, window = this, generation](bool waiting) {
         channel->post([window, generation, waiting] { window->set_service_wait(generation, waiting); });
     };
-    link_check_ = std::make_unique<LinkCheckJob>(std::move(targets), options, std::move(events));
+    // The job reads the records themselves: they stand unchanged until it has stopped (a new load replaces the
+    // model's list, never the one the job holds).
+    LinkTargetSource target_at = [records = records_->records(), rows](std::size_t index) {
+        return LinkTarget::of((*records)[static_cast<std::size_t>((*rows)[index])]);
+    };
+    link_check_ = std::make_unique<LinkCheckJob>(rows->size(), std::move(target_at), options, std::move(events));
 }
 
 void MainWindow::stop_link_check() {

@@ -3,7 +3,10 @@
 #include "app/ui/ui_text.h"
 #include "records/link_status_memory.h"
 
+#include <algorithm>
 #include <array>
+#include <functional>
+#include <string_view>
 
 namespace velpic {
 
@@ -16,6 +19,11 @@ const QString& status_text(LinkStatus status) {
         from_gbk(link_status_text(LinkStatus::failed)),  from_gbk(link_status_text(LinkStatus::abnormal)),
     };
     return texts[static_cast<std::size_t>(status)];
+}
+
+std::size_t link_hash(std::string_view digest, std::string_view address) {
+    const std::size_t a = std::hash<std::string_view>{}(digest);
+    return a ^ (std::hash<std::string_view>{}(address) + 0x9e3779b97f4a7c15ULL + (a << 6) + (a >> 2));
 }
 
 bool is_found(LinkStatus status) {
@@ -51,14 +59,29 @@ void RecordTableModel::set_status(int row, LinkStatus status, std::int64_t check
     Q_EMIT dataChanged(cell, cell, {Qt::DisplayRole});
 }
 
-void RecordTableModel::show_remembered(const LinkStatusMemory& memory) {
-    if (memory.size() == 0 || rows_.empty())
+void RecordTableModel::show_remembered(const std::filesystem::path& status_file) {
+    if (rows_.empty())
         return;
+    // Rows by the hash of digest and address: 16 bytes a row.
+    std::vector<std::pair<std::size_t, std::uint32_t>> by_hash;
+    by_hash.reserve(rows_.size());
     for (std::size_t row = 0; row < rows_.size(); ++row) {
         const UploadRecord& record = (*records_)[row];
-        if (const RememberedLink* link = memory.find(record.ImgMd5, record.ImgUrl))
-            rows_[row] = Row{link->checked_at, link->status, false};
+        by_hash.emplace_back(link_hash(record.ImgMd5, record.ImgUrl), static_cast<std::uint32_t>(row));
     }
+    std::sort(by_hash.begin(), by_hash.end());
+    LinkStatusMemory::visit(status_file, [&](std::string_view digest, std::string_view address,
+                                             const RememberedLink& link) {
+        const std::size_t hash = link_hash(digest, address);
+        // The same picture may be recorded twice; every row of it takes the status.
+        for (auto it = std::lower_bound(by_hash.begin(), by_hash.end(), std::make_pair(hash, std::uint32_t{0}));
+             it != by_hash.end() && it->first == hash; ++it) {
+            const UploadRecord& record = (*records_)[it->second];
+            Row& state = rows_[it->second];
+            if (record.ImgMd5 == digest && record.ImgUrl == address && state.checked_at <= link.checked_at)
+                state = Row{link.checked_at, link.status, false};
+        }
+    });
     Q_EMIT dataChanged(index(0, column_status), index(static_cast<int>(rows_.size()) - 1, column_status),
                      {Qt::DisplayRole});
 }

@@ -8,6 +8,7 @@
 
 #include <QAbstractTableModel>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -42,8 +43,9 @@ public:
     // time it was found and is marked for saving unless it was read from the memory.
     void set_status(int row, LinkStatus status, std::int64_t checked_at = 0, bool remembered = false);
 
-    // Shows what memory holds for each row, as remembered statuses.
-    void show_remembered(const LinkStatusMemory& memory);
+    // Shows what the status file remembers for each row. The file is read line by line against an index of the
+    // rows, not held as a second copy of the list.
+    void show_remembered(const std::filesystem::path& status_file);
     // Moves the statuses found since the last call into memory (only those).
     void take_found(LinkStatusMemory& memory);
 

@@ -19,12 +19,12 @@
 #include <QTabWidget>
 #include <QTreeView>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <algorithm>
 #include <fstream>
 #include <iostream>
 #include <string>

@@ -123,8 +123,8 @@ const char* const kCheckHelp =
 
 int run_check_command(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
-        out << "usage: velpic [--data-dir DIR] check [--deep] [--referer URL] [--jobs N] [--max-age H]\n\ncheck    " << kCheckHelp
-            << "\n";
+        out << "usage: velpic [--data-dir DIR] check [--deep] [--referer URL] [--jobs N] [--max-age H]\n\ncheck    "
+            << kCheckHelp << "\n";
         return 0;
     }
     std::string error;
@@ -208,8 +208,8 @@ int run_check_command(const std::vector<std::string>& args, std::ostream& out, s
     progress.clear();
     if (!checked.empty() && !memory.save(memory_file))
         err << "velpic check: cannot save the link statuses to " << memory_file.string() << "\n";
-    const bool all_valid = std::all_of(statuses.begin(), statuses.end(),
-                                       [](const auto& status) { return status == LinkStatus::valid; });
+    const bool all_valid =
+        std::all_of(statuses.begin(), statuses.end(), [](const auto& status) { return status == LinkStatus::valid; });
     return all_valid && printed == targets.size() ? 0 : 1;
 }
 

@@ -150,11 +150,11 @@ private:
     std::optional<Clock::time_point> deadline_; // when libcurl wants to be called for its timers
     int wake_pipe_[2] = {-1, -1};
     std::size_t next_ = 0; // the next url to start
-    HostPacer* pacer_ = nullptr;           // when requests are paced or retried
-    std::deque<std::size_t> again_;        // urls to fetch again once their host's pause is over, ahead of next_
-    std::map<std::size_t, int> retries_;   // of those, how often each went again
+    HostPacer* pacer_ = nullptr;                  // when requests are paced or retried
+    std::deque<std::size_t> again_;               // urls to fetch again once their host's pause is over, ahead of next_
+    std::map<std::size_t, int> retries_;          // of those, how often each went again
     std::optional<Clock::time_point> held_until_; // the pacer's next turn, when a url waits for one
-    bool held_by_host_ = false;            // the url waiting does so because its host asked
+    bool held_by_host_ = false;                   // the url waiting does so because its host asked
     bool reported_host_wait_ = false;
 };
 

@@ -50,8 +50,8 @@ std::string host_of(std::string_view url) {
 long long retry_after_seconds(std::string_view value, long long now_utc, long long cap) {
     while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
         value.remove_prefix(1);
-    while (!value.empty() && (value.back() == ' ' || value.back() == '\t' || value.back() == '\r' ||
-                              value.back() == '\n'))
+    while (!value.empty() &&
+           (value.back() == ' ' || value.back() == '\t' || value.back() == '\r' || value.back() == '\n'))
         value.remove_suffix(1);
     if (value.empty() || value.size() > 64)
         return -1;

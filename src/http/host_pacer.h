@@ -20,9 +20,9 @@ public:
     static HostPacer& shared();
 
     struct Turn {
-        bool granted = false;      // the request may go now; it has been counted
+        bool granted = false;       // the request may go now; it has been counted
         Clock::time_point retry_at; // when not granted: the earliest time a turn may be granted
-        bool host_asked = false;   // when not granted: the host's own pause holds it back, not the rate
+        bool host_asked = false;    // when not granted: the host's own pause holds it back, not the rate
     };
 
     // Takes a turn for host (see host_of) at no more than per_second request starts in any second (1..1000).

@@ -40,9 +40,9 @@ struct LinkCheckOptions {
     std::string referer;              // sent as Referer (a checked address, see link_check_referer); empty: none
     int jobs = kDefaultLinkCheckJobs; // checks in flight, 1..16
     int timeout_seconds = 30;
-    int per_host_rate = kDefaultLinkCheckHostRate; // 0: no limit (for measuring the check itself)
+    int per_host_rate = kDefaultLinkCheckHostRate;      // 0: no limit (for measuring the check itself)
     int longest_pause_seconds = kLinkCheckLongestPause; // the bound on a Retry-After
-    HostPacer* pacer = nullptr;                          // nullptr: the process's own
+    HostPacer* pacer = nullptr;                         // nullptr: the process's own
 };
 
 enum class PictureSignature { png, jpeg, gif, webp, any };

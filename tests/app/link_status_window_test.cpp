@@ -148,10 +148,10 @@ TEST_F(LinkStatusWindowTest, RowsInViewAreCheckedFirst) {
     ASSERT_TRUE(service.wait_for_requests(4));
     EXPECT_EQ(list()->indexAt(QPoint(1, 1)).row(), top); // the refresh kept the place
     for (const test::ServiceRequest& request : service.requests()) {
-        const auto row = std::find_if(digests.begin(), digests.end(), [&](const std::string& digest) {
-                             return request.path == raw_path(digest + ".png");
-                         }) -
-                         digests.begin();
+        const auto row =
+            std::find_if(digests.begin(), digests.end(),
+                         [&](const std::string& digest) { return request.path == raw_path(digest + ".png"); }) -
+            digests.begin();
         EXPECT_GE(row, top) << request.path;
     }
     window->close();
@@ -185,8 +185,9 @@ TEST_F(LinkStatusWindowTest, TheTooltipTellsTheUploadTimeAndShowsTheArchivedPict
     open_window();
     show_page(2);
 
-    const QString uploaded = QStringLiteral("上传时间：") + QDateTime::fromMSecsSinceEpoch(1638000000000LL)
-                                                              .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    const QString uploaded =
+        QStringLiteral("上传时间：") +
+        QDateTime::fromMSecsSinceEpoch(1638000000000LL).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
     EXPECT_TRUE(tooltip(0).contains(uploaded)) << tooltip(0).toStdString();
     EXPECT_TRUE(tooltip(0).contains(QStringLiteral("<img src=\"") +
                                     QUrl::fromLocalFile(QString::fromStdString((folder / (digest + ".png")).string()))

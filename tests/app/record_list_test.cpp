@@ -234,14 +234,12 @@ TEST_F(RecordListTest, PreviewShowsThePictureRefusesExpiredRowsAndSurvivesGarbag
     auto* close = find("按钮_预览_关闭");
 
     select(1);
-    QTest::mouseDClick(list()->viewport(), Qt::LeftButton, {},
-                       row_center(1));
+    QTest::mouseDClick(list()->viewport(), Qt::LeftButton, {}, row_center(1));
     EXPECT_EQ(dialogs.messages, QStringList({QStringLiteral("链接已失效")}));
     const std::size_t gets = service.count_requests("GET");
 
     select(0);
-    QTest::mouseDClick(list()->viewport(), Qt::LeftButton, {},
-                       row_center(0));
+    QTest::mouseDClick(list()->viewport(), Qt::LeftButton, {}, row_center(0));
     ASSERT_TRUE(eventually([&] { return preview->isVisible(); }));
     EXPECT_TRUE(close->isVisible());
     EXPECT_TRUE(preview->has_image());
@@ -253,8 +251,7 @@ TEST_F(RecordListTest, PreviewShowsThePictureRefusesExpiredRowsAndSurvivesGarbag
     EXPECT_FALSE(close->isVisible());
 
     select(2);
-    QTest::mouseDClick(list()->viewport(), Qt::LeftButton, {},
-                       row_center(2));
+    QTest::mouseDClick(list()->viewport(), Qt::LeftButton, {}, row_center(2));
     ASSERT_TRUE(eventually([&] { return preview->isVisible(); }));
     EXPECT_FALSE(preview->has_image());
     EXPECT_EQ(preview->picture(), QByteArray("this is not a picture"));

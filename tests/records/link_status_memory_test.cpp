@@ -71,7 +71,7 @@ TEST(LinkStatusMemory, ADamagedFileIsIgnoredAndReplacedByTheNextSave) {
     for (const std::string& bytes : {
              std::string("garbage"),
              std::string("velpic link statuses 2\n"),
-             good + "1000\tvalid\td2\n",                        // too few fields
+             good + "1000\tvalid\td2\n",                       // too few fields
              good + "later\tvalid\td2\thttps://h.example/b\n", // not a time
              good + "1000\tgood\td2\thttps://h.example/b\n",   // not a status
              good + "1000\tvalid\td2\thttps://h.exa",          // cut off
@@ -93,10 +93,10 @@ TEST(LinkStatusMemory, ADamagedFileIsIgnoredAndReplacedByTheNextSave) {
     write_file(file, good);
     EXPECT_EQ(LinkStatusMemory::load(file).size(), 1u);
     std::vector<std::string> seen;
-    EXPECT_TRUE(LinkStatusMemory::visit(file, [&](std::string_view digest, std::string_view address,
-                                                  const RememberedLink& link) {
-        seen.push_back(std::string(digest) + " " + std::string(address) + " " + std::to_string(link.checked_at));
-    }));
+    EXPECT_TRUE(LinkStatusMemory::visit(
+        file, [&](std::string_view digest, std::string_view address, const RememberedLink& link) {
+            seen.push_back(std::string(digest) + " " + std::string(address) + " " + std::to_string(link.checked_at));
+        }));
     EXPECT_EQ(seen, std::vector<std::string>{"d1 https://h.example/a.png 1000"});
     std::filesystem::remove(file);
     EXPECT_TRUE(LinkStatusMemory::visit(file, {})); // none yet is not damage

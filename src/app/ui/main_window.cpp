@@ -358,10 +358,9 @@ void MainWindow::load_record_list() {
         start_thread([channel = channel_, window = this, generation, snapshot, directory = program_dir()] {
             std::vector<UploadRecord> records =
                 load_record_rows(true, snapshot.mysql, snapshot.machine_code, directory);
-            channel->post(
-                [window, generation, records = std::move(records)]() mutable {
-                    window->show_record_rows(generation, std::move(records));
-                });
+            channel->post([window, generation, records = std::move(records)]() mutable {
+                window->show_record_rows(generation, std::move(records));
+            });
         });
     if (!started)
         show_record_rows(generation, {});
@@ -427,8 +426,7 @@ void MainWindow::request_preview() {
     if (row < 0)
         return;
     const std::uint64_t generation = ++preview_generation_;
-    start_thread([channel = channel_, window = this, generation,
-                  address = records_->record(row).ImgUrl] {
+    start_thread([channel = channel_, window = this, generation, address = records_->record(row).ImgUrl] {
         // The address comes from the record store, and its server decides how much it sends.
         WinInetRequestOptions options;
         options.max_body_bytes = kDefaultPictureLimit;

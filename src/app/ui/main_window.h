@@ -156,7 +156,7 @@ private:
     QCheckBox* deep_check_ = nullptr;
     QLabel* check_progress_ = nullptr;
     std::unique_ptr<LinkCheckJob> link_check_;
-    std::thread status_saver_; // the save at the end of a check; joined before the next save and on closing
+    std::thread status_saver_;       // the save at the end of a check; joined before the next save and on closing
     std::vector<QWidget*> canvases_; // one per page, origin at the tab control's origin
     std::unique_ptr<SettingsGroupControls> groups_;
     std::unique_ptr<WindowUploadServer> editor_server_;

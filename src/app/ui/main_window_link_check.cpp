@@ -70,9 +70,8 @@ void MainWindow::start_link_check(bool every_row) {
     options.referer = to_utf8(state_.snapshot().check_referer);
     LinkCheckEvents events;
     events.started = [channel = channel_, window = this, generation, rows](std::size_t index) {
-        channel->post([window, generation, row = (*rows)[index]] {
-            window->set_status(generation, row, LinkStatus::checking);
-        });
+        channel->post(
+            [window, generation, row = (*rows)[index]] { window->set_status(generation, row, LinkStatus::checking); });
     };
     events.finished = [channel = channel_, window = this, generation, total, rows,
                        done = std::make_shared<std::atomic<int>>(0)](std::size_t index, LinkStatus status) {

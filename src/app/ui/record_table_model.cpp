@@ -70,20 +70,20 @@ void RecordTableModel::show_remembered(const std::filesystem::path& status_file)
         by_hash.emplace_back(link_hash(record.ImgMd5, record.ImgUrl), static_cast<std::uint32_t>(row));
     }
     std::sort(by_hash.begin(), by_hash.end());
-    LinkStatusMemory::visit(status_file, [&](std::string_view digest, std::string_view address,
-                                             const RememberedLink& link) {
-        const std::size_t hash = link_hash(digest, address);
-        // The same picture may be recorded twice; every row of it takes the status.
-        for (auto it = std::lower_bound(by_hash.begin(), by_hash.end(), std::make_pair(hash, std::uint32_t{0}));
-             it != by_hash.end() && it->first == hash; ++it) {
-            const UploadRecord& record = (*records_)[it->second];
-            Row& state = rows_[it->second];
-            if (record.ImgMd5 == digest && record.ImgUrl == address && state.checked_at <= link.checked_at)
-                state = Row{link.checked_at, link.status, false};
-        }
-    });
+    LinkStatusMemory::visit(
+        status_file, [&](std::string_view digest, std::string_view address, const RememberedLink& link) {
+            const std::size_t hash = link_hash(digest, address);
+            // The same picture may be recorded twice; every row of it takes the status.
+            for (auto it = std::lower_bound(by_hash.begin(), by_hash.end(), std::make_pair(hash, std::uint32_t{0}));
+                 it != by_hash.end() && it->first == hash; ++it) {
+                const UploadRecord& record = (*records_)[it->second];
+                Row& state = rows_[it->second];
+                if (record.ImgMd5 == digest && record.ImgUrl == address && state.checked_at <= link.checked_at)
+                    state = Row{link.checked_at, link.status, false};
+            }
+        });
     Q_EMIT dataChanged(index(0, column_status), index(static_cast<int>(rows_.size()) - 1, column_status),
-                     {Qt::DisplayRole});
+                       {Qt::DisplayRole});
 }
 
 void RecordTableModel::take_found(LinkStatusMemory& memory) {

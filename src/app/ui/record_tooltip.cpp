@@ -29,8 +29,7 @@ QString upload_time_line(const std::string& milliseconds) {
 
 // An <img> of the archived picture scaled into the thumbnail's square; empty when there is none to show.
 QString thumbnail_tag(const UploadRecord& record, const std::filesystem::path& program_dir) {
-    const std::optional<std::filesystem::path> file =
-        archived_picture_file(program_dir, record.ImgMd5, record.ImgType);
+    const std::optional<std::filesystem::path> file = archived_picture_file(program_dir, record.ImgMd5, record.ImgType);
     if (!file)
         return {};
     const QString path = QString::fromStdString(file->string());

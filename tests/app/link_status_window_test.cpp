@@ -83,7 +83,15 @@ TEST_F(LinkStatusWindowTest, RecentStatusesShowAtOnceAndOnlyTheOthersAreChecked)
     EXPECT_EQ(status(0), QStringLiteral("内容异常"));
     EXPECT_TRUE(tooltip(0).contains(QStringLiteral("3小时前检测"))) << tooltip(0).toStdString();
     EXPECT_EQ(status(2), QStringLiteral("已失效"));
+    // Each answer repaints its own status cell, not the list.
+    int cells = 0, wider = 0;
+    QObject::connect(model(), &QAbstractItemModel::dataChanged, [&](const QModelIndex& from, const QModelIndex& to) {
+        ++cells;
+        wider += from != to;
+    });
     ASSERT_TRUE(eventually([&] { return check_done(); }));
+    EXPECT_GE(cells, 2);
+    EXPECT_EQ(wider, 0);
     EXPECT_EQ(requests_for(fresh), 0u);
     EXPECT_EQ(requests_for(never), 1u);
     EXPECT_EQ(requests_for(old), 1u);

@@ -5,12 +5,14 @@
 #include "settings/settings_store.h"
 #include "settings/stored_settings.h"
 #include "records/link_check.h"
+#include "records/link_status_memory.h"
 #include "records/record_list.h"
 #include "runtime/codepage.h"
 #include "runtime/program_dir.h"
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <charconv>
 #include <iostream>
 #include <optional>
@@ -23,7 +25,18 @@ struct CheckArguments {
     bool deep = false;
     std::optional<std::string> referer; // as given; nullopt: the stored one
     int jobs = kDefaultLinkCheckJobs;
+    int max_age_hours = 0; // 0: every link is checked
 };
+
+// A whole number from low to high, nothing else.
+std::optional<int> number_in(const std::string& text, int low, int high) {
+    int value = 0;
+    const char* end = text.data() + text.size();
+    auto [stop, code] = std::from_chars(text.data(), end, value);
+    if (code != std::errc() || stop != end || value < low || value > high)
+        return std::nullopt;
+    return value;
+}
 
 // The value of "--name VALUE" or "--name=VALUE" at args[i] (i moves past it); nullopt when args[i] is not name.
 std::optional<std::string> option_value(const std::vector<std::string>& args, std::size_t& i, const std::string& name,
@@ -55,14 +68,19 @@ std::optional<CheckArguments> parse(const std::vector<std::string>& args, std::s
             }
             parsed.referer = *referer;
         } else if (std::optional<std::string> jobs = option_value(args, i, "--jobs", missing)) {
-            int value = 0;
-            const char* end = jobs->data() + jobs->size();
-            auto [stop, code] = std::from_chars(jobs->data(), end, value);
-            if (code != std::errc() || stop != end || value < 1 || value > kMaxLinkCheckJobs) {
+            const std::optional<int> value = number_in(*jobs, 1, kMaxLinkCheckJobs);
+            if (!value) {
                 error = "--jobs takes a number from 1 to " + std::to_string(kMaxLinkCheckJobs);
                 return std::nullopt;
             }
-            parsed.jobs = value;
+            parsed.jobs = *value;
+        } else if (std::optional<std::string> hours = option_value(args, i, "--max-age", missing)) {
+            const std::optional<int> value = number_in(*hours, 0, kMaxCheckMaxAgeHours);
+            if (!value) {
+                error = "--max-age takes a number of hours from 0 to " + std::to_string(kMaxCheckMaxAgeHours);
+                return std::nullopt;
+            }
+            parsed.max_age_hours = *value;
         } else {
             error = missing ? args[i] + " needs a value" : "unknown argument: " + args[i];
             return std::nullopt;
@@ -98,19 +116,22 @@ const char* const kCheckHelp =
     "         when every link is valid (有效), 1 when any is not, 2 on misuse.\n"
     "         --deep         read each picture whole and compare its MD5 with the record's digest\n"
     "         --referer URL  send this Referer (default: the one saved in the settings; \"\" for none)\n"
-    "         --jobs N       checks at once, 1 to 16 (default 4)";
+    "         --jobs N       checks at once, 1 to 16 (default 4)\n"
+    "         --max-age H    a link checked less than H hours ago (by the records page or an earlier\n"
+    "                        check) keeps the status found then; 0, the default, checks every link.\n"
+    "                        Every status found is remembered in the program directory either way.";
 
 int run_check_command(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
-        out << "usage: velpic [--data-dir DIR] check [--deep] [--referer URL] [--jobs N]\n\ncheck    " << kCheckHelp
-            << "\n";
+        out << "usage: velpic [--data-dir DIR] check [--deep] [--referer URL] [--jobs N] [--max-age H]\n\ncheck    "
+            << kCheckHelp << "\n";
         return 0;
     }
     std::string error;
     const std::optional<CheckArguments> parsed = parse(args, error);
     if (!parsed) {
         err << "velpic check: " << error << "\n"
-            << "usage: velpic [--data-dir DIR] check [--deep] [--referer URL] [--jobs N]\n";
+            << "usage: velpic [--data-dir DIR] check [--deep] [--referer URL] [--jobs N] [--max-age H]\n";
         return 2;
     }
 
@@ -147,17 +168,24 @@ int run_check_command(const std::vector<std::string>& args, std::ostream& out, s
     for (const UploadRecord& record : records)
         targets.push_back(LinkTarget::of(record));
 
+    // A deep check reads what a shallow one never did: what is remembered does not stand in for it.
+    const std::filesystem::path memory_file = link_status_file_path(program_dir());
+    LinkStatusMemory memory = LinkStatusMemory::load(memory_file);
+    const std::int64_t now = unix_now();
+    const std::vector<std::size_t> to_check =
+        links_to_check(targets, memory, now, parsed->deep ? 0 : parsed->max_age_hours);
+
     // Lines go out in store order as soon as every line before them is decided.
     std::vector<std::optional<LinkStatus>> statuses(targets.size());
+    for (std::size_t i = 0, next = 0; i < targets.size(); ++i) {
+        if (next < to_check.size() && to_check[next] == i)
+            ++next;
+        else
+            statuses[i] = memory.find(targets[i].digest, targets[i].address)->status;
+    }
     std::size_t printed = 0, done = 0;
-    bool all_valid = true;
-    Progress progress(err, &err == &std::cerr && ::isatty(STDERR_FILENO) == 1, targets.size());
-    progress.show(0);
-    LinkCheckEvents events;
-    events.finished = [&](std::size_t index, LinkStatus status) {
-        statuses[index] = status;
-        all_valid = all_valid && status == LinkStatus::valid;
-        ++done;
+    Progress progress(err, &err == &std::cerr && ::isatty(STDERR_FILENO) == 1, to_check.size());
+    const auto print_decided = [&] {
         if (printed < statuses.size() && statuses[printed])
             progress.clear();
         for (; printed < statuses.size() && statuses[printed]; ++printed) {
@@ -168,14 +196,31 @@ int run_check_command(const std::vector<std::string>& args, std::ostream& out, s
         out << std::flush;
         progress.show(done);
     };
-    check_links(targets, options, events);
+    print_decided();
+    std::vector<LinkTarget> checked;
+    checked.reserve(to_check.size());
+    for (std::size_t index : to_check)
+        checked.push_back(targets[index]);
+    LinkCheckEvents events;
+    events.finished = [&](std::size_t index, LinkStatus status) {
+        const std::size_t row = to_check[index];
+        statuses[row] = status;
+        memory.remember(targets[row].digest, targets[row].address, status, unix_now());
+        ++done;
+        print_decided();
+    };
+    check_links(checked, options, events);
     progress.clear();
+    if (!checked.empty() && !memory.save(memory_file))
+        err << "velpic check: cannot save the link statuses to " << memory_file.string() << "\n";
+    const bool all_valid =
+        std::all_of(statuses.begin(), statuses.end(), [](const auto& status) { return status == LinkStatus::valid; });
     return all_valid && printed == targets.size() ? 0 : 1;
 }
 
 const Command check_command{
     "check",
-    "check [--deep] [--referer URL] [--jobs N]",
+    "check [--deep] [--referer URL] [--jobs N] [--max-age H]",
     kCheckHelp,
     [](const std::vector<std::string>& args, CommandIo& io) { return run_check_command(args, io.out, io.err); },
 };

@@ -1,4 +1,5 @@
-// `velpic check [--deep] [--referer URL] [--jobs N]`: the records page's link check for scripts and scheduled jobs.
+// `velpic check [--deep] [--referer URL] [--jobs N] [--max-age H]`: the records page's link check for scripts and
+// scheduled jobs.
 #pragma once
 
 #include <ostream>

@@ -83,6 +83,7 @@ const std::vector<Setting>& settings() {
         on_off("compress", &SettingsPage::compress),
         on_off("archive", &SettingsPage::archive),
         text("check-referer", &SettingsPage::check_referer),
+        text("check-max-age", &SettingsPage::check_max_age),
     };
     return list;
 }
@@ -179,8 +180,9 @@ const Command config_command{
     "         them with the page's checks and messages; test-mysql tries the MySQL settings (Success/Error).\n"
     "         Names: owner, repo, token, mode (local|mysql), mysql-server, mysql-port, mysql-user,\n"
     "         mysql-password, mysql-database, server-enabled (on|off), server-port, server-key,\n"
-    "         link-format (url|markdown|html), compress (on|off), archive (on|off), check-referer. The\n"
-    "         value - for token, mysql-password or server-key reads one line from standard input.",
+    "         link-format (url|markdown|html), compress (on|off), archive (on|off), check-referer,\n"
+    "         check-max-age (hours after which the records page checks a remembered link again; 0: always).\n"
+    "         The value - for token, mysql-password or server-key reads one line from standard input.",
     run,
 };
 

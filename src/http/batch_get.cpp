@@ -14,6 +14,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <deque>
 #include <map>
 #include <memory>
 #include <optional>
@@ -78,9 +80,9 @@ void BatchGetStop::detach() {
 // wake-up, which costs a read attempt per idle transfer and doubles the work per answer with four in flight.
 class BatchGetRun {
 public:
-    BatchGetRun(const std::vector<std::string>& urls, const BatchGetOptions& options, const BatchGetEvents& events,
-                BatchGetStop* stop)
-        : urls_(urls), options_(options), events_(events), stop_(stop) {}
+    BatchGetRun(std::size_t count, const BatchGetUrlSource& url_at, const BatchGetOptions& options,
+                const BatchGetEvents& events, BatchGetStop* stop)
+        : count_(count), url_at_(url_at), options_(options), events_(events), stop_(stop) {}
 
     ~BatchGetRun() {
         if (stop_ != nullptr)
@@ -107,18 +109,23 @@ private:
         std::unique_ptr<CURL, EasyDeleter> easy;
         bool busy = false;
         std::size_t index = 0;
+        std::string url; // urls_[index], asked for once per transfer
         bool announced = false;
         std::size_t body_size = 0;
         bool enough = false;    // the head limit was reached and the transfer ended on purpose
         bool too_large = false; // the whole body passed the cap
+        std::string retry_after; // the final answer's Retry-After value
         BatchGetResult result;
         Md5Stream md5;
     };
 
     bool setup();
-    bool start(Slot& slot, std::size_t index);
+    bool start(Slot& slot, std::size_t index, std::string url);
     void finish(Slot& slot, CURLcode code);
-    void start_next(Slot& slot);
+    bool start_next(Slot& slot);
+    void fill_idle_slots();
+    bool retry_later(Slot& slot);
+    bool pending() const { return next_ < count_ || !again_.empty(); }
     void collect_finished();
     void wait_and_act();
     bool stopping() const { return stop_ != nullptr && stop_->requested(); }
@@ -129,7 +136,8 @@ private:
     static size_t on_body(char* data, size_t size, size_t count, void* user);
     static int on_request(void* user, char*, char*, int, int);
 
-    const std::vector<std::string>& urls_;
+    std::size_t count_;
+    const BatchGetUrlSource& url_at_;
     const BatchGetOptions& options_;
     const BatchGetEvents& events_;
     BatchGetStop* stop_;
@@ -142,6 +150,12 @@ private:
     std::optional<Clock::time_point> deadline_; // when libcurl wants to be called for its timers
     int wake_pipe_[2] = {-1, -1};
     std::size_t next_ = 0; // the next url to start
+    HostPacer* pacer_ = nullptr;                  // when requests are paced or retried
+    std::deque<std::size_t> again_;               // urls to fetch again once their host's pause is over, ahead of next_
+    std::map<std::size_t, int> retries_;          // of those, how often each went again
+    std::optional<Clock::time_point> held_until_; // the pacer's next turn, when a url waits for one
+    bool held_by_host_ = false;                   // the url waiting does so because its host asked
+    bool reported_host_wait_ = false;
 };
 
 int BatchGetRun::on_socket(CURL*, curl_socket_t socket, int what, void* user, void*) {
@@ -172,11 +186,17 @@ size_t BatchGetRun::on_header(char* data, size_t size, size_t count, void* user)
         slot->result.head.clear();
         slot->body_size = 0;
         slot->md5.reset();
+        slot->retry_after.clear();
         const std::size_t space = line.find(' ');
         slot->result.status =
             space == std::string_view::npos ? 0 : std::atoi(std::string(line.substr(space + 1, 3)).c_str());
     } else if (line == "\r\n" || line == "\n") {
         slot->result.head_complete = true;
+    } else if (constexpr std::string_view name = "retry-after:";
+               line.size() > name.size() && std::equal(name.begin(), name.end(), line.begin(), [](char a, char b) {
+                   return a == (b >= 'A' && b <= 'Z' ? static_cast<char>(b - 'A' + 'a') : b);
+               })) {
+        slot->retry_after = std::string(line.substr(name.size(), 64));
     }
     return size * count;
 }
@@ -223,6 +243,8 @@ bool BatchGetRun::setup() {
     if (!init_curl())
         return false;
     jobs_ = std::clamp(options_.jobs, 1, 16);
+    if (options_.per_host_rate > 0 || options_.retry_limit > 0)
+        pacer_ = options_.pacer != nullptr ? options_.pacer : &HostPacer::shared();
     multi_ = curl_multi_init();
     share_ = curl_share_init();
     if (multi_ == nullptr || share_ == nullptr)
@@ -266,7 +288,7 @@ bool BatchGetRun::setup() {
     return true;
 }
 
-bool BatchGetRun::start(Slot& slot, std::size_t index) {
+bool BatchGetRun::start(Slot& slot, std::size_t index, std::string url_text) {
     CURL* h = slot.easy.get();
     curl_easy_reset(h); // keeps the connections, which live in the multi handle anyway
     slot.index = index;
@@ -274,10 +296,12 @@ bool BatchGetRun::start(Slot& slot, std::size_t index) {
     slot.body_size = 0;
     slot.enough = false;
     slot.too_large = false;
+    slot.retry_after.clear();
     slot.result = BatchGetResult{};
     slot.md5.reset();
 
-    const std::string& url = urls_[index];
+    slot.url = std::move(url_text);
+    const std::string& url = slot.url;
     curl_easy_setopt(h, CURLOPT_URL, url.c_str());
     curl_easy_setopt(h, CURLOPT_SHARE, share_);
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
@@ -331,17 +355,66 @@ void BatchGetRun::finish(Slot& slot, CURLcode code) {
         result.head_complete = false;
     if (options_.whole_body && result.body_complete && !slot.too_large)
         result.body_md5 = slot.md5.finish_hex();
+    if (retry_later(slot))
+        return;
     if (events_.finished)
         events_.finished(slot.index, result);
 }
 
-void BatchGetRun::start_next(Slot& slot) {
-    while (next_ < urls_.size() && !stopping()) {
-        const std::size_t index = next_++;
-        if (start(slot, index))
-            return;
+bool BatchGetRun::retry_later(Slot& slot) {
+    const int status = slot.result.status;
+    if (pacer_ == nullptr || options_.retry_limit <= 0 || !slot.result.head_complete ||
+        (status != 429 && status != 503))
+        return false;
+    const long long seconds = retry_after_seconds(slot.retry_after, static_cast<long long>(std::time(nullptr)),
+                                                  std::max(0, options_.max_retry_after_seconds));
+    int& tries = retries_[slot.index];
+    if (seconds < 0 || tries >= options_.retry_limit)
+        return false;
+    ++tries;
+    pacer_->pause(host_of(slot.url), Clock::now() + std::chrono::seconds(seconds));
+    again_.push_back(slot.index);
+    return true;
+}
+
+// Starts the next url on slot unless its host's turn has not come; false when the slot stays idle.
+bool BatchGetRun::start_next(Slot& slot) {
+    while (pending() && !stopping()) {
+        const bool from_again = !again_.empty();
+        const std::size_t index = from_again ? again_.front() : next_;
+        std::string url = url_at_(index);
+        if (pacer_ != nullptr) {
+            const int rate = options_.per_host_rate > 0 ? options_.per_host_rate : 1000;
+            const HostPacer::Turn turn = pacer_->take(host_of(url), rate);
+            if (!turn.granted) {
+                held_until_ = held_until_ ? std::min(*held_until_, turn.retry_at) : turn.retry_at;
+                held_by_host_ = turn.host_asked;
+                return false;
+            }
+            held_by_host_ = false;
+        }
+        if (from_again)
+            again_.pop_front();
+        else
+            ++next_;
+        if (start(slot, index, std::move(url)))
+            return true;
         if (events_.finished)
             events_.finished(index, BatchGetResult{}); // the transfer could not even be set up
+    }
+    return false;
+}
+
+void BatchGetRun::fill_idle_slots() {
+    held_until_.reset();
+    for (auto& slot : slots_)
+        if (!slot->busy && !start_next(*slot))
+            break;
+    const bool waiting = held_until_.has_value() && held_by_host_;
+    if (waiting != reported_host_wait_) {
+        reported_host_wait_ = waiting;
+        if (events_.host_wait)
+            events_.host_wait(waiting);
     }
 }
 
@@ -353,7 +426,6 @@ void BatchGetRun::collect_finished() {
         for (auto& slot : slots_) {
             if (slot->busy && slot->easy.get() == message->easy_handle) {
                 finish(*slot, message->data.result);
-                start_next(*slot);
                 break;
             }
         }
@@ -367,9 +439,11 @@ void BatchGetRun::wait_and_act() {
     for (const auto& [socket, events] : sockets_)
         fds.push_back({socket, events, 0});
     int wait_ms = 1000;
-    if (deadline_) {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline_ - Clock::now()).count();
-        wait_ms = static_cast<int>(std::clamp<long long>(left, 0, 1000));
+    for (const auto& until : {deadline_, held_until_}) {
+        if (!until)
+            continue;
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(*until - Clock::now()).count();
+        wait_ms = std::min(wait_ms, static_cast<int>(std::clamp<long long>(left, 0, 1000)));
     }
     const int ready = ::poll(fds.data(), fds.size(), wait_ms);
     if (ready < 0)
@@ -399,25 +473,32 @@ void BatchGetRun::wait_and_act() {
 void BatchGetRun::run() {
     if (!setup()) {
         // Nothing can be fetched: every address gets a transfer that never answered.
-        for (std::size_t i = 0; i < urls_.size() && !stopping(); ++i)
+        for (std::size_t i = 0; i < count_ && !stopping(); ++i)
             if (events_.finished)
                 events_.finished(i, BatchGetResult{});
         return;
     }
-    for (auto& slot : slots_)
-        start_next(*slot);
     while (!stopping()) {
         collect_finished();
-        if (std::none_of(slots_.begin(), slots_.end(), [](const auto& slot) { return slot->busy; }))
-            return;
+        fill_idle_slots();
+        if (!pending() && std::none_of(slots_.begin(), slots_.end(), [](const auto& slot) { return slot->busy; }))
+            break;
         wait_and_act();
     }
+    if (reported_host_wait_ && !stopping() && events_.host_wait)
+        events_.host_wait(false);
+}
+
+void batch_get(std::size_t count, const BatchGetUrlSource& url_at, const BatchGetOptions& options,
+               const BatchGetEvents& events, BatchGetStop* stop) {
+    BatchGetRun run(count, url_at, options, events, stop);
+    run.run();
 }
 
 void batch_get(const std::vector<std::string>& urls, const BatchGetOptions& options, const BatchGetEvents& events,
                BatchGetStop* stop) {
-    BatchGetRun run(urls, options, events, stop);
-    run.run();
+    const BatchGetUrlSource url_at = [&urls](std::size_t index) { return urls[index]; };
+    batch_get(urls.size(), url_at, options, events, stop);
 }
 
 } // namespace velpic

@@ -3,6 +3,8 @@
 // MD5 digest, and hands each outcome to the caller as it completes.
 #pragma once
 
+#include "http/host_pacer.h"
+
 #include <atomic>
 #include <cstddef>
 #include <functional>
@@ -24,6 +26,15 @@ struct BatchGetOptions {
     // digested.
     bool whole_body = false;
     bool verify_tls = true; // against the system's CAs plus the bundle named by VELPIC_CA_FILE
+    // Request starts per second to one host, counted together with every other batch on the same pacer; 0: no
+    // limit. Redirect hops that libcurl follows on its own are not counted.
+    int per_host_rate = 0;
+    // An answer 429 or 503 with Retry-After pauses its host on the pacer for the time asked (at most
+    // max_retry_after_seconds) and its address is fetched again, up to this many times; after that (and with 0)
+    // the answer is the result.
+    int retry_limit = 0;
+    int max_retry_after_seconds = 120;
+    HostPacer* pacer = nullptr; // nullptr: HostPacer::shared()
 };
 
 struct BatchGetResult {
@@ -55,6 +66,8 @@ private:
 struct BatchGetEvents {
     std::function<void(std::size_t index)> started;                                // its first request goes out
     std::function<void(std::size_t index, const BatchGetResult& result)> finished; // in completion order
+    // The batch waits because a host asked for a pause (true), or no longer does (false).
+    std::function<void(bool waiting)> host_wait;
 };
 
 // Fetches urls on the calling thread, in order of index as slots free up, and returns when every one has finished
@@ -62,5 +75,11 @@ struct BatchGetEvents {
 // redirect from https to plain http is not followed. urls must be %-encoded already.
 void batch_get(const std::vector<std::string>& urls, const BatchGetOptions& options, const BatchGetEvents& events,
                BatchGetStop* stop = nullptr);
+
+// The same for count addresses handed out one at a time as their transfers start (on the calling thread), so that
+// a long list need not be held twice.
+using BatchGetUrlSource = std::function<std::string(std::size_t index)>;
+void batch_get(std::size_t count, const BatchGetUrlSource& url_at, const BatchGetOptions& options,
+               const BatchGetEvents& events, BatchGetStop* stop = nullptr);
 
 } // namespace velpic

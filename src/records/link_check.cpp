@@ -144,10 +144,15 @@ std::vector<std::string> link_check_header_lines(const LinkCheckOptions& options
 
 void check_links(const std::vector<LinkTarget>& targets, const LinkCheckOptions& options, const LinkCheckEvents& events,
                  BatchGetStop* stop) {
-    std::vector<std::string> urls;
-    urls.reserve(targets.size());
-    for (const LinkTarget& target : targets)
-        urls.push_back(percent_encode_unsafe(to_utf8(target.address)));
+    check_links(
+        targets.size(), [&targets](std::size_t index) { return targets[index]; }, options, events, stop);
+}
+
+void check_links(std::size_t count, const LinkTargetSource& target_at, const LinkCheckOptions& options,
+                 const LinkCheckEvents& events, BatchGetStop* stop) {
+    const BatchGetUrlSource url_at = [&target_at](std::size_t index) {
+        return percent_encode_unsafe(to_utf8(target_at(index).address));
+    };
 
     BatchGetOptions fetch;
     fetch.jobs = std::clamp(options.jobs, 1, kMaxLinkCheckJobs);
@@ -158,14 +163,19 @@ void check_links(const std::vector<LinkTarget>& targets, const LinkCheckOptions&
     fetch.whole_body = options.deep;
     // What a visitor's browser would refuse is not a working link.
     fetch.verify_tls = true;
+    fetch.per_host_rate = std::max(0, options.per_host_rate);
+    fetch.retry_limit = kLinkCheckRetries;
+    fetch.max_retry_after_seconds = options.longest_pause_seconds;
+    fetch.pacer = options.pacer;
 
     BatchGetEvents fetch_events;
     fetch_events.started = events.started;
+    fetch_events.host_wait = events.host_wait;
     fetch_events.finished = [&](std::size_t index, const BatchGetResult& result) {
         if (events.finished)
-            events.finished(index, classify_link(result, targets[index], options.deep));
+            events.finished(index, classify_link(result, target_at(index), options.deep));
     };
-    batch_get(urls, fetch, fetch_events, stop);
+    batch_get(count, url_at, fetch, fetch_events, stop);
 }
 
 } // namespace velpic

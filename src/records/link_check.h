@@ -17,6 +17,12 @@ namespace velpic {
 
 inline constexpr int kDefaultLinkCheckJobs = 4;
 inline constexpr int kMaxLinkCheckJobs = 16;
+// Checks started per second against one host, by every check in the process together.
+inline constexpr int kDefaultLinkCheckHostRate = 8;
+// How often one address is asked again after its host answered 429 or 503 with Retry-After, and the longest pause
+// taken for it.
+inline constexpr int kLinkCheckRetries = 3;
+inline constexpr int kLinkCheckLongestPause = 120;
 // The first bytes are enough for every signature and for a not-found page's marker.
 inline constexpr std::size_t kLinkCheckHeadBytes = 4096;
 
@@ -34,6 +40,9 @@ struct LinkCheckOptions {
     std::string referer;              // sent as Referer (a checked address, see link_check_referer); empty: none
     int jobs = kDefaultLinkCheckJobs; // checks in flight, 1..16
     int timeout_seconds = 30;
+    int per_host_rate = kDefaultLinkCheckHostRate;      // 0: no limit (for measuring the check itself)
+    int longest_pause_seconds = kLinkCheckLongestPause; // the bound on a Retry-After
+    HostPacer* pacer = nullptr;                         // nullptr: the process's own
 };
 
 enum class PictureSignature { png, jpeg, gif, webp, any };
@@ -62,11 +71,19 @@ std::vector<std::string> link_check_header_lines(const LinkCheckOptions& options
 struct LinkCheckEvents {
     std::function<void(std::size_t index)> started; // its request is about to go out
     std::function<void(std::size_t index, LinkStatus status)> finished;
+    // The check waits because the service asked for a pause (true), or no longer does (false).
+    std::function<void(bool waiting)> host_wait;
 };
 
 // Checks every target on the calling thread, options.jobs at a time over reused connections, reporting each as it
 // is decided. Returns when all are decided or stop was requested; after that no request of this run goes out.
 void check_links(const std::vector<LinkTarget>& targets, const LinkCheckOptions& options, const LinkCheckEvents& events,
                  BatchGetStop* stop = nullptr);
+
+// The same for count targets handed out one at a time (on the calling thread), so that the check of a long list
+// holds no copy of it.
+using LinkTargetSource = std::function<LinkTarget(std::size_t index)>;
+void check_links(std::size_t count, const LinkTargetSource& target_at, const LinkCheckOptions& options,
+                 const LinkCheckEvents& events, BatchGetStop* stop = nullptr);
 
 } // namespace velpic

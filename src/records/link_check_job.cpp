@@ -19,6 +19,21 @@ LinkCheckJob::LinkCheckJob(std::vector<LinkTarget> targets, LinkCheckOptions opt
     }
 }
 
+LinkCheckJob::LinkCheckJob(std::size_t count, LinkTargetSource target_at, LinkCheckOptions options,
+                           LinkCheckEvents events) {
+    try {
+        thread_ = std::thread(
+            [this, count, target_at = std::move(target_at), options = std::move(options), events = std::move(events)] {
+                try {
+                    check_links(count, target_at, options, events, &stop_);
+                } catch (...) {
+                    // An allocation failure ends the check; the rows keep what they show.
+                }
+            });
+    } catch (const std::system_error&) {
+    }
+}
+
 LinkCheckJob::~LinkCheckJob() {
     stop();
 }

@@ -14,6 +14,8 @@ class LinkCheckJob {
 public:
     // Starts at once; events fire on the job's thread.
     LinkCheckJob(std::vector<LinkTarget> targets, LinkCheckOptions options, LinkCheckEvents events);
+    // count targets handed out by target_at on the job's thread, from data that must stand until the job stops.
+    LinkCheckJob(std::size_t count, LinkTargetSource target_at, LinkCheckOptions options, LinkCheckEvents events);
     // Stops it.
     ~LinkCheckJob();
     LinkCheckJob(const LinkCheckJob&) = delete;

@@ -63,4 +63,9 @@ void AppState::set_groups(EditorServerSettings editor_server, LinkFormat link_fo
     values_.check_referer = std::move(check_referer);
 }
 
+void AppState::set_check_max_age(int hours) {
+    std::lock_guard lock(mutex_);
+    values_.check_max_age_hours = hours;
+}
+
 } // namespace velpic

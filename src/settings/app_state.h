@@ -27,6 +27,7 @@ struct StateSnapshot {
     bool compress = false;
     bool archive = true; // a copy of every picture sent goes to the local archive
     std::string check_referer; // empty: none
+    int check_max_age_hours = 24; // a remembered link status older than this is checked again; 0: always
 
     bool gitee_known() const { return !owner.empty() && !repo.empty() && !access_token.empty(); }
     bool mysql_mode() const { return record_mode == "mysql"; }
@@ -47,6 +48,7 @@ public:
     void set_archive(bool on);
     void set_groups(EditorServerSettings editor_server, LinkFormat link_format, bool compress,
                     std::string check_referer);
+    void set_check_max_age(int hours);
 
 private:
     mutable std::mutex mutex_;

@@ -1,6 +1,7 @@
 #include "settings/settings_groups.h"
 
 #include "settings/stored_secret.h"
+#include "records/link_status_memory.h"
 #include "runtime/codepage.h"
 #include "runtime/ini_file.h"
 
@@ -70,6 +71,24 @@ std::string referer_message() {
     return utf8_to_gbk("检测来源页只能为空，或是以http://或https://开头、不含控制字符的地址");
 }
 
+std::string check_max_age_message() {
+    return utf8_to_gbk("复查间隔必须是0到8760之间的小时数");
+}
+
+std::optional<int> check_max_age_hours(const std::string& text) {
+    if (text.empty() || text.size() > 4)
+        return std::nullopt;
+    int value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        value = value * 10 + (c - '0');
+    }
+    if (value > kMaxCheckMaxAgeHours)
+        return std::nullopt;
+    return value;
+}
+
 void read_settings_groups(const std::filesystem::path& file, SettingsPage& page) {
     const IniDocument ini = IniDocument::load(file);
     page.server_enabled = ini.value(section_server(), "Enabled") == "1";
@@ -80,6 +99,7 @@ void read_settings_groups(const std::filesystem::path& file, SettingsPage& page)
     // On unless turned off: a file written before the archive existed keeps every picture from now on.
     page.archive = ini.value(section_upload(), "Archive", "1") != "0";
     page.check_referer = ini.value(section_check(), "Referer");
+    page.check_max_age = ini.value(section_check(), "MaxAgeHours", std::to_string(kDefaultCheckMaxAgeHours));
 }
 
 std::string check_settings_groups(const SettingsPage& page) {
@@ -90,6 +110,8 @@ std::string check_settings_groups(const SettingsPage& page) {
         return server_key_message();
     if (!is_referer(page.check_referer))
         return referer_message();
+    if (!check_max_age_hours(page.check_max_age))
+        return check_max_age_message();
     return {};
 }
 
@@ -102,6 +124,7 @@ std::vector<IniValue> settings_groups_values(const SettingsPage& page) {
         compress_value(page.compress),
         {section_upload(), "Archive", flag(page.archive)},
         {section_check(), "Referer", page.check_referer},
+        {section_check(), "MaxAgeHours", page.check_max_age},
     };
 }
 
@@ -116,6 +139,8 @@ void apply_settings_groups(const SettingsPage& page, AppState& state) {
     server.key = page.server_key;
     state.set_groups(std::move(server), page.link_format, page.compress, page.check_referer);
     state.set_archive(page.archive);
+    // A damaged value reads as the default, as the other groups' values do.
+    state.set_check_max_age(check_max_age_hours(page.check_max_age).value_or(kDefaultCheckMaxAgeHours));
 }
 
 } // namespace velpic

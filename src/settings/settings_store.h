@@ -36,6 +36,7 @@ struct SettingsPage {
     bool archive = true; // "保留本地存档"
     // Group "链接检测".
     std::string check_referer;
+    std::string check_max_age = "24"; // "复查间隔（小时）", as typed
 };
 
 struct SaveResult {

@@ -6,7 +6,7 @@
 
 #include <QLineEdit>
 #include <QRadioButton>
-#include <QTreeWidget>
+#include <QTreeView>
 
 using namespace velpic;
 using namespace velpic::test;
@@ -66,15 +66,15 @@ TEST_F(MysqlModeTest, SaveMakesTheTableTheListShowsThisMachinesRowsAndClearEmpti
     ASSERT_TRUE(store.insert_record(UploadRecord{"theirs", "1638003930123", "88", "http://x/b.png", ".png"}).ok);
 
     show_page(2);
-    auto* list = find<QTreeWidget>("超级列表框1");
-    ASSERT_TRUE(eventually([&] { return list->topLevelItemCount() == 1; }));
-    EXPECT_EQ(list->topLevelItem(0)->text(1), QStringLiteral("mine"));
+    auto* list = find<QTreeView>("超级列表框1");
+    ASSERT_TRUE(eventually([&] { return list->model()->rowCount() == 1; }));
+    EXPECT_EQ(list->model()->index(0, 1).data().toString(), QStringLiteral("mine"));
 
     dialogs.answers = {true};
     QTest::mouseClick(find("按钮_清空"), Qt::LeftButton);
     ASSERT_TRUE(eventually([&] { return dialogs.messages.size() == 4; }));
     EXPECT_EQ(dialogs.messages.back(), QStringLiteral("清空成功！请手动进行仓库初始化！"));
-    EXPECT_EQ(list->topLevelItemCount(), 0);
+    EXPECT_EQ(list->model()->rowCount(), 0);
     EXPECT_TRUE(store.list_machine_records("77").empty());
     EXPECT_TRUE(store.list_machine_records("88").empty()); // every machine's records go
     qunsetenv("VELPIC_SERVICE_BASE");

@@ -17,7 +17,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <algorithm>
 
 using namespace velpic;
@@ -39,16 +39,22 @@ protected:
         write_local_record(local_record_file_path(), UploadRecord{digest, "1638000000000", "", address, type});
     }
 
-    QTreeWidget* list() const { return find<QTreeWidget>("超级列表框1"); }
-    QString status(int row) const { return list()->topLevelItem(row)->text(4); }
+    QTreeView* list() const { return find<QTreeView>("超级列表框1"); }
+    int rows() const { return list()->model()->rowCount(); }
+    QString cell(int row, int column) const { return list()->model()->index(row, column).data().toString(); }
+    QString status(int row) const { return cell(row, 4); }
+    QPoint row_center(int row) const { return list()->visualRect(list()->model()->index(row, 0)).center(); }
+    // Every row has a status and no check is under way.
     bool all_checked() const {
-        for (int row = 0; row < list()->topLevelItemCount(); ++row) {
+        if (!find<QLabel>("标签_检测进度")->text().isEmpty())
+            return false;
+        for (int row = 0; row < rows(); ++row) {
             if (status(row) == QStringLiteral("待检测") || status(row) == QStringLiteral("正在检测..."))
                 return false;
         }
         return true;
     }
-    void select(int row) { list()->setCurrentItem(list()->topLevelItem(row)); }
+    void select(int row) { list()->setCurrentIndex(list()->model()->index(row, 0)); }
 };
 
 } // namespace
@@ -80,14 +86,13 @@ TEST_F(RecordListTest, EachKindOfAnswerGivesItsStatusAndAFilledListIsNotReloaded
 
     open_window();
     show_page(2);
-    ASSERT_EQ(list()->topLevelItemCount(), 7);
-    auto* first = list()->topLevelItem(0);
-    EXPECT_EQ(first->text(0), QStringLiteral("1"));
-    EXPECT_EQ(first->text(1), QStringLiteral("good"));
-    EXPECT_EQ(first->text(2), QStringLiteral(".png"));
-    EXPECT_EQ(first->text(3), QString::fromStdString(raw("good.png")));
-    EXPECT_EQ(list()->topLevelItem(1)->text(2), QStringLiteral(".gif"));
-    EXPECT_EQ(list()->topLevelItem(4)->text(0), QStringLiteral("5"));
+    ASSERT_EQ(rows(), 7);
+    EXPECT_EQ(cell(0, 0), QStringLiteral("1"));
+    EXPECT_EQ(cell(0, 1), QStringLiteral("good"));
+    EXPECT_EQ(cell(0, 2), QStringLiteral(".png"));
+    EXPECT_EQ(cell(0, 3), QString::fromStdString(raw("good.png")));
+    EXPECT_EQ(cell(1, 2), QStringLiteral(".gif"));
+    EXPECT_EQ(cell(4, 0), QStringLiteral("5"));
 
     ASSERT_TRUE(eventually([&] { return all_checked(); }));
     EXPECT_EQ(status(0), QStringLiteral("有效"));
@@ -107,24 +112,24 @@ TEST_F(RecordListTest, EachKindOfAnswerGivesItsStatusAndAFilledListIsNotReloaded
     show_page(2);
     QApplication::processEvents();
     EXPECT_EQ(service.count_requests("GET"), 7u);
-    EXPECT_EQ(list()->topLevelItemCount(), 7);
+    EXPECT_EQ(rows(), 7);
     EXPECT_EQ(status(0), QStringLiteral("有效"));
 }
 
 TEST_F(RecordListTest, AnEmptyListIsLoadedOnEveryVisitAndMysqlWithoutSettingsStaysEmpty) {
     open_window();
     show_page(2);
-    EXPECT_EQ(list()->topLevelItemCount(), 0);
+    EXPECT_EQ(rows(), 0);
     add_record("x", raw("x.png"));
     show_page(0);
     show_page(2);
-    EXPECT_EQ(list()->topLevelItemCount(), 1);
+    EXPECT_EQ(rows(), 1);
 
     // The radio button decides the store; MySQL settings never loaded give no rows and no message.
     show_page(1);
     find<QRadioButton>("单选框_记录方式_MySQL")->setChecked(true);
     QTest::mouseClick(find("按钮_刷新"), Qt::LeftButton);
-    EXPECT_EQ(list()->topLevelItemCount(), 0);
+    EXPECT_EQ(rows(), 0);
     EXPECT_TRUE(dialogs.messages.isEmpty());
 }
 
@@ -165,7 +170,7 @@ TEST_F(RecordListTest, ChecksRunSideBySideShowTheirProgressAndStopOnRefreshAndOn
     ASSERT_TRUE(eventually([&] { return all_checked(); }));
     for (int row = 0; row < 3; ++row)
         EXPECT_EQ(status(row), QStringLiteral("有效")) << row;
-    EXPECT_EQ(list()->topLevelItem(0)->text(1), QStringLiteral("new-a"));
+    EXPECT_EQ(cell(0, 1), QStringLiteral("new-a"));
     EXPECT_TRUE(progress->text().isEmpty());
     // Nothing is sent for the old load after its stop; there is no event to wait for, so give it a moment.
     EXPECT_FALSE(eventually([&] { return service.count_requests("GET", raw_path("old-5.png")) > 0; }, 1000));
@@ -176,7 +181,7 @@ TEST_F(RecordListTest, ChecksRunSideBySideShowTheirProgressAndStopOnRefreshAndOn
         add_record("old-" + std::to_string(i + 1), raw("old-" + std::to_string(i + 1) + ".png"));
     const std::size_t before = service.requests().size();
     QTest::mouseClick(find("按钮_刷新"), Qt::LeftButton);
-    ASSERT_EQ(list()->topLevelItemCount(), 6);
+    ASSERT_EQ(rows(), 6);
     ASSERT_TRUE(service.wait_for_requests(before + 4));
     window->close();
     service.set_raw_delay(std::chrono::milliseconds(0));
@@ -230,14 +235,12 @@ TEST_F(RecordListTest, PreviewShowsThePictureRefusesExpiredRowsAndSurvivesGarbag
     auto* close = find("按钮_预览_关闭");
 
     select(1);
-    QTest::mouseDClick(list()->viewport(), Qt::LeftButton, {},
-                       list()->visualItemRect(list()->topLevelItem(1)).center());
+    QTest::mouseDClick(list()->viewport(), Qt::LeftButton, {}, row_center(1));
     EXPECT_EQ(dialogs.messages, QStringList({QStringLiteral("链接已失效")}));
     const std::size_t gets = service.count_requests("GET");
 
     select(0);
-    QTest::mouseDClick(list()->viewport(), Qt::LeftButton, {},
-                       list()->visualItemRect(list()->topLevelItem(0)).center());
+    QTest::mouseDClick(list()->viewport(), Qt::LeftButton, {}, row_center(0));
     ASSERT_TRUE(eventually([&] { return preview->isVisible(); }));
     EXPECT_TRUE(close->isVisible());
     EXPECT_TRUE(preview->has_image());
@@ -249,8 +252,7 @@ TEST_F(RecordListTest, PreviewShowsThePictureRefusesExpiredRowsAndSurvivesGarbag
     EXPECT_FALSE(close->isVisible());
 
     select(2);
-    QTest::mouseDClick(list()->viewport(), Qt::LeftButton, {},
-                       list()->visualItemRect(list()->topLevelItem(2)).center());
+    QTest::mouseDClick(list()->viewport(), Qt::LeftButton, {}, row_center(2));
     ASSERT_TRUE(eventually([&] { return preview->isVisible(); }));
     EXPECT_FALSE(preview->has_image());
     EXPECT_EQ(preview->picture(), QByteArray("this is not a picture"));
@@ -311,7 +313,7 @@ TEST_F(RecordListTest, ClearingAsksFirstThenEmptiesStoreAndListAndOpensTheReposi
     dialogs.answers = {false};
     QTest::mouseClick(find("按钮_清空"), Qt::LeftButton);
     EXPECT_EQ(service.count_requests("PUT"), 0u);
-    EXPECT_EQ(list()->topLevelItemCount(), 1);
+    EXPECT_EQ(rows(), 1);
     EXPECT_EQ(dialogs.captions.back(), QStringLiteral("操作"));
     EXPECT_TRUE(std::filesystem::exists(local_record_file_path()));
 
@@ -322,7 +324,7 @@ TEST_F(RecordListTest, ClearingAsksFirstThenEmptiesStoreAndListAndOpensTheReposi
     EXPECT_EQ(service.count_requests("PUT", "/api/v5/repos/alice/pics/clear"), 1u);
     EXPECT_EQ(service.file_count("alice", "pics"), 0u);
     EXPECT_FALSE(std::filesystem::exists(local_record_file_path()));
-    EXPECT_EQ(list()->topLevelItemCount(), 0);
+    EXPECT_EQ(rows(), 0);
     EXPECT_EQ(dialogs.log, QStringList({QStringLiteral("question: 请确定是否清空仓库？(该操作不可恢复，请谨慎操作！)"),
                                         QStringLiteral("message: 清空成功！请手动进行仓库初始化！"),
                                         QStringLiteral("open: ") + QString::fromStdString(service.base()) +
@@ -339,7 +341,7 @@ TEST_F(RecordListTest, ClearingAsksFirstThenEmptiesStoreAndListAndOpensTheReposi
     // The reason comes with the fixed text.
     EXPECT_TRUE(dialogs.messages.back().startsWith(QStringLiteral("清空失败：")))
         << dialogs.messages.back().toStdString();
-    EXPECT_EQ(list()->topLevelItemCount(), 1);
+    EXPECT_EQ(rows(), 1);
     EXPECT_TRUE(std::filesystem::exists(local_record_file_path()));
 }
 
@@ -399,7 +401,7 @@ TEST_F(RecordListTest, MysqlWorkRunsBesideTheWindowAndItsButtonWaitsForIt) {
     EXPECT_TRUE(std::any_of(dialogs.messages.begin(), dialogs.messages.end(),
                             [](const QString& text) { return text.startsWith(QStringLiteral("但记录删除失败！")); }));
     EXPECT_TRUE(eventually([&] { return test->isEnabled() && refresh->isEnabled() && clear->isEnabled(); }));
-    EXPECT_EQ(list()->topLevelItemCount(), 0);
+    EXPECT_EQ(rows(), 0);
     EXPECT_EQ(service.count_requests("PUT"), 1u);
 }
 

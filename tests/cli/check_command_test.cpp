@@ -3,6 +3,7 @@
 #include "settings/settings_store.h"
 #include "records/local_record_file.h"
 #include "runtime/codepage.h"
+#include "runtime/files.h"
 #include "runtime/ini_file.h"
 #include "runtime/md5.h"
 #include "runtime/program_dir.h"
@@ -12,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <sstream>
 
 namespace velpic {
@@ -92,6 +94,39 @@ TEST_F(CheckCommandTest, PrintsEachRecordsStatusInStoreOrderAndExitsByWhetherAll
     EXPECT_EQ(result.out, "有效" + again);
 }
 
+TEST_F(CheckCommandTest, MaxAgeLetsRecentStatusesStandAndEveryCheckIsRemembered) {
+    const std::string good = record("good.png", kPng + "good");
+    const std::string gone = record("gone.png", "");
+    Outcome result = run({"check"});
+    EXPECT_EQ(result.out, "有效" + good + "已失效" + gone);
+    EXPECT_EQ(service.requests().size(), 2u);
+
+    // Both were checked a moment ago: the same lines, no request.
+    service.put_file("alice", "pics", good.substr(1, 32) + ".png", "<html>replaced</html>");
+    result = run({"check", "--max-age", "24"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "有效" + good + "已失效" + gone);
+    EXPECT_EQ(service.requests().size(), 2u);
+
+    // Statuses older than the limit are checked again; the default checks all, and what is found is remembered.
+    const std::filesystem::path memory = program_dir() / std::filesystem::path(u8"链接状态.txt");
+    std::string bytes = read_whole_file(memory);
+    for (std::size_t line = bytes.find('\n') + 1; line < bytes.size(); line = bytes.find('\n', line) + 1) {
+        ASSERT_EQ(bytes.compare(line, 2, "17"), 0); // seconds since 1970
+        bytes.replace(line, bytes.find('\t', line) - line, "1000");
+    }
+    std::ofstream(memory, std::ios::binary | std::ios::trunc) << bytes;
+    EXPECT_EQ(run({"check", "--max-age=24"}).out, "内容异常" + good + "已失效" + gone);
+    EXPECT_EQ(service.requests().size(), 4u);
+    EXPECT_EQ(run({"check", "--max-age", "24"}).out, "内容异常" + good + "已失效" + gone);
+    EXPECT_EQ(service.requests().size(), 4u);
+    EXPECT_EQ(run({"check"}).out, "内容异常" + good + "已失效" + gone);
+    EXPECT_EQ(service.requests().size(), 6u);
+    // A deep check reads what a shallow one never did.
+    run({"check", "--deep", "--max-age", "24"});
+    EXPECT_EQ(service.requests().size(), 8u);
+}
+
 TEST_F(CheckCommandTest, DeepCheckRefererAndMisuse) {
     const std::string swapped = record("swapped.png", kPng + "served", md5_hex(kPng + "uploaded"));
     Outcome result = run({"check"});
@@ -118,6 +153,9 @@ TEST_F(CheckCommandTest, DeepCheckRefererAndMisuse) {
              {"check", "--jobs"},
              {"check", "--referer", "ftp://blog.example/"},
              {"check", "--quick"},
+             {"check", "--max-age", "-1"},
+             {"check", "--max-age", "8761"},
+             {"check", "--max-age"},
          }) {
         result = run(misuse);
         EXPECT_EQ(result.status, 2) << misuse.back();

@@ -13,6 +13,7 @@
 #include <fstream>
 #include <map>
 #include <mutex>
+#include <thread>
 
 using namespace velpic;
 using velpic::test::ServiceAnswer;
@@ -305,13 +306,15 @@ TEST_F(LinkCheckTest, ChecksToOneHostShareAsManyConnectionsAsRunAtOnce) {
     std::vector<LinkTarget> targets;
     for (int i = 0; i < 1000; ++i)
         targets.push_back(put("p" + std::to_string(i) + ".png", picture(kPng, 6000 + i)));
-    std::vector<LinkStatus> statuses = check(targets);
+    LinkCheckOptions fast;
+    fast.per_host_rate = 0; // the host limit is tested on its own
+    std::vector<LinkStatus> statuses = check(targets, fast);
     EXPECT_EQ(std::count(statuses.begin(), statuses.end(), LinkStatus::valid), 1000);
     EXPECT_EQ(service.requests().size(), 1000u);
     EXPECT_LE(service.connection_count(), 4u);
 
     service.forget_requests();
-    LinkCheckOptions options;
+    LinkCheckOptions options = fast;
     options.jobs = 16;
     options.deep = true;
     statuses = check(std::vector<LinkTarget>(targets.begin(), targets.begin() + 200), options);
@@ -353,4 +356,88 @@ TEST_F(LinkCheckTest, AStoppedCheckSendsNothingMoreAndReportsNothingMore) {
     EXPECT_EQ(service.requests().size(), 3u);
     EXPECT_EQ(started, 3);
     EXPECT_EQ(finished, 0);
+}
+
+namespace {
+
+// The most requests the service saw within any span of the given length.
+std::size_t busiest(const std::vector<test::ServiceRequest>& requests, std::chrono::milliseconds span) {
+    std::size_t most = 0;
+    for (const test::ServiceRequest& first : requests) {
+        const auto in_span = std::count_if(requests.begin(), requests.end(), [&](const test::ServiceRequest& r) {
+            return r.received >= first.received && r.received < first.received + span;
+        });
+        most = std::max(most, static_cast<std::size_t>(in_span));
+    }
+    return most;
+}
+
+} // namespace
+
+TEST_F(LinkCheckTest, ChecksRunningAtOnceShareOneLimitPerHost) {
+    HostPacer pacer;
+    std::vector<LinkTarget> targets;
+    for (int i = 0; i < 15; ++i)
+        targets.push_back(put("p" + std::to_string(i) + ".png", kPng));
+    LinkCheckOptions options;
+    options.per_host_rate = 10;
+    options.jobs = 8;
+    options.pacer = &pacer;
+    std::vector<LinkStatus> first, second;
+    std::thread other([&] { first = check(targets, options); });
+    second = check(targets, options);
+    other.join();
+    EXPECT_EQ(first, std::vector<LinkStatus>(targets.size(), LinkStatus::valid));
+    EXPECT_EQ(second, first);
+    const std::vector<test::ServiceRequest> requests = service.requests();
+    ASSERT_EQ(requests.size(), 30u);
+    // Ten in any second (a little less than a second, for the time an answer takes to arrive); thirty take two.
+    EXPECT_LE(busiest(requests, std::chrono::milliseconds(900)), 10u);
+    EXPECT_GE(requests.back().received - requests.front().received, std::chrono::milliseconds(1900));
+
+    // Another host has turns of its own.
+    HostPacer::Turn turn = pacer.take("elsewhere.example", 10);
+    EXPECT_TRUE(turn.granted);
+}
+
+TEST_F(LinkCheckTest, AServiceAskingForAPauseGetsItAndTheCheckSaysSo) {
+    const LinkTarget busy = put("busy.png", kPng);
+    const LinkTarget other = put("other.png", kPng);
+    ServiceAnswer slow_down = status_answer(429);
+    slow_down.headers.push_back({"Retry-After", "1"});
+    service.preset_answer("GET", raw_path("busy.png"), slow_down);
+
+    HostPacer pacer;
+    LinkCheckOptions options;
+    options.pacer = &pacer;
+    options.jobs = 1;
+    std::vector<bool> waits;
+    std::vector<LinkStatus> statuses(2, LinkStatus::pending);
+    LinkCheckEvents events;
+    events.finished = [&](std::size_t index, LinkStatus status) { statuses[index] = status; };
+    events.host_wait = [&](bool waiting) { waits.push_back(waiting); };
+    check_links({busy, other}, options, events);
+
+    // The first answer asked for a second: nothing went to the host during it, then both were checked.
+    EXPECT_EQ(statuses, (std::vector<LinkStatus>{LinkStatus::valid, LinkStatus::valid}));
+    std::vector<test::ServiceRequest> requests = service.requests();
+    ASSERT_EQ(requests.size(), 3u);
+    EXPECT_EQ(requests[1].path, raw_path("busy.png"));
+    EXPECT_GE(requests[1].received - requests[0].received, std::chrono::milliseconds(900));
+    EXPECT_EQ(waits, (std::vector<bool>{true, false}));
+
+    // A pause asked as a date, and one far longer than the bound, which is all that is waited; an address that
+    // keeps asking ends with the answer it got.
+    service.forget_requests();
+    ServiceAnswer unavailable = status_answer(503);
+    unavailable.headers.push_back({"Retry-After", "Fri, 31 Dec 9999 23:59:59 GMT"});
+    for (int i = 0; i <= kLinkCheckRetries; ++i)
+        service.preset_answer("GET", raw_path("busy.png"), unavailable);
+    options.longest_pause_seconds = 0;
+    const auto start = std::chrono::steady_clock::now();
+    statuses.assign(2, LinkStatus::pending);
+    check_links({busy, other}, options, events);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_EQ(statuses, (std::vector<LinkStatus>{LinkStatus::abnormal, LinkStatus::valid}));
+    EXPECT_EQ(service.count_requests("GET", raw_path("busy.png")), 1u + kLinkCheckRetries);
 }

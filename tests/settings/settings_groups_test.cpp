@@ -53,6 +53,7 @@ TEST_F(SettingsGroupsTest, AnOlderFileReadsTheDefaultsAndKeepsItsSectionsByteFor
     EXPECT_FALSE(snapshot.compress);
     EXPECT_TRUE(snapshot.archive); // on unless turned off
     EXPECT_EQ(snapshot.check_referer, "");
+    EXPECT_EQ(snapshot.check_max_age_hours, 24);
     const SettingsPage page = store().read_page();
     EXPECT_EQ(page.server_port, "36677");
     EXPECT_FALSE(page.server_enabled);
@@ -66,6 +67,7 @@ TEST_F(SettingsGroupsTest, AnOlderFileReadsTheDefaultsAndKeepsItsSectionsByteFor
     changed.compress = true;
     changed.archive = false;
     changed.check_referer = "https://blog.example/post?id=1";
+    changed.check_max_age = "0";
     ASSERT_TRUE(store().save(changed, false, state).saved);
     EXPECT_FALSE(state.snapshot().archive);
     EXPECT_FALSE(upload_context(state.snapshot(), dir.path()).keep_archive);
@@ -74,7 +76,8 @@ TEST_F(SettingsGroupsTest, AnOlderFileReadsTheDefaultsAndKeepsItsSectionsByteFor
     EXPECT_EQ(after.substr(before.size()), utf8_to_gbk("[编辑器上传服务]\r\nEnabled=1\r\nPort=40001\r\nKey=") +
                                                read_ini_value(file(), utf8_to_gbk("编辑器上传服务"), "Key") +
                                                utf8_to_gbk("\r\n[上传选项]\r\nLinkFormat=markdown\r\nCompress=1\r\nArchive=0\r\n"
-                                                           "[链接检测]\r\nReferer=https://blog.example/post?id=1\r\n"));
+                                                           "[链接检测]\r\nReferer=https://blog.example/post?id=1\r\n"
+                                                           "MaxAgeHours=0\r\n"));
     // The key is stored enciphered like the token, and reads back whole.
     EXPECT_EQ(after.find("key\"with"), std::string::npos);
     EXPECT_EQ(store().read_page().server_key, " key\"with=edges ");
@@ -91,6 +94,7 @@ TEST_F(SettingsGroupsTest, AnOlderFileReadsTheDefaultsAndKeepsItsSectionsByteFor
         EXPECT_EQ(in_force.link_format, LinkFormat::markdown);
         EXPECT_TRUE(in_force.compress);
         EXPECT_EQ(in_force.check_referer, "https://blog.example/post?id=1");
+        EXPECT_EQ(in_force.check_max_age_hours, 0);
     }
 
     // Values the page cannot produce read as the defaults.
@@ -98,6 +102,10 @@ TEST_F(SettingsGroupsTest, AnOlderFileReadsTheDefaultsAndKeepsItsSectionsByteFor
     write_ini_value(file(), utf8_to_gbk("编辑器上传服务"), "Enabled", "yes");
     EXPECT_EQ(store().read_page().link_format, LinkFormat::url);
     EXPECT_FALSE(store().read_page().server_enabled);
+    write_ini_value(file(), utf8_to_gbk("链接检测"), "MaxAgeHours", "soon");
+    AppState damaged;
+    store().load_at_start(damaged);
+    EXPECT_EQ(damaged.snapshot().check_max_age_hours, 24);
 }
 
 TEST_F(SettingsGroupsTest, TheGroupChecksFollowTheGiteeChecksAndTheirValuesOutliveAFailedMysqlCheck) {
@@ -127,6 +135,16 @@ TEST_F(SettingsGroupsTest, TheGroupChecksFollowTheGiteeChecksAndTheirValuesOutli
         page.check_referer = utf8_to_gbk(good);
         EXPECT_TRUE(store().save(page, false, state).saved) << good;
     }
+    ASSERT_EQ(check_max_age_message(), utf8_to_gbk("复查间隔必须是0到8760之间的小时数"));
+    for (const char* bad : {"", "-1", "8761", "99999", "1.5", " 24", "二十四"}) {
+        page.check_max_age = utf8_to_gbk(bad);
+        EXPECT_EQ(store().save(page, false, state).message, check_max_age_message()) << bad;
+    }
+    for (const char* good : {"0", "1", "0024", "8760"}) {
+        page.check_max_age = good;
+        EXPECT_TRUE(store().save(page, false, state).saved) << good;
+    }
+    EXPECT_EQ(state.snapshot().check_max_age_hours, 8760);
 
     // The empty Gitee boxes come first, then the port, then the referer.
     page.server_port = "0";

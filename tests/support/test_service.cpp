@@ -537,6 +537,7 @@ void TestService::record(const ServiceRequest& request) {
     {
         std::lock_guard lock(mutex_);
         requests_.push_back(request);
+        requests_.back().received = std::chrono::steady_clock::now();
     }
     changed_.notify_all();
 }

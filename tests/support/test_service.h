@@ -26,6 +26,7 @@ struct ServiceRequest {
     HeaderPairs headers;
     std::string body;
     std::string peer; // the client's address and port: one value per connection
+    std::chrono::steady_clock::time_point received; // when the stand-in recorded it
 
     // First header of that name, letter case ignored; empty when absent.
     std::string header(const std::string& name) const;

@@ -6,6 +6,8 @@
 #include "app/ui/dialogs.h"
 #include "app/ui/picture_box.h"
 #include "app/ui/press_label.h"
+#include "app/ui/record_table_model.h"
+#include "app/ui/record_tooltip.h"
 #include "app/ui/scrolling_page.h"
 #include "app/ui/server_failure_text.h"
 #include "app/ui/settings_group_controls.h"
@@ -14,6 +16,7 @@
 #include "app/ui/window_upload_server.h"
 #include "http/wininet_request.h"
 #include "records/link_check_job.h"
+#include "records/link_status_memory.h"
 #include "records/mysql_record_store.h"
 #include "records/record_list.h"
 #include "runtime/program_dir.h"
@@ -41,7 +44,8 @@
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTimer>
-#include <QTreeWidget>
+#include <QTreeView>
+#include <algorithm>
 #include <utility>
 
 // The pictures are compiled into this static library, whose resource initialiser the linker would drop.
@@ -169,7 +173,7 @@ void MainWindow::message(const QString& text, bool owned) {
 void MainWindow::on_page_changed(int index) {
     if (index == 1)
         fill_settings_page();
-    else if (index == 2 && list_->topLevelItemCount() == 0)
+    else if (index == 2 && records_->rowCount() == 0)
         load_record_list();
 }
 
@@ -342,7 +346,7 @@ void MainWindow::clear_rows() {
     // Writes still queued by an earlier check belong to rows that are gone.
     ++list_generation_;
     stop_link_check();
-    list_->clear();
+    records_->clear();
 }
 
 void MainWindow::load_record_list() {
@@ -363,14 +367,15 @@ void MainWindow::load_record_list() {
         start_thread([channel = channel_, window = this, generation, snapshot, directory = program_dir()] {
             std::vector<UploadRecord> records =
                 load_record_rows(true, snapshot.mysql, snapshot.machine_code, directory);
-            channel->post(
-                [window, generation, records = std::move(records)] { window->show_record_rows(generation, records); });
+            channel->post([window, generation, records = std::move(records)]() mutable {
+                window->show_record_rows(generation, std::move(records));
+            });
         });
     if (!started)
         show_record_rows(generation, {});
 }
 
-void MainWindow::show_record_rows(std::uint64_t generation, const std::vector<UploadRecord>& records) {
+void MainWindow::show_record_rows(std::uint64_t generation, std::vector<UploadRecord> records) {
     if (listing_) {
         listing_ = false;
         set_busy(refresh_button_, false);
@@ -378,23 +383,27 @@ void MainWindow::show_record_rows(std::uint64_t generation, const std::vector<Up
     // The list was emptied (a clear) while these rows were read: they are no longer its rows.
     if (generation != list_generation_)
         return;
-    for (const UploadRecord& record : records)
-        append_row(record);
-    start_link_check();
+    const bool every_row = std::exchange(check_every_row_, false);
+    records_->set_records(std::move(records));
+    // A damaged status file reads as empty and is replaced by the next save.
+    records_->show_remembered(link_status_file_path(program_dir()));
+    start_link_check(every_row);
 }
 
 void MainWindow::refresh_record_list() {
     if (listing_)
         return;
+    view_top_row_ = std::max(0, list_->indexAt(QPoint(1, 1)).row());
     clear_rows();
     preview_->setVisible(false);
     preview_close_->setVisible(false);
+    check_every_row_ = true;
     load_record_list();
 }
 
 int MainWindow::selected_row() const {
-    const QList<QTreeWidgetItem*> selected = list_->selectedItems();
-    return selected.isEmpty() ? -1 : list_->indexOfTopLevelItem(selected.front());
+    const QModelIndexList selected = list_->selectionModel()->selectedRows();
+    return selected.isEmpty() ? -1 : selected.front().row();
 }
 
 void MainWindow::on_list_context_menu() {
@@ -402,8 +411,7 @@ void MainWindow::on_list_context_menu() {
     if (row < 0)
         return;
     // Only a picture the service lost can be brought back.
-    restore_action_->setVisible(list_->topLevelItem(row)->text(column_status) ==
-                                from_gbk(link_status_text(LinkStatus::expired)));
+    restore_action_->setVisible(records_->status(row) == LinkStatus::expired);
     menu_->popup(QCursor::pos() + QPoint(3, 3));
 }
 
@@ -412,24 +420,25 @@ void MainWindow::copy_selected_address() {
     if (row < 0)
         return;
     // No file name is recorded; the digest names the picture.
-    const QTreeWidgetItem* item = list_->topLevelItem(row);
-    QApplication::clipboard()->setText(
-        QString::fromStdString(link_text(state_.snapshot().link_format, item->text(column_address).toStdString(),
-                                         item->text(column_digest).toStdString())));
+    const UploadRecord& record = records_->record(row);
+    QApplication::clipboard()->setText(QString::fromStdString(
+        link_text(state_.snapshot().link_format, to_utf8(record.ImgUrl), to_utf8(record.ImgMd5))));
+}
+
+QString MainWindow::row_tooltip(int row) const {
+    return record_tooltip(records_->record(row), records_->checked_at(row), unix_now(), program_dir());
 }
 
 void MainWindow::request_preview() {
     const int row = selected_row();
-    const QString status = row < 0 ? QString() : list_->topLevelItem(row)->text(column_status);
-    if (status == from_gbk(link_status_text(LinkStatus::expired))) {
+    if (row >= 0 && records_->status(row) == LinkStatus::expired) {
         message(QStringLiteral("链接已失效"));
         return;
     }
     if (row < 0)
         return;
     const std::uint64_t generation = ++preview_generation_;
-    start_thread([channel = channel_, window = this, generation,
-                  address = to_gbk(list_->topLevelItem(row)->text(column_address))] {
+    start_thread([channel = channel_, window = this, generation, address = records_->record(row).ImgUrl] {
         // The address comes from the record store, and its server decides how much it sends.
         WinInetRequestOptions options;
         options.max_body_bytes = kDefaultPictureLimit;
@@ -483,6 +492,7 @@ void MainWindow::finish_clear(const ClearOutcome& outcome, const RecordRemoval& 
         return;
     }
     clear_rows();
+    view_top_row_ = 0;
     message(QStringLiteral("清空成功！请手动进行仓库初始化！"));
     // Records left behind would hand out addresses of files that no longer exist instead of uploading again.
     if (!removal.ok)

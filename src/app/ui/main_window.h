@@ -6,6 +6,7 @@
 #include "app/ui/picture_batch.h"
 #include "settings/settings_store.h"
 #include "app/ui/ui_channel.h"
+#include "records/record_list.h"
 #include "records/upload_record.h"
 #include "upload/clear_repository.h"
 
@@ -13,6 +14,7 @@
 #include <QWidget>
 #include <cstdint>
 #include <memory>
+#include <thread>
 #include <vector>
 
 class QAction;
@@ -24,13 +26,14 @@ class QMenu;
 class QPushButton;
 class QRadioButton;
 class QTabWidget;
-class QTreeWidget;
+class QTreeView;
 
 namespace velpic {
 
 class LinkCheckJob;
 class PictureBox;
 class PressLabel;
+class RecordTableModel;
 class SettingsGroupControls;
 class WindowUploadServer;
 
@@ -91,19 +94,29 @@ private:
     LargePictureAnswer ask_large_picture(const QString& name, std::uint64_t size, bool offer_compress);
 
     void build_link_check_controls(QWidget* canvas);
-    void start_link_check();
+    // The rows to check: those whose status is missing or older than the age limit (all with every_row or a deep
+    // check), the rows in view first.
+    std::vector<int> rows_to_check(bool every_row);
+    void start_link_check(bool every_row);
     void stop_link_check();
-    void set_status(std::uint64_t generation, int row, const QString& status);
+    // Puts what the checks found into the status file; in_background: on a worker.
+    void save_link_statuses(bool in_background);
+    // Row row's status, unless the list was loaded again since generation.
+    void set_status(std::uint64_t generation, int row, LinkStatus status, std::int64_t checked_at = 0);
     void set_check_progress(std::uint64_t generation, int done, int total);
+    void set_service_wait(std::uint64_t generation, bool waiting);
     void clear_rows();
+    // The records page's menu; a row's menu appears over a selected row only.
+    void build_record_menu();
     void on_list_context_menu();
+    // The upload time, the age of a remembered status and the archived picture of a row.
+    QString row_tooltip(int row) const;
     void copy_selected_address();
-    void show_record_rows(std::uint64_t generation, const std::vector<UploadRecord>& records);
+    void show_record_rows(std::uint64_t generation, std::vector<UploadRecord> records);
     void finish_mysql_test(bool connected);
     void finish_delete(const QString& digest, const QString& summary, bool removed);
     void finish_restore(const QString& digest, const QString& summary, bool restored);
     int row_of_digest(const QString& digest) const;
-    void append_row(const UploadRecord& record);
     void finish_clear(const ClearOutcome& outcome, const RecordRemoval& removal, const std::string& repository_page);
     // A button whose work runs on a worker: it cannot be pressed again until that is done.
     static void set_busy(QPushButton* button, bool busy);
@@ -140,7 +153,13 @@ private:
     QPushButton* clear_button_ = nullptr;
     QPushButton* refresh_button_ = nullptr;
     bool listing_ = false; // MySQL rows are on their way
-    QTreeWidget* list_ = nullptr;
+    QTreeView* list_ = nullptr;
+    RecordTableModel* records_ = nullptr;
+    bool check_every_row_ = false; // the next load checks every row (刷新, 深度检测)
+    int view_top_row_ = 0;         // the first row in view, kept across a refresh
+    bool service_waiting_ = false; // the service asked the check to wait
+    int check_done_ = 0;
+    int check_total_ = 0;
     PictureBox* preview_ = nullptr;
     QPushButton* preview_close_ = nullptr;
     QMenu* menu_ = nullptr;
@@ -148,6 +167,7 @@ private:
     QCheckBox* deep_check_ = nullptr;
     QLabel* check_progress_ = nullptr;
     std::unique_ptr<LinkCheckJob> link_check_;
+    std::thread status_saver_;       // the save at the end of a check; joined before the next save and on closing
     std::vector<QWidget*> canvases_; // one per page, origin at the tab control's origin
     std::unique_ptr<SettingsGroupControls> groups_;
     std::unique_ptr<WindowUploadServer> editor_server_;

@@ -5,6 +5,7 @@
 #include "app/ui/dialogs.h"
 #include "app/ui/picture_box.h"
 #include "app/ui/press_label.h"
+#include "app/ui/record_table_model.h"
 #include "app/ui/settings_group_controls.h"
 #include "app/ui/ui_text.h"
 #include "runtime/service_base.h"
@@ -16,7 +17,7 @@
 #include <QMenu>
 #include <QRadioButton>
 #include <QTabWidget>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <algorithm>
 #include <initializer_list>
 
@@ -136,11 +137,11 @@ void MainWindow::build_settings_page(QWidget* canvas) {
 }
 
 void MainWindow::build_records_page(QWidget* canvas) {
-    list_ = place(new QTreeWidget(canvas), "超级列表框1", 7, 28, 400, 355);
-    list_->setColumnCount(5);
-    list_->setHeaderLabels(
-        {QString(), QStringLiteral("MD5"), QStringLiteral("TYPE"), QString(), QStringLiteral("STATUS")});
-    list_->headerItem()->setTextAlignment(column_status, Qt::AlignCenter);
+    list_ = place(new QTreeView(canvas), "超级列表框1", 7, 28, 400, 355);
+    records_ = new RecordTableModel(list_);
+    records_->setObjectName(QStringLiteral("记录表"));
+    records_->set_tooltip_maker([this](int row) { return row_tooltip(row); });
+    list_->setModel(records_);
     // Turning the stretch off after hiding the address column would give that column its minimum width
     // back, pushing "STATUS" right and the list into a horizontal scroll bar.
     list_->header()->setStretchLastSection(false);
@@ -154,7 +155,7 @@ void MainWindow::build_records_page(QWidget* canvas) {
     list_->setSelectionMode(QAbstractItemView::SingleSelection);
     list_->setSelectionBehavior(QAbstractItemView::SelectRows);
     list_->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(list_, &QTreeWidget::customContextMenuRequested, this, &MainWindow::on_list_context_menu);
+    connect(list_, &QTreeView::customContextMenuRequested, this, &MainWindow::on_list_context_menu);
     list_->viewport()->installEventFilter(this);
 
     clear_button_ = button(canvas, "按钮_清空", QStringLiteral("清空"), 327, 385, 40, 18);
@@ -177,6 +178,10 @@ void MainWindow::build_records_page(QWidget* canvas) {
         preview_close_->setVisible(false);
     });
 
+    build_record_menu();
+}
+
+void MainWindow::build_record_menu() {
     menu_ = new QMenu(QStringLiteral("菜单"), this);
     menu_->setObjectName(QStringLiteral("菜单"));
     QAction* copy = menu_->addAction(QStringLiteral("复制图片链接"));

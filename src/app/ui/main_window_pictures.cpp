@@ -5,13 +5,16 @@
 #include "app/ui/main_window.h"
 #include "app/ui/ui_text.h"
 #include "records/link_check_job.h"
+#include "records/link_status_memory.h"
 #include "records/record_list.h"
 #include "runtime/program_dir.h"
 #include "runtime/thread_start.h"
 #include "upload/picture_delete.h"
 #include "upload/picture_restore.h"
 
-#include <QTreeWidget>
+#include "app/ui/record_table_model.h"
+
+#include <QTreeView>
 
 namespace velpic {
 
@@ -19,7 +22,7 @@ void MainWindow::delete_selected_picture() {
     const int row = selected_row();
     if (row < 0)
         return;
-    const QString digest = list_->topLevelItem(row)->text(column_digest);
+    const QString digest = from_gbk(records_->record(row).ImgMd5);
     if (!dialogs().ask_yes_no(this,
                               QStringLiteral("确定删除这张图片吗？仓库中的文件、它的记录和本地存档都会删除，"
                                              "用到它的网页将显示不出来。(仓库的历史中仍保留该文件)"),
@@ -39,12 +42,13 @@ void MainWindow::delete_selected_picture() {
 void MainWindow::finish_delete(const QString& digest, const QString& summary, bool removed) {
     if (removed) {
         if (const int row = row_of_digest(digest); row >= 0) {
-            delete list_->takeTopLevelItem(row);
-            for (int i = row; i < list_->topLevelItemCount(); ++i)
-                list_->topLevelItem(i)->setText(column_number, QString::number(i + 1));
-            // A running check names rows by their places, which have moved.
-            if (link_check_)
-                start_link_check();
+            // A running check names rows by their places, which move: it starts again on the rows still to check.
+            const bool checking = link_check_ != nullptr;
+            if (checking)
+                stop_link_check();
+            records_->remove_row(row);
+            if (checking)
+                start_link_check(false);
         }
     }
     message(summary);
@@ -54,7 +58,7 @@ void MainWindow::restore_selected_picture() {
     const int row = selected_row();
     if (row < 0)
         return;
-    const QString digest = list_->topLevelItem(row)->text(column_digest);
+    const QString digest = from_gbk(records_->record(row).ImgMd5);
     const bool started = start_thread(
         [channel = channel_, window = this, digest, context = upload_context(state_.snapshot(), program_dir())] {
             const RestoreOutcome outcome = restore_picture(context, to_gbk(digest));
@@ -69,33 +73,24 @@ void MainWindow::restore_selected_picture() {
 void MainWindow::finish_restore(const QString& digest, const QString& summary, bool restored) {
     if (restored) {
         if (const int row = row_of_digest(digest); row >= 0)
-            list_->topLevelItem(row)->setText(column_status, from_gbk(link_status_text(LinkStatus::valid)));
+            records_->set_status(row, LinkStatus::valid, unix_now());
     }
     message(summary);
 }
 
 int MainWindow::row_of_digest(const QString& digest) const {
-    for (int row = 0; row < list_->topLevelItemCount(); ++row)
-        if (list_->topLevelItem(row)->text(column_digest) == digest)
+    const std::string wanted = to_gbk(digest);
+    for (int row = 0; row < records_->rowCount(); ++row)
+        if (records_->record(row).ImgMd5 == wanted)
             return row;
     return -1;
 }
 
 void MainWindow::add_record_row(const UploadRecord& record) {
     // An empty list is loaded whole on the page's next visit, this record with it.
-    if (list_->topLevelItemCount() == 0 || row_of_digest(from_gbk(record.ImgMd5)) >= 0)
+    if (records_->rowCount() == 0 || row_of_digest(from_gbk(record.ImgMd5)) >= 0)
         return;
-    append_row(record);
-}
-
-void MainWindow::append_row(const UploadRecord& record) {
-    auto* item = new QTreeWidgetItem(list_);
-    item->setText(column_number, QString::number(list_->topLevelItemCount()));
-    item->setText(column_digest, from_gbk(record.ImgMd5));
-    item->setText(column_type, from_gbk(record.ImgType));
-    item->setText(column_address, from_gbk(record.ImgUrl));
-    item->setText(column_status, from_gbk(link_status_text(LinkStatus::pending)));
-    item->setTextAlignment(column_status, Qt::AlignCenter);
+    records_->append_record(record);
 }
 
 } // namespace velpic

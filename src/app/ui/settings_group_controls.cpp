@@ -27,9 +27,11 @@ SettingsGroupControls::SettingsGroupControls(QWidget* canvas) {
     compress_ = place(new QCheckBox(QStringLiteral("压缩超过1MB的图片"), upload), "复选框_压缩", 16, 48, 230, 20);
     archive_ = place(new QCheckBox(QStringLiteral("保留本地存档"), upload), "复选框_保留本地存档", 16, 72, 230, 20);
 
-    auto* check = place(new QGroupBox(QStringLiteral("链接检测"), canvas), "分组框_链接检测", 66, 608, 288, 50);
+    auto* check = place(new QGroupBox(QStringLiteral("链接检测"), canvas), "分组框_链接检测", 66, 608, 288, 74);
     label(check, "标签_检测来源页", QStringLiteral("检测来源页："), 16, 24, 82, 16);
     referer_ = edit(check, "编辑框_检测来源页", 102, 22, 144, 20);
+    label(check, "标签_复查间隔", QStringLiteral("复查间隔（小时）："), 16, 48, 110, 16);
+    max_age_ = edit(check, "编辑框_复查间隔", 130, 46, 116, 20);
 }
 
 void SettingsGroupControls::fill(const SettingsPage& page) {
@@ -40,6 +42,7 @@ void SettingsGroupControls::fill(const SettingsPage& page) {
     compress_->setChecked(page.compress);
     archive_->setChecked(page.archive);
     referer_->setText(from_gbk(page.check_referer));
+    max_age_->setText(from_gbk(page.check_max_age));
 }
 
 void SettingsGroupControls::collect(SettingsPage& page) const {
@@ -51,6 +54,7 @@ void SettingsGroupControls::collect(SettingsPage& page) const {
     page.compress = compress_->isChecked();
     page.archive = archive_->isChecked();
     page.check_referer = to_gbk(referer_->text());
+    page.check_max_age = to_gbk(max_age_->text());
 }
 
 } // namespace velpic

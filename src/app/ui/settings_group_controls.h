@@ -14,7 +14,7 @@ namespace velpic {
 class SettingsGroupControls {
 public:
     // The settings page's canvas must be this high to hold them.
-    static constexpr int canvas_height = 668;
+    static constexpr int canvas_height = 692;
 
     explicit SettingsGroupControls(QWidget* canvas);
 
@@ -29,6 +29,7 @@ private:
     QCheckBox* compress_;
     QCheckBox* archive_;
     QLineEdit* referer_;
+    QLineEdit* max_age_;
 };
 
 } // namespace velpic

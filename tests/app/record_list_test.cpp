@@ -445,7 +445,7 @@ TEST_F(RecordListTest, DeleteAsksFirstAndRestoreBringsBackAnExpiredRow) {
     menu->actions()[1]->trigger();
     ASSERT_EQ(dialogs.log.back().left(10), QStringLiteral("question: "));
     QApplication::processEvents();
-    EXPECT_EQ(list()->topLevelItemCount(), 2);
+    EXPECT_EQ(list()->model()->rowCount(), 2);
     EXPECT_TRUE(service.file("alice", "pics", md5_hex(doomed) + ".png"));
 
     dialogs.answers = {true};
@@ -453,7 +453,7 @@ TEST_F(RecordListTest, DeleteAsksFirstAndRestoreBringsBackAnExpiredRow) {
     menu->actions()[1]->trigger();
     ASSERT_TRUE(eventually([&] { return dialogs.messages.size() > told; }));
     EXPECT_EQ(dialogs.messages.back(), QStringLiteral("已删除仓库中的文件、记录、本地存档"));
-    EXPECT_EQ(list()->topLevelItemCount(), 1);
+    EXPECT_EQ(list()->model()->rowCount(), 1);
     EXPECT_FALSE(service.file("alice", "pics", md5_hex(doomed) + ".png"));
     EXPECT_FALSE(find_local_record(local_record_file_path(), md5_hex(doomed)));
 }

@@ -135,7 +135,7 @@ TEST_F(PublishNotesTest, AFailedReferenceIsNamedAndLeftWhileTheOthersArePublishe
     EXPECT_NE(errors.find(name + ":2: no such picture file: " + (notes / "missing.png").string() + "\n"),
               std::string::npos)
         << errors;
-    EXPECT_NE(errors.find(name + ":4: 只能是PNG,JPG,GIF格式的图片！"), std::string::npos) << errors;
+    EXPECT_NE(errors.find(name + ":4: 只能是PNG,JPG,GIF,WEBP格式的图片！"), std::string::npos) << errors;
     EXPECT_NE(errors.find(name + ":4: 上传失败！[错误原因：文件无法读取或为空]"), std::string::npos) << errors;
     EXPECT_NE(errors.find(notes.string() + "/nowhere.md: no such file or folder"), std::string::npos) << errors;
     EXPECT_TRUE(out.str().ends_with("publish: 1 reference rewritten in 1 of 1 note, 4 failed\n")) << out.str();
@@ -183,7 +183,7 @@ TEST_F(PublishNotesTest, RemotePicturesAreFetchedCheckedByTheirBytesAndRehosted)
     EXPECT_EQ(file_bytes(notes / "r.md"), "![p](" + hosted + ")\n![page](" + page + ")\n![own](" + own + ")\n");
     ASSERT_TRUE(service.file("alice", "pics", md5_hex(picture) + ".png"));
     EXPECT_EQ(service.file("alice", "pics", md5_hex(picture) + ".png")->bytes, picture);
-    EXPECT_NE(err.str().find("/r.md:2: 只能是PNG,JPG,GIF格式的图片！ (" + page + ")"), std::string::npos) << err.str();
+    EXPECT_NE(err.str().find("/r.md:2: 只能是PNG,JPG,GIF,WEBP格式的图片！ (" + page + ")"), std::string::npos) << err.str();
     // This repository's own address is left alone, not downloaded.
     EXPECT_EQ(service.count_requests("GET", "/alice/pics/raw/"), 0u);
 }

@@ -63,7 +63,9 @@ protected:
         const std::string digest = md5_hex(bytes);
         const LinkTarget target{service.base() + "alice/pics/raw/master/" + digest + ".png", ".png", digest};
         LinkStatus status = LinkStatus::pending;
-        check_links({target}, LinkCheckOptions{}, {nullptr, [&](std::size_t, LinkStatus s) { status = s; }});
+        LinkCheckEvents events;
+        events.finished = [&](std::size_t, LinkStatus s) { status = s; };
+        check_links({target}, LinkCheckOptions{}, events);
         return status;
     }
 

@@ -53,13 +53,14 @@ int run(const std::vector<std::string>& args, CommandIo& io) {
     if (!format) {
         if (why.empty())
             why = "--format takes url, markdown or html, not \"" + format_name + "\"";
-        io.err << "velpic upload: " << why << "\n\n";
-        print_usage(io.err);
+        io.err << "velpic upload: " << why << "\n";
+        print_short_usage(io.err, &upload_command);
         return 2;
     }
     const StateSnapshot settings = stored_settings();
     if (!settings.gitee_known()) {
-        io.err << "请先填写配置！ (" << settings_file_path().string() << ")\n";
+        io.err << "请先填写配置！ (" << settings_file_path().string() << ")\n"
+               << "velpic upload: save the repository and its token first: " << kGiteeSetupCommand << "\n";
         return 2;
     }
     UploadContext context = upload_context(settings, program_dir());
@@ -95,7 +96,8 @@ const Command upload_command{
     "         --format prints each address as a Markdown image or an HTML img element named after the file\n"
     "         (a bitmap after its digest) instead; --compress re-encodes a PNG or JPEG over 1 MB smaller\n"
     "         first (PNG losslessly, JPEG at quality 85). Failures go to standard error; the exit status is\n"
-    "         1 when any picture failed, 2 without a display for the clipboard.",
+    "         1 when any picture failed, 2 without a display for the clipboard or without the settings\n"
+    "         owner, repo and token.",
     run,
 };
 

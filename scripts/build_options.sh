@@ -13,14 +13,6 @@ install_packages() {
     if [ -z "$configure_only" ]; then bash scripts/install_deps.sh "$@"; fi
 }
 
-# ccache, when installed, keeps compiled files across build folders and clones: paths below the repository are
-# hashed relative to it.
-launcher=
-if command -v ccache >/dev/null; then
-    launcher=ccache
-    export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$PWD}" CCACHE_NOHASHDIR="${CCACHE_NOHASHDIR:-1}"
-fi
-
 # Runs a command with its output in the log; on failure prints the log's end and stops the script.
 logged() {
     local log="$1"
@@ -36,6 +28,13 @@ logged() {
 configure() {
     local dir="$1"
     shift
+    # ccache (installed with the packages, so looked for only now) keeps compiled files across build folders and
+    # clones: paths below the repository are hashed relative to it.
+    local launcher=
+    if command -v ccache >/dev/null; then
+        launcher=ccache
+        export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$PWD}" CCACHE_NOHASHDIR="${CCACHE_NOHASHDIR:-1}"
+    fi
     mkdir -p "$dir"
     : >"$dir/setup.log"
     logged "$dir/setup.log" cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -116,8 +116,8 @@ int show(CommandIo& io) {
     return 0;
 }
 
-// The setting a refused save names: its message begins with the field's label on the page (or is the group's
-// whole message), in the order the page checks them.
+// The setting a refused save is about: the page's message begins with the label of its field, or is the whole
+// message of a group's check. None is the start of another.
 const char* refused_setting(const std::string& message) {
     const std::pair<std::string, const char*> labels[] = {
         {"Owner", "owner"},

@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install_deps.sh build screenshots
 build_dir="${VELPIC_BUILD_DIR:-build}"
-cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELPIC_BUILD_TESTS=ON
 cmake --build "$build_dir" -j "$(nproc)" --target velpic velpic-test-service
 velpic="$build_dir/src/app/velpic"
 

@@ -74,7 +74,7 @@ int main(int argc, char** argv) {
     // Qt has taken its own options out; anything left is a misspelt command or option.
     if (argc > 1) {
         std::cerr << "velpic: unknown option \"" << argv[1] << "\"\n\n";
-        velpic::print_usage(std::cerr);
+        velpic::print_short_usage(std::cerr);
         return 2;
     }
     QApplication& app = *application;

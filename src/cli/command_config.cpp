@@ -3,6 +3,7 @@
 // messages and the file written are the page's.
 #include "cli/commands.h"
 
+#include "settings/settings_groups.h"
 #include "settings/settings_store.h"
 #include "records/mysql_record_store.h"
 #include "runtime/codepage.h"
@@ -101,8 +102,8 @@ PageState stored_page(const SettingsStore& store) {
 }
 
 int misuse(CommandIo& io, const std::string& why) {
-    io.err << "velpic config: " << why << "\n\n";
-    print_usage(io.err);
+    io.err << "velpic config: " << why << "\n";
+    print_short_usage(io.err, &config_command);
     return 2;
 }
 
@@ -115,6 +116,46 @@ int show(CommandIo& io) {
         io.out << setting.name << "\t" << value << "\n";
     }
     return 0;
+}
+
+// The setting a refused save is about: the page's message begins with the label of its field, or is the whole
+// message of a group's check. None is the start of another.
+const char* refused_setting(const std::string& message) {
+    const std::pair<std::string, const char*> labels[] = {
+        {"Owner", "owner"},
+        {"Repo", "repo"},
+        {"AccessToken", "token"},
+        {utf8_to_gbk("服务器地址"), "mysql-server"},
+        {utf8_to_gbk("数据库用户名"), "mysql-user"},
+        {utf8_to_gbk("数据库口令"), "mysql-password"},
+        {utf8_to_gbk("数据库名称"), "mysql-database"},
+        {utf8_to_gbk("端口号"), "mysql-port"},
+        {server_port_message(), "server-port"},
+        {server_key_message(), "server-key"},
+        {referer_message(), "check-referer"},
+    };
+    for (const auto& [label, name] : labels) {
+        if (message.rfind(label, 0) == 0)
+            return name;
+    }
+    return nullptr;
+}
+
+// The page's message alone names a field of a window the command line has not got: name the setting and the
+// command that sets it. Owner, repo and token are saved only together, so the first save needs all three.
+void explain_refusal(const std::string& message, CommandIo& io) {
+    const char* name = refused_setting(message);
+    if (name == nullptr)
+        return;
+    const std::string setting = name;
+    if (setting == "owner" || setting == "repo" || setting == "token") {
+        io.err << "velpic config: the setting \"" << setting << "\" is missing or refused; owner, repo and token are "
+               << "saved together: " << kGiteeSetupCommand << "\n";
+        return;
+    }
+    const Setting& found = *find_setting(setting);
+    io.err << "velpic config: the setting \"" << setting << "\" is missing or refused; set it with: velpic config set "
+           << setting << (found.secret ? " - <<< VALUE" : " VALUE") << "\n";
 }
 
 int set(const std::vector<std::string>& pairs, CommandIo& io) {
@@ -143,6 +184,8 @@ int set(const std::vector<std::string>& pairs, CommandIo& io) {
     AppState scratch;
     const SaveResult result = store.save(state.page, state.mysql, scratch);
     (result.saved ? io.out : io.err) << to_utf8(result.message) << "\n";
+    if (!result.saved)
+        explain_refusal(result.message, io);
     return result.saved ? 0 : 1;
 }
 

@@ -47,8 +47,31 @@ void print_usage(std::ostream& out) {
     out << "\n"
            "Settings come from \"配置.ini\" in the data directory: beside the program in a build tree,\n"
            "$XDG_CONFIG_HOME/velpic (~/.config/velpic) when installed, unless --data-dir or VELPIC_DATA_DIR\n"
-           "says otherwise. Save them in the window or with `velpic config set`.\n";
+           "says otherwise. Save them in the window or with `velpic config set`; uploads need owner, repo\n"
+           "and token first:\n"
+           "    " << kGiteeSetupCommand << "\n"
+           "\n"
+           "Exit status: 0 done; 1 something failed (a picture, a link, a check of the settings); 2 misuse,\n"
+           "no display for the clipboard, or no repository configured yet.\n";
 }
+
+void print_short_usage(std::ostream& out, const Command* command) {
+    out << "usage: velpic [--data-dir DIR] ";
+    if (command != nullptr) {
+        out << command->synopsis << "\n";
+    } else {
+        const char* separator = "";
+        out << "COMMAND ... (";
+        for (const Command* each : kCommands) {
+            out << separator << each->name;
+            separator = ", ";
+        }
+        out << ")\n";
+    }
+    out << "see `velpic --help` for the commands, their options and exit status\n";
+}
+
+const char* const kGiteeSetupCommand = "velpic config set owner OWNER repo REPO token - <<< \"$GITEE_TOKEN\"";
 
 bool is_command_line(int argc, char** argv) {
     const std::vector<std::string> args = plain_arguments(argc, argv);
@@ -81,8 +104,8 @@ int run_command_line(int argc, char** argv, std::istream& in, std::ostream& out,
             return command->run(args, io);
         }
     }
-    err << "velpic: unknown command \"" << name << "\"\n\n";
-    print_usage(err);
+    err << "velpic: unknown command \"" << name << "\"\n";
+    print_short_usage(err);
     return 2;
 }
 

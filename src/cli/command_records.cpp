@@ -14,8 +14,8 @@ namespace {
 
 int run(const std::vector<std::string>& args, CommandIo& io) {
     if (!args.empty()) {
-        io.err << "velpic records: takes no arguments\n\n";
-        print_usage(io.err);
+        io.err << "velpic records: takes no arguments\n";
+        print_short_usage(io.err, &records_command);
         return 2;
     }
     std::string problem;

@@ -62,8 +62,8 @@ int run(const std::vector<std::string>& args, CommandIo& io) {
     CommandOptions parser;
     parser.value("--host", &options.host).value("--port", &port_text).value("--key", &options.key);
     if (!parser.parse(args, operands, why) || !operands.empty()) {
-        io.err << "velpic serve: " << (why.empty() ? "unexpected argument " + operands.front() : why) << "\n\n";
-        print_usage(io.err);
+        io.err << "velpic serve: " << (why.empty() ? "unexpected argument " + operands.front() : why) << "\n";
+        print_short_usage(io.err, &serve_command);
         return 2;
     }
     if (!port_text.empty() && !parse_port(port_text, options.port)) {

@@ -56,8 +56,8 @@ int run(const std::vector<std::string>& args, CommandIo& io) {
     if (!format) {
         if (why.empty())
             why = "--format takes url, markdown or html, not \"" + format_name + "\"";
-        io.err << "velpic upload: " << why << "\n\n";
-        print_usage(io.err);
+        io.err << "velpic upload: " << why << "\n";
+        print_short_usage(io.err, &upload_command);
         return 2;
     }
     std::string problem;
@@ -67,7 +67,8 @@ int run(const std::vector<std::string>& args, CommandIo& io) {
         return 2;
     }
     if (!settings.gitee_known()) {
-        io.err << "请先填写配置！ (" << settings_file_path().string() << ")\n";
+        io.err << "请先填写配置！ (" << settings_file_path().string() << ")\n"
+               << "velpic upload: save the repository and its token first: " << kGiteeSetupCommand << "\n";
         return 2;
     }
     UploadContext context = upload_context(settings, program_dir());
@@ -104,7 +105,8 @@ const Command upload_command{
     "         (a bitmap after its digest) instead; --compress re-encodes a PNG or JPEG over 1 MB smaller\n"
     "         first (PNG losslessly, JPEG at quality 85). Failures go to standard error; the exit status is\n"
     "         1 when any picture failed or could not be recorded (its address is still printed), 2 without\n"
-    "         a display for the clipboard or with unreadable settings.",
+    "         a display for the clipboard, with unreadable settings or without the settings owner, repo and\n"
+    "         token.",
     run,
 };
 

@@ -36,7 +36,14 @@ extern const Command backup_command;
 extern const Command publish_command;
 extern const Command relink_command;
 
-// The usage of every command, for --help and misuse.
+// The usage of every command, for --help.
 void print_usage(std::ostream& out);
+
+// After a misuse message: the synopsis of the command (of every command when null) and a pointer to --help, so
+// the reason stays the first thing read.
+void print_short_usage(std::ostream& out, const Command* command = nullptr);
+
+// The command that saves the three settings every upload needs, for the messages that ask for them.
+extern const char* const kGiteeSetupCommand;
 
 } // namespace velpic

@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <sys/stat.h>
+#include <tuple>
 
 using namespace velpic;
 using namespace velpic::test;
@@ -27,34 +28,46 @@ protected:
     std::string stored() const { return read_whole_file(settings_file_path()); }
 };
 
+// The line after the page's message names the setting and a command that sets it.
+void expect_names_setting(const std::string& err, const std::string& setting) {
+    const std::string hint = err.substr(err.find('\n') + 1);
+    EXPECT_NE(hint.find("\"" + setting + "\""), std::string::npos) << hint;
+    const std::size_t command = hint.find("velpic config set ");
+    ASSERT_NE(command, std::string::npos) << hint;
+    EXPECT_NE(hint.find(" " + setting + " ", command), std::string::npos) << hint;
+}
+
 } // namespace
 
 TEST_F(ConfigCommandTest, SetRunsTheSavesChecksInOrderWithItsMessages) {
     const int no_server = MariaDbServer::unused_port();
     // Each run names what the one before lacked; like the page, a failed check of the Gitee values or of the
     // groups writes nothing, so the runs carry what came before.
-    const std::pair<std::vector<std::string>, const char*> steps[] = {
-        {{"mode", "local"}, "Owner不能为空"},
-        {{"owner", "alice/pics/contents/evil?"}, "Repo不能为空"},
-        {{"repo", ".."}, "AccessToken不能为空"},
-        {{"token", "tok", "server-port", "0"}, "Owner只能包含字母、数字、“-”、“_”和“.”"},
-        {{"owner", "alice"}, "Repo只能包含字母、数字、“-”、“_”和“.”"},
-        {{"repo", "pics"}, "服务端口必须是1到65535之间的数字"},
+    // The page's message names a field of a window the command line has not got, so a second line names the
+    // setting and how to set it.
+    const std::tuple<std::vector<std::string>, const char*, const char*> steps[] = {
+        {{"mode", "local"}, "Owner不能为空", "owner"},
+        {{"owner", "alice/pics/contents/evil?"}, "Repo不能为空", "repo"},
+        {{"repo", ".."}, "AccessToken不能为空", "token"},
+        {{"token", "tok", "server-port", "0"}, "Owner只能包含字母、数字、“-”、“_”和“.”", "owner"},
+        {{"owner", "alice"}, "Repo只能包含字母、数字、“-”、“_”和“.”", "repo"},
+        {{"repo", "pics"}, "服务端口必须是1到65535之间的数字", "server-port"},
         {{"server-port", "40003", "check-referer", "ftp://x"},
-         "检测来源页只能为空，或是以http://或https://开头、不含控制字符的地址"},
-        {{"check-referer", "https://blog.example", "mode", "mysql"}, "服务器地址不能为空"},
-        {{"mysql-server", "127.0.0.1"}, "数据库用户名不能为空"},
-        {{"mysql-user", "bob"}, "数据库口令不能为空"},
-        {{"mysql-password", "pw"}, "数据库名称不能为空"},
-        {{"mysql-database", "images"}, "端口号不能为空"},
+         "检测来源页只能为空，或是以http://或https://开头、不含控制字符的地址", "check-referer"},
+        {{"check-referer", "https://blog.example", "mode", "mysql"}, "服务器地址不能为空", "mysql-server"},
+        {{"mysql-server", "127.0.0.1"}, "数据库用户名不能为空", "mysql-user"},
+        {{"mysql-user", "bob"}, "数据库口令不能为空", "mysql-password"},
+        {{"mysql-password", "pw"}, "数据库名称不能为空", "mysql-database"},
+        {{"mysql-database", "images"}, "端口号不能为空", "mysql-port"},
     };
     std::vector<std::string> args{"set"};
-    for (const auto& [more, message] : steps) {
+    for (const auto& [more, message, setting] : steps) {
         args.insert(args.end(), more.begin(), more.end());
         const CommandOutcome result = config(args);
         EXPECT_EQ(result.status, 1) << message;
         EXPECT_EQ(result.out, "") << message;
-        EXPECT_EQ(result.err, std::string(message) + "\n");
+        EXPECT_EQ(result.err.substr(0, result.err.find('\n') + 1), std::string(message) + "\n");
+        expect_names_setting(result.err, setting);
         // From the MySQL checks on, the Gitee values and the groups are stored already.
         EXPECT_EQ(SettingsStore(settings_file_path()).read_page().owner.empty(),
                   more.front() != "check-referer" && more.front().rfind("mysql-", 0) != 0)
@@ -81,9 +94,11 @@ TEST_F(ConfigCommandTest, SetRunsTheSavesChecksInOrderWithItsMessages) {
     const std::string before = stored();
     const CommandOutcome cut = config({"set", "server-key", "-"}, std::string("ab\0cd\n", 6));
     EXPECT_EQ(cut.status, 1);
-    EXPECT_EQ(cut.err, "服务密钥不能包含空字符\n");
+    EXPECT_EQ(cut.err.substr(0, cut.err.find('\n') + 1), "服务密钥不能包含空字符\n");
+    expect_names_setting(cut.err, "server-key");
     const CommandOutcome cut_token = config({"set", "token", "-"}, std::string("t\0k\n", 4));
-    EXPECT_EQ(cut_token.err, "AccessToken不能包含空字符\n");
+    EXPECT_EQ(cut_token.err.substr(0, cut_token.err.find('\n') + 1), "AccessToken不能包含空字符\n");
+    expect_names_setting(cut_token.err, "token");
     EXPECT_EQ(stored(), before);
 
     // Misuse changes nothing: unknown names, words outside their set, a missing value or input line.

@@ -285,11 +285,27 @@ TEST_F(CommandLineTest, HelpAndMisuse) {
     for (const char* synopsis :
          {"upload [--format url|markdown|html] [--compress] [FILE...]", "records", "config show", "serve [--host H]"})
         EXPECT_NE(help.out.find(synopsis), std::string::npos) << synopsis;
+    EXPECT_NE(help.out.find("2 misuse,\nno display for the clipboard, or no repository configured yet"),
+              std::string::npos)
+        << help.out;
 
+    // Without settings: the window's message, then the command that saves them, and the status --help gives.
     Outcome no_settings = run({"upload", picture("a.png", "a").string()});
-    EXPECT_NE(no_settings.status, 0);
+    EXPECT_EQ(no_settings.status, 2);
     EXPECT_EQ(no_settings.out, "");
-    EXPECT_NE(no_settings.err.find("请先填写配置！"), std::string::npos);
+    EXPECT_EQ(no_settings.err.rfind("请先填写配置！ (", 0), 0u) << no_settings.err;
+    EXPECT_NE(no_settings.err.find("\nvelpic upload: save the repository and its token first: velpic config set owner "
+                                   "OWNER repo REPO token - <<< \"$GITEE_TOKEN\"\n"),
+              std::string::npos)
+        << no_settings.err;
+
+    // A misspelt option gets the reason, the command's own synopsis and a pointer to --help, not every command's
+    // help.
+    Outcome bogus = run({"upload", "--format", "bogus"});
+    EXPECT_EQ(bogus.status, 2);
+    EXPECT_EQ(bogus.err, "velpic upload: --format takes url, markdown or html, not \"bogus\"\n"
+                         "usage: velpic [--data-dir DIR] upload [--format url|markdown|html] [--compress] [FILE...]\n"
+                         "see `velpic --help` for the commands, their options and exit status\n");
 
     // Misspelt commands and options, and commands without what they need, are refused with the usage (these used
     // to start the window, which without a display ended in a core dump).

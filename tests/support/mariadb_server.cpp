@@ -203,10 +203,15 @@ bool MariaDbServer::start() {
     bool as_root = geteuid() == 0;
 
     // A private tmpdir: a starting server deletes every "#sql*" file in its tmpdir, including another test
-    // server's (the installer's bootstrap server included).
+    // server's (the installer's bootstrap server included). The installer looks the host's name up unless
+    // forced, and stops where neither it nor localhost resolves (containers without /etc/hosts); the server
+    // is reached by socket and 127.0.0.1 only, so no name is needed: --force skips the lookup and
+    // --skip-name-resolve keeps the bootstrap from resolving names too.
     std::vector<std::string> install_args{"--no-defaults",
                                           "--datadir=" + (base / "data").string(),
                                           "--tmpdir=" + base_dir_,
+                                          "--force",
+                                          "--skip-name-resolve",
                                           "--auth-root-authentication-method=normal",
                                           "--skip-test-db",
                                           "--innodb-log-file-size=8M",

@@ -59,7 +59,7 @@ public:
     std::vector<UploadRecord> list_machine_records(const std::string& machine_code,
                                                    MysqlOutcome* outcome = nullptr) const;
 
-    // Every machine's records, in the server's row order (a digest uploaded from two machines is there twice).
+    // Every machine's records, in the server's row order.
     std::vector<UploadRecord> list_all_records(MysqlOutcome* outcome = nullptr) const;
 
     // The recorded address of digest, whichever machine uploaded it; nullopt when not recorded, recorded without an

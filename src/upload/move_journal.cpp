@@ -76,7 +76,7 @@ std::filesystem::path move_journal_path(const std::filesystem::path& map_path) {
 bool append_move_journal(const std::filesystem::path& journal, std::string_view old_address,
                          std::string_view new_address) {
     const bool existed = std::filesystem::exists(journal);
-    const OpenFile file(::open(journal.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY, 0600));
+    const OpenFile file(::open(journal.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY, 0600));
     struct stat status {};
     if (file.get() < 0 || ::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode))
         return false;

@@ -11,6 +11,8 @@
 #include "upload/picture_records.h"
 #include "upload/token_request.h"
 
+#include <fstream>
+
 namespace velpic {
 
 namespace {
@@ -113,6 +115,10 @@ void write_map(const std::filesystem::path& map_path, MoveReport& report) {
         report.map_error = utf8_to_gbk("无法读取 " + journal.string());
         return;
     }
+    // The replacement takes the place of a file: an empty one first when there is none (the journal stays until
+    // the map is whole, so an empty map left by a crash is made again by the next run).
+    if (!file_exists(map_path))
+        std::ofstream(map_path, std::ios::binary | std::ios::app);
     if (!replace_file_atomically(map_path, move_map_text(read.bytes))) {
         report.map_error = utf8_to_gbk("无法写入 " + map_path.string());
         return;

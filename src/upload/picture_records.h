@@ -34,8 +34,8 @@ PictureRecordRemoval remove_picture_record(const UploadContext& context, const s
 std::vector<UploadRecord> list_picture_records(const UploadContext& context, std::string* error = nullptr);
 
 // Every record of the store, one per digest in store order: the local record file's, or the rows of every machine in
-// MySQL mode (a digest two machines uploaded counts once, with the first row's values). error (GBK) tells a failed
-// listing.
+// MySQL mode (one per digest even in a table made without its key, the first row's values). error (GBK) tells a
+// failed listing.
 std::vector<UploadRecord> list_every_picture_record(const UploadContext& context, std::string* error = nullptr);
 
 struct PictureRecordUpdate {

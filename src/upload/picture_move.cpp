@@ -171,12 +171,22 @@ MoveReport move_pictures(const UploadContext& context, const MoveRequest& reques
         }
     }
     fetch_pictures(downloads, request.fetch, [&](std::size_t index, FetchedPicture picture) {
-        if (picture.digest_matches)
-            mover.move(downloading[index], picture.bytes);
+        const Pending& pending = downloading[index];
+        if (picture.digest_matches) {
+            // A download is the one chance to keep a copy of a picture that only lived at its old host.
+            std::string not_kept;
+            if (context.keep_archive)
+                not_kept = keep_archive_copy(context.program_dir, pending.record.ImgMd5,
+                                             pending.path.substr(pending.record.ImgMd5.size()), picture.bytes);
+            if (not_kept.empty())
+                mover.move(pending, picture.bytes);
+            else
+                mover.fail(pending, not_kept);
+        }
         else if (picture.digest_mismatch)
-            mover.fail(downloading[index], digest_mismatch_reason());
+            mover.fail(pending, digest_mismatch_reason());
         else
-            mover.fail(downloading[index],
+            mover.fail(pending,
                        utf8_to_gbk("无法下载：") +
                            link_status_text(picture.status == LinkStatus::valid ? LinkStatus::failed : picture.status));
     });

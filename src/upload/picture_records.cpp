@@ -4,6 +4,9 @@
 #include "records/mysql_record_store.h"
 #include "records/record_list.h"
 #include "runtime/codepage.h"
+#include "runtime/files.h"
+
+#include <fstream>
 
 #include <unordered_set>
 
@@ -63,8 +66,16 @@ std::vector<UploadRecord> list_picture_records(const UploadContext& context, std
 std::vector<UploadRecord> list_every_picture_record(const UploadContext& context, std::string* error) {
     if (error)
         error->clear();
-    if (!use_mysql(context))
-        return read_all_local_records(local_record_file_path(context.program_dir));
+    if (!use_mysql(context)) {
+        // No file is no records; a file that cannot be read must not pass for one.
+        const std::filesystem::path file = local_record_file_path(context.program_dir);
+        std::string problem = local_record_file_problem(file);
+        if (problem.empty() && file_exists(file) && !std::ifstream(file, std::ios::binary))
+            problem = utf8_to_gbk("无法读取 " + file.string());
+        if (error)
+            *error = problem;
+        return problem.empty() ? read_all_local_records(file) : std::vector<UploadRecord>{};
+    }
     MysqlOutcome outcome;
     std::vector<UploadRecord> rows = MysqlRecordStore(context.mysql).list_all_records(&outcome);
     if (!outcome.ok) {

@@ -140,6 +140,9 @@ TEST_F(PictureMoveTest, EveryPictureGoesFromItsCopyOrItsAddressAndARunAfterwards
     for (const std::string* bytes : {&a, &b, &c})
         EXPECT_EQ(map.at(old_address(*bytes)), new_address(*bytes));
     EXPECT_FALSE(file_exists(move_journal_path(request.map_path)));
+    // What was downloaded is kept in the archive, the damaged copy replaced.
+    EXPECT_TRUE(has_verified_copy(dir.path(), md5_hex(b)));
+    EXPECT_TRUE(has_verified_copy(dir.path(), md5_hex(c)));
 
     const std::string map_before = read_whole_file(request.map_path);
     service.forget_requests();
@@ -195,6 +198,28 @@ TEST_F(PictureMoveTest, FailuresKeepTheirRecordsAndTheMapWaitsForTheRunThatCompl
     }
 }
 
+TEST_F(PictureMoveTest, ACommitWhoseAnswerWasLostCountsByTheFileThatCameIn) {
+    const std::string a = picture("a"), b = picture("b");
+    upload(a);
+    upload(b);
+    service.preset_delivery("POST", "/api/v5/repos/bob/new-pics/contents/" + md5_hex(a) + ".png",
+                            test::Delivery::dropped());
+    test::ServiceAnswer unanswered;
+    unanswered.no_answer = true;
+    service.preset_answer("POST", "/api/v5/repos/bob/new-pics/contents/" + md5_hex(b) + ".png", unanswered);
+    const MoveReport report = move_pictures(context, request);
+    const auto by_digest = kinds(report);
+    EXPECT_EQ(by_digest.at(md5_hex(a)), Kind::already_there) << failures(report);
+    EXPECT_EQ(record_of(a), new_address(a));
+    // Nothing came in for b: it keeps its record, and the next run moves it.
+    EXPECT_EQ(by_digest.at(md5_hex(b)), Kind::failed);
+    EXPECT_EQ(record_of(b), old_address(b));
+    const MoveReport rest = move_pictures(context, request);
+    ASSERT_TRUE(rest.complete()) << failures(rest);
+    EXPECT_EQ(moved_bytes(b), b);
+    EXPECT_EQ(map_lines(request.map_path).size(), 2u);
+}
+
 TEST_F(PictureMoveTest, AnOwnerOrRepositoryThatWouldChangeTheApiPathIsRefusedBeforeAnything) {
     upload(picture("a"));
     service.forget_requests();
@@ -207,6 +232,17 @@ TEST_F(PictureMoveTest, AnOwnerOrRepositoryThatWouldChangeTheApiPathIsRefusedBef
         EXPECT_FALSE(report.error.empty());
     }
     EXPECT_EQ(service.requests().size(), 0u);
+}
+
+TEST_F(PictureMoveTest, ARecordFileThatCannotBeReadIsNoEmptyStore) {
+    upload(picture("a"));
+    const std::filesystem::path records = local_record_file_path(dir.path());
+    std::filesystem::rename(records, dir.path() / "kept.ini");
+    std::filesystem::create_directory(records);
+    const MoveReport report = move_pictures(context, request);
+    EXPECT_FALSE(report.started);
+    EXPECT_FALSE(report.error.empty());
+    EXPECT_FALSE(file_exists(request.map_path));
 }
 
 TEST(MoveJournal, TheMapFollowsEveryChainOnceAndSkipsTornOrMalformedLines) {

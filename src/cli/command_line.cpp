@@ -15,6 +15,7 @@ namespace {
 const Command* const kCommands[] = {
     &upload_command, &records_command, &config_command,  &serve_command,   &check_command,
     &delete_command, &restore_command, &backup_command,  &publish_command, &relink_command,
+    &move_command,
 };
 
 // The arguments after the program name, with --data-dir already applied and taken out.

@@ -35,6 +35,7 @@ extern const Command restore_command;
 extern const Command backup_command;
 extern const Command publish_command;
 extern const Command relink_command;
+extern const Command move_command;
 
 // The usage of every command, for --help.
 void print_usage(std::ostream& out);

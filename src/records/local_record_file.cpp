@@ -444,6 +444,22 @@ bool remove_local_record(const std::filesystem::path& file, std::string_view dig
     return ok;
 }
 
+bool replace_local_record_address(const std::filesystem::path& file, std::string_view digest,
+                                  const std::string& expected_address, const std::string& new_address) {
+    IniFileLock lock(file);
+    const DigestState state = digest_state(file, digest);
+    if (!found_complete(state, digest) || state.values.ImgUrl != expected_address)
+        return false;
+    UploadRecord changed = state.values;
+    changed.ImgUrl = new_address;
+    // The record must stay whole: an address that does not name the digest's file would read as no record.
+    if (!is_complete_local_record(changed, digest) || writable_value(new_address) != new_address)
+        return false;
+    // The value the INI reader takes is the first line of the key in the first section of the name, which is the
+    // line the profile writer changes.
+    return write_ini_value(file, digest, kUrlKey, new_address);
+}
+
 bool remove_all_local_records(const std::filesystem::path& file) {
     IniFileLock lock(file);
     return !file_exists(file) || delete_file(file);

@@ -61,6 +61,13 @@ std::vector<UploadRecord> local_records_in(std::string_view bytes);
 // was none or no file); removed tells whether one was taken out.
 bool remove_local_record(const std::filesystem::path& file, std::string_view digest, bool* removed = nullptr);
 
+// Points the record of digest at new_address, when its recorded address is still expected_address: the file is
+// replaced in one step under the file lock with that section's ImgUrl changed and every other byte kept, so that a
+// crash leaves the old address or the new one. False, with nothing written, when there is no complete record of
+// digest, it holds another address (replaced then tells nothing), or the file cannot be written.
+bool replace_local_record_address(const std::filesystem::path& file, std::string_view digest,
+                                  const std::string& expected_address, const std::string& new_address);
+
 // Deletes the file (under the file lock). A missing file is success.
 bool remove_all_local_records(const std::filesystem::path& file);
 

@@ -326,15 +326,14 @@ MysqlOutcome MysqlRecordStore::ensure_record_table() const {
     return connection.run(kCreateTable);
 }
 
-std::vector<UploadRecord> MysqlRecordStore::list_machine_records(const std::string& machine_code,
-                                                                 MysqlOutcome* outcome) const {
+namespace {
+
+// The rows a SELECT * over the table gives, every field as stored.
+std::vector<UploadRecord> select_records(MysqlConnection& connection, const std::string& statement,
+                                         MysqlOutcome& status) {
     std::vector<UploadRecord> records;
-    MysqlOutcome ignored;
-    MysqlOutcome& status = outcome != nullptr ? *outcome : ignored;
-    MysqlConnection connection(settings_);
     connection.execute("set names GBK");
-    status =
-        connection.run("SELECT * FROM remote_imgs WHERE UploadMachineCode='" + connection.escaped(machine_code) + "'");
+    status = connection.run(statement);
     if (!status.ok)
         return records;
     Result result(connection.handle());
@@ -360,6 +359,23 @@ std::vector<UploadRecord> MysqlRecordStore::list_machine_records(const std::stri
     return records;
 }
 
+} // namespace
+
+std::vector<UploadRecord> MysqlRecordStore::list_machine_records(const std::string& machine_code,
+                                                                 MysqlOutcome* outcome) const {
+    MysqlOutcome ignored;
+    MysqlConnection connection(settings_);
+    return select_records(connection,
+                          "SELECT * FROM remote_imgs WHERE UploadMachineCode='" + connection.escaped(machine_code) + "'",
+                          outcome != nullptr ? *outcome : ignored);
+}
+
+std::vector<UploadRecord> MysqlRecordStore::list_all_records(MysqlOutcome* outcome) const {
+    MysqlOutcome ignored;
+    MysqlConnection connection(settings_);
+    return select_records(connection, "SELECT * FROM remote_imgs", outcome != nullptr ? *outcome : ignored);
+}
+
 std::optional<std::string> MysqlRecordStore::find_recorded_address(const std::string& digest) const {
     return MysqlRecordSession(settings_).find_recorded_address(digest);
 }
@@ -375,6 +391,23 @@ MysqlOutcome MysqlRecordStore::remove_record(const std::string& digest, bool* re
         connection.run("DELETE FROM remote_imgs WHERE ImgMd5='" + connection.escaped(digest) + "'");
     if (removed)
         *removed = outcome.ok && mysql_affected_rows(connection.handle()) > 0;
+    return outcome;
+}
+
+MysqlOutcome MysqlRecordStore::replace_address(const std::string& digest, const std::string& address,
+                                             unsigned long long* changed) const {
+    if (changed)
+        *changed = 0;
+    UploadRecord probe;
+    probe.ImgUrl = address;
+    if (std::string problem = unfitting_field(probe); !problem.empty())
+        return {false, problem};
+    MysqlConnection connection(settings_);
+    connection.execute("set names GBK");
+    MysqlOutcome outcome = connection.run("UPDATE remote_imgs SET ImgUrl='" + connection.escaped(address) +
+                                          "' WHERE ImgMd5='" + connection.escaped(digest) + "'");
+    if (outcome.ok && changed)
+        *changed = mysql_affected_rows(connection.handle());
     return outcome;
 }
 

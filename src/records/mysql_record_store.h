@@ -59,6 +59,9 @@ public:
     std::vector<UploadRecord> list_machine_records(const std::string& machine_code,
                                                    MysqlOutcome* outcome = nullptr) const;
 
+    // Every machine's records, in the server's row order.
+    std::vector<UploadRecord> list_all_records(MysqlOutcome* outcome = nullptr) const;
+
     // The recorded address of digest, whichever machine uploaded it; nullopt when not recorded, recorded without an
     // address of its file, or unreachable.
     std::optional<std::string> find_recorded_address(const std::string& digest) const;
@@ -68,6 +71,11 @@ public:
 
     // Deletes the row of digest, whichever machine wrote it; removed tells whether there was one.
     MysqlOutcome remove_record(const std::string& digest, bool* removed = nullptr) const;
+
+    // Sets the address of every row of digest, whichever machine wrote it; changed tells how many rows now hold
+    // it that did not before. An address wider than the table's column is refused before anything is sent.
+    MysqlOutcome replace_address(const std::string& digest, const std::string& address,
+                                 unsigned long long* changed = nullptr) const;
 
     // Deletes the records of every machine.
     MysqlOutcome remove_all_records() const;

@@ -21,6 +21,7 @@ ContentsApiResult commit_picture(const std::string& owner, const std::string& re
             resolved.reason = utf8_to_gbk("仓库中已有同名文件 ") + path + utf8_to_gbk("，但内容与这张图片不同");
         } else if (is_committed_file_address(stored.download_url, owner, repo, path)) {
             resolved.ok = true;
+            resolved.already_stored = true;
             resolved.address = stored.download_url;
         } else {
             resolved.reason = visible_text(stored.download_url);

@@ -43,6 +43,8 @@ struct ContentsApiResult {
     // Not ok, yet the file may be in the repository: the name was refused as taken, or the request went out and
     // no decisive answer came back.
     bool maybe_stored = false;
+    // Ok because the service already held a file of the same bytes under the path (commit_picture only).
+    bool already_stored = false;
 };
 
 // Commits one file, its Base64 text as the content, in the three-line JSON body (CR LF between the entries; token

@@ -283,7 +283,8 @@ TEST_F(CommandLineTest, HelpAndMisuse) {
     Outcome help = run({"--help"});
     EXPECT_EQ(help.status, 0);
     for (const char* synopsis :
-         {"upload [--format url|markdown|html] [--compress] [FILE...]", "records", "config show", "serve [--host H]"})
+         {"upload [--format url|markdown|html] [--compress] [FILE...]", "records", "config show", "serve [--host H]",
+          "move --to OWNER/REPO [--jobs N]"})
         EXPECT_NE(help.out.find(synopsis), std::string::npos) << synopsis;
     EXPECT_NE(help.out.find("2 misuse,\nno display for the clipboard, or no repository configured yet"),
               std::string::npos)

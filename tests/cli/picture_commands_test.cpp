@@ -2,6 +2,7 @@
 #include "cli/command_runner.h"
 
 #include "records/local_record_file.h"
+#include "runtime/files.h"
 #include "runtime/md5.h"
 #include "runtime/program_dir.h"
 #include "settings/app_state.h"
@@ -114,6 +115,45 @@ TEST_F(PictureCommandsTest, BackupExitsByWhetherEveryRecordHasAVerifiedCopy) {
     EXPECT_EQ(complete.status, 0) << complete.err;
     EXPECT_TRUE(has_verified_copy(dir.path(), md5_hex(b)));
     EXPECT_EQ(run_command({"backup", "--jobs", "99"}).status, 2);
+}
+
+TEST_F(PictureCommandsTest, MovePointsTheSettingsAtTheNewRepositoryOnlyOnceEveryPictureIsThere) {
+    const std::string address_a = upload("a.png", a);
+    const std::string address_b = upload("b.png", b);
+    for (const std::vector<std::string>& misuse :
+         {std::vector<std::string>{"move"}, {"move", "--to", "bob"}, {"move", "--to", "bob/pics/contents"},
+          {"move", "--to", "bob/new-pics", "extra"}, {"move", "--to", "bob/new-pics", "--jobs", "0"}})
+        EXPECT_EQ(run_command(misuse).status, 2) << misuse.back();
+
+    const std::string path_b = md5_hex(b) + ".png";
+    service.put_file("bob", "new-pics", path_b, "other bytes");
+    const test::CommandOutcome partial = run_command({"move", "--to", "bob/new-pics"});
+    EXPECT_EQ(partial.status, 1);
+    EXPECT_NE(partial.err.find("失败 1"), std::string::npos) << partial.err;
+    EXPECT_NE(partial.err.find(md5_hex(b) + ": 仓库中已有同名文件"), std::string::npos) << partial.err;
+    EXPECT_EQ(SettingsStore(settings_file_path()).read_page().repo, "pics");
+    const std::filesystem::path map = dir.path() / std::filesystem::path(u8"搬家映射.txt");
+    EXPECT_FALSE(std::filesystem::exists(map));
+
+    service.lose_file("bob", "new-pics", path_b);
+    const test::CommandOutcome moved = run_command({"move", "--to", "bob/new-pics"});
+    ASSERT_EQ(moved.status, 0) << moved.err;
+    EXPECT_EQ(moved.out, map.string() + "\n");
+    EXPECT_NE(moved.err.find("已搬家 1，已在新仓库 1，失败 0"), std::string::npos) << moved.err;
+    const SettingsPage page = SettingsStore(settings_file_path()).read_page();
+    EXPECT_EQ(page.owner, "bob");
+    EXPECT_EQ(page.repo, "new-pics");
+    EXPECT_EQ(page.access_token, "tok");
+    const std::string map_bytes = read_whole_file(map);
+    EXPECT_EQ(map_bytes, address_a + "\t" + service.download_url("bob", "new-pics", md5_hex(a) + ".png") + "\n" +
+                             address_b + "\t" + service.download_url("bob", "new-pics", path_b) + "\n");
+
+    // The settings name the new repository now, and the same move again changes nothing.
+    const test::CommandOutcome again = run_command({"move", "--to", "bob/new-pics"});
+    EXPECT_EQ(again.status, 0) << again.err;
+    EXPECT_NE(again.err.find("已搬家 0，已在新仓库 2，失败 0"), std::string::npos) << again.err;
+    EXPECT_EQ(again.out, map.string() + "\n");
+    EXPECT_EQ(read_whole_file(map), map_bytes);
 }
 
 } // namespace

@@ -315,6 +315,38 @@ TEST(LocalRecordFile, RemovingARecordTakesEverySectionOfItsDigestAndNothingElse)
 
 // Each lookup must give what the full INI reading gives: list_ini_sections, then the profile functions' values,
 // then the completeness rule; also after this process appended, and when the answer comes from its index.
+TEST(LocalRecordFile, AnAddressIsReplacedOnlyWhileItIsTheExpectedOneAndOnlyWithItsOwnFile) {
+    const std::string a(32, 'a'), b(32, 'b');
+    const UploadRecord moved = record(a, "n");
+    struct Case {
+        const char* name;
+        std::string digest;
+        std::string expected;
+        std::string address;
+        bool replaced;
+    };
+    const Case cases[] = {
+        {"the expected address", a, record(a).ImgUrl, moved.ImgUrl, true},
+        {"changed meanwhile", a, record(a, "x").ImgUrl, moved.ImgUrl, false},
+        {"no such record", std::string(32, 'c'), record(a).ImgUrl, moved.ImgUrl, false},
+        {"not the digest's file", a, record(a).ImgUrl, record(b, "n").ImgUrl, false},
+        {"a line break", a, record(a).ImgUrl, moved.ImgUrl + "\r\nImgUrl=x", false},
+    };
+    for (const Case& c : cases) {
+        test::TempDir dir;
+        const std::filesystem::path file = dir.file("records.ini");
+        // CR LF in a hand-edited file with a comment: every byte but the address stays.
+        const std::string before = section_bytes(record(b)) + "; note\r\n" + section_bytes(record(a)) + "\r\n";
+        put(file, before);
+        EXPECT_EQ(replace_local_record_address(file, c.digest, c.expected, c.address), c.replaced) << c.name;
+        std::string after = before;
+        if (c.replaced)
+            after.replace(after.find(record(a).ImgUrl), record(a).ImgUrl.size(), c.address);
+        EXPECT_EQ(read_whole_file(file), after) << c.name;
+        EXPECT_EQ(find_local_record(file, a), c.replaced ? c.address : record(a).ImgUrl) << c.name;
+    }
+}
+
 TEST(LocalRecordFile, HeaderScanAnswersAsTheFullReadingOnHandEditedFiles) {
     const std::string d1 = "0123456789abcdef0123456789abcdef";
     const std::string d2 = "fedcba9876543210fedcba9876543210";

@@ -12,16 +12,6 @@ bool is_ascii_punctuation(unsigned char c) {
     return (c >= 0x21 && c <= 0x2F) || (c >= 0x3A && c <= 0x40) || (c >= 0x5B && c <= 0x60) || (c >= 0x7B && c <= 0x7E);
 }
 
-int hex_value(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 void append_utf8(std::string& out, std::uint32_t code) {
     if (code == 0 || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
         code = 0xFFFD;
@@ -66,7 +56,7 @@ std::size_t character_reference(std::string_view text, std::uint32_t& code) {
     // At most 7 decimal or 6 hexadecimal digits, as in CommonMark.
     const std::size_t max_digits = hex ? 6 : 7;
     while (i < text.size() && i - first < max_digits) {
-        const int digit = hex ? hex_value(text[i]) : (text[i] >= '0' && text[i] <= '9' ? text[i] - '0' : -1);
+        const int digit = hex ? hex_digit_value(text[i]) : (text[i] >= '0' && text[i] <= '9' ? text[i] - '0' : -1);
         if (digit < 0)
             break;
         value = value * (hex ? 16 : 10) + static_cast<std::uint64_t>(digit);
@@ -123,20 +113,6 @@ std::string decode_character_references(std::string_view text) {
         }
         append_utf8(out, code);
         i += length - 1;
-    }
-    return out;
-}
-
-std::string percent_decode(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size() && hex_value(text[i + 1]) >= 0 && hex_value(text[i + 2]) >= 0) {
-            out += static_cast<char>(hex_value(text[i + 1]) * 16 + hex_value(text[i + 2]));
-            i += 2;
-        } else {
-            out += text[i];
-        }
     }
     return out;
 }

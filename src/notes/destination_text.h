@@ -20,8 +20,6 @@ std::string decode_markdown_destination(std::string_view raw);
 // Any other "&" is kept as it is. A reference to no character (0, surrogates, beyond U+10FFFF) becomes U+FFFD.
 std::string decode_character_references(std::string_view text);
 
-// "%XX" sequences decoded to their bytes; a "%" not followed by two hexadecimal digits stays.
-std::string percent_decode(std::string_view text);
 
 // The bytes that write address in a reference of this form, so that reading them gives address back: blanks and
 // control bytes percent-encoded where they would end the reference, and the characters that would close or change

@@ -3,6 +3,7 @@
 #include "notes/destination_text.h"
 #include "notes/note_files.h"
 #include "runtime/files.h"
+#include "runtime/percent_encoding.h"
 
 #include <optional>
 #include <vector>

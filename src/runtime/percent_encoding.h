@@ -28,4 +28,35 @@ template <class Escaped> std::string percent_encode_where(std::string_view text,
     return out;
 }
 
+// The value of a hexadecimal digit of either case; -1 for any other character.
+inline int hex_digit_value(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// text with every "%XX" decoded to its byte; a "%" not followed by two hexadecimal digits stays as it is.
+// plus_is_space: "+" reads as a blank, as in a query.
+inline std::string percent_decode(std::string_view text, bool plus_is_space = false) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const int high = text[i] == '%' && i + 2 < text.size() ? hex_digit_value(text[i + 1]) : -1;
+        const int low = high >= 0 ? hex_digit_value(text[i + 2]) : -1;
+        if (low >= 0) {
+            out += static_cast<char>(high * 16 + low);
+            i += 2;
+        } else if (text[i] == '+' && plus_is_space) {
+            out += ' ';
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
 } // namespace velpic

@@ -1,20 +1,12 @@
 #include "server/chunked_body.h"
 
+#include "runtime/percent_encoding.h"
+
 #include <algorithm>
 
 namespace velpic {
 
 namespace {
-
-int hex_digit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 // Trailer fields are read and dropped; this many bytes of them at most.
 constexpr std::size_t kTrailerLimit = 8192;
@@ -33,7 +25,7 @@ ChunkedBody::State ChunkedBody::feed(std::string_view data, std::string& out, st
         const char c = data[i];
         switch (step_) {
         case Step::size: {
-            const int digit = hex_digit(c);
+            const int digit = hex_digit_value(c);
             if (digit >= 0) {
                 // More than 15 hex digits cannot be a size this side of the limit.
                 if (++size_digits_ > 15)

@@ -1,5 +1,7 @@
 #include "server/http_head.h"
 
+#include "runtime/percent_encoding.h"
+
 namespace velpic {
 
 namespace {
@@ -23,13 +25,6 @@ bool is_token_char(char c) {
            c != '\\';
 }
 
-int hex_value(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    c = lower(c);
-    return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
-}
-
 } // namespace
 
 bool same_letters(std::string_view a, std::string_view b) {
@@ -40,22 +35,6 @@ bool same_letters(std::string_view a, std::string_view b) {
             return false;
     }
     return true;
-}
-
-std::string percent_decode(std::string_view text, bool plus_is_space) {
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size() && hex_value(text[i + 1]) >= 0 && hex_value(text[i + 2]) >= 0) {
-            out += static_cast<char>(hex_value(text[i + 1]) * 16 + hex_value(text[i + 2]));
-            i += 2;
-        } else if (text[i] == '+' && plus_is_space) {
-            out += ' ';
-        } else {
-            out += text[i];
-        }
-    }
-    return out;
 }
 
 std::string HttpHead::header(std::string_view name) const {

@@ -31,8 +31,6 @@ std::size_t head_end(std::string_view buffer, std::size_t searched_from = 0);
 // text: the head without its final "\r\n\r\n". False when it is not a request head.
 bool parse_head(std::string_view text, HttpHead& head);
 
-// Percent-decoding; "+" becomes a space only when plus_is_space.
-std::string percent_decode(std::string_view text, bool plus_is_space);
 
 bool same_letters(std::string_view a, std::string_view b); // equal ignoring ASCII letter case
 

@@ -1,5 +1,6 @@
 #include "server/multipart_form.h"
 
+#include "runtime/percent_encoding.h"
 #include "server/http_head.h"
 
 namespace velpic {

@@ -1,6 +1,7 @@
 #include "server/upload_request.h"
 
 #include "runtime/codepage.h"
+#include "runtime/percent_encoding.h"
 #include "server/http_head.h"
 #include "server/multipart_form.h"
 #include "server/picture_download.h"

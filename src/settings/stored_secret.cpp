@@ -1,5 +1,6 @@
 #include "settings/stored_secret.h"
 
+#include "runtime/percent_encoding.h"
 #include "settings/settings_cipher.h"
 
 namespace velpic {
@@ -12,23 +13,13 @@ bool is_edge_byte(unsigned char byte) {
     return byte <= 0x20 || byte == '"' || byte == '\'' || byte == 0x7F;
 }
 
-int hex_digit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 bool parse_hex(std::string_view hex, std::string& out) {
     if (hex.size() % 2 != 0)
         return false;
     out.clear();
     for (size_t i = 0; i < hex.size(); i += 2) {
-        const int high = hex_digit(hex[i]);
-        const int low = hex_digit(hex[i + 1]);
+        const int high = hex_digit_value(hex[i]);
+        const int low = hex_digit_value(hex[i + 1]);
         if (high < 0 || low < 0)
             return false;
         out.push_back(static_cast<char>(high * 16 + low));

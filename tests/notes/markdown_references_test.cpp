@@ -1,6 +1,7 @@
 #include "notes/destination_text.h"
 #include "notes/html_tags.h"
 #include "notes/markdown_references.h"
+#include "runtime/percent_encoding.h"
 
 #include <gtest/gtest.h>
 

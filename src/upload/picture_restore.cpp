@@ -21,15 +21,6 @@ RestoreOutcome ended(RestoreOutcome outcome, RestoreOutcome::Kind kind, std::str
     return outcome;
 }
 
-class SilentReporter final : public UploadReporter {
-public:
-    void show_status(const std::string&) override {}
-    void show_address(const std::string&) override {}
-    void copy_address(const std::string&) override {}
-    void show_message(const std::string& text) override { messages.push_back(text); }
-    std::vector<std::string> messages;
-};
-
 // A picture whose record went with an emptied repository (or was never kept) but whose copy is in the archive: it
 // goes up again as an upload of the copy's bytes would, record and all.
 RestoreOutcome restore_unrecorded(const UploadContext& context, RestoreOutcome outcome) {
@@ -38,7 +29,7 @@ RestoreOutcome restore_unrecorded(const UploadContext& context, RestoreOutcome o
         return ended(outcome, RestoreOutcome::Kind::no_record, utf8_to_gbk("没有这张图片的记录，本地存档中也没有它"));
     if (copy.state == ArchivedPicture::State::damaged)
         return ended(outcome, RestoreOutcome::Kind::no_copy, damaged_copy_message(outcome.digest));
-    SilentReporter reporter;
+    CollectingReporter reporter;
     const UploadResult uploaded = upload_picture(context, copy.extension, copy.bytes, reporter);
     if (!uploaded.ok)
         return ended(outcome, RestoreOutcome::Kind::failed,

@@ -10,18 +10,6 @@ namespace velpic {
 
 namespace {
 
-// Keeps what upload_picture says; the address and the failure come back through its result as well, so only the
-// messages are needed here.
-class CollectingReporter final : public UploadReporter {
-public:
-    void show_status(const std::string&) override {}
-    void show_address(const std::string&) override {}
-    void copy_address(const std::string&) override {}
-    void show_message(const std::string& text) override { messages.push_back(text); }
-
-    std::vector<std::string> messages;
-};
-
 ItemOutcome failed(std::string name, std::string reason) {
     ItemOutcome outcome;
     outcome.name = std::move(name);

@@ -11,6 +11,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace velpic {
 
@@ -28,6 +29,18 @@ public:
     virtual void show_message(const std::string& text) = 0;
     // The picture being uploaded; empty bytes: back to the default drop picture.
     virtual void show_picture(const std::string& bytes) { (void)bytes; }
+};
+
+// A reporter for callers that answer for the upload themselves: it shows nothing and keeps the messages (the
+// address and the failure come back through the result as well).
+class CollectingReporter final : public UploadReporter {
+public:
+    void show_status(const std::string&) override {}
+    void show_address(const std::string&) override {}
+    void copy_address(const std::string&) override {}
+    void show_message(const std::string& text) override { messages.push_back(text); }
+
+    std::vector<std::string> messages;
 };
 
 // Pictures above this size are refused before they are read.

@@ -358,22 +358,6 @@ TEST_F(LinkCheckTest, AStoppedCheckSendsNothingMoreAndReportsNothingMore) {
     EXPECT_EQ(finished, 0);
 }
 
-namespace {
-
-// The most requests the service saw within any span of the given length.
-std::size_t busiest(const std::vector<test::ServiceRequest>& requests, std::chrono::milliseconds span) {
-    std::size_t most = 0;
-    for (const test::ServiceRequest& first : requests) {
-        const auto in_span = std::count_if(requests.begin(), requests.end(), [&](const test::ServiceRequest& r) {
-            return r.received >= first.received && r.received < first.received + span;
-        });
-        most = std::max(most, static_cast<std::size_t>(in_span));
-    }
-    return most;
-}
-
-} // namespace
-
 TEST_F(LinkCheckTest, ChecksRunningAtOnceShareOneLimitPerHost) {
     HostPacer pacer;
     std::vector<LinkTarget> targets;
@@ -383,6 +367,7 @@ TEST_F(LinkCheckTest, ChecksRunningAtOnceShareOneLimitPerHost) {
     options.per_host_rate = 10;
     options.jobs = 8;
     options.pacer = &pacer;
+    const auto began = std::chrono::steady_clock::now();
     std::vector<LinkStatus> first, second;
     std::thread other([&] { first = check(targets, options); });
     second = check(targets, options);
@@ -391,9 +376,10 @@ TEST_F(LinkCheckTest, ChecksRunningAtOnceShareOneLimitPerHost) {
     EXPECT_EQ(second, first);
     const std::vector<test::ServiceRequest> requests = service.requests();
     ASSERT_EQ(requests.size(), 30u);
-    // Ten in any second (a little less than a second, for the time an answer takes to arrive); thirty take two.
-    EXPECT_LE(busiest(requests, std::chrono::milliseconds(900)), 10u);
-    EXPECT_GE(requests.back().received - requests.front().received, std::chrono::milliseconds(1900));
+    // Ten turns a second for the two checks together: the last of thirty cannot go out before two seconds have
+    // passed. (How the turns fall within a second is the pacer's own test; when requests reach the stand-in
+    // depends on how busy the machine is.)
+    EXPECT_GE(requests.back().received - began, std::chrono::seconds(2));
 
     // Another host has turns of its own.
     HostPacer::Turn turn = pacer.take("elsewhere.example", 10);

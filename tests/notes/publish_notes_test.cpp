@@ -3,6 +3,7 @@
 #include "corpus_copy.h"
 #include "runtime/md5.h"
 #include "support/temp_dir.h"
+#include "support/service_context.h"
 #include "support/test_service.h"
 
 #include <gtest/gtest.h>
@@ -23,13 +24,8 @@ class PublishNotesTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(service.running());
-        setenv("VELPIC_SERVICE_BASE", service.base().c_str(), 1);
-        context.owner = "alice";
-        context.repo = "pics";
-        context.access_token = "tok";
-        context.record_mode = "local";
+        context = test::service_upload_context(service, dir.file("data"));
         context.machine_code = "1234567890";
-        context.program_dir = dir.file("data");
         std::filesystem::create_directories(context.program_dir);
         values = {{"{{DIR}}", notes.string()}, {"{{REPO}}", repo_prefix()}};
     }

@@ -5,6 +5,7 @@
 #include "runtime/md5.h"
 #include "support/mariadb_server.h"
 #include "support/temp_dir.h"
+#include "support/service_context.h"
 #include "support/test_service.h"
 
 #include <gtest/gtest.h>
@@ -40,13 +41,8 @@ class UploadServerTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(service.running());
-        setenv("VELPIC_SERVICE_BASE", service.base().c_str(), 1);
-        context.owner = "alice";
-        context.repo = "pics";
-        context.access_token = "secret-token";
-        context.record_mode = "local";
+        context = test::service_upload_context(service, dir.path(), "secret-token");
         context.machine_code = "77";
-        context.program_dir = dir.path();
         options.port = 0;
     }
     void TearDown() override {

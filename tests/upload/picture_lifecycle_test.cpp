@@ -10,6 +10,7 @@
 #include "runtime/md5.h"
 #include "support/mariadb_server.h"
 #include "support/temp_dir.h"
+#include "support/service_context.h"
 #include "support/test_service.h"
 #include "upload/picture_archive.h"
 
@@ -38,12 +39,7 @@ class PictureLifecycleTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(service.running());
-        setenv("VELPIC_SERVICE_BASE", service.base().c_str(), 1);
-        context.owner = "alice";
-        context.repo = "pics";
-        context.access_token = "tok";
-        context.record_mode = "local";
-        context.program_dir = dir.path();
+        context = test::service_upload_context(service, dir.path());
     }
     void TearDown() override { unsetenv("VELPIC_SERVICE_BASE"); }
 

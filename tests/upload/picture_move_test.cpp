@@ -9,6 +9,7 @@
 #include "runtime/md5.h"
 #include "support/mariadb_server.h"
 #include "support/temp_dir.h"
+#include "support/service_context.h"
 #include "support/test_service.h"
 #include "upload/move_journal.h"
 #include "upload/picture_archive.h"
@@ -65,12 +66,7 @@ class PictureMoveTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(service.running());
-        setenv("VELPIC_SERVICE_BASE", service.base().c_str(), 1);
-        context.owner = "alice";
-        context.repo = "pics";
-        context.access_token = "tok";
-        context.record_mode = "local";
-        context.program_dir = dir.path();
+        context = test::service_upload_context(service, dir.path());
         request.to_owner = "bob";
         request.to_repo = "new-pics";
         request.map_path = dir.path() / "map.txt";

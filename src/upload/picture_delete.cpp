@@ -5,6 +5,7 @@
 #include "upload/contents_api.h"
 #include "upload/contents_delete.h"
 #include "upload/contents_lookup.h"
+#include "upload/digest_lock.h"
 #include "upload/picture_archive.h"
 #include "upload/picture_records.h"
 #include "upload/token_request.h"
@@ -68,6 +69,8 @@ DeleteOutcome delete_picture(const UploadContext& context, const std::string& di
     if (target.digest.empty())
         return failed(outcome, target.error);
     const std::string& digest = target.digest;
+    // An upload of the same picture in this process waits, and so would its record.
+    const DigestLock lock(digest);
 
     const PictureRecordLookup record = find_picture_record(context, digest);
     if (!record.answered)

@@ -9,14 +9,12 @@
 #include "runtime/md5.h"
 #include "upload/commit_picture.h"
 #include "upload/contents_api.h"
+#include "upload/digest_lock.h"
 #include "upload/encoders.h"
 #include "upload/picture_archive.h"
 #include "upload/upload_item.h"
 
-#include <condition_variable>
-#include <mutex>
 #include <optional>
-#include <set>
 
 namespace velpic {
 
@@ -27,42 +25,6 @@ const std::string& uploading_text() {
     static const std::string text = utf8_to_gbk("正在上传，请稍候...");
     return text;
 }
-
-// Two uploads of one new picture must not both miss the lookup and commit it twice: the lookup, the commit and
-// the record write of one digest run one at a time.
-class DigestLock {
-public:
-    explicit DigestLock(const std::string& digest) : digest_(digest) {
-        std::unique_lock lock(registry_mutex());
-        registry_changed().wait(lock, [&] { return busy().count(digest_) == 0; });
-        busy().insert(digest_);
-    }
-    ~DigestLock() {
-        {
-            std::lock_guard lock(registry_mutex());
-            busy().erase(digest_);
-        }
-        registry_changed().notify_all();
-    }
-    DigestLock(const DigestLock&) = delete;
-    DigestLock& operator=(const DigestLock&) = delete;
-
-private:
-    static std::mutex& registry_mutex() {
-        static std::mutex mutex;
-        return mutex;
-    }
-    static std::condition_variable& registry_changed() {
-        static std::condition_variable changed;
-        return changed;
-    }
-    static std::set<std::string>& busy() {
-        static std::set<std::string> digests;
-        return digests;
-    }
-
-    std::string digest_;
-};
 
 std::string archive_off_hint() {
     return utf8_to_gbk("（可在设置页的上传选项中关闭“保留本地存档”）");

@@ -38,6 +38,9 @@ using FileHeadCheck = std::function<bool(std::string_view head)>;
 FileRead read_regular_file(const std::filesystem::path& path, std::uint64_t max_bytes, std::size_t head_size = 0,
                            const FileHeadCheck& accept_head = {});
 
+// Writes all of bytes to an open file, going on after interruptions and short writes. False when a write fails.
+bool write_all_bytes(int fd, std::string_view bytes);
+
 // Up to size bytes of an open file from offset on, into buffer; got tells how many (fewer at the end of the file).
 // False when reading fails.
 bool read_file_at(int fd, char* buffer, std::size_t size, std::int64_t offset, std::size_t& got);

@@ -130,8 +130,6 @@ bool read_file_at(int fd, char* buffer, std::size_t size, std::int64_t offset, s
     return true;
 }
 
-namespace {
-
 bool write_all_bytes(int fd, std::string_view bytes) {
     while (!bytes.empty()) {
         const ssize_t count = ::write(fd, bytes.data(), bytes.size());
@@ -143,6 +141,8 @@ bool write_all_bytes(int fd, std::string_view bytes) {
     }
     return true;
 }
+
+namespace {
 
 // A temporary file beside path holding bytes, with path's permissions, flushed when asked; empty on failure.
 std::filesystem::path write_temporary_beside(const std::filesystem::path& path, std::string_view bytes, bool flush) {

@@ -54,18 +54,6 @@ namespace {
 
 constexpr std::string_view kTemporaryMark = ".tmp.";
 
-bool write_all(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        ssize_t count = ::write(fd, bytes.data(), bytes.size());
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count <= 0)
-            return false;
-        bytes.remove_prefix(static_cast<std::size_t>(count));
-    }
-    return true;
-}
-
 // Replaces the file in one step: a crash leaves either the old or the new content, never a mix.
 bool replace_file(const std::filesystem::path& file, std::string_view bytes, bool existed) {
     static std::atomic<unsigned> counter{0};
@@ -78,7 +66,7 @@ bool replace_file(const std::filesystem::path& file, std::string_view bytes, boo
     struct stat old_status {};
     if (existed && ::stat(file.c_str(), &old_status) == 0)
         (void)::fchmod(fd, old_status.st_mode & 07777);
-    bool ok = write_all(fd, bytes) && ::fsync(fd) == 0;
+    bool ok = write_all_bytes(fd, bytes) && ::fsync(fd) == 0;
     ok = ::close(fd) == 0 && ok;
     if (ok)
         ok = ::rename(temp.c_str(), file.c_str()) == 0;
@@ -404,7 +392,7 @@ bool append_ini_section(const std::filesystem::path& file, std::string_view sect
         ok = format_section(section, entries, eol, text);
     }
     // One write puts the whole section in place; one fsync makes it last.
-    if (ok && !write_all(fd, text)) {
+    if (ok && !write_all_bytes(fd, text)) {
         ok = false;
         // A section cut short reads as no record at all; taking it back leaves the file as it was.
         (void)::ftruncate(fd, status.st_size);

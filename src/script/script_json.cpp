@@ -1,6 +1,7 @@
 #include "script/script_json.h"
 
 #include "runtime/codepage.h"
+#include "script/json_depth.h"
 #include "script/json_path.h"
 #include "script/json_text.h"
 
@@ -26,35 +27,13 @@ namespace {
 const Json undefined_value(Json::value_t::discarded);
 
 // Untrusted answers are read into a tree that later code walks recursively; deeper nesting is refused.
-constexpr int max_depth = 512;
+constexpr std::size_t max_depth = 512;
 // Assigning far beyond an array's end would fill the gap with nulls; refuse gaps larger than this.
 constexpr std::size_t max_array_gap = 1u << 20;
 // Error number a script engine gives for a syntax error in evaluated text.
 constexpr int syntax_error_number = 1002;
 
 // ---- reading JSON -------------------------------------------------------------------------------------------
-
-bool nested_too_deep(std::string_view text) {
-    int depth = 0;
-    bool in_string = false;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char c = text[i];
-        if (in_string) {
-            if (c == '\\')
-                ++i;
-            else if (c == '"')
-                in_string = false;
-        } else if (c == '"') {
-            in_string = true;
-        } else if (c == '[' || c == '{') {
-            if (++depth > max_depth)
-                return true;
-        } else if (c == ']' || c == '}') {
-            --depth;
-        }
-    }
-    return false;
-}
 
 void fill_error(ScriptError* error, const std::string& utf8, std::size_t position, const std::string& message) {
     if (!error)
@@ -78,7 +57,7 @@ void fill_error(ScriptError* error, const std::string& utf8, std::size_t positio
 // A JSON text (GBK) as a value; never evaluated as anything but JSON.
 std::optional<Json> read_json(std::string_view gbk, ScriptError* error = nullptr) {
     std::string utf8 = to_utf8(gbk);
-    if (nested_too_deep(utf8)) {
+    if (json_nested_deeper_than(utf8, max_depth)) {
         fill_error(error, utf8, 0, "nesting too deep");
         return std::nullopt;
     }

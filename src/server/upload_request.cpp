@@ -2,6 +2,7 @@
 
 #include "runtime/codepage.h"
 #include "runtime/percent_encoding.h"
+#include "script/json_depth.h"
 #include "server/http_head.h"
 #include "server/multipart_form.h"
 #include "server/picture_download.h"
@@ -60,30 +61,6 @@ RequestItem list_entry(const nlohmann::json& entry, std::size_t index) {
     return refused(item.name, utf8_to_gbk("上传失败！[错误原因：既不是绝对路径，也不是 file:// 或 http(s) 地址]"));
 }
 
-// How deeply the body's arrays and objects nest, read over its bytes without building anything (strings
-// skipped), stopping as soon as the bound is passed.
-bool nested_deeper_than(const std::string& body, std::size_t bound) {
-    std::size_t depth = 0;
-    bool in_string = false;
-    for (std::size_t i = 0; i < body.size(); ++i) {
-        const char c = body[i];
-        if (in_string) {
-            if (c == '\\')
-                ++i;
-            else if (c == '"')
-                in_string = false;
-        } else if (c == '"') {
-            in_string = true;
-        } else if (c == '[' || c == '{') {
-            if (++depth > bound)
-                return true;
-        } else if ((c == ']' || c == '}') && depth > 0) {
-            --depth;
-        }
-    }
-    return false;
-}
-
 } // namespace
 
 std::string file_address_path(const std::string& address) {
@@ -103,7 +80,7 @@ std::string file_address_path(const std::string& address) {
 
 UploadRequest parse_json_request(const std::string& body) {
     UploadRequest request;
-    if (nested_deeper_than(body, kMaxJsonDepth)) {
+    if (json_nested_deeper_than(body, kMaxJsonDepth)) {
         request.error = "JSON 嵌套超过 " + std::to_string(kMaxJsonDepth) + " 层，没有处理";
         return request;
     }

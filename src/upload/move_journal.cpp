@@ -1,5 +1,7 @@
 #include "upload/move_journal.h"
 
+#include "runtime/files.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
@@ -53,18 +55,6 @@ bool whole_lines_size(int fd, off_t size, off_t& whole) {
     return true;
 }
 
-bool write_all(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        bytes.remove_prefix(static_cast<std::size_t>(written));
-    }
-    return true;
-}
-
 } // namespace
 
 std::filesystem::path move_journal_path(const std::filesystem::path& map_path) {
@@ -91,7 +81,7 @@ bool append_move_journal(const std::filesystem::path& journal, std::string_view 
     std::string line;
     line.reserve(old_address.size() + new_address.size() + 2);
     line.append(old_address).append("\t").append(new_address).append("\n");
-    if (!write_all(file.get(), line) || ::fsync(file.get()) != 0)
+    if (!write_all_bytes(file.get(), line) || ::fsync(file.get()) != 0)
         return false;
     if (!existed) { // the new name lasts only once its directory is on disk
         const OpenFile directory(::open(journal.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));

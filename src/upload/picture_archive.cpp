@@ -34,18 +34,6 @@ std::string private_folder(const std::filesystem::path& folder) {
     return {};
 }
 
-bool write_all(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        bytes.remove_prefix(static_cast<std::size_t>(written));
-    }
-    return true;
-}
-
 void sync_folder(const std::filesystem::path& folder) {
     const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
@@ -113,7 +101,7 @@ std::string keep_archive_copy(const std::filesystem::path& program_dir, std::str
     const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kPrivateFile);
     if (fd < 0)
         return utf8_to_gbk("无法写入本地存档 " + temporary.string() + "：" + std::strerror(errno));
-    bool ok = write_all(fd, bytes) && ::fsync(fd) == 0;
+    bool ok = write_all_bytes(fd, bytes) && ::fsync(fd) == 0;
     ok = ::close(fd) == 0 && ok;
     ok = ok && ::rename(temporary.c_str(), target.c_str()) == 0;
     if (!ok) {

@@ -1,4 +1,4 @@
-#include "child_process.h"
+#include "support/child_process.h"
 
 #include "settings/app_state.h"
 #include "settings/settings_store.h"

@@ -6,6 +6,7 @@
 #include "records/local_record_file.h"
 #include "runtime/codepage.h"
 #include "runtime/md5.h"
+#include "support/child_process.h"
 #include "support/temp_dir.h"
 #include "support/test_service.h"
 #include "upload/picture_archive.h"
@@ -13,16 +14,11 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <random>
-#include <spawn.h>
 #include <string>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
-
-extern char** environ;
 
 namespace velpic {
 namespace {
@@ -42,32 +38,10 @@ std::string picture(int i) {
 // Starts the deleter on digest, waits for its "ready", lets it run for a random while and kills it. True when
 // it had finished on its own (exit 0) before the kill.
 bool run_and_kill(const std::filesystem::path& dir, const std::string& digest, std::mt19937& random) {
-    int pipe_fds[2];
-    EXPECT_EQ(pipe(pipe_fds), 0);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, pipe_fds[0]);
-    std::vector<std::string> args = {VELPIC_PICTURE_DELETER, dir.string(), digest};
-    std::vector<char*> argv;
-    for (std::string& arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    pid_t child = 0;
-    EXPECT_EQ(posix_spawn(&child, VELPIC_PICTURE_DELETER, &actions, nullptr, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
-    close(pipe_fds[1]);
-    char ready[6] = {};
-    EXPECT_EQ(read(pipe_fds[0], ready, sizeof ready), 6);
-    close(pipe_fds[0]);
+    test::ChildProcess deleter(VELPIC_PICTURE_DELETER, {dir.string(), digest});
+    EXPECT_TRUE(deleter.wait_for_output_line("ready"));
     // A delete is two requests, a file replacement and an unlink: a few milliseconds.
-    const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(random() % 6000);
-    while (std::chrono::steady_clock::now() < until) {
-    }
-    kill(child, SIGKILL);
-    int status = 0;
-    EXPECT_EQ(waitpid(child, &status, 0), child);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return deleter.kill_after(std::chrono::microseconds(random() % 6000));
 }
 
 TEST(PictureDeleteCrash, TheSameDeleteAgainCompletesAfterAnyKill) {

@@ -7,6 +7,7 @@
 #include "runtime/codepage.h"
 #include "runtime/files.h"
 #include "runtime/md5.h"
+#include "support/child_process.h"
 #include "support/temp_dir.h"
 #include "support/test_service.h"
 #include "upload/move_journal.h"
@@ -15,17 +16,12 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <random>
-#include <spawn.h>
 #include <string>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
-
-extern char** environ;
 
 namespace velpic {
 namespace {
@@ -45,31 +41,9 @@ std::string picture(int round, int i) {
 // Starts the mover, waits for its "ready", lets it run for up to max_micros and kills it. True when it had
 // finished on its own (exit 0) before the kill.
 bool run_and_kill(const std::filesystem::path& dir, unsigned max_micros, std::mt19937& random) {
-    int pipe_fds[2];
-    EXPECT_EQ(pipe(pipe_fds), 0);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, pipe_fds[0]);
-    std::vector<std::string> args = {VELPIC_PICTURE_MOVER, dir.string()};
-    std::vector<char*> argv;
-    for (std::string& arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    pid_t child = 0;
-    EXPECT_EQ(posix_spawn(&child, VELPIC_PICTURE_MOVER, &actions, nullptr, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
-    close(pipe_fds[1]);
-    char ready[6] = {};
-    EXPECT_EQ(read(pipe_fds[0], ready, sizeof ready), 6);
-    close(pipe_fds[0]);
-    const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(random() % max_micros);
-    while (std::chrono::steady_clock::now() < until) {
-    }
-    kill(child, SIGKILL);
-    int status = 0;
-    EXPECT_EQ(waitpid(child, &status, 0), child);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    test::ChildProcess mover(VELPIC_PICTURE_MOVER, {dir.string()});
+    EXPECT_TRUE(mover.wait_for_output_line("ready"));
+    return mover.kill_after(std::chrono::microseconds(random() % max_micros));
 }
 
 TEST(PictureMoveCrash, TheSameMoveAgainCompletesAfterAnyKills) {

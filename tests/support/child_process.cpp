@@ -1,4 +1,4 @@
-#include "child_process.h"
+#include "support/child_process.h"
 
 #include <cerrno>
 #include <csignal>
@@ -99,19 +99,37 @@ bool ChildProcess::pump(std::chrono::milliseconds wait) {
     return true;
 }
 
-std::optional<std::string> ChildProcess::wait_for_error_line(const std::string& text, std::chrono::milliseconds bound) {
+std::optional<std::string> ChildProcess::wait_for_line(const std::string& output, std::size_t& seen,
+                                                       const std::string& text, std::chrono::milliseconds bound) {
     const auto deadline = std::chrono::steady_clock::now() + bound;
     while (true) {
-        for (std::size_t end; (end = err_.find('\n', err_seen_)) != std::string::npos; err_seen_ = end + 1) {
-            const std::string line = err_.substr(err_seen_, end - err_seen_);
+        for (std::size_t end; (end = output.find('\n', seen)) != std::string::npos; seen = end + 1) {
+            const std::string line = output.substr(seen, end - seen);
             if (line.find(text) != std::string::npos) {
-                err_seen_ = end + 1;
+                seen = end + 1;
                 return line;
             }
         }
         if (std::chrono::steady_clock::now() >= deadline || !pump(std::chrono::milliseconds(100)))
             return std::nullopt;
     }
+}
+
+std::optional<std::string> ChildProcess::wait_for_output_line(const std::string& text,
+                                                              std::chrono::milliseconds bound) {
+    return wait_for_line(out_, out_seen_, text, bound);
+}
+
+std::optional<std::string> ChildProcess::wait_for_error_line(const std::string& text, std::chrono::milliseconds bound) {
+    return wait_for_line(err_, err_seen_, text, bound);
+}
+
+bool ChildProcess::kill_after(std::chrono::microseconds while_running) {
+    const auto until = std::chrono::steady_clock::now() + while_running;
+    while (std::chrono::steady_clock::now() < until) {
+    }
+    signal(SIGKILL);
+    return wait_for_exit() == 0;
 }
 
 std::optional<int> ChildProcess::wait_for_exit(std::chrono::milliseconds bound) {

@@ -1,5 +1,5 @@
-// The program itself run as a child process, for what only a whole process shows: exit statuses, the refusal to
-// open a window without a display, and signals.
+// A program run as a child process, for what only a whole process shows: exit statuses, the refusal to open a
+// window without a display, signals, and kills at random moments.
 #pragma once
 
 #include <chrono>
@@ -20,9 +20,14 @@ public:
     pid_t pid() const { return pid_; }
     void signal(int number) const;
 
-    // Reads its error output until a line holding text has arrived; that line, or nullopt after bound.
+    // Reads its standard or error output until a line holding text has arrived; that line, or nullopt after bound.
+    std::optional<std::string> wait_for_output_line(const std::string& text,
+                                                    std::chrono::milliseconds bound = std::chrono::seconds(20));
     std::optional<std::string> wait_for_error_line(const std::string& text,
                                                    std::chrono::milliseconds bound = std::chrono::seconds(20));
+    // Lets it run for while (busy-waiting: a sleep would be far coarser than the moments a kill test aims at), then
+    // kills it and reaps it. True when it had already ended on its own with status 0.
+    bool kill_after(std::chrono::microseconds while_running);
     // Reads both outputs to their end and reaps it; its exit status (or 128 + signal), nullopt after bound.
     std::optional<int> wait_for_exit(std::chrono::milliseconds bound = std::chrono::seconds(30));
 
@@ -32,12 +37,14 @@ public:
 private:
     // Takes what is ready on the pipes, waiting at most wait; false once both have ended.
     bool pump(std::chrono::milliseconds wait);
+    std::optional<std::string> wait_for_line(const std::string& output, std::size_t& seen, const std::string& text,
+                                             std::chrono::milliseconds bound);
 
     pid_t pid_ = -1;
     int out_fd_ = -1;
     int err_fd_ = -1;
     std::string out_, err_;
-    std::size_t err_seen_ = 0;
+    std::size_t out_seen_ = 0, err_seen_ = 0;
     std::optional<int> status_;
 };
 

@@ -21,15 +21,6 @@ using test::TestService;
 
 const std::string kPicture = std::string("\x89PNG\r\n\x1a\n", 8) + "archived picture";
 
-class SilentReporter final : public UploadReporter {
-public:
-    void show_status(const std::string&) override {}
-    void show_address(const std::string&) override {}
-    void copy_address(const std::string&) override {}
-    void show_message(const std::string& text) override { messages.push_back(text); }
-    std::vector<std::string> messages;
-};
-
 mode_t mode_of(const std::filesystem::path& path) {
     struct stat status {};
     EXPECT_EQ(::stat(path.c_str(), &status), 0) << path;
@@ -53,7 +44,7 @@ protected:
 };
 
 TEST_F(PictureArchiveTest, AnUploadKeepsTheBytesSentInAPrivateFolderBeforeTheRecord) {
-    SilentReporter reporter;
+    CollectingReporter reporter;
     ASSERT_TRUE(upload_picture(context, ".png", kPicture, reporter).ok);
     const std::string digest = md5_hex(kPicture);
     EXPECT_EQ(copy_path(), dir.path() / "图片存档" / digest.substr(0, 2) / (digest + ".png"));
@@ -81,7 +72,7 @@ TEST_F(PictureArchiveTest, AnUploadKeepsTheBytesSentInAPrivateFolderBeforeTheRec
 
 TEST_F(PictureArchiveTest, TurnedOffNothingIsKeptAndAnUnwritableArchiveStopsTheUpload) {
     context.keep_archive = false;
-    SilentReporter reporter;
+    CollectingReporter reporter;
     ASSERT_TRUE(upload_picture(context, ".png", kPicture, reporter).ok);
     EXPECT_FALSE(std::filesystem::exists(dir.path() / "图片存档"));
 

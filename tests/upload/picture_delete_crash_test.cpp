@@ -23,14 +23,6 @@
 namespace velpic {
 namespace {
 
-class QuietReporter final : public UploadReporter {
-public:
-    void show_status(const std::string&) override {}
-    void show_address(const std::string&) override {}
-    void copy_address(const std::string&) override {}
-    void show_message(const std::string&) override {}
-};
-
 std::string picture(int i) {
     return std::string("\x89PNG\r\n\x1a\n", 8) + "picture " + std::to_string(i);
 }
@@ -56,7 +48,7 @@ TEST(PictureDeleteCrash, TheSameDeleteAgainCompletesAfterAnyKill) {
     context.record_mode = "local";
     context.program_dir = dir.path();
     const std::filesystem::path records = local_record_file_path(dir.path());
-    QuietReporter reporter;
+    CollectingReporter reporter;
 
     // Pictures that are never deleted: every rewrite of the record file must keep them.
     std::vector<std::string> kept;

@@ -27,14 +27,6 @@ std::string picture(const std::string& tail) {
     return std::string("\x89PNG\r\n\x1a\n", 8) + tail;
 }
 
-class SilentReporter final : public UploadReporter {
-public:
-    void show_status(const std::string&) override {}
-    void show_address(const std::string&) override {}
-    void copy_address(const std::string&) override {}
-    void show_message(const std::string&) override {}
-};
-
 class PictureLifecycleTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -44,7 +36,7 @@ protected:
     void TearDown() override { unsetenv("VELPIC_SERVICE_BASE"); }
 
     std::string upload(const std::string& bytes) {
-        SilentReporter reporter;
+        CollectingReporter reporter;
         const UploadResult result = upload_picture(context, ".png", bytes, reporter);
         EXPECT_TRUE(result.ok) << to_utf8(result.address);
         return result.address;

@@ -26,14 +26,6 @@
 namespace velpic {
 namespace {
 
-class QuietReporter final : public UploadReporter {
-public:
-    void show_status(const std::string&) override {}
-    void show_address(const std::string&) override {}
-    void copy_address(const std::string&) override {}
-    void show_message(const std::string&) override {}
-};
-
 std::string picture(int round, int i) {
     return std::string("\x89PNG\r\n\x1a\n", 8) + "round " + std::to_string(round) + " picture " + std::to_string(i);
 }
@@ -50,7 +42,7 @@ TEST(PictureMoveCrash, TheSameMoveAgainCompletesAfterAnyKills) {
     test::TestService service;
     ASSERT_TRUE(service.running());
     setenv("VELPIC_SERVICE_BASE", service.base().c_str(), 1);
-    QuietReporter reporter;
+    CollectingReporter reporter;
     std::mt19937 random(2026);
     constexpr int kRounds = 40, kPictures = 16, kKillsPerRound = 6;
     int finished_alone = 0, moved_in_between = 0;

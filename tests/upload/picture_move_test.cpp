@@ -29,14 +29,6 @@ std::string picture(const std::string& tail) {
     return std::string("\x89PNG\r\n\x1a\n", 8) + tail;
 }
 
-class SilentReporter final : public UploadReporter {
-public:
-    void show_status(const std::string&) override {}
-    void show_address(const std::string&) override {}
-    void copy_address(const std::string&) override {}
-    void show_message(const std::string&) override {}
-};
-
 // The map file as old -> new, with the lines counted.
 std::map<std::string, std::string> map_lines(const std::filesystem::path& file, std::size_t* lines = nullptr) {
     std::map<std::string, std::string> map;
@@ -74,7 +66,7 @@ protected:
     void TearDown() override { unsetenv("VELPIC_SERVICE_BASE"); }
 
     std::string upload(const std::string& bytes) {
-        SilentReporter reporter;
+        CollectingReporter reporter;
         const UploadResult result = upload_picture(context, ".png", bytes, reporter);
         EXPECT_TRUE(result.ok) << to_utf8(result.address);
         return result.address;

@@ -504,8 +504,6 @@ void HttpListener::Impl::run() {
             [[maybe_unused]] const auto n = ::read(wake_fd, &count, sizeof count);
         }
         const std::size_t first = fds.size() - polled.size();
-        if (listen_fd >= 0 && first == 2 && fds[1].revents != 0)
-            accept_all();
         for (std::size_t i = 0; i < polled.size(); ++i) {
             Connection& c = *polled[i];
             const short revents = fds[first + i].revents;
@@ -522,6 +520,10 @@ void HttpListener::Impl::run() {
                     close_connection(c);
             }
         }
+        // After the connections polled above are served: taking in new ones may make room by dropping one of
+        // them, and polled must not outlive it.
+        if (listen_fd >= 0 && first == 2 && fds[1].revents != 0)
+            accept_all();
     }
     {
         std::lock_guard lock(mutex);

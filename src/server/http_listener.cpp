@@ -385,7 +385,10 @@ void HttpListener::Impl::accept_all() {
         const int fd = ::accept4(listen_fd, reinterpret_cast<sockaddr*>(&address), &size, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0)
             return; // EAGAIN, or a connection already gone, or out of descriptors until some are closed
-        if (connections.size() >= static_cast<std::size_t>(bounds.max_connections)) {
+        // Connections closed in this round stay in the list until the next one begins; they hold no room.
+        const auto open = std::count_if(connections.begin(), connections.end(),
+                                        [](const auto& c) { return c->phase != Phase::closed; });
+        if (open >= bounds.max_connections) {
             // Full: the connection that has waited longest without a request in hand gives way, so that idle
             // connections cannot lock out a client that sends its request at once.
             Connection* oldest = nullptr;
@@ -399,7 +402,6 @@ void HttpListener::Impl::accept_all() {
                 continue;
             }
             close_connection(*oldest);
-            std::erase_if(connections, [](const auto& c) { return c->phase == Phase::closed; });
         }
         int yes = 1;
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);

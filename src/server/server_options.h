@@ -1,6 +1,8 @@
 // How the local upload server listens: address, port, key and the bounds every request is held to.
 #pragma once
 
+#include "runtime/loopback_host.h"
+
 #include <chrono>
 #include <cstddef>
 #include <string>
@@ -25,9 +27,6 @@ struct ServerOptions {
     std::chrono::milliseconds download_deadline{60000};   // for a whole picture download
     std::chrono::milliseconds download_idle_limit{15000}; // longest pause in a picture download
 };
-
-// 127.0.0.0/8, ::1 (also as ::ffff:127.x.x.x) and "localhost".
-bool is_loopback_host(std::string_view host);
 
 // Why these options cannot be served (UTF-8), or empty: a port outside 0..65535, no workers, or a host beyond
 // this machine without a key.

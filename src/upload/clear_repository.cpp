@@ -17,8 +17,13 @@ namespace velpic {
 
 ClearOutcome clear_repository_outcome(const std::string& owner, const std::string& repo,
                                       const std::string& access_token) {
+    return clear_repository_outcome(gitee_profile(owner, repo, access_token));
+}
+
+ClearOutcome clear_repository_outcome(const RepositoryProfile& gitee) {
+    const std::string& access_token = gitee.access_token;
     ClearOutcome outcome;
-    outcome.reason = repository_name_problem(owner, repo);
+    outcome.reason = repository_name_problem(gitee.owner, gitee.repo);
     if (!outcome.reason.empty())
         return outcome;
 
@@ -34,7 +39,7 @@ ClearOutcome clear_repository_outcome(const std::string& owner, const std::strin
     options.no_redirect = true;
     options.max_body_bytes = kApiAnswerLimit;
     WinInetResponse response;
-    const std::string body = wininet_request(repository_api_address(owner, repo) + "/clear", options, response);
+    const std::string body = wininet_request(repository_api_address(gitee) + "/clear", options, response);
     if (text_find(response.response_headers, "204 No Content", 1, false) > 0) {
         outcome.ok = true;
         return outcome;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "records/mysql_settings.h"
+#include "upload/repository_profile.h"
 
 #include <filesystem>
 #include <string>
@@ -19,6 +20,8 @@ struct ClearOutcome {
 // the API path are refused before anything is sent.
 ClearOutcome clear_repository_outcome(const std::string& owner, const std::string& repo,
                                       const std::string& access_token);
+// The same under a gitee profile's service address.
+ClearOutcome clear_repository_outcome(const RepositoryProfile& gitee);
 // The same as "Success" or "Error".
 std::string clear_repository(const std::string& owner, const std::string& repo, const std::string& access_token);
 

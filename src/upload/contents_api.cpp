@@ -13,31 +13,60 @@
 
 namespace velpic {
 
+RepositoryProfile gitee_profile(const std::string& owner, const std::string& repo, const std::string& access_token) {
+    RepositoryProfile profile;
+    profile.owner = owner;
+    profile.repo = repo;
+    profile.access_token = access_token;
+    return profile;
+}
+
+std::string repository_api_address(const RepositoryProfile& gitee) {
+    return effective_service_url(gitee) + "api/v5/repos/" + gitee.owner + "/" + gitee.repo;
+}
+
 std::string repository_api_address(const std::string& owner, const std::string& repo) {
-    return service_base() + "api/v5/repos/" + owner + "/" + repo;
+    return repository_api_address(gitee_profile(owner, repo));
+}
+
+std::string encoded_file_path(const std::string& path) {
+    // The path comes from a file's name: a "?" or "#" in it would start a query or a fragment of the request, and a
+    // "%" would be read as an escape.
+    return percent_encode_where(path, [](unsigned char c) {
+        return c <= 0x20 || c == 0x7F || c == '?' || c == '#' || c == '%';
+    });
+}
+
+std::string contents_endpoint(const RepositoryProfile& gitee, const std::string& path) {
+    return repository_api_address(gitee) + "/contents/" + encoded_file_path(path);
 }
 
 std::string contents_endpoint(const std::string& owner, const std::string& repo, const std::string& path) {
-    // The path comes from a file's name: a "?" or "#" in it would start a query or a fragment of the request, and a
-    // "%" would be read as an escape.
-    return repository_api_address(owner, repo) + "/contents/" + percent_encode_where(path, [](unsigned char c) {
-               return c <= 0x20 || c == 0x7F || c == '?' || c == '#' || c == '%';
-           });
+    return contents_endpoint(gitee_profile(owner, repo), path);
+}
+
+std::string raw_address_prefix(const RepositoryProfile& gitee) {
+    return effective_service_url(gitee) + gitee.owner + "/" + gitee.repo + "/raw/" +
+           (gitee.branch.empty() ? std::string("master") : gitee.branch) + "/";
 }
 
 std::string raw_address_prefix(const std::string& owner, const std::string& repo) {
-    return service_base() + owner + "/" + repo + "/raw/master/";
+    return raw_address_prefix(gitee_profile(owner, repo));
 }
 
-bool is_committed_file_address(const std::string& address, const std::string& owner, const std::string& repo,
-                               const std::string& path) {
+bool is_plain_file_name(const std::string& path) {
     if (path.empty() || path == "." || path == ".." || path.find_first_of("/\\") != std::string::npos)
         return false;
     for (unsigned char c : path)
         if (c < 0x20 || c == 0x7F)
             return false;
+    return true;
+}
+
+bool is_committed_file_address(const std::string& address, const std::string& owner, const std::string& repo,
+                               const std::string& path) {
     // Whole-text equality: a prefix test would let ".." segments or another name after the prefix through.
-    return address == raw_address_prefix(owner, repo) + path;
+    return is_plain_file_name(path) && address == raw_address_prefix(owner, repo) + path;
 }
 
 std::string repository_name_problem(const std::string& owner, const std::string& repo) {
@@ -111,6 +140,10 @@ std::string create_headers() {
 
 ContentsApiResult read_create_answer(const TokenAnswer& answer, const std::string& owner, const std::string& repo,
                                      const std::string& path) {
+    return read_create_answer(answer, gitee_profile(owner, repo), path);
+}
+
+ContentsApiResult read_create_answer(const TokenAnswer& answer, const RepositoryProfile& gitee, const std::string& path) {
     ContentsApiResult result;
     if (!answer.complete) {
         result.reason = answer.reason;
@@ -124,9 +157,9 @@ ContentsApiResult read_create_answer(const TokenAnswer& answer, const std::strin
         json.type_of("content['download_url']") == json_type_string ? json.get_text("content['download_url']") : "";
     const std::string reason = json.get_text("message");
     if (parsed && !address.empty() && reason.empty()) {
-        result.ok = is_committed_file_address(address, owner, repo, path);
+        result.ok = is_plain_file_name(path) && address == raw_address_prefix(gitee) + path;
         if (result.ok)
-            result.address = address;
+            result.address = file_address_prefix(gitee, raw_address_prefix(gitee)) + path;
         else
             result.reason = visible_text(address); // another branch, owner, host or file: not the file committed
         return result;
@@ -141,17 +174,28 @@ ContentsApiResult read_create_answer(const TokenAnswer& answer, const std::strin
     return result;
 }
 
+ContentsApiResult contents_api_create_file(const RepositoryProfile& gitee, const std::string& path,
+                                           std::string_view file_bytes, const std::string& message) {
+    ContentsApiResult refused;
+    refused.reason = repository_name_problem(gitee.owner, gitee.repo);
+    if (!refused.reason.empty())
+        return refused;
+    const bool other_branch = !gitee.branch.empty() && gitee.branch != "master";
+    const ContentsRequestBody body =
+        other_branch ? ContentsRequestBody::around(
+                           "{\"access_token\":\"" + to_utf8(json_string_escape(gitee.access_token)) +
+                               "\",\r\n\"branch\":\"" + to_utf8(json_string_escape(gitee.branch)) +
+                               "\",\r\n\"content\":\"",
+                           file_bytes, "\",\r\n\"message\":\"" + to_utf8(json_string_escape(message)) + "\"}")
+                     : ContentsRequestBody(gitee.access_token, file_bytes, message);
+    const TokenAnswer answer = send_token_request(contents_endpoint(gitee, path), kHttpPost, body, create_headers());
+    return read_create_answer(answer, gitee, path);
+}
+
 ContentsApiResult contents_api_create_file(const std::string& owner, const std::string& repo, const std::string& path,
                                            const std::string& access_token, std::string_view file_bytes,
                                            const std::string& message) {
-    ContentsApiResult refused;
-    refused.reason = repository_name_problem(owner, repo);
-    if (!refused.reason.empty())
-        return refused;
-    const ContentsRequestBody body(access_token, file_bytes, message);
-    const TokenAnswer answer =
-        send_token_request(contents_endpoint(owner, repo, path), kHttpPost, body, create_headers());
-    return read_create_answer(answer, owner, repo, path);
+    return contents_api_create_file(gitee_profile(owner, repo, access_token), path, file_bytes, message);
 }
 
 } // namespace velpic

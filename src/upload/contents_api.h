@@ -1,10 +1,15 @@
 // Client of the hosting service's "create a file" call (REST API v5, contents endpoint).
 #pragma once
 
+#include "upload/repository_profile.h"
+
 #include <string>
 #include <string_view>
 
 namespace velpic {
+
+// A gitee profile of owner/repo with token and every other value at its default.
+RepositoryProfile gitee_profile(const std::string& owner, const std::string& repo, const std::string& access_token = {});
 
 // The browser identity both the upload and the repository clearing send.
 inline constexpr std::string_view upload_user_agent =
@@ -12,13 +17,22 @@ inline constexpr std::string_view upload_user_agent =
 
 // service_base() + "api/v5/repos/" + owner + "/" + repo: the repository's API address, nothing encoded.
 std::string repository_api_address(const std::string& owner, const std::string& repo);
+// The same under the profile's service address.
+std::string repository_api_address(const RepositoryProfile& gitee);
 
 // repository_api_address + "/contents/" + path, where control bytes, blanks, "?", "#" and "%" of path are
 // %-encoded so that the path stays one path.
 std::string contents_endpoint(const std::string& owner, const std::string& repo, const std::string& path);
+std::string contents_endpoint(const RepositoryProfile& gitee, const std::string& path);
+// A file's path in a request address: control bytes, blanks, "?", "#" and "%" %-encoded.
+std::string encoded_file_path(const std::string& path);
+// A path one plain file name: not empty, no "/" or "\\", no control byte, not "." or "..".
+bool is_plain_file_name(const std::string& path);
 
 // service_base() + owner + "/" + repo + "/raw/master/".
 std::string raw_address_prefix(const std::string& owner, const std::string& repo);
+// The profile's service address + owner + "/" + repo + "/raw/" + branch ("master" when none) + "/".
+std::string raw_address_prefix(const RepositoryProfile& gitee);
 
 // The only kind of address that is shown, copied or recorded for a file committed at path: exactly the
 // repository's raw-file prefix followed by path, byte for byte (letter case significant). path must be one plain
@@ -55,11 +69,16 @@ struct ContentsApiResult {
 ContentsApiResult contents_api_create_file(const std::string& owner, const std::string& repo, const std::string& path,
                                            const std::string& access_token, std::string_view file_bytes,
                                            const std::string& message);
+// The same into a gitee profile's repository; a branch other than "master" is named in the body, and the address
+// given back is the profile's file address (its address prefix, when set).
+ContentsApiResult contents_api_create_file(const RepositoryProfile& gitee, const std::string& path,
+                                           std::string_view file_bytes, const std::string& message);
 
 struct TokenAnswer;
 // What the service's answer to a create says, as contents_api_create_file reads it.
 ContentsApiResult read_create_answer(const TokenAnswer& answer, const std::string& owner, const std::string& repo,
                                      const std::string& path);
+ContentsApiResult read_create_answer(const TokenAnswer& answer, const RepositoryProfile& gitee, const std::string& path);
 
 // The text a failure shows for an answer that could not be read: "错误未知：[" + answer + "]" (GBK), the answer
 // shortened when it is long.

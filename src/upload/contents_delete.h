@@ -1,6 +1,8 @@
 // Client of the hosting service's "delete a file" call (REST API v5, contents endpoint, DELETE).
 #pragma once
 
+#include "upload/repository_profile.h"
+
 #include <string>
 
 namespace velpic {
@@ -23,6 +25,9 @@ struct ContentsDeleteResult {
 // anything is sent.
 ContentsDeleteResult contents_api_delete_file(const std::string& owner, const std::string& repo,
                                               const std::string& path, const std::string& access_token,
+                                              const std::string& sha, const std::string& message);
+// The same in a gitee profile's repository, on its branch when it names one.
+ContentsDeleteResult contents_api_delete_file(const RepositoryProfile& gitee, const std::string& path,
                                               const std::string& sha, const std::string& message);
 
 // What the service's answer to that DELETE says: 200 and 204 deleted, 404 absent, anything else failed with the

@@ -31,15 +31,21 @@ std::string query_encode(const std::string& value) {
 
 StoredContents contents_api_lookup(const std::string& owner, const std::string& repo, const std::string& path,
                                    const std::string& access_token) {
+    return contents_api_lookup(gitee_profile(owner, repo, access_token), path);
+}
+
+StoredContents contents_api_lookup(const RepositoryProfile& gitee, const std::string& path) {
     StoredContents stored;
-    stored.reason = repository_name_problem(owner, repo);
+    stored.reason = repository_name_problem(gitee.owner, gitee.repo);
     if (!stored.reason.empty())
         return stored;
 
     HeaderList headers;
     headers.add("User-Agent", upload_user_agent);
-    const std::string url =
-        contents_endpoint(owner, repo, path) + "?access_token=" + query_encode(to_utf8(access_token));
+    std::string url =
+        contents_endpoint(gitee, path) + "?access_token=" + query_encode(to_utf8(gitee.access_token));
+    if (!gitee.branch.empty())
+        url += "&ref=" + query_encode(to_utf8(gitee.branch));
     const TokenAnswer answer = send_token_request(url, kHttpGet, std::string(), headers.to_header_text());
     return read_contents_answer(answer);
 }

@@ -1,6 +1,8 @@
 // Asking the hosting service what its repository holds under a path (REST API v5, contents endpoint, GET).
 #pragma once
 
+#include "upload/repository_profile.h"
+
 #include <string>
 
 namespace velpic {
@@ -24,6 +26,8 @@ struct StoredContents {
 // JSON array, and both mean absent.
 StoredContents contents_api_lookup(const std::string& owner, const std::string& repo, const std::string& path,
                                    const std::string& access_token);
+// The same in a gitee profile's repository, on its branch when it names one.
+StoredContents contents_api_lookup(const RepositoryProfile& gitee, const std::string& path);
 
 struct TokenAnswer;
 // What the service's answer to that GET says about the path.

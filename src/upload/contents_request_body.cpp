@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace velpic {
 
@@ -29,6 +30,14 @@ ContentsRequestBody::ContentsRequestBody(const std::string& access_token, std::s
     : head_("{\"access_token\":\"" + to_utf8(json_string_escape(access_token)) + "\",\r\n\"content\":\""),
       bytes_(file_bytes), content_size_(base64_length(file_bytes.size())),
       tail_("\",\r\n\"message\":\"" + to_utf8(json_string_escape(message)) + "\"}") {}
+
+ContentsRequestBody::ContentsRequestBody(Pieces, std::string head, std::string_view file_bytes, std::string tail)
+    : head_(std::move(head)), bytes_(file_bytes), content_size_(base64_length(file_bytes.size())),
+      tail_(std::move(tail)) {}
+
+ContentsRequestBody ContentsRequestBody::around(std::string head, std::string_view file_bytes, std::string tail) {
+    return ContentsRequestBody(Pieces{}, std::move(head), file_bytes, std::move(tail));
+}
 
 std::uint64_t ContentsRequestBody::size() const {
     return head_.size() + content_size_ + tail_.size();

@@ -31,6 +31,7 @@ TokenAnswer send_with(const std::string& url, WinHttpRequestOptions& options, co
     TokenAnswer answer;
     const bool answered = !response.response_headers.empty();
     answer.status = status_code(response.status_text, answered);
+    answer.headers = response.response_headers;
     if (answered && answer.status >= 300 && answer.status < 400) {
         answer.reason = token_redirect_reason(response.redirect_location);
         return answer;

@@ -16,6 +16,7 @@ struct TokenAnswer {
     bool complete = false; // a whole answer arrived, and it is not a redirect
     int status = 0;        // its HTTP status
     std::string text;      // its body as GBK text (a UTF-8 body is converted)
+    std::string headers;   // its raw head, status line first, CR LF lines (also for an incomplete answer)
     std::string reason;    // GBK: why there is no complete answer
     // The request went out but no whole answer came back: the service may have done what was asked.
     bool outcome_unknown = false;

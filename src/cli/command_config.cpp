@@ -3,10 +3,10 @@
 // messages and the file written are the page's.
 #include "cli/commands.h"
 
-#include "settings/settings_groups.h"
-#include "settings/settings_store.h"
 #include "records/mysql_record_store.h"
 #include "runtime/codepage.h"
+#include "settings/settings_groups.h"
+#include "settings/settings_store.h"
 
 #include <functional>
 #include <optional>
@@ -19,6 +19,7 @@ namespace {
 struct PageState {
     SettingsPage page;
     bool mysql = false;
+    const SettingsStore* store = nullptr;
 };
 
 struct Setting {
@@ -52,11 +53,31 @@ Setting on_off(const char* name, bool SettingsPage::*field) {
             [field](const PageState& state) { return std::string(state.page.*field ? "on" : "off"); }, "on or off"};
 }
 
+// The setting `service`: the active service, and the profile the other names of this command then address.
+Setting service_setting() {
+    return {"service", false,
+            [](PageState& state, const std::string& value) {
+                const std::optional<ServiceKind> service = service_kind_named(value);
+                if (!service)
+                    return false;
+                if (*service != state.page.service)
+                    state.page = state.store->read_page(*service);
+                state.page.active_service = *service;
+                return true;
+            },
+            [](const PageState& state) { return std::string(service_name(state.page.active_service)); },
+            "gitee, github or gitea"};
+}
+
 const std::vector<Setting>& settings() {
     static const std::vector<Setting> list = {
+        service_setting(),
         text("owner", &SettingsPage::owner),
         text("repo", &SettingsPage::repo),
         text("token", &SettingsPage::access_token, true),
+        text("branch", &SettingsPage::branch),
+        text("service-url", &SettingsPage::service_url),
+        text("address-prefix", &SettingsPage::address_prefix),
         {"mode", false,
          [](PageState& state, const std::string& value) {
              if (value != "local" && value != "mysql")
@@ -97,8 +118,31 @@ const Setting* find_setting(const std::string& name) {
     return nullptr;
 }
 
-PageState stored_page(const SettingsStore& store) {
-    return PageState{store.read_page(), store.stored_mysql_mode()};
+// The stored page with the profile of service, or of the active service.
+PageState stored_page(const SettingsStore& store, std::optional<ServiceKind> service) {
+    return PageState{service ? store.read_page(*service) : store.read_page(), store.stored_mysql_mode(), &store};
+}
+
+// Takes a leading "--service S" off args: false (with why) when S is no service.
+bool take_service_option(std::vector<std::string>& args, std::optional<ServiceKind>& service, std::string& why) {
+    if (args.empty() || (args.front() != "--service" && !args.front().starts_with("--service=")))
+        return true;
+    std::string name;
+    if (args.front() == "--service") {
+        if (args.size() < 2) {
+            why = "--service needs gitee, github or gitea";
+            return false;
+        }
+        name = args[1];
+        args.erase(args.begin(), args.begin() + 2);
+    } else {
+        name = args.front().substr(10);
+        args.erase(args.begin());
+    }
+    service = service_kind_named(name);
+    if (!service)
+        why = "unknown service \"" + name + "\" (gitee, github or gitea)";
+    return service.has_value();
 }
 
 int misuse(CommandIo& io, const std::string& why) {
@@ -107,8 +151,11 @@ int misuse(CommandIo& io, const std::string& why) {
     return 2;
 }
 
-int show(CommandIo& io) {
-    const PageState state = stored_page(SettingsStore(settings_file_path()));
+int show(std::optional<ServiceKind> service, CommandIo& io) {
+    const SettingsStore store(settings_file_path());
+    const PageState state = stored_page(store, service);
+    if (service)
+        io.out << "profile\t" << service_name(*service) << "\n";
     for (const Setting& setting : settings()) {
         std::string value = setting.get(state);
         if (setting.secret && !value.empty())
@@ -158,7 +205,7 @@ void explain_refusal(const std::string& message, CommandIo& io) {
            << setting << (found.secret ? " - <<< VALUE" : " VALUE") << "\n";
 }
 
-int set(const std::vector<std::string>& pairs, CommandIo& io) {
+int set(std::optional<ServiceKind> service, const std::vector<std::string>& pairs, CommandIo& io) {
     if (pairs.empty() || pairs.size() % 2 != 0)
         return misuse(io, "set takes NAME VALUE pairs");
     // Every name and word is checked before anything is read from standard input or written.
@@ -167,8 +214,15 @@ int set(const std::vector<std::string>& pairs, CommandIo& io) {
             return misuse(io, "unknown setting \"" + pairs[i] + "\"");
     }
     const SettingsStore store(settings_file_path());
-    PageState state = stored_page(store);
-    for (std::size_t i = 0; i < pairs.size(); i += 2) {
+    PageState state = stored_page(store, service);
+    // `service` goes first wherever it stands: it chooses the profile the other names change.
+    std::vector<std::size_t> order;
+    for (std::size_t i = 0; i < pairs.size(); i += 2)
+        if (pairs[i] == "service")
+            order.insert(order.begin(), i);
+        else
+            order.push_back(i);
+    for (std::size_t i : order) {
         const Setting& setting = *find_setting(pairs[i]);
         std::string value = pairs[i + 1];
         // A secret need not stand in the argument list or the shell's history.
@@ -184,6 +238,8 @@ int set(const std::vector<std::string>& pairs, CommandIo& io) {
     AppState scratch;
     const SaveResult result = store.save(state.page, state.mysql, scratch);
     (result.saved ? io.out : io.err) << to_utf8(result.message) << "\n";
+    if (!result.warning.empty())
+        io.err << "velpic config: " << to_utf8(result.warning) << "\n";
     if (!result.saved)
         explain_refusal(result.message, io);
     return result.saved ? 0 : 1;
@@ -202,13 +258,18 @@ int test_mysql(CommandIo& io) {
     return 1;
 }
 
-int run(const std::vector<std::string>& args, CommandIo& io) {
-    const std::string action = args.empty() ? std::string() : args.front();
-    if (action == "show" && args.size() == 1)
-        return show(io);
+int run(const std::vector<std::string>& given, CommandIo& io) {
+    const std::string action = given.empty() ? std::string() : given.front();
+    std::vector<std::string> args(given.begin() + (given.empty() ? 0 : 1), given.end());
+    std::optional<ServiceKind> service;
+    std::string why;
+    if ((action == "show" || action == "set") && !take_service_option(args, service, why))
+        return misuse(io, why);
+    if (action == "show" && args.empty())
+        return show(service, io);
     if (action == "set")
-        return set(std::vector<std::string>(args.begin() + 1, args.end()), io);
-    if (action == "test-mysql" && args.size() == 1)
+        return set(service, args, io);
+    if (action == "test-mysql" && args.empty())
         return test_mysql(io);
     return misuse(io, action.empty() ? "show, set or test-mysql?" : "unknown use of config: " + action);
 }
@@ -217,11 +278,13 @@ int run(const std::vector<std::string>& args, CommandIo& io) {
 
 const Command config_command{
     "config",
-    "config show | set NAME VALUE [NAME VALUE...] | test-mysql",
+    "config show [--service S] | set [--service S] NAME VALUE [NAME VALUE...] | test-mysql",
     "shows or changes the settings of the settings page. show prints NAME<tab>VALUE lines (the\n"
     "         token, the MySQL password and the server key masked); set changes the named values and saves\n"
     "         them with the page's checks and messages; test-mysql tries the MySQL settings (Success/Error).\n"
-    "         Names: owner, repo, token, mode (local|mysql), mysql-server, mysql-port, mysql-user,\n"
+    "         service (gitee|github|gitea) chooses the hosting service in use; each keeps its own profile:\n"
+    "         owner, repo, token, branch, service-url and address-prefix name the profile of --service S\n"
+    "         (default: the service in use). Other names: mode (local|mysql), mysql-server, mysql-port, mysql-user,\n"
     "         mysql-password, mysql-database, server-enabled (on|off), server-port, server-key,\n"
     "         link-format (url|markdown|html), compress (on|off), archive (on|off), check-referer,\n"
     "         check-max-age (hours after which the records page checks a remembered link again; 0: always).\n"

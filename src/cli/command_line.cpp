@@ -3,6 +3,7 @@
 #include "cli/commands.h"
 #include "runtime/program_dir.h"
 
+#include <algorithm>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -13,9 +14,8 @@ namespace {
 
 // Each command in its own file; a new command is one more line here.
 const Command* const kCommands[] = {
-    &upload_command, &records_command, &config_command,  &serve_command,   &check_command,
-    &delete_command, &restore_command, &backup_command,  &publish_command, &relink_command,
-    &move_command,
+    &upload_command,  &records_command, &config_command,  &serve_command,  &check_command, &delete_command,
+    &restore_command, &backup_command,  &publish_command, &relink_command, &move_command,
 };
 
 // The arguments after the program name, with --data-dir already applied and taken out.
@@ -31,6 +31,12 @@ bool is_help(const std::string& arg) {
     return arg == "--help" || arg == "-h" || arg == "help";
 }
 
+// The command's name and what it does, the lines after the first indented under the name's column.
+void print_command_help(std::ostream& out, const Command& command) {
+    const std::string name = command.name;
+    out << name << std::string(name.size() < 9 ? 9 - name.size() : 1, ' ') << command.help << "\n";
+}
+
 } // namespace
 
 void print_usage(std::ostream& out) {
@@ -41,16 +47,16 @@ void print_usage(std::ostream& out) {
     }
     out << lead << "velpic [--data-dir DIR] --help\n"
         << "       velpic [--data-dir DIR]            (the window)\n\n";
-    for (const Command* command : kCommands) {
-        const std::string name = command->name;
-        out << name << std::string(name.size() < 9 ? 9 - name.size() : 1, ' ') << command->help << "\n";
-    }
+    for (const Command* command : kCommands)
+        print_command_help(out, *command);
     out << "\n"
            "Settings come from \"配置.ini\" in the data directory: beside the program in a build tree,\n"
            "$XDG_CONFIG_HOME/velpic (~/.config/velpic) when installed, unless --data-dir or VELPIC_DATA_DIR\n"
            "says otherwise. Save them in the window or with `velpic config set`; uploads need owner, repo\n"
            "and token first:\n"
-           "    " << kGiteeSetupCommand << "\n"
+           "    "
+        << kGiteeSetupCommand
+        << "\n"
            "\n"
            "Exit status: 0 done; 1 something failed (a picture, a link, a check of the settings); 2 misuse,\n"
            "no display for the clipboard, or no repository configured yet.\n";
@@ -101,6 +107,13 @@ int run_command_line(int argc, char** argv, std::istream& in, std::ostream& out,
     }
     for (const Command* command : kCommands) {
         if (name == command->name) {
+            // "velpic config --help": the command's own usage, whatever else stands beside it.
+            const auto asks_help = [](const std::string& arg) { return arg == "--help" || arg == "-h"; };
+            if (std::any_of(args.begin(), args.end(), asks_help)) {
+                out << "usage: velpic [--data-dir DIR] " << command->synopsis << "\n\n";
+                print_command_help(out, *command);
+                return 0;
+            }
             CommandIo io{in, out, err, desktop};
             return command->run(args, io);
         }

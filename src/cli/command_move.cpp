@@ -1,5 +1,6 @@
-// `velpic move --to OWNER/REPO [--jobs N]`: re-hosts every recorded picture into another repository, then points
-// the settings there and writes the map of old and new addresses for the links outside Velpic.
+// `velpic move --to [SERVICE:]OWNER/REPO [--jobs N]`: re-hosts every recorded picture into another repository, on
+// the same hosting service or another, then points the settings there and writes the map of old and new addresses
+// for the links outside Velpic.
 #include "cli/commands.h"
 
 #include "cli/command_context.h"
@@ -8,6 +9,7 @@
 #include "runtime/codepage.h"
 #include "runtime/files.h"
 #include "runtime/program_dir.h"
+#include "settings/service_profiles.h"
 #include "settings/settings_store.h"
 #include "upload/picture_move.h"
 #include "upload/repository_names.h"
@@ -36,19 +38,37 @@ std::string item_line(const MoveItem& item) {
     return "失败：" + terminal_text(item.reason);
 }
 
-// The settings page with the new repository, saved the way `velpic config set owner … repo …` saves it.
-bool point_settings_at(const std::string& owner, const std::string& repo, CommandIo& io) {
+// The settings page with the new repository as the active one, saved the way `velpic config set` saves it.
+bool point_settings_at(const RepositoryProfile& target, CommandIo& io) {
     const SettingsStore store(settings_file_path());
-    SettingsPage page = store.read_page();
-    if (page.owner == owner && page.repo == repo)
+    SettingsPage page = store.read_page(target.service);
+    if (store.active_service() == target.service && page.owner == target.owner && page.repo == target.repo)
         return true;
-    page.owner = owner;
-    page.repo = repo;
+    page.owner = target.owner;
+    page.repo = target.repo;
+    page.branch = target.branch;
+    page.address_prefix = target.address_prefix;
     AppState scratch;
     const SaveResult result = store.save(page, store.stored_mysql_mode(), scratch);
     if (!result.saved)
         io.err << "velpic move: " << to_utf8(result.message) << "\n";
     return result.saved;
+}
+
+// The repository --to names: the profile of its service (the active one when none is named) pointed at OWNER/REPO.
+// A branch or address prefix stored for another repository does not carry over.
+RepositoryProfile target_profile(ServiceKind service, const std::string& owner, const std::string& repo) {
+    const SettingsStore store(settings_file_path());
+    RepositoryProfile target = store.read_profile(service);
+    if (service == store.active_service())
+        target = in_force(std::move(target));
+    if (target.owner != owner || target.repo != repo) {
+        target.branch.clear();
+        target.address_prefix.clear();
+    }
+    target.owner = owner;
+    target.repo = repo;
+    return target;
 }
 
 int run(const std::vector<std::string>& args, CommandIo& io) {
@@ -62,12 +82,19 @@ int run(const std::vector<std::string>& args, CommandIo& io) {
         return misuse(io, why);
     if (!operands.empty())
         return misuse(io, "takes no operands");
+    std::optional<ServiceKind> service;
+    if (const std::size_t colon = to.find(':'); colon != std::string::npos) {
+        service = service_kind_named(to.substr(0, colon));
+        if (!service)
+            return misuse(io, "--to names an unknown service \"" + to.substr(0, colon) + "\" (gitee, github or gitea)");
+        to = to.substr(colon + 1);
+    }
     const std::size_t slash = to.find('/');
     const std::string owner = to.substr(0, slash);
     const std::string repo = slash == std::string::npos ? std::string() : to.substr(slash + 1);
     // The same names the settings page accepts; they go into API paths and addresses as they are.
     if (slash == std::string::npos || !is_valid_repository_name(owner) || !is_valid_repository_name(repo))
-        return misuse(io, "--to takes OWNER/REPO (letters, digits, \"-\", \"_\" and \".\")");
+        return misuse(io, "--to takes [SERVICE:]OWNER/REPO (letters, digits, \"-\", \"_\" and \".\")");
     int jobs = kDefaultLinkCheckJobs;
     if (!jobs_text.empty()) {
         const char* end = jobs_text.data() + jobs_text.size();
@@ -81,12 +108,20 @@ int run(const std::vector<std::string>& args, CommandIo& io) {
     if (!context)
         return status;
     MoveRequest request;
-    request.to_owner = owner; // ASCII: the same in GBK
-    request.to_repo = repo;
+    // ASCII names: the same in GBK.
+    request.to = target_profile(service.value_or(context->upload.service), owner, repo);
+    if (request.to.access_token.empty()) {
+        io.err << "velpic move: " << service_name(request.to.service)
+               << " 还没有访问令牌，请先保存：velpic config set --service " << service_name(request.to.service)
+               << " token - <<< \"$TOKEN\"\n";
+        return 1;
+    }
+    context->upload.wait_notice = [&io](const std::string& text) { io.err << to_utf8(text) << "\n" << std::flush; };
     request.map_path = move_map_path(program_dir());
     request.fetch = context->check;
     request.fetch.jobs = jobs;
-    io.err << "搬家到 " << owner << "/" << repo << "\n" << std::flush;
+    const std::string target_name = std::string(service_name(request.to.service)) + ":" + owner + "/" + repo;
+    io.err << "搬家到 " << target_name << "\n" << std::flush;
     const MoveReport report =
         move_pictures(context->upload, request, [&](const MoveItem& item, std::size_t done, std::size_t total) {
             io.err << "[" << done << "/" << total << "] " << to_utf8(item.digest) << ": " << item_line(item) << "\n"
@@ -108,9 +143,9 @@ int run(const std::vector<std::string>& args, CommandIo& io) {
         io.err << "没有搬完：设置仍指向原仓库；再次运行同一命令会接着搬。\n";
         return 1;
     }
-    if (!point_settings_at(owner, repo, io))
+    if (!point_settings_at(request.to, io))
         return 1;
-    io.err << "设置已指向 " << owner << "/" << repo << "\n";
+    io.err << "设置已指向 " << target_name << "\n";
     if (file_exists(request.map_path)) {
         io.err << (report.map_written ? "地址映射已写入：" : "地址映射（上次搬家所写）：") << "\n";
         io.out << request.map_path.string() << "\n";
@@ -122,12 +157,14 @@ int run(const std::vector<std::string>& args, CommandIo& io) {
 
 const Command move_command{
     "move",
-    "move --to OWNER/REPO [--jobs N]",
-    "re-hosts every recorded picture (MySQL: every machine's) into the repository OWNER/REPO with\n"
-    "         the same token: each is committed there under its digest name, from its verified archive copy\n"
+    "move --to [SERVICE:]OWNER/REPO [--jobs N]",
+    "re-hosts every recorded picture (MySQL: every machine's) into the repository OWNER/REPO of\n"
+    "         SERVICE (gitee, github or gitea; the active one when left out) with that service's stored\n"
+    "         token: each is committed there under its digest name, from its verified archive copy\n"
     "         or else downloaded from its address (N at a time) and kept only when its MD5 matches, and its\n"
     "         record points at the new address as soon as the commit succeeds. A run cut off at any moment\n"
-    "         is carried on by running it again. When all are moved, the settings point at OWNER/REPO and\n"
+    "         is carried on by running it again. Services that take several files in one commit get them in\n"
+    "         batches. When all are moved, the settings point at SERVICE:OWNER/REPO and\n"
     "         the map \"old<tab>new\" of every address that changed is written to \"搬家映射.txt\" in the\n"
     "         data directory (its path on standard output; `velpic relink` reads it). Progress and the\n"
     "         summary on standard error; exit 1 when any picture failed.",

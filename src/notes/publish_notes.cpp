@@ -7,8 +7,10 @@
 #include "runtime/md5.h"
 #include "server/picture_download.h"
 #include "upload/contents_api.h"
+#include "upload/hosting_service.h"
 #include "upload/upload_item.h"
 
+#include <memory>
 #include <optional>
 #include <unordered_map>
 
@@ -24,7 +26,7 @@ std::string utf8_text(const std::filesystem::path& path) {
 class Publisher {
 public:
     Publisher(const PublishOptions& options, const UploadContext& context, const FetchPicture& fetch, std::ostream& err)
-        : options_(options), context_(context), fetch_(fetch), err_(err) {}
+        : options_(options), context_(context), fetch_(fetch), err_(err), service_(open_hosting_service(context)) {}
 
     ReferenceDecision decide(const NoteFile& note, const NoteReference& reference) {
         if (!reference.image)
@@ -40,9 +42,11 @@ public:
     }
 
 private:
+    bool hosted_here(const std::string& target) const { return target.starts_with(service_->address_prefix()); }
+
     // Whether publish would upload the picture, told without uploading it.
     bool would_publish(const NoteFile& note, const NoteReference& reference) const {
-        if (reference.target.starts_with(raw_address_prefix(context_.owner, context_.repo)))
+        if (hosted_here(reference.target))
             return false;
         switch (classify_destination(reference.target, note.path.parent_path()).kind) {
         case PictureDestination::Kind::other:
@@ -56,7 +60,7 @@ private:
     }
 
     ReferenceDecision decide_once(const NoteFile& note, const NoteReference& reference) {
-        if (reference.target.starts_with(raw_address_prefix(context_.owner, context_.repo)))
+        if (hosted_here(reference.target))
             return ReferenceDecision::leave_it();
         const PictureDestination destination = classify_destination(reference.target, note.path.parent_path());
         switch (destination.kind) {
@@ -123,16 +127,17 @@ private:
         if (context_.record_mode != "mysql") {
             const std::optional<std::string> recorded =
                 find_local_record(local_record_file_path(context_.program_dir), digest);
-            if (recorded && is_recorded_file_address(*recorded, context_.owner, context_.repo, digest))
+            if (recorded && is_recorded_file_address(*recorded, *service_, digest))
                 return to_utf8(*recorded);
         }
-        return raw_address_prefix(context_.owner, context_.repo) + digest + extension;
+        return service_->file_address(digest + extension);
     }
 
     const PublishOptions& options_;
     const UploadContext& context_;
     const FetchPicture& fetch_;
     std::ostream& err_;
+    std::unique_ptr<HostingService> service_;
     std::unordered_map<std::string, ReferenceDecision> decisions_;
 };
 

@@ -6,15 +6,25 @@ namespace velpic {
 
 UploadContext upload_context(const StateSnapshot& snapshot, const std::filesystem::path& program_dir) {
     UploadContext context;
-    context.owner = snapshot.owner;
-    context.repo = snapshot.repo;
-    context.access_token = snapshot.access_token;
+    static_cast<RepositoryProfile&>(context) = snapshot.repository();
     context.record_mode = snapshot.record_mode;
     context.mysql = snapshot.mysql;
     context.machine_code = snapshot.machine_code;
     context.program_dir = program_dir;
     context.keep_archive = snapshot.archive;
     return context;
+}
+
+RepositoryProfile StateSnapshot::repository() const {
+    RepositoryProfile profile;
+    profile.service = service;
+    profile.owner = owner;
+    profile.repo = repo;
+    profile.access_token = access_token;
+    profile.branch = branch;
+    profile.service_url = service_url;
+    profile.address_prefix = address_prefix;
+    return profile;
 }
 
 StateSnapshot AppState::snapshot() const {
@@ -27,6 +37,17 @@ void AppState::set_gitee(std::string owner, std::string repo, std::string access
     values_.owner = std::move(owner);
     values_.repo = std::move(repo);
     values_.access_token = std::move(access_token);
+}
+
+void AppState::set_repository(const RepositoryProfile& profile) {
+    std::lock_guard lock(mutex_);
+    values_.service = profile.service;
+    values_.owner = profile.owner;
+    values_.repo = profile.repo;
+    values_.access_token = profile.access_token;
+    values_.branch = profile.branch;
+    values_.service_url = profile.service_url;
+    values_.address_prefix = profile.address_prefix;
 }
 
 void AppState::set_mysql(MysqlSettings values) {

@@ -1,15 +1,17 @@
 #include "settings/settings_store.h"
 
-#include "settings/machine_code.h"
-#include "settings/settings_groups.h"
-#include "settings/stored_secret.h"
 #include "records/mysql_record_store.h"
 #include "runtime/codepage.h"
 #include "runtime/files.h"
 #include "runtime/ini_file.h"
 #include "runtime/program_dir.h"
+#include "settings/machine_code.h"
+#include "settings/service_profiles.h"
+#include "settings/settings_groups.h"
+#include "settings/stored_secret.h"
 #include "upload/repository_names.h"
 
+#include <deque>
 #include <fcntl.h>
 #include <limits>
 #include <optional>
@@ -24,7 +26,6 @@ namespace velpic {
 namespace {
 
 // Section, key and message texts in GBK.
-constexpr const char* section_gitee = "Gitee\xC5\xE4\xD6\xC3";           // Gitee配置
 constexpr const char* section_mode = "\xBC\xC7\xC2\xBC\xB7\xBD\xCA\xBD"; // 记录方式
 constexpr const char* key_mode = "\xB7\xBD\xCA\xBD";                     // 方式
 constexpr const char* section_mysql = "MySQL\xC5\xE4\xD6\xC3";           // MySQL配置
@@ -79,6 +80,18 @@ std::optional<std::string> gitee_refusal(const SettingsPage& page) {
     if (holds_nul(page.access_token))
         return std::string("AccessToken") + msg_no_nul;
     return std::nullopt;
+}
+
+RepositoryProfile page_profile(const SettingsPage& page) {
+    RepositoryProfile profile;
+    profile.service = page.service;
+    profile.owner = page.owner;
+    profile.repo = page.repo;
+    profile.access_token = page.access_token;
+    profile.branch = page.branch;
+    profile.service_url = page.service_url;
+    profile.address_prefix = page.address_prefix;
+    return profile;
 }
 
 } // namespace
@@ -154,8 +167,7 @@ bool SettingsStore::load_at_start(AppState& state, std::string* problem) const {
             *problem = std::move(refusal);
         return false;
     }
-    state.set_gitee(read(section_gitee, "Owner"), read(section_gitee, "Repo"),
-                    decode_stored_secret(read(section_gitee, "Access_Token")));
+    state.set_repository(read_active_profile(IniDocument::load(file_)));
     state.set_record_mode(read(section_mode, key_mode));
     if (state.snapshot().mysql_mode()) {
         state.set_machine_code(machine_code_());
@@ -167,11 +179,29 @@ bool SettingsStore::load_at_start(AppState& state, std::string* problem) const {
     return state.snapshot().gitee_known();
 }
 
+ServiceKind SettingsStore::active_service() const {
+    return read_active_service(IniDocument::load(file_));
+}
+
+RepositoryProfile SettingsStore::read_profile(ServiceKind service) const {
+    return read_service_profile(IniDocument::load(file_), service);
+}
+
 SettingsPage SettingsStore::read_page() const {
+    return read_page(active_service());
+}
+
+SettingsPage SettingsStore::read_page(ServiceKind service) const {
     SettingsPage page;
-    page.owner = read(section_gitee, "Owner");
-    page.repo = read(section_gitee, "Repo");
-    page.access_token = decode_stored_secret(read(section_gitee, "Access_Token"));
+    const RepositoryProfile profile = read_profile(service);
+    page.service = service;
+    page.active_service = active_service();
+    page.owner = profile.owner;
+    page.repo = profile.repo;
+    page.access_token = profile.access_token;
+    page.branch = profile.branch;
+    page.service_url = profile.service_url;
+    page.address_prefix = profile.address_prefix;
     page.server = read(section_mysql, "Server");
     page.port = read(section_mysql, "Port");
     page.database_user = read(section_mysql, "DataBaseUser");
@@ -208,17 +238,20 @@ SaveResult SettingsStore::save(const SettingsPage& page, bool mysql_selected, Ap
         result.message = *refusal;
         return result;
     }
+    const RepositoryProfile profile = page_profile(page);
+    if (std::string message = check_profile_values(profile); !message.empty()) {
+        result.message = std::move(message);
+        return result;
+    }
     if (std::string message = check_settings_groups(page); !message.empty()) {
         result.message = std::move(message);
         return result;
     }
-    const std::string stored_token = encode_stored_secret(page.access_token);
-    std::vector<IniEdit> edits = {
-        {section_gitee, "Owner", page.owner},
-        {section_gitee, "Repo", page.repo},
-        {section_gitee, "Access_Token", stored_token},
-        {section_mode, key_mode, mysql_selected ? mode_mysql : mode_local},
-    };
+    std::deque<std::string> storage;
+    std::vector<IniEdit> edits;
+    append_profile_edits(profile, page.active_service, IniDocument::load(file_).has_section(service_section()), storage,
+                         edits);
+    edits.push_back({section_mode, key_mode, mysql_selected ? mode_mysql : mode_local});
     std::optional<std::string> failed_check;
     std::string stored_password;
     if (mysql_selected) {
@@ -258,7 +291,10 @@ SaveResult SettingsStore::save(const SettingsPage& page, bool mysql_selected, Ap
     // One replacement of the file, so a crash never leaves Owner of one save beside Repo of another. A failed MySQL
     // check still saves the Gitee values and the mode.
     const bool written = commit(edits);
-    state.set_gitee(page.owner, page.repo, page.access_token);
+    state.set_repository(page.active_service == page.service ? in_force(profile)
+                                                             : read_active_profile(IniDocument::load(file_)));
+    if (service_url_unencrypted(effective_service_url(profile)))
+        result.warning = unencrypted_service_url_warning();
     apply_settings_groups(page, state);
     result.gitee_saved = true;
     if (failed_check) {

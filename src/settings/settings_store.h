@@ -3,10 +3,11 @@
 // stored enciphered (see stored_secret.h).
 #pragma once
 
-#include "settings/app_state.h"
-#include "settings/group_settings.h"
 #include "records/mysql_settings.h"
 #include "runtime/ini_file.h"
+#include "settings/app_state.h"
+#include "settings/group_settings.h"
+#include "upload/repository_profile.h"
 
 #include <filesystem>
 #include <functional>
@@ -17,9 +18,16 @@ namespace velpic {
 
 // The eight edit boxes of the settings page, as typed, and the controls of the groups below them.
 struct SettingsPage {
+    // The hosting service whose profile the page holds, and the one in use after saving; the window's "图床服务"
+    // sets both, `velpic config set --service S` only the first.
+    ServiceKind service = ServiceKind::gitee;
+    ServiceKind active_service = ServiceKind::gitee;
     std::string owner;
     std::string repo;
     std::string access_token;
+    std::string branch;         // "分支"; empty: the service's default
+    std::string service_url;    // "服务地址"; empty: the service's own
+    std::string address_prefix; // "链接前缀"; empty: the raw-file address
     std::string server;
     std::string port;
     std::string database_user;
@@ -43,6 +51,7 @@ struct SaveResult {
     std::string message;      // the message to show (GBK), always set
     bool gitee_saved = false; // the Gitee values reached the file and the state: the drop area may be registered
     bool saved = false;       // every check passed and every value reached the file
+    std::string warning;      // GBK: saved, but worth telling (the token would travel unencrypted)
 };
 
 std::filesystem::path settings_file_path(); // program_dir() / "配置.ini"
@@ -67,8 +76,13 @@ public:
     // Fills state; returns whether owner, repo and token are all known (the drop area may then be registered).
     // When reading_problem finds one, nothing is loaded, problem (when given) receives it and the result is false.
     bool load_at_start(AppState& state, std::string* problem = nullptr) const;
-    // Every value read from the file now, whatever the record mode.
+    // Every value read from the file now, whatever the record mode, with the active service's profile.
     SettingsPage read_page() const;
+    // The same with the profile of service (which need not be the active one).
+    SettingsPage read_page(ServiceKind service) const;
+    // A service's profile as stored; the active one's with VELPIC_SERVICE_BASE in force when active_in_force.
+    RepositoryProfile read_profile(ServiceKind service) const;
+    ServiceKind active_service() const;
     // Whether the file says MySQL mode ("方式" is exactly "mysql"), as the radio buttons show it at start.
     bool stored_mysql_mode() const;
     // The five MySQL values into state and the machine code computed; nothing else changes.

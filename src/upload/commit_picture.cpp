@@ -7,24 +7,28 @@
 
 namespace velpic {
 
-ContentsApiResult commit_picture(const std::string& owner, const std::string& repo, const std::string& path,
-                                 const std::string& access_token, const std::string& data, const std::string& message) {
-    ContentsApiResult created = contents_api_create_file(owner, repo, path, access_token, data, message);
+ContentsApiResult commit_picture(HostingService& service, const std::string& path, std::string_view data,
+                                 const std::string& message) {
+    ContentsApiResult created = service.create_file(path, data, message);
     if (created.ok || !created.maybe_stored)
         return created;
 
-    const StoredContents stored = contents_api_lookup(owner, repo, path, access_token);
+    const StoredContents stored = service.lookup(path);
     ContentsApiResult resolved;
     switch (stored.kind) {
     case StoredContents::Kind::file:
+        // The blob SHA-1 decides, never the answer's download address: a private repository's carries an
+        // expiring token, and an address prefix is not the service's to know.
         if (stored.sha != git_blob_sha1(data)) {
             resolved.reason = utf8_to_gbk("仓库中已有同名文件 ") + path + utf8_to_gbk("，但内容与这张图片不同");
-        } else if (is_committed_file_address(stored.download_url, owner, repo, path)) {
+        } else if (!is_plain_file_name(path)) {
+            resolved.reason = visible_text(path);
+        } else if (std::string problem = service.stored_address_problem(stored, path); !problem.empty()) {
+            resolved.reason = std::move(problem);
+        } else {
             resolved.ok = true;
             resolved.already_stored = true;
-            resolved.address = stored.download_url;
-        } else {
-            resolved.reason = visible_text(stored.download_url);
+            resolved.address = service.file_address(path);
         }
         return resolved;
     case StoredContents::Kind::other:

@@ -1,5 +1,7 @@
 #include "upload/gitee_service.h"
 
+#include "upload/token_request.h"
+
 namespace velpic {
 
 ContentsApiResult GiteeService::create_file(const std::string& path, std::string_view bytes,
@@ -9,6 +11,10 @@ ContentsApiResult GiteeService::create_file(const std::string& path, std::string
 
 StoredContents GiteeService::lookup(const std::string& path) {
     return contents_api_lookup(profile_, path);
+}
+
+std::string GiteeService::stored_address_problem(const StoredContents& stored, const std::string& path) const {
+    return stored.download_url == raw_address(path) ? std::string() : visible_text(stored.download_url);
 }
 
 ContentsDeleteResult GiteeService::delete_file(const std::string& path, const std::string& sha,

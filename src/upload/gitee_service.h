@@ -10,9 +10,11 @@ class GiteeService final : public HostingService {
 public:
     using HostingService::HostingService;
 
-    ContentsApiResult create_file(const std::string& path, std::string_view bytes,
-                                  const std::string& message) override;
+    ContentsApiResult create_file(const std::string& path, std::string_view bytes, const std::string& message) override;
     StoredContents lookup(const std::string& path) override;
+    // The address the service reports for the file must be the raw address of path: another branch, host or
+    // owner's spelling means the address shown would not lead to it.
+    std::string stored_address_problem(const StoredContents& stored, const std::string& path) const override;
     ContentsDeleteResult delete_file(const std::string& path, const std::string& sha,
                                      const std::string& message) override;
     ClearOutcome clear() override;

@@ -28,9 +28,9 @@ struct BatchFile {
 };
 
 struct BatchCommitResult {
-    bool ok = false;            // one commit holds every file of the batch
-    std::string reason;         // GBK, when not ok
-    bool maybe_stored = false;  // not ok, yet the commit may have been made (no decisive answer)
+    bool ok = false;           // one commit holds every file of the batch
+    std::string reason;        // GBK, when not ok
+    bool maybe_stored = false; // not ok, yet the commit may have been made (no decisive answer)
 };
 
 class HostingService {
@@ -60,6 +60,12 @@ public:
     virtual ContentsApiResult create_file(const std::string& path, std::string_view bytes,
                                           const std::string& message) = 0;
     virtual StoredContents lookup(const std::string& path) = 0;
+    // Why a file that lookup found under path is not the one this repository's address names (GBK), or empty.
+    virtual std::string stored_address_problem(const StoredContents& stored, const std::string& path) const {
+        (void)stored;
+        (void)path;
+        return {};
+    }
     virtual ContentsDeleteResult delete_file(const std::string& path, const std::string& sha,
                                              const std::string& message) = 0;
     // Empties the repository in one step (the service's clear call, or one commit removing every file).

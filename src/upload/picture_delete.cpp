@@ -6,6 +6,7 @@
 #include "upload/contents_delete.h"
 #include "upload/contents_lookup.h"
 #include "upload/digest_lock.h"
+#include "upload/hosting_service.h"
 #include "upload/picture_archive.h"
 #include "upload/picture_records.h"
 #include "upload/token_request.h"
@@ -37,20 +38,19 @@ void add_type(std::vector<std::string>& types, const std::string& type) {
 
 } // namespace
 
-DeleteTarget parse_delete_target(const std::string& text, const std::string& owner, const std::string& repo) {
+DeleteTarget parse_delete_target(const std::string& text, const HostingService& service) {
     DeleteTarget target;
     if (is_digest_text(lower_ascii(text))) {
         target.digest = lower_ascii(text);
         return target;
     }
-    const std::string prefix = raw_address_prefix(owner, repo);
-    if (text.starts_with(prefix)) {
-        const std::string digest = text.substr(prefix.size(), 32);
-        if (is_digest_text(digest) && is_recorded_file_address(text, owner, repo, digest)) {
-            target.digest = digest;
-            target.type = text.substr(prefix.size() + digest.size());
-            return target;
-        }
+    // The last part of the address is the file's name: a digest and a picture type.
+    const std::size_t name = text.rfind('/') + 1;
+    const std::string digest = text.substr(name, 32);
+    if (is_digest_text(digest) && is_recorded_file_address(text, service, digest)) {
+        target.digest = digest;
+        target.type = text.substr(name + digest.size());
+        return target;
     }
     target.error = utf8_to_gbk("不是图片的摘要，也不是本仓库图片的地址：") + visible_text(text);
     return target;
@@ -62,9 +62,11 @@ std::string delete_message_now() {
 
 DeleteOutcome delete_picture(const UploadContext& context, const std::string& digest_or_address, bool keep_copy) {
     DeleteOutcome outcome;
-    if (std::string problem = repository_name_problem(context.owner, context.repo); !problem.empty())
+    const std::unique_ptr<HostingService> service = open_hosting_service(context);
+    service->set_wait_notice(context.wait_notice);
+    if (std::string problem = service->profile_problem(); !problem.empty())
         return failed(outcome, problem);
-    const DeleteTarget target = parse_delete_target(digest_or_address, context.owner, context.repo);
+    const DeleteTarget target = parse_delete_target(digest_or_address, *service);
     outcome.digest = target.digest;
     if (target.digest.empty())
         return failed(outcome, target.error);
@@ -80,7 +82,7 @@ DeleteOutcome delete_picture(const UploadContext& context, const std::string& di
     if (record.address) {
         // A record of another repository (the settings changed since) names a file this delete cannot reach;
         // taking the record out would leave that file without a trace.
-        if (!is_recorded_file_address(*record.address, context.owner, context.repo, digest))
+        if (!is_recorded_file_address(*record.address, *service, digest))
             return failed(outcome, utf8_to_gbk("记录中的地址不在当前仓库：") + visible_text(*record.address));
         add_type(types, recorded_type(*record.address, digest));
     }
@@ -93,7 +95,7 @@ DeleteOutcome delete_picture(const UploadContext& context, const std::string& di
 
     for (const std::string& type : types) {
         const std::string path = digest + type;
-        const StoredContents stored = contents_api_lookup(context.owner, context.repo, path, context.access_token);
+        const StoredContents stored = service->lookup(path);
         switch (stored.kind) {
         case StoredContents::Kind::absent:
             continue;
@@ -104,8 +106,7 @@ DeleteOutcome delete_picture(const UploadContext& context, const std::string& di
         case StoredContents::Kind::file:
             break;
         }
-        const ContentsDeleteResult deleted = contents_api_delete_file(
-            context.owner, context.repo, path, context.access_token, stored.sha, delete_message_now());
+        const ContentsDeleteResult deleted = service->delete_file(path, stored.sha, delete_message_now());
         if (deleted.kind == ContentsDeleteResult::Kind::failed)
             return failed(outcome, deleted.reason);
         outcome.file_deleted = outcome.file_deleted || deleted.kind == ContentsDeleteResult::Kind::deleted;

@@ -15,7 +15,7 @@ struct DeleteTarget {
     std::string type;   // ".png" …, when an address gave it
     std::string error;  // GBK, when digest is empty
 };
-DeleteTarget parse_delete_target(const std::string& text, const std::string& owner, const std::string& repo);
+DeleteTarget parse_delete_target(const std::string& text, const HostingService& service);
 
 struct DeleteOutcome {
     bool ok = false; // nothing of the picture is left, but a copy kept on purpose

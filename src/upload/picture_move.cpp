@@ -5,6 +5,7 @@
 #include "runtime/files.h"
 #include "upload/commit_picture.h"
 #include "upload/contents_api.h"
+#include "upload/hosting_service.h"
 #include "upload/move_journal.h"
 #include "upload/picture_archive.h"
 #include "upload/picture_backup.h"
@@ -26,11 +27,14 @@ struct Pending {
     std::string path; // digest + type, as the old address names the file
 };
 
+// The most bytes of pictures one batch holds in memory.
+constexpr std::size_t kMaxBatchBytes = 64 * 1024 * 1024;
+
 class Mover {
 public:
-    Mover(const UploadContext& context, const MoveRequest& request, MoveReport& report,
+    Mover(const UploadContext& context, const MoveRequest& request, HostingService& target, MoveReport& report,
           const std::function<void(const MoveItem&, std::size_t, std::size_t)>& item)
-        : context_(context), request_(request), report_(report), item_(item),
+        : context_(context), target_(target), report_(report), item_(item),
           journal_(move_journal_path(request.map_path)) {}
 
     // Decides the records that need no bytes and returns those that do.
@@ -44,7 +48,7 @@ public:
             if (!is_digest_text(record.ImgMd5) || !is_picture_extension(type)) {
                 item.reason = utf8_to_gbk("记录的地址不是这张图片的文件：") + visible_text(record.ImgUrl);
                 finish(std::move(item));
-            } else if (is_recorded_file_address(record.ImgUrl, request_.to_owner, request_.to_repo, record.ImgMd5)) {
+            } else if (is_recorded_file_address(record.ImgUrl, target_, record.ImgMd5)) {
                 item.kind = MoveItem::Kind::already_there;
                 item.new_address = record.ImgUrl;
                 finish(std::move(item));
@@ -55,14 +59,33 @@ public:
         return pending;
     }
 
-    // Commits bytes (whose MD5 is the record's digest) under the picture's name, journals the move and points the
-    // record at the new address, in that order.
-    void move(const Pending& pending, const std::string& bytes) {
+    // Takes bytes (whose MD5 is the record's digest) for the picture: committed at once where the service commits
+    // one file per request, else with the batch once it is full or finish() is called.
+    void move(const Pending& pending, std::string bytes) {
+        if (target_.batch_limit() <= 1)
+            return commit_one(pending, bytes);
+        batch_bytes_ += bytes.size();
+        batch_.push_back({pending, std::move(bytes)});
+        if (batch_.size() >= target_.batch_limit() || batch_bytes_ >= kMaxBatchBytes)
+            commit_batch();
+    }
+
+    void finish_batches() {
+        if (!batch_.empty())
+            commit_batch();
+    }
+
+    // Commits bytes under the picture's name, journals the move and points the record at the new address, in that
+    // order.
+    void commit_one(const Pending& pending, const std::string& bytes) {
+        const ContentsApiResult created = commit_picture(target_, pending.path, bytes, commit_message_now());
+        record_commit(pending, created);
+    }
+
+    void record_commit(const Pending& pending, const ContentsApiResult& created) {
         MoveItem item;
         item.digest = pending.record.ImgMd5;
         item.old_address = pending.record.ImgUrl;
-        const ContentsApiResult created = commit_picture(request_.to_owner, request_.to_repo, pending.path,
-                                                         context_.access_token, bytes, commit_message_now());
         if (!created.ok) {
             item.reason = created.reason;
             return finish(std::move(item));
@@ -91,6 +114,27 @@ public:
     }
 
 private:
+    // One commit for the whole batch; a batch the service refused (a name already taken, say, after a move that was
+    // cut off) goes again one picture at a time, which heals what is already there.
+    void commit_batch() {
+        std::vector<BatchFile> files;
+        for (const auto& [pending, bytes] : batch_)
+            files.push_back({pending.path, bytes, false, {}});
+        const BatchCommitResult committed = target_.commit_files(files, commit_message_now());
+        for (const auto& [pending, bytes] : batch_) {
+            if (!committed.ok) {
+                commit_one(pending, bytes);
+                continue;
+            }
+            ContentsApiResult created;
+            created.ok = true;
+            created.address = target_.file_address(pending.path);
+            record_commit(pending, created);
+        }
+        batch_.clear();
+        batch_bytes_ = 0;
+    }
+
     void finish(MoveItem item) {
         report_.items.push_back(std::move(item));
         if (item_)
@@ -98,10 +142,12 @@ private:
     }
 
     const UploadContext& context_;
-    const MoveRequest& request_;
+    HostingService& target_;
     MoveReport& report_;
     const std::function<void(const MoveItem&, std::size_t, std::size_t)>& item_;
     std::filesystem::path journal_;
+    std::vector<std::pair<Pending, std::string>> batch_;
+    std::size_t batch_bytes_ = 0;
 };
 
 // The map of the whole move from its journal, put in place in one step; the journal goes once the map is there. A
@@ -144,7 +190,9 @@ bool MoveReport::complete() const {
 MoveReport move_pictures(const UploadContext& context, const MoveRequest& request,
                          const std::function<void(const MoveItem& item, std::size_t done, std::size_t total)>& item) {
     MoveReport report;
-    if (std::string problem = repository_name_problem(request.to_owner, request.to_repo); !problem.empty()) {
+    const std::unique_ptr<HostingService> target = open_hosting_service(request.to);
+    target->set_wait_notice(context.wait_notice);
+    if (std::string problem = target->profile_problem(); !problem.empty()) {
         report.error = problem;
         return report;
     }
@@ -157,14 +205,13 @@ MoveReport move_pictures(const UploadContext& context, const MoveRequest& reques
     report.started = true;
     report.records = records.size();
 
-    Mover mover(context, request, report, item);
+    Mover mover(context, request, *target, report, item);
     std::vector<LinkTarget> downloads;
     std::vector<Pending> downloading;
     for (Pending& pending : mover.sort_out(records)) {
-        const ArchivedPicture copy =
-            find_archive_copy(context.program_dir, pending.record.ImgMd5, context.max_picture_bytes);
+        ArchivedPicture copy = find_archive_copy(context.program_dir, pending.record.ImgMd5, context.max_picture_bytes);
         if (copy.state == ArchivedPicture::State::verified) {
-            mover.move(pending, copy.bytes);
+            mover.move(pending, std::move(copy.bytes));
         } else {
             downloads.push_back(LinkTarget::of(pending.record));
             downloading.push_back(std::move(pending));
@@ -179,17 +226,17 @@ MoveReport move_pictures(const UploadContext& context, const MoveRequest& reques
                 not_kept = keep_archive_copy(context.program_dir, pending.record.ImgMd5,
                                              pending.path.substr(pending.record.ImgMd5.size()), picture.bytes);
             if (not_kept.empty())
-                mover.move(pending, picture.bytes);
+                mover.move(pending, std::move(picture.bytes));
             else
                 mover.fail(pending, not_kept);
-        }
-        else if (picture.digest_mismatch)
+        } else if (picture.digest_mismatch)
             mover.fail(pending, digest_mismatch_reason());
         else
             mover.fail(pending,
                        utf8_to_gbk("无法下载：") +
                            link_status_text(picture.status == LinkStatus::valid ? LinkStatus::failed : picture.status));
     });
+    mover.finish_batches();
     if (report.count(MoveItem::Kind::failed) == 0)
         write_map(request.map_path, report);
     return report;

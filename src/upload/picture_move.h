@@ -5,6 +5,7 @@
 #pragma once
 
 #include "records/link_check.h"
+#include "upload/repository_profile.h"
 #include "upload/upload_picture.h"
 
 #include <cstddef>
@@ -16,8 +17,8 @@
 namespace velpic {
 
 struct MoveRequest {
-    std::string to_owner; // GBK, as the settings hold names
-    std::string to_repo;
+    // The repository the pictures go to, with its own service and token.
+    RepositoryProfile to;
     // Where the map "old<TAB>new" of the whole move goes once it completes; its journal lies beside it.
     std::filesystem::path map_path;
     // How pictures without a verified archive copy are downloaded from their recorded addresses.
@@ -38,27 +39,29 @@ struct MoveItem {
 };
 
 struct MoveReport {
-    bool started = false;          // the target was usable and the records could be read
-    std::string error;             // GBK, when not started
-    std::size_t records = 0;       // pictures recorded (one per digest)
-    std::vector<MoveItem> items;   // one per record, in the order they were decided
-    bool map_written = false;      // this run wrote the map (from the journal of the whole move)
-    std::string map_error;         // GBK: the map could not be written
+    bool started = false;        // the target was usable and the records could be read
+    std::string error;           // GBK, when not started
+    std::size_t records = 0;     // pictures recorded (one per digest)
+    std::vector<MoveItem> items; // one per record, in the order they were decided
+    bool map_written = false;    // this run wrote the map (from the journal of the whole move)
+    std::string map_error;       // GBK: the map could not be written
 
     std::size_t count(MoveItem::Kind kind) const;
     // Every record points at the new repository and the map is in place.
     bool complete() const;
 };
 
-// Moves every record of the context's store (MySQL: every machine's) into request.to_owner/to_repo with the
-// context's token. Each picture's bytes come from its verified archive copy, or else from its recorded address,
-// kept only when their MD5 equals the digest. They are committed as an upload commits (a file already there with
-// the same bytes is this picture; other bytes are a conflict), then the move is written to the journal, then the
-// record is changed. A record that already points at the new repository counts as already there without asking
-// the service: records change only after a confirmed commit. When nothing failed, the map is made from the journal
-// (if this move changed anything since the last completed one) and the journal removed. item fires on the
-// calling thread as each record is decided.
-MoveReport move_pictures(const UploadContext& context, const MoveRequest& request,
-                         const std::function<void(const MoveItem& item, std::size_t done, std::size_t total)>& item = {});
+// Moves every record of the context's store (MySQL: every machine's) into the repository of request.to with its
+// token. Where the target service takes several files in one commit, the pictures go up in batches, one commit
+// each; a batch the service refuses goes again one picture at a time. Each picture's bytes come from its verified
+// archive copy, or else from its recorded address, kept only when their MD5 equals the digest. They are committed as an
+// upload commits (a file already there with the same bytes is this picture; other bytes are a conflict), then the move
+// is written to the journal, then the record is changed. A record that already points at the new repository counts as
+// already there without asking the service: records change only after a confirmed commit. When nothing failed, the map
+// is made from the journal (if this move changed anything since the last completed one) and the journal removed. item
+// fires on the calling thread as each record is decided.
+MoveReport
+move_pictures(const UploadContext& context, const MoveRequest& request,
+              const std::function<void(const MoveItem& item, std::size_t done, std::size_t total)>& item = {});
 
 } // namespace velpic

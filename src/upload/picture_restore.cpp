@@ -47,7 +47,9 @@ RestoreOutcome restore_picture(const UploadContext& context, const std::string& 
     outcome.digest = digest;
     if (!is_digest_text(digest))
         return ended(outcome, Kind::failed, utf8_to_gbk("不是图片的摘要：") + visible_text(digest));
-    if (std::string problem = repository_name_problem(context.owner, context.repo); !problem.empty())
+    const std::unique_ptr<HostingService> service = open_hosting_service(context);
+    service->set_wait_notice(context.wait_notice);
+    if (std::string problem = service->profile_problem(); !problem.empty())
         return ended(outcome, Kind::failed, problem);
 
     const PictureRecordLookup record = find_picture_record(context, digest);
@@ -56,7 +58,7 @@ RestoreOutcome restore_picture(const UploadContext& context, const std::string& 
     if (!record.address)
         return restore_unrecorded(context, outcome);
     // Only a file of this repository comes back under the recorded address.
-    if (!is_recorded_file_address(*record.address, context.owner, context.repo, digest))
+    if (!is_recorded_file_address(*record.address, *service, digest))
         return ended(outcome, Kind::failed, utf8_to_gbk("记录中的地址不在当前仓库：") + visible_text(*record.address));
     const std::string type = recorded_type(*record.address, digest);
 
@@ -67,7 +69,7 @@ RestoreOutcome restore_picture(const UploadContext& context, const std::string& 
         return ended(outcome, Kind::no_copy, damaged_copy_message(digest));
 
     const std::string path = digest + type;
-    const StoredContents stored = contents_api_lookup(context.owner, context.repo, path, context.access_token);
+    const StoredContents stored = service->lookup(path);
     switch (stored.kind) {
     case StoredContents::Kind::file:
         if (stored.sha != git_blob_sha1(copy.bytes))
@@ -83,8 +85,7 @@ RestoreOutcome restore_picture(const UploadContext& context, const std::string& 
     case StoredContents::Kind::absent:
         break;
     }
-    const ContentsApiResult created =
-        commit_picture(context.owner, context.repo, path, context.access_token, copy.bytes, commit_message_now());
+    const ContentsApiResult created = commit_picture(*service, path, copy.bytes, commit_message_now());
     if (!created.ok)
         return ended(outcome, Kind::failed, created.reason);
     outcome.kind = Kind::restored;

@@ -16,7 +16,7 @@ std::optional<ServiceKind> service_kind_named(std::string_view name);
 
 struct RepositoryProfile {
     ServiceKind service = ServiceKind::gitee;
-    std::string owner;        // GBK, as the settings hold names
+    std::string owner; // GBK, as the settings hold names
     std::string repo;
     std::string access_token; // plain
     // Empty: gitee's "master"; github's and gitea's default branch, asked of the service once.

@@ -11,6 +11,7 @@
 #include "upload/contents_api.h"
 #include "upload/digest_lock.h"
 #include "upload/encoders.h"
+#include "upload/hosting_service.h"
 #include "upload/picture_archive.h"
 #include "upload/upload_item.h"
 
@@ -32,14 +33,20 @@ std::string archive_off_hint() {
 
 } // namespace
 
-bool is_recorded_file_address(const std::string& address, const std::string& owner, const std::string& repo,
-                              const std::string& digest) {
+bool is_recorded_file_address(const std::string& address, const HostingService& service, const std::string& digest) {
     // The record holds the name the picture was committed under: its digest and the type it was sent with, which
     // may differ from this upload's (".JPG" then, ".jpg" now) but is always a picture's.
-    const std::string prefix = raw_address_prefix(owner, repo) + digest;
-    if (digest.empty() || !address.starts_with(prefix) || !is_picture_extension(address.substr(prefix.size())))
+    if (digest.empty())
         return false;
-    return is_committed_file_address(address, owner, repo, address.substr(prefix.size() - digest.size()));
+    const std::size_t name = address.rfind(digest);
+    if (name == std::string::npos || !is_picture_extension(address.substr(name + digest.size())))
+        return false;
+    return service.is_file_address(address, address.substr(name));
+}
+
+bool is_recorded_file_address(const std::string& address, const std::string& owner, const std::string& repo,
+                              const std::string& digest) {
+    return is_recorded_file_address(address, *open_hosting_service(gitee_profile(owner, repo)), digest);
 }
 
 bool is_picture_extension(std::string_view extension) {
@@ -111,8 +118,10 @@ UploadResult upload_picture(const UploadContext& context, const std::string& ext
                             UploadReporter& reporter) {
     reporter.show_status(uploading_text());
     UploadResult result;
+    const std::unique_ptr<HostingService> service = open_hosting_service(context);
+    service->set_wait_notice(context.wait_notice);
     // Owner and repository become parts of API paths; a name holding "/" or "?" would reach another path.
-    result.address = repository_name_problem(context.owner, context.repo);
+    result.address = service->profile_problem();
     if (result.address.empty() && data.size() > context.max_picture_bytes)
         result.address = picture_too_large_reason(context.max_picture_bytes);
     // A picture is a picture by its bytes: a name ending in ".png" may stand for a key file or a script.
@@ -144,8 +153,7 @@ UploadResult upload_picture(const UploadContext& context, const std::string& ext
     bool commit_ok = false;
     auto commit = [&] {
         result.committed = true;
-        ContentsApiResult created = commit_picture(context.owner, context.repo, digest + extension,
-                                                   context.access_token, data, commit_message_now());
+        ContentsApiResult created = commit_picture(*service, digest + extension, data, commit_message_now());
         commit_ok = created.ok;
         return created.ok ? created.address : created.reason;
     };
@@ -213,7 +221,7 @@ UploadResult upload_picture(const UploadContext& context, const std::string& ext
     if (stored && context.recorded)
         context.recorded(*stored);
 
-    result.ok = result.committed ? commit_ok : is_recorded_file_address(result.address, context.owner, context.repo, digest);
+    result.ok = result.committed ? commit_ok : is_recorded_file_address(result.address, *service, digest);
     if (!result.ok) {
         reporter.show_message(upload_failure_message(result.address));
         return result;

@@ -5,6 +5,7 @@
 #include "records/mysql_settings.h"
 #include "records/upload_record.h"
 #include "runtime/files.h"
+#include "upload/repository_profile.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -46,11 +47,11 @@ public:
 // Pictures above this size are refused before they are read.
 inline constexpr std::uint64_t kDefaultPictureLimit = 100 * 1024 * 1024;
 
-// The settings an upload runs with, copied when it starts so that a save meanwhile cannot tear them.
-struct UploadContext {
-    std::string owner;
-    std::string repo;
-    std::string access_token;
+class HostingService;
+
+// The settings an upload runs with, copied when it starts so that a save meanwhile cannot tear them. The profile
+// it extends is the repository the pictures go to.
+struct UploadContext : RepositoryProfile {
     std::string record_mode; // exactly "mysql" selects the table; anything else the local record file
     MysqlSettings mysql;
     std::string machine_code;
@@ -65,6 +66,8 @@ struct UploadContext {
     // Told on the uploading thread of every record this upload stored (not of one that was there already), e.g.
     // for a list of records on screen.
     std::function<void(const UploadRecord& record)> recorded;
+    // Told (GBK) while the service asks to wait before the next request; the upload goes on after the wait.
+    std::function<void(const std::string& text)> wait_notice;
 };
 
 struct UploadResult {
@@ -80,6 +83,8 @@ struct UploadResult {
 // a picture extension (is_picture_extension), as is_committed_file_address takes it.
 bool is_recorded_file_address(const std::string& address, const std::string& owner, const std::string& repo,
                               const std::string& digest);
+// The same for the repository of service (its address prefix, when set, or its raw-file address).
+bool is_recorded_file_address(const std::string& address, const HostingService& service, const std::string& digest);
 
 // "." + what follows the last "." of path (letter case kept); "." + path when there is none.
 std::string picture_extension(const std::string& path);
@@ -103,8 +108,8 @@ UploadResult upload_picture(const UploadContext& context, const std::string& ext
 std::string upload_failure_message(const std::string& reason);
 // "图片大于 100 MB 的上限，没有上传" for a limit of 100 MB (GBK).
 std::string picture_too_large_reason(std::uint64_t limit);
-// "只能是PNG,JPG,GIF,WEBP格式的图片！" (GBK): a name or bytes of no picture type. upload_picture refuses bytes without a
-// picture signature (signature_extension in upload_item.h) with it.
+// "只能是PNG,JPG,GIF,WEBP格式的图片！" (GBK): a name or bytes of no picture type. upload_picture refuses bytes without
+// a picture signature (signature_extension in upload_item.h) with it.
 std::string wrong_type_reason();
 // The failure message of a file refused before it is read whole (GBK): it is not a regular file (a FIFO would
 // block the upload), it is larger than limit, or its first bytes are no picture's (wrong_type_reason). Empty for

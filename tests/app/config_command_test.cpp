@@ -167,7 +167,8 @@ TEST_F(ConfigCommandTest, SetWritesTheFileTheWindowsSaveWritesAndShowMasksTheSec
 
     const CommandOutcome shown = config({"show"});
     EXPECT_EQ(shown.status, 0);
-    EXPECT_EQ(shown.out, "owner\talice\nrepo\tpics\ntoken\t********\nmode\tmysql\nmysql-server\t127.0.0.1\n"
+    EXPECT_EQ(shown.out, "service\tgitee\nowner\talice\nrepo\tpics\ntoken\t********\nbranch\t\nservice-url\t\n"
+                         "address-prefix\t\nmode\tmysql\nmysql-server\t127.0.0.1\n"
                          "mysql-port\t" +
                              no_server +
                              "\nmysql-user\tbob\nmysql-password\t********\nmysql-database\t图片\n"
@@ -223,4 +224,50 @@ TEST_F(ConfigCommandTest, TestMysqlSaysSuccessOrErrorWithTheReason) {
     EXPECT_EQ(failure.status, 1);
     EXPECT_EQ(failure.out.rfind("Error: ", 0), 0u) << failure.out;
     EXPECT_NE(failure.out.find("Access denied"), std::string::npos) << failure.out;
+}
+
+TEST_F(ConfigCommandTest, EachServiceKeepsItsProfileAndSwitchingLosesNothing) {
+    ASSERT_EQ(config({"set", "owner", "alice", "repo", "pics", "token", "-"}, "gitee-tok\n").status, 0);
+    const std::string gitee_only = stored();
+    EXPECT_EQ(gitee_only.find("Service="), std::string::npos) << "a gitee user's file keeps its old shape";
+
+    // Another service's profile is saved without switching to it; its token is enciphered like gitee's.
+    ASSERT_EQ(config({"set", "--service", "github", "owner", "bob", "repo", "photos", "token", "-"}, "gh-tok\n").status,
+              0);
+    EXPECT_EQ(stored().find("gh-tok"), std::string::npos);
+    EXPECT_NE(config({"show"}).out.find("service\tgitee\nowner\talice\n"), std::string::npos);
+    const CommandOutcome github = config({"show", "--service", "github"});
+    EXPECT_NE(github.out.find("owner\tbob\nrepo\tphotos\ntoken\t********\n"), std::string::npos) << github.out;
+
+    // `service` switches, wherever it stands among the names, and back again finds everything as it was.
+    ASSERT_EQ(config({"set", "branch", "pages", "service", "github"}).status, 0);
+    EXPECT_NE(config({"show"}).out.find("service\tgithub\nowner\tbob\nrepo\tphotos\ntoken\t********\nbranch\tpages\n"),
+              std::string::npos);
+    ASSERT_EQ(config({"set", "service", "gitee"}).status, 0);
+    EXPECT_NE(config({"show"}).out.find("service\tgitee\nowner\talice\nrepo\tpics\ntoken\t********\nbranch\t\n"),
+              std::string::npos);
+    EXPECT_EQ(SettingsStore(settings_file_path()).read_profile(ServiceKind::github).access_token, "gh-tok");
+
+    // gitea has no address of its own; plain http is taken, with a warning unless the forge is this machine.
+    const std::vector<std::string> gitea = {"set", "--service", "gitea", "owner", "c", "repo", "d", "token", "t"};
+    auto with = [&](std::vector<std::string> more) {
+        std::vector<std::string> args = gitea;
+        args.insert(args.end(), more.begin(), more.end());
+        return config(args);
+    };
+    const CommandOutcome no_address = with({});
+    EXPECT_EQ(no_address.status, 1);
+    EXPECT_NE(no_address.err.find("服务地址"), std::string::npos) << no_address.err;
+    for (const auto& [url, status, warned] : std::vector<std::tuple<std::string, int, bool>>{
+             {"ftp://forge.lan/", 1, false},
+             {"https://user@forge.lan/", 1, false},
+             {"http://forge.lan/", 0, true},
+             {"http://127.0.0.1:3000/", 0, false},
+             {"https://codeberg.org/", 0, false}}) {
+        const CommandOutcome saved = with({"service-url", url});
+        EXPECT_EQ(saved.status, status) << url << saved.err;
+        EXPECT_EQ(saved.err.find("明文") != std::string::npos, warned) << url << saved.err;
+    }
+    EXPECT_EQ(config({"set", "service", "nowhere"}).status, 2);
+    EXPECT_EQ(config({"show", "--service", "nowhere"}).status, 2);
 }

@@ -284,8 +284,15 @@ TEST_F(CommandLineTest, HelpAndMisuse) {
     EXPECT_EQ(help.status, 0);
     for (const char* synopsis :
          {"upload [--format url|markdown|html] [--compress] [FILE...]", "records", "config show", "serve [--host H]",
-          "move --to OWNER/REPO [--jobs N]"})
+          "move --to [SERVICE:]OWNER/REPO [--jobs N]"})
         EXPECT_NE(help.out.find(synopsis), std::string::npos) << synopsis;
+    // --help after a command, wherever it stands, is that command's usage.
+    for (const std::vector<std::string>& asked : std::vector<std::vector<std::string>>{
+             {"config", "--help"}, {"move", "--to", "x", "--help"}, {"check", "-h"}}) {
+        const Outcome usage = run(asked);
+        EXPECT_EQ(usage.status, 0) << asked.front();
+        EXPECT_EQ(usage.out.rfind("usage: velpic [--data-dir DIR] " + asked.front(), 0), 0u) << usage.out;
+    }
     EXPECT_NE(help.out.find("2 misuse,\nno display for the clipboard, or no repository configured yet"),
               std::string::npos)
         << help.out;

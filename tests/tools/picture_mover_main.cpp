@@ -16,8 +16,9 @@ int main(int argc, char** argv) {
     context.record_mode = "local";
     context.program_dir = argv[1];
     velpic::MoveRequest request;
-    request.to_owner = "bob";
-    request.to_repo = "new-pics";
+    request.to = context;
+    request.to.owner = "bob";
+    request.to.repo = "new-pics";
     request.map_path = context.program_dir / "map.txt";
     std::printf("ready\n");
     std::fflush(stdout);

@@ -91,8 +91,9 @@ TEST(PictureMoveCrash, TheSameMoveAgainCompletesAfterAnyKills) {
 
         UploadContext same = context;
         MoveRequest request;
-        request.to_owner = "bob";
-        request.to_repo = "new-pics";
+        request.to = context;
+        request.to.owner = "bob";
+        request.to.repo = "new-pics";
         request.map_path = dir.path() / "map.txt";
         const MoveReport report = move_pictures(same, request);
         ASSERT_TRUE(report.complete()) << "round " << round;

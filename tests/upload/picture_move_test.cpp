@@ -8,8 +8,8 @@
 #include "runtime/files.h"
 #include "runtime/md5.h"
 #include "support/mariadb_server.h"
-#include "support/temp_dir.h"
 #include "support/service_context.h"
+#include "support/temp_dir.h"
 #include "support/test_service.h"
 #include "upload/move_journal.h"
 #include "upload/picture_archive.h"
@@ -59,8 +59,9 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(service.running());
         context = test::service_upload_context(service, dir.path());
-        request.to_owner = "bob";
-        request.to_repo = "new-pics";
+        request.to = context;
+        request.to.owner = "bob";
+        request.to.repo = "new-pics";
         request.map_path = dir.path() / "map.txt";
     }
     void TearDown() override { unsetenv("VELPIC_SERVICE_BASE"); }
@@ -213,8 +214,9 @@ TEST_F(PictureMoveTest, AnOwnerOrRepositoryThatWouldChangeTheApiPathIsRefusedBef
     service.forget_requests();
     for (const auto& [owner, repo] : std::vector<std::pair<std::string, std::string>>{
              {"bob", "pics/contents/x"}, {"..", "pics"}, {"bob", ""}, {"bob?", "pics"}}) {
-        request.to_owner = owner;
-        request.to_repo = repo;
+        request.to = context;
+        request.to.owner = owner;
+        request.to.repo = repo;
         const MoveReport report = move_pictures(context, request);
         EXPECT_FALSE(report.started) << owner << "/" << repo;
         EXPECT_FALSE(report.error.empty());

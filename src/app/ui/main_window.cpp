@@ -1,7 +1,5 @@
 #include "app/ui/main_window.h"
 
-#include "settings/link_text.h"
-#include "desktop/clipboard_reader.h"
 #include "app/ui/controls.h"
 #include "app/ui/dialogs.h"
 #include "app/ui/picture_box.h"
@@ -14,16 +12,18 @@
 #include "app/ui/ui_text.h"
 #include "app/ui/window_reporter.h"
 #include "app/ui/window_upload_server.h"
+#include "desktop/clipboard_reader.h"
 #include "http/wininet_request.h"
 #include "records/link_check_job.h"
 #include "records/link_status_memory.h"
 #include "records/mysql_record_store.h"
 #include "records/record_list.h"
 #include "runtime/program_dir.h"
-#include "runtime/service_base.h"
 #include "runtime/thread_start.h"
+#include "settings/link_text.h"
 #include "upload/clear_repository.h"
 #include "upload/clipboard_picture.h"
+#include "upload/hosting_service.h"
 #include "upload/upload_item.h"
 #include "upload/upload_picture.h"
 
@@ -471,11 +471,15 @@ void MainWindow::on_clear_clicked() {
     set_busy(clear_button_, true);
     const bool started = start_thread([channel = channel_, window = this, snapshot = state_.snapshot(),
                                        mysql = mysql_radio_->isChecked(), directory = program_dir()] {
-        const ClearOutcome outcome = clear_repository_outcome(snapshot.owner, snapshot.repo, snapshot.access_token);
+        const std::unique_ptr<HostingService> service = open_hosting_service(snapshot.repository());
+        ClearOutcome outcome;
+        outcome.reason = service->profile_problem();
+        if (outcome.reason.empty())
+            outcome = service->clear();
         RecordRemoval removal;
         if (outcome.ok)
             removal = remove_all_records(mysql, snapshot.mysql, directory);
-        channel->post([window, outcome, removal, page = service_base() + snapshot.owner + "/" + snapshot.repo] {
+        channel->post([window, outcome, removal, page = service->repository_page()] {
             window->finish_clear(outcome, removal, page);
         });
     });

@@ -21,10 +21,15 @@ std::optional<PictureCommandContext> picture_command_context(const char* command
     }
     PictureCommandContext context;
     context.upload = upload_context(settings, program_dir());
+    context.upload.wait_notice = wait_notice_to(io.err);
     const std::string referer = to_utf8(settings.check_referer);
     if (link_check_referer(referer))
         context.check.referer = referer;
     return context;
+}
+
+std::function<void(const std::string&)> wait_notice_to(std::ostream& err) {
+    return [&err](const std::string& text) { err << terminal_text(text) << "\n" << std::flush; };
 }
 
 std::string terminal_text(const std::string& gbk) {

@@ -5,7 +5,10 @@
 #include "records/link_check.h"
 #include "upload/upload_picture.h"
 
+#include <functional>
 #include <optional>
+#include <ostream>
+#include <string>
 
 namespace velpic {
 
@@ -20,5 +23,8 @@ std::optional<PictureCommandContext> picture_command_context(const char* command
 
 // A text from the library (GBK) for the terminal (UTF-8).
 std::string terminal_text(const std::string& gbk);
+
+// Tells err, one line each time, that the service asked to wait (UploadContext::wait_notice); err must outlive it.
+std::function<void(const std::string&)> wait_notice_to(std::ostream& err);
 
 } // namespace velpic

@@ -116,7 +116,6 @@ int run(const std::vector<std::string>& args, CommandIo& io) {
                << " token - <<< \"$TOKEN\"\n";
         return 1;
     }
-    context->upload.wait_notice = [&io](const std::string& text) { io.err << to_utf8(text) << "\n" << std::flush; };
     request.map_path = move_map_path(program_dir());
     request.fetch = context->check;
     request.fetch.jobs = jobs;

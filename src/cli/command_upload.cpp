@@ -2,6 +2,7 @@
 // the upload core.
 #include "cli/commands.h"
 
+#include "cli/command_context.h"
 #include "cli/command_options.h"
 #include "settings/link_text.h"
 #include "settings/settings_store.h"
@@ -72,6 +73,7 @@ int run(const std::vector<std::string>& args, CommandIo& io) {
         return 2;
     }
     UploadContext context = upload_context(settings, program_dir());
+    context.wait_notice = wait_notice_to(io.err);
     if (compress)
         context.prepare_picture = compress_large_picture;
 

@@ -2,6 +2,8 @@
 
 #include "runtime/percent_encoding.h"
 
+#include <algorithm>
+
 namespace velpic {
 
 namespace {
@@ -128,7 +130,15 @@ bool parse_head(std::string_view text, HttpHead& head) {
         }
         head.headers.emplace_back(std::string(name), std::string(value));
     }
-    return true;
+    // Two values of a header that decides who is served or where the body ends leave a proxy and this server reading
+    // different requests; HTTP/1.1 requires a Host.
+    for (const std::string_view single : {"Host", "Origin", "Content-Length"}) {
+        const auto count = std::count_if(head.headers.begin(), head.headers.end(),
+                                         [&](const auto& header) { return same_letters(header.first, single); });
+        if (count > 1)
+            return false;
+    }
+    return head.version != "HTTP/1.1" || head.has_header("Host");
 }
 
 } // namespace velpic

@@ -28,7 +28,8 @@ struct HttpHead {
 // Where the head ends in buffer: the offset just past its "\r\n\r\n", or 0 while it has not arrived.
 std::size_t head_end(std::string_view buffer, std::size_t searched_from = 0);
 
-// text: the head without its final "\r\n\r\n". False when it is not a request head.
+// text: the head without its final "\r\n\r\n". False when it is not a request head, when Host, Origin or
+// Content-Length stands twice, and for HTTP/1.1 without Host.
 bool parse_head(std::string_view text, HttpHead& head);
 
 

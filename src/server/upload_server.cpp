@@ -42,6 +42,27 @@ std::string one_line(std::string text) {
     return text;
 }
 
+// The log's note on an upload: the count, then each failure and each item's notes while the line stays within a few
+// KB; a list of thousands of paths is counted, not written out.
+std::string log_note(const std::vector<ItemOutcome>& outcomes, std::size_t failed) {
+    constexpr std::size_t kMostNoteBytes = 4096;
+    std::string note = std::to_string(outcomes.size()) + (outcomes.size() == 1 ? " item" : " items") +
+                       (failed == 0 ? "" : ", " + std::to_string(failed) + " failed");
+    std::vector<std::string> parts;
+    for (const ItemOutcome& outcome : outcomes)
+        if (!outcome.ok)
+            parts.push_back(outcome.name + ": " + to_utf8(outcome.reason));
+    for (const ItemOutcome& outcome : outcomes)
+        for (const std::string& message : outcome.notes)
+            parts.push_back(outcome.name + ": " + to_utf8(message));
+    std::size_t written = 0;
+    for (; written < parts.size() && note.size() + parts[written].size() + 2 <= kMostNoteBytes; ++written)
+        note += (written == 0 && failed != 0 ? ": " : "; ") + parts[written];
+    if (written < parts.size())
+        note += "; …and " + std::to_string(parts.size() - written) + " more";
+    return note;
+}
+
 std::string local_time_text() {
     const std::time_t now = std::time(nullptr);
     std::tm fields{};
@@ -228,14 +249,8 @@ HttpAnswer UploadServer::Impl::serve(const HttpHead& head, std::string body) {
     std::size_t failed = 0;
     for (const ItemOutcome& outcome : outcomes)
         failed += outcome.ok ? 0 : 1;
-    std::string note = std::to_string(outcomes.size()) + (outcomes.size() == 1 ? " item" : " items") +
-                       (failed == 0 ? "" : ", " + std::to_string(failed) + " failed: " + failure_lines(outcomes));
-    for (const ItemOutcome& outcome : outcomes) {
-        for (const std::string& message : outcome.notes)
-            note += "; " + outcome.name + ": " + to_utf8(message);
-    }
     HttpAnswer answer = json_answer(200, upload_answer(outcomes));
-    answer.note = redact(std::move(note), settings.access_token);
+    answer.note = redact(log_note(outcomes, failed), settings.access_token);
     return with_cors(&head, std::move(answer));
 }
 

@@ -95,11 +95,18 @@ TEST(HttpHeadTest, TakesWellFormedHeadsOnly) {
     EXPECT_FALSE(head.keeps_alive());
     EXPECT_TRUE(head.has_header("x-empty"));
 
-    for (const std::string bad : {"GET /\r\nHost: a", "GET / HTTP/2\r\nHost: a", "GET / HTTP/1.1\r\n folded: x",
-                                  "GET / HTTP/1.1\r\nno colon", "G(T / HTTP/1.1", "GET /a b HTTP/1.1"}) {
+    for (const std::string bad :
+         {"GET /\r\nHost: a", "GET / HTTP/2\r\nHost: a", "GET / HTTP/1.1\r\n folded: x", "GET / HTTP/1.1\r\nno colon",
+          "G(T / HTTP/1.1", "GET /a b HTTP/1.1",
+          // Two of a header that decides who is served or where the body ends, or no Host.
+          "GET / HTTP/1.1\r\nHost: a\r\nhost: b", "GET / HTTP/1.1\r\nHost: a\r\nOrigin: x\r\nORIGIN: y",
+          "POST / HTTP/1.1\r\nHost: a\r\nContent-Length: 3\r\nContent-length: 3",
+          "GET / HTTP/1.1\r\nOrigin: app://obsidian.md"}) {
         HttpHead refused;
         EXPECT_FALSE(parse_head(bad, refused)) << bad;
     }
+    HttpHead old_client;
+    EXPECT_TRUE(parse_head("GET /heartbeat HTTP/1.0", old_client)) << "HTTP/1.0 needs no Host";
     EXPECT_EQ(head_end("GET / HTTP/1.1\r\n\r\nrest"), 18u);
     EXPECT_EQ(head_end("GET / HTTP/1.1\r\n"), 0u);
 }

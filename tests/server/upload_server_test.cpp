@@ -4,8 +4,8 @@
 #include "records/mysql_record_store.h"
 #include "runtime/md5.h"
 #include "support/mariadb_server.h"
-#include "support/temp_dir.h"
 #include "support/service_context.h"
+#include "support/temp_dir.h"
 #include "support/test_service.h"
 
 #include <gtest/gtest.h>
@@ -411,6 +411,21 @@ TEST_F(UploadServerTest, MysqlModeRecordsInTheSharedTable) {
     EXPECT_EQ(mine[0].ImgMd5, md5_hex(kPng));
     EXPECT_EQ(mine[0].ImgUrl, address_of(kPng, ".png"));
     EXPECT_FALSE(std::filesystem::exists(local_record_file_path(dir.path())));
+}
+
+TEST_F(UploadServerTest, ALogLineStaysWithinAFewKilobytesWhateverTheList) {
+    start();
+    std::vector<std::string> paths;
+    for (int i = 0; i < 10000; ++i)
+        paths.push_back((dir.path() / ("missing-" + std::to_string(i) + ".png")).string());
+    httplib::Result answered = client().Post("/upload", list_body(paths), "application/json");
+    ASSERT_TRUE(answered);
+    EXPECT_EQ(answered->status, 200);
+    const std::vector<std::string> lines = log_lines(1);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_LE(lines.back().size(), 4500u);
+    EXPECT_NE(lines.back().find("10000 items, 10000 failed: " + paths.front()), std::string::npos);
+    EXPECT_NE(lines.back().find(" more"), std::string::npos) << lines.back().substr(lines.back().size() - 40);
 }
 
 } // namespace

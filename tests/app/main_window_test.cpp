@@ -19,6 +19,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStyle>
+#include <QTextDocumentFragment>
 #include <QTreeView>
 #include <QUrl>
 
@@ -45,7 +46,9 @@ struct Placement {
 const Placement placements[] = {
     {"画板1", nullptr, 0, 9, 32, 398, 336, nullptr},
     {"编辑框_url", nullptr, 0, 7, 375, 400, 24, nullptr},
-    {"分组框1", nullptr, 1, 66, 47, 288, 124, "Gitee配置"},
+    {"标签_图床服务", nullptr, 1, 100, 34, 64, 16, "图床服务："},
+    {"组合框_图床服务", nullptr, 1, 168, 32, 144, 20, nullptr},
+    {"分组框1", nullptr, 1, 66, 58, 288, 220, "Gitee配置"},
     {"标签2", "分组框1", 1, 34, 24, 64, 16, "Owner："},
     {"编辑框_Owner", "分组框1", 1, 102, 24, 144, 20, nullptr},
     {"标签3", "分组框1", 1, 34, 49, 64, 16, "Repo："},
@@ -54,11 +57,18 @@ const Placement placements[] = {
     {"编辑框_AccessToken", "分组框1", 1, 102, 73, 144, 20, nullptr},
     {"标签10", "分组框1", 1, 252, 21, 28, 24, "注册"},
     {"标签9", "分组框1", 1, 252, 70, 28, 24, "获取"},
-    {"标签11", "分组框1", 1, 38, 96, 236, 24, nullptr},
-    {"分组框3", nullptr, 1, 66, 173, 288, 39, "记录方式："},
+    {"标签_分支", "分组框1", 1, 34, 97, 64, 16, "分支："},
+    {"编辑框_分支", "分组框1", 1, 102, 97, 144, 20, nullptr},
+    {"标签_服务地址", "分组框1", 1, 34, 121, 64, 16, "服务地址："},
+    {"编辑框_服务地址", "分组框1", 1, 102, 121, 144, 20, nullptr},
+    {"标签_服务地址提示", "分组框1", 1, 102, 142, 178, 14, "注意：令牌将以明文传送"},
+    {"标签_链接前缀", "分组框1", 1, 34, 158, 64, 16, "链接前缀："},
+    {"编辑框_链接前缀", "分组框1", 1, 102, 158, 144, 20, nullptr},
+    {"标签11", "分组框1", 1, 14, 182, 266, 34, nullptr},
+    {"分组框3", nullptr, 1, 66, 280, 288, 39, "记录方式："},
     {"单选框_记录方式_本地", "分组框3", 1, 86, 12, 49, 24, "本地"},
     {"单选框_记录方式_MySQL", "分组框3", 1, 173, 11, 58, 24, "MySQL"},
-    {"分组框_mysql", nullptr, 1, 66, 214, 288, 158, "MySQL配置"},
+    {"分组框_mysql", nullptr, 1, 66, 321, 288, 158, "MySQL配置"},
     {"标签7", "分组框_mysql", 1, 16, 24, 82, 16, "服务器地址："},
     {"编辑框_Server", "分组框_mysql", 1, 102, 24, 144, 20, nullptr},
     {"标签1", "分组框_mysql", 1, 16, 50, 82, 16, "端口："},
@@ -70,8 +80,9 @@ const Placement placements[] = {
     {"标签8", "分组框_mysql", 1, 14, 128, 84, 16, "数据库："},
     {"编辑框_DatabaseName", "分组框_mysql", 1, 102, 128, 144, 20, nullptr},
     {"按钮_测试", "分组框_mysql", 1, 248, 129, 35, 20, "测试"},
-    {"按钮_取消", nullptr, 1, 144, 374, 72, 23, "取消"},
-    {"按钮_保存", nullptr, 1, 220, 374, 72, 23, "保存"},
+    // In local mode, right below the record mode: the hidden MySQL group takes no room.
+    {"按钮_取消", nullptr, 1, 144, 327, 72, 23, "取消"},
+    {"按钮_保存", nullptr, 1, 220, 327, 72, 23, "保存"},
     {"超级列表框1", nullptr, 2, 7, 28, 400, 355, nullptr},
     {"按钮_清空", nullptr, 2, 327, 385, 40, 18, "清空"},
     {"按钮_刷新", nullptr, 2, 370, 385, 40, 18, "刷新"},
@@ -133,8 +144,10 @@ TEST_F(MainWindowTest, EveryControlStandsAtItsPlaceWithItsCaptionAndInitialState
     EXPECT_TRUE(find<QLineEdit>("编辑框_url")->text().isEmpty());
     EXPECT_EQ(find<QLineEdit>("编辑框_AccessToken")->echoMode(), QLineEdit::Password);
     EXPECT_EQ(find<QLineEdit>("编辑框_DataBasePassword")->echoMode(), QLineEdit::Password);
-    EXPECT_EQ(find<QLabel>("标签11")->text(),
-              QStringLiteral("示例：") + QString::fromStdString(service_base()) + QStringLiteral("[Owner]/[Repo]"));
+    // Over two lines when it does not fit on one.
+    EXPECT_EQ(find<QLabel>("标签11")->text().remove(QLatin1Char('\n')),
+              QStringLiteral("示例：") + QString::fromStdString(service_base()) +
+                  QStringLiteral("[Owner]/[Repo]/raw/master/<md5>.png"));
     EXPECT_FALSE(find("分组框_mysql")->isVisibleTo(window.get()));
     EXPECT_FALSE(find("图片框_预览")->isVisibleTo(window.get()));
     EXPECT_FALSE(find("按钮_预览_关闭")->isVisibleTo(window.get()));
@@ -249,7 +262,8 @@ TEST_F(MainWindowTest, SettingsThatCannotBeReadAsTheyStandAreToldAndNotUsed) {
     std::ofstream(settings_file_path(), std::ios::binary | std::ios::trunc) << bytes;
     open_window();
     ASSERT_TRUE(eventually([&] { return dialogs.messages.size() == 1; }));
-    EXPECT_TRUE(dialogs.messages[0].contains(QStringLiteral("Owner不能包含空字符"))) << dialogs.messages[0].toStdString();
+    EXPECT_TRUE(dialogs.messages[0].contains(QStringLiteral("Owner不能包含空字符")))
+        << dialogs.messages[0].toStdString();
     EXPECT_FALSE(state.snapshot().gitee_known());
     window.reset();
 
@@ -459,13 +473,19 @@ TEST_F(MainWindowTest, TheRecordModeButtonsSitInsideTheirFrameAndALongServiceAdd
         EXPECT_LE(place.top() - 12, 12) << name; // near the form's place
     }
 
-    // The example line keeps its start and its "[Owner]/[Repo]" and loses the middle of the address.
+    // The example keeps the start of the address and the whole "[Owner]/[Repo]/…" on its second line, and loses
+    // the middle of the service's address.
     auto* example = find<QLabel>("标签11");
-    const QString whole = QStringLiteral("示例：https://pictures.intranet.example.com:8443/[Owner]/[Repo]");
-    EXPECT_TRUE(example->text().startsWith(QStringLiteral("示例：https://")));
-    EXPECT_TRUE(example->text().endsWith(QStringLiteral("/[Owner]/[Repo]")));
-    EXPECT_NE(example->text(), whole);
-    EXPECT_LE(example->fontMetrics().horizontalAdvance(example->text()), example->width());
-    EXPECT_EQ(example->toolTip(), whole);
+    const QString whole =
+        QStringLiteral("示例：https://pictures.intranet.example.com:8443/[Owner]/[Repo]/raw/master/<md5>.png");
+    const QStringList example_lines = example->text().split(QLatin1Char('\n'));
+    ASSERT_EQ(example_lines.size(), 2) << example->text().toStdString();
+    EXPECT_TRUE(example_lines[0].startsWith(QStringLiteral("示例：https://")));
+    EXPECT_EQ(example_lines[1], QStringLiteral("[Owner]/[Repo]/raw/master/<md5>.png"));
+    EXPECT_NE(example_lines.join(QString()), whole);
+    for (const QString& line : example_lines) {
+        EXPECT_LE(example->fontMetrics().horizontalAdvance(line), example->width()) << line.toStdString();
+    }
+    EXPECT_EQ(QTextDocumentFragment::fromHtml(example->toolTip()).toPlainText(), whole);
     qunsetenv("VELPIC_SERVICE_BASE");
 }

@@ -8,6 +8,7 @@
 #include "app/ui/record_tooltip.h"
 #include "app/ui/scrolling_page.h"
 #include "app/ui/server_failure_text.h"
+#include "app/ui/service_profile_controls.h"
 #include "app/ui/settings_group_controls.h"
 #include "app/ui/ui_text.h"
 #include "app/ui/window_reporter.h"
@@ -82,7 +83,8 @@ MainWindow::MainWindow(AppState& state, SettingsStore store, QWidget* parent)
         QWidget* canvas = nullptr;
         if (canvases_.size() == 1) {
             // The settings page holds more than the tab control's height: it scrolls.
-            auto* scrolling = new ScrollingPage(tabs_, QSize(tab_width, SettingsGroupControls::canvas_height));
+            auto* scrolling = new ScrollingPage(tabs_, QSize(tab_width, tab_height));
+            settings_page_ = scrolling;
             page = scrolling;
             canvas = scrolling->canvas();
         } else {
@@ -117,6 +119,7 @@ MainWindow::MainWindow(AppState& state, SettingsStore store, QWidget* parent)
     } else {
         local_radio_->setChecked(true);
     }
+    arrange_settings_page();
     // Its uploads show on the records page at once, as the window's thread gets to them.
     editor_server_ = std::make_unique<WindowUploadServer>(
         state_, channel_, [channel = channel_, window = this](const UploadRecord& record) {
@@ -179,9 +182,7 @@ void MainWindow::on_page_changed(int index) {
 
 void MainWindow::fill_settings_page() {
     const SettingsPage page = store_.read_page();
-    owner_box_->setText(from_gbk(page.owner));
-    repo_box_->setText(from_gbk(page.repo));
-    token_box_->setText(from_gbk(page.access_token));
+    profile_->fill(page);
     server_box_->setText(from_gbk(page.server));
     port_box_->setText(from_gbk(page.port));
     user_box_->setText(from_gbk(page.database_user));
@@ -192,9 +193,7 @@ void MainWindow::fill_settings_page() {
 
 void MainWindow::save_settings() {
     SettingsPage page;
-    page.owner = to_gbk(owner_box_->text());
-    page.repo = to_gbk(repo_box_->text());
-    page.access_token = to_gbk(token_box_->text());
+    profile_->collect(page);
     page.server = to_gbk(server_box_->text());
     page.port = to_gbk(port_box_->text());
     page.database_user = to_gbk(user_box_->text());
@@ -204,7 +203,11 @@ void MainWindow::save_settings() {
     const SaveResult result = store_.save(page, mysql_radio_->isChecked(), state_);
     if (result.gitee_saved)
         register_drop_target();
-    message(from_gbk(result.message));
+    // Saved all the same: the user hears of it with the outcome, in one box.
+    QString said = from_gbk(result.message);
+    if (!result.warning.empty())
+        said += QLatin1Char('\n') + from_gbk(result.warning);
+    message(said);
     if (result.gitee_saved)
         apply_editor_server();
     if (result.saved)
@@ -213,11 +216,13 @@ void MainWindow::save_settings() {
 
 void MainWindow::choose_mysql_mode() {
     mysql_group_->setVisible(true);
+    arrange_settings_page();
     store_.choose_mysql_mode(state_);
 }
 
 void MainWindow::choose_local_mode() {
     mysql_group_->setVisible(false);
+    arrange_settings_page();
 }
 
 void MainWindow::set_busy(QPushButton* button, bool busy) {

@@ -34,6 +34,8 @@ class LinkCheckJob;
 class PictureBox;
 class PressLabel;
 class RecordTableModel;
+class ScrollingPage;
+class ServiceProfileControls;
 class SettingsGroupControls;
 class WindowUploadServer;
 
@@ -81,6 +83,8 @@ private:
     void register_drop_target();
 
     void fill_settings_page();
+    // Places what lies below the record mode: the MySQL group when shown, the buttons, the groups under them.
+    void arrange_settings_page();
     void save_settings();
     void choose_mysql_mode();
     void choose_local_mode();
@@ -138,9 +142,11 @@ private:
     QLineEdit* url_box_ = nullptr;
     QLabel* upload_progress_ = nullptr;
     QMenu* drop_menu_ = nullptr;
-    QLineEdit* owner_box_ = nullptr;
-    QLineEdit* repo_box_ = nullptr;
-    QLineEdit* token_box_ = nullptr;
+    ScrollingPage* settings_page_ = nullptr;
+    std::unique_ptr<ServiceProfileControls> profile_;
+    QGroupBox* mode_group_ = nullptr;
+    QPushButton* cancel_button_ = nullptr;
+    QPushButton* save_button_ = nullptr;
     QLineEdit* server_box_ = nullptr;
     QLineEdit* port_box_ = nullptr;
     QLineEdit* user_box_ = nullptr;

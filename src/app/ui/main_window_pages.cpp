@@ -4,13 +4,11 @@
 #include "app/ui/controls.h"
 #include "app/ui/dialogs.h"
 #include "app/ui/picture_box.h"
-#include "app/ui/press_label.h"
 #include "app/ui/record_table_model.h"
+#include "app/ui/scrolling_page.h"
+#include "app/ui/service_profile_controls.h"
 #include "app/ui/settings_group_controls.h"
-#include "app/ui/ui_text.h"
-#include "runtime/service_base.h"
 
-#include <QFontMetrics>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QIcon>
@@ -24,17 +22,6 @@
 namespace velpic {
 
 namespace {
-
-// "示例：" + the service's address + "[Owner]/[Repo]" in the label's width: a longer address than the default loses
-// its middle rather than the owner and repository at its end. The whole line stays in the tool tip.
-void show_example_address(QLabel* example, const QString& base) {
-    const QString head = QStringLiteral("示例："), tail = QStringLiteral("[Owner]/[Repo]");
-    const QFontMetrics metrics = example->fontMetrics();
-    const int room = example->width() - metrics.horizontalAdvance(head + tail);
-    const QString shown = head + metrics.elidedText(base, Qt::ElideMiddle, room) + tail;
-    example->setText(shown);
-    example->setToolTip(head + base + tail);
-}
 
 // The form drew the radio buttons where a frame line runs through the group's title, so they started 11 pixels
 // down. Here the title stands above the frame, whose line would cross the buttons: they move down inside it,
@@ -84,36 +71,22 @@ void MainWindow::build_upload_page(QWidget* canvas) {
 }
 
 void MainWindow::build_settings_page(QWidget* canvas) {
-    auto* gitee = place(new QGroupBox(QStringLiteral("Gitee配置"), canvas), "分组框1", 66, 47, 288, 124);
-    label(gitee, "标签2", QStringLiteral("Owner："), 34, 24, 64, 16);
-    owner_box_ = edit(gitee, "编辑框_Owner", 102, 24, 144, 20);
-    label(gitee, "标签3", QStringLiteral("Repo："), 34, 49, 64, 16);
-    repo_box_ = edit(gitee, "编辑框_Repo", 102, 49, 144, 20);
-    label(gitee, "标签4", QStringLiteral("Access_Token："), 14, 73, 84, 16);
-    token_box_ = edit(gitee, "编辑框_AccessToken", 102, 73, 144, 20, true);
+    profile_ = std::make_unique<ServiceProfileControls>(
+        canvas, [this](ServiceKind service) { return store_.read_profile(service); });
 
-    auto* signup = place(new PressLabel(QStringLiteral("注册"), gitee), "标签10", 252, 21, 28, 24);
-    auto* token_page = place(new PressLabel(QStringLiteral("获取"), gitee), "标签9", 252, 70, 28, 24);
-    for (PressLabel* link : {signup, token_page}) {
-        link->setStyleSheet(QStringLiteral("color: blue;"));
-        link->setCursor(Qt::PointingHandCursor);
-    }
-    connect(signup, &PressLabel::pressed, this,
-            [] { dialogs().open_url(from_gbk(service_base() + "signup?from=homepage")); });
-    connect(token_page, &PressLabel::pressed, this,
-            [] { dialogs().open_url(from_gbk(service_base() + "personal_access_tokens")); });
-    auto* example = label(gitee, "标签11", QString(), 38, 96, 236, 24);
-    example->setStyleSheet(QStringLiteral("color: red;"));
-    show_example_address(example, from_gbk(service_base()));
-
-    auto* mode = place(new QGroupBox(QStringLiteral("记录方式："), canvas), "分组框3", 66, 173, 288, 39);
+    // Below the profile's group as the form had them below its smaller group; arrange_settings_page places the
+    // rest.
+    const int mode_top = profile_->bottom() + 2;
+    auto* mode = mode_group_ =
+        place(new QGroupBox(QStringLiteral("记录方式："), canvas), "分组框3", 66, mode_top, 288, 39);
     local_radio_ = place(new QRadioButton(QStringLiteral("本地"), mode), "单选框_记录方式_本地", 86, 12, 49, 24);
     mysql_radio_ = place(new QRadioButton(QStringLiteral("MySQL"), mode), "单选框_记录方式_MySQL", 173, 11, 58, 24);
     fit_into_frame(mode, {local_radio_, mysql_radio_});
     connect(local_radio_, &QRadioButton::clicked, this, &MainWindow::choose_local_mode);
     connect(mysql_radio_, &QRadioButton::clicked, this, &MainWindow::choose_mysql_mode);
 
-    mysql_group_ = place(new QGroupBox(QStringLiteral("MySQL配置"), canvas), "分组框_mysql", 66, 214, 288, 158);
+    mysql_group_ =
+        place(new QGroupBox(QStringLiteral("MySQL配置"), canvas), "分组框_mysql", 66, mode_top + 41, 288, 158);
     label(mysql_group_, "标签7", QStringLiteral("服务器地址："), 16, 24, 82, 16);
     server_box_ = edit(mysql_group_, "编辑框_Server", 102, 24, 144, 20);
     label(mysql_group_, "标签1", QStringLiteral("端口："), 16, 50, 82, 16);
@@ -128,12 +101,23 @@ void MainWindow::build_settings_page(QWidget* canvas) {
     connect(test_button_, &QPushButton::clicked, this, &MainWindow::test_mysql_connection);
     mysql_group_->setVisible(false);
 
-    auto* cancel = button(canvas, "按钮_取消", QStringLiteral("取消"), 144, 374, 72, 23);
-    auto* save = button(canvas, "按钮_保存", QStringLiteral("保存"), 220, 374, 72, 23);
-    connect(cancel, &QPushButton::clicked, this, [this] { tabs_->setCurrentIndex(0); });
-    connect(save, &QPushButton::clicked, this, &MainWindow::save_settings);
+    cancel_button_ = button(canvas, "按钮_取消", QStringLiteral("取消"), 144, 0, 72, 23);
+    save_button_ = button(canvas, "按钮_保存", QStringLiteral("保存"), 220, 0, 72, 23);
+    connect(cancel_button_, &QPushButton::clicked, this, [this] { tabs_->setCurrentIndex(0); });
+    connect(save_button_, &QPushButton::clicked, this, &MainWindow::save_settings);
 
     groups_ = std::make_unique<SettingsGroupControls>(canvas);
+}
+
+void MainWindow::arrange_settings_page() {
+    // The MySQL group takes room only while it is shown: in local mode the buttons stay in view with the profile.
+    const bool mysql = !mysql_group_->isHidden();
+    const int buttons = mysql ? mysql_group_->geometry().bottom() + 3 : mode_group_->geometry().bottom() + 9;
+    cancel_button_->move(cancel_button_->x(), buttons);
+    save_button_->move(save_button_->x(), buttons);
+    const int groups = buttons + save_button_->height() + 7;
+    groups_->move_to(groups);
+    settings_page_->set_canvas_height(groups + SettingsGroupControls::height + 10);
 }
 
 void MainWindow::build_records_page(QWidget* canvas) {

@@ -30,6 +30,11 @@ void ScrollingPage::resizeEvent(QResizeEvent* event) {
     align();
 }
 
+void ScrollingPage::set_canvas_height(int height) {
+    canvas_->resize(canvas_->width(), height);
+    align();
+}
+
 void ScrollingPage::align() {
     const QPoint origin = tabs_->isAncestorOf(this) ? mapTo(tabs_, QPoint(0, 0)) : QPoint(0, 0);
     canvas_->move(-origin);

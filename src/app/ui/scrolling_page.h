@@ -13,6 +13,8 @@ public:
     ScrollingPage(QTabWidget* tabs, QSize canvas_size);
 
     QWidget* canvas() const { return canvas_; }
+    // The canvas grows or shrinks with what it holds; the part in view stays where it is when it can.
+    void set_canvas_height(int height);
 
 protected:
     bool event(QEvent* event) override;

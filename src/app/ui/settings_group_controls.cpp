@@ -10,8 +10,8 @@
 namespace velpic {
 
 SettingsGroupControls::SettingsGroupControls(QWidget* canvas) {
-    auto* server =
-        place(new QGroupBox(QStringLiteral("编辑器上传服务"), canvas), "分组框_编辑器上传服务", 66, 404, 288, 98);
+    auto* server = server_ =
+        place(new QGroupBox(QStringLiteral("编辑器上传服务"), canvas), "分组框_编辑器上传服务", 66, 0, 288, 98);
     server_enabled_ = place(new QCheckBox(QStringLiteral("启用编辑器上传服务"), server), "复选框_启用编辑器上传服务",
                             16, 22, 230, 20);
     label(server, "标签_服务端口", QStringLiteral("端口："), 16, 48, 82, 16);
@@ -19,7 +19,8 @@ SettingsGroupControls::SettingsGroupControls(QWidget* canvas) {
     label(server, "标签_服务密钥", QStringLiteral("密钥："), 16, 72, 82, 16);
     server_key_ = edit(server, "编辑框_服务密钥", 102, 70, 144, 20, true);
 
-    auto* upload = place(new QGroupBox(QStringLiteral("上传选项"), canvas), "分组框_上传选项", 66, 506, 288, 98);
+    auto* upload = upload_ =
+        place(new QGroupBox(QStringLiteral("上传选项"), canvas), "分组框_上传选项", 66, 102, 288, 98);
     label(upload, "标签_链接格式", QStringLiteral("链接格式："), 16, 24, 82, 16);
     link_format_ = place(new QComboBox(upload), "组合框_链接格式", 102, 22, 144, 20);
     // In the order of LinkFormat.
@@ -27,11 +28,18 @@ SettingsGroupControls::SettingsGroupControls(QWidget* canvas) {
     compress_ = place(new QCheckBox(QStringLiteral("压缩超过1MB的图片"), upload), "复选框_压缩", 16, 48, 230, 20);
     archive_ = place(new QCheckBox(QStringLiteral("保留本地存档"), upload), "复选框_保留本地存档", 16, 72, 230, 20);
 
-    auto* check = place(new QGroupBox(QStringLiteral("链接检测"), canvas), "分组框_链接检测", 66, 608, 288, 74);
+    auto* check = check_ =
+        place(new QGroupBox(QStringLiteral("链接检测"), canvas), "分组框_链接检测", 66, 204, 288, 74);
     label(check, "标签_检测来源页", QStringLiteral("检测来源页："), 16, 24, 82, 16);
     referer_ = edit(check, "编辑框_检测来源页", 102, 22, 144, 20);
     label(check, "标签_复查间隔", QStringLiteral("复查间隔（小时）："), 16, 48, 110, 16);
     max_age_ = edit(check, "编辑框_复查间隔", 130, 46, 116, 20);
+}
+
+void SettingsGroupControls::move_to(int top) {
+    server_->move(66, top);
+    upload_->move(66, top + 102);
+    check_->move(66, top + 204);
 }
 
 void SettingsGroupControls::fill(const SettingsPage& page) {

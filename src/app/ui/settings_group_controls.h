@@ -1,5 +1,6 @@
 // The groups below the original ones on the settings page: "编辑器上传服务", "上传选项" and "链接检测", at x = 66
-// and 288 wide like the others, reached by scrolling the page.
+// and 288 wide like the others, reached by scrolling the page. They follow the save button, which moves with the
+// MySQL group's visibility.
 #pragma once
 
 #include "settings/settings_store.h"
@@ -13,15 +14,21 @@ namespace velpic {
 
 class SettingsGroupControls {
 public:
-    // The settings page's canvas must be this high to hold them.
-    static constexpr int canvas_height = 692;
+    // From the top of the first group to the bottom of the last.
+    static constexpr int height = 278;
 
     explicit SettingsGroupControls(QWidget* canvas);
+
+    // Puts the first group's top edge at top on the canvas, the others below it.
+    void move_to(int top);
 
     void fill(const SettingsPage& page);
     void collect(SettingsPage& page) const;
 
 private:
+    QWidget* server_;
+    QWidget* upload_;
+    QWidget* check_;
     QCheckBox* server_enabled_;
     QLineEdit* server_port_;
     QLineEdit* server_key_;

@@ -1,0 +1,253 @@
+#include "app/ui/service_profile_controls.h"
+
+#include "app/ui/controls.h"
+#include "app/ui/dialogs.h"
+#include "app/ui/press_label.h"
+#include "app/ui/ui_text.h"
+#include "runtime/service_base.h"
+
+#include <QComboBox>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QSignalBlocker>
+#include <QTextDocument>
+#include <utility>
+
+namespace velpic {
+
+namespace {
+
+// In the order of ServiceKind.
+const char* const kChoices[] = {"Gitee", "GitHub", "Gitea/Forgejo"};
+
+QString or_placeholder(const QString& typed, const char* placeholder) {
+    return typed.isEmpty() ? QString::fromUtf8(placeholder) : typed;
+}
+
+// The service's address as typed when it could be used, else its own; empty for gitea without one. The links
+// hand it to the desktop's browser, which must not get whatever half an address is typed.
+std::string usable_site(RepositoryProfile profile) {
+    if (!service_url_problem(profile.service_url).empty())
+        profile.service_url.clear();
+    return effective_service_url(profile);
+}
+
+struct ServicePages {
+    QString signup, tokens; // empty: the service has no known site yet
+};
+
+ServicePages pages_of(const RepositoryProfile& profile) {
+    const QString site = from_gbk(usable_site(profile));
+    switch (profile.service) {
+    case ServiceKind::gitee:
+        return {site + QStringLiteral("signup?from=homepage"), site + QStringLiteral("personal_access_tokens")};
+    case ServiceKind::github:
+        return {QStringLiteral("https://github.com/signup"),
+                QStringLiteral("https://github.com/settings/personal-access-tokens/new")};
+    case ServiceKind::gitea:
+        if (site.isEmpty())
+            return {};
+        return {site + QStringLiteral("user/sign_up"), site + QStringLiteral("user/settings/applications")};
+    }
+    return {};
+}
+
+// Where a picture of the profile would be: the part naming the site (or the address prefix) and the rest.
+struct ExampleAddress {
+    QString site, path;
+};
+
+ExampleAddress example_address(const RepositoryProfile& profile) {
+    const QString file = QStringLiteral("<md5>.png");
+    if (!profile.address_prefix.empty())
+        return {from_gbk(normalized_address_prefix(profile.address_prefix)), file};
+    const QString place = or_placeholder(from_gbk(profile.owner), "[Owner]") + '/' +
+                          or_placeholder(from_gbk(profile.repo), "[Repo]") + '/';
+    const QString branch = from_gbk(profile.branch);
+    switch (profile.service) {
+    case ServiceKind::gitee:
+        return {from_gbk(effective_service_url(profile)),
+                place + "raw/" + or_placeholder(branch, "master") + '/' + file};
+    case ServiceKind::github:
+        // The service gives raw files from this host whatever its API address.
+        return {QStringLiteral("https://raw.githubusercontent.com/"),
+                place + or_placeholder(branch, "默认分支") + '/' + file};
+    case ServiceKind::gitea:
+        return {or_placeholder(from_gbk(effective_service_url(profile)), "[服务地址]/"),
+                place + "raw/branch/" + or_placeholder(branch, "默认分支") + '/' + file};
+    }
+    return {};
+}
+
+// "示例：" and the address in the label's width: on one line when it fits, else the site on the first and the rest
+// on the second, a part too long for its line losing its middle rather than its ends. The whole address stays in
+// the tool tip, as text: a typed "<b>" is no markup.
+void show_example(QLabel* example, const ExampleAddress& address) {
+    const QString head = QStringLiteral("示例：");
+    const QString whole = head + address.site + address.path;
+    const QFontMetrics metrics = example->fontMetrics();
+    const int width = example->width();
+    QString shown = whole;
+    if (metrics.horizontalAdvance(whole) > width)
+        shown = head + metrics.elidedText(address.site, Qt::ElideMiddle, width - metrics.horizontalAdvance(head)) +
+                '\n' + metrics.elidedText(address.path, Qt::ElideMiddle, width);
+    example->setText(shown);
+    example->setToolTip(Qt::convertFromPlainText(whole, Qt::WhiteSpaceNoWrap));
+}
+
+void style_as_link(PressLabel* link) {
+    link->setStyleSheet(QStringLiteral("color: blue;"));
+    link->setCursor(Qt::PointingHandCursor);
+}
+
+} // namespace
+
+ServiceProfileControls::ServiceProfileControls(QWidget* canvas, ProfileReader reader) : reader_(std::move(reader)) {
+    // In line with the group's labels and boxes below, which start at x = 66 + 34 and 66 + 102.
+    label(canvas, "标签_图床服务", QStringLiteral("图床服务："), 100, 34, 64, 16);
+    choice_ = place(new QComboBox(canvas), "组合框_图床服务", 168, 32, 144, 20);
+    for (const char* name : kChoices)
+        choice_->addItem(QString::fromUtf8(name));
+
+    group_ = place(new QGroupBox(QStringLiteral("Gitee配置"), canvas), "分组框1", 66, 58, 288, 220);
+    label(group_, "标签2", QStringLiteral("Owner："), 34, 24, 64, 16);
+    owner_ = edit(group_, "编辑框_Owner", 102, 24, 144, 20);
+    label(group_, "标签3", QStringLiteral("Repo："), 34, 49, 64, 16);
+    repo_ = edit(group_, "编辑框_Repo", 102, 49, 144, 20);
+    label(group_, "标签4", QStringLiteral("Access_Token："), 14, 73, 84, 16);
+    token_ = edit(group_, "编辑框_AccessToken", 102, 73, 144, 20, true);
+    label(group_, "标签_分支", QStringLiteral("分支："), 34, 97, 64, 16);
+    branch_ = edit(group_, "编辑框_分支", 102, 97, 144, 20);
+    branch_->setToolTip(QStringLiteral("留空：Gitee 用 master，GitHub 与 Gitea/Forgejo 用仓库的默认分支"));
+    label(group_, "标签_服务地址", QStringLiteral("服务地址："), 34, 121, 64, 16);
+    service_url_ = edit(group_, "编辑框_服务地址", 102, 121, 144, 20);
+    service_url_->setToolTip(QStringLiteral("留空：Gitee、GitHub 的官方地址；Gitea/Forgejo 须填站点地址，"
+                                            "如 https://codeberg.org/"));
+    // Its row stays free while it is hidden, so that nothing moves under the pointer as the address is typed.
+    plain_http_ = label(group_, "标签_服务地址提示", QStringLiteral("注意：令牌将以明文传送"), 102, 142, 178, 14);
+    plain_http_->setStyleSheet(QStringLiteral("color: #c00000;"));
+    plain_http_->setToolTip(from_gbk(unencrypted_service_url_warning()));
+    plain_http_->setVisible(false);
+    label(group_, "标签_链接前缀", QStringLiteral("链接前缀："), 34, 158, 64, 16);
+    prefix_ = edit(group_, "编辑框_链接前缀", 102, 158, 144, 20);
+    prefix_->setPlaceholderText(QStringLiteral("可选：自己的域名或CDN"));
+    prefix_->setToolTip(QStringLiteral("图片链接为前缀加文件名；留空：仓库的原始文件地址"));
+
+    signup_ = place(new PressLabel(QStringLiteral("注册"), group_), "标签10", 252, 21, 28, 24);
+    token_page_ = place(new PressLabel(QStringLiteral("获取"), group_), "标签9", 252, 70, 28, 24);
+    style_as_link(signup_);
+    style_as_link(token_page_);
+    QObject::connect(signup_, &PressLabel::pressed, &receiver_, [this] {
+        if (const QString page = pages_of(shown()).signup; !page.isEmpty())
+            dialogs().open_url(page);
+    });
+    QObject::connect(token_page_, &PressLabel::pressed, &receiver_, [this] {
+        if (const QString page = pages_of(shown()).tokens; !page.isEmpty())
+            dialogs().open_url(page);
+    });
+
+    example_ = label(group_, "标签11", QString(), 14, 182, 266, 34);
+    example_->setTextFormat(Qt::PlainText);
+    example_->setStyleSheet(QStringLiteral("color: red;"));
+
+    QObject::connect(choice_, &QComboBox::currentIndexChanged, &receiver_, [this](int index) {
+        if (index >= 0)
+            choose(static_cast<ServiceKind>(index));
+    });
+    for (QLineEdit* box : {owner_, repo_, branch_, service_url_, prefix_})
+        QObject::connect(box, &QLineEdit::textChanged, &receiver_, [this] { follow(); });
+    follow();
+}
+
+int ServiceProfileControls::bottom() const {
+    return group_->geometry().bottom() + 1;
+}
+
+void ServiceProfileControls::fill(const SettingsPage& page) {
+    typed_ = {};
+    service_ = page.service;
+    {
+        const QSignalBlocker quiet(choice_);
+        choice_->setCurrentIndex(static_cast<int>(page.service));
+    }
+    RepositoryProfile profile;
+    profile.service = page.service;
+    profile.owner = page.owner;
+    profile.repo = page.repo;
+    profile.access_token = page.access_token;
+    profile.branch = page.branch;
+    profile.service_url = page.service_url;
+    profile.address_prefix = page.address_prefix;
+    show_profile(profile);
+}
+
+void ServiceProfileControls::collect(SettingsPage& page) const {
+    const RepositoryProfile profile = shown();
+    page.service = page.active_service = profile.service;
+    page.owner = profile.owner;
+    page.repo = profile.repo;
+    page.access_token = profile.access_token;
+    page.branch = profile.branch;
+    page.service_url = profile.service_url;
+    page.address_prefix = profile.address_prefix;
+}
+
+void ServiceProfileControls::choose(ServiceKind service) {
+    if (service == service_)
+        return;
+    typed_[static_cast<int>(service_)] = shown();
+    service_ = service;
+    const std::optional<RepositoryProfile>& typed = typed_[static_cast<int>(service)];
+    show_profile(typed ? *typed : reader_(service));
+}
+
+void ServiceProfileControls::show_profile(const RepositoryProfile& profile) {
+    // One update of the example for the whole profile, not one per box.
+    {
+        const QSignalBlocker quiet_owner(owner_), quiet_repo(repo_), quiet_branch(branch_), quiet_url(service_url_),
+            quiet_prefix(prefix_);
+        owner_->setText(from_gbk(profile.owner));
+        repo_->setText(from_gbk(profile.repo));
+        token_->setText(from_gbk(profile.access_token));
+        branch_->setText(from_gbk(profile.branch));
+        service_url_->setText(from_gbk(profile.service_url));
+        prefix_->setText(from_gbk(profile.address_prefix));
+    }
+    follow();
+}
+
+RepositoryProfile ServiceProfileControls::shown() const {
+    RepositoryProfile profile;
+    profile.service = service_;
+    profile.owner = to_gbk(owner_->text());
+    profile.repo = to_gbk(repo_->text());
+    profile.access_token = to_gbk(token_->text());
+    profile.branch = to_gbk(branch_->text());
+    profile.service_url = to_gbk(service_url_->text());
+    profile.address_prefix = to_gbk(prefix_->text());
+    return profile;
+}
+
+void ServiceProfileControls::follow() {
+    const RepositoryProfile profile = shown();
+    group_->setTitle(QString::fromUtf8(kChoices[static_cast<int>(service_)]) + QStringLiteral("配置"));
+    branch_->setPlaceholderText(service_ == ServiceKind::gitee ? QStringLiteral("master") : QStringLiteral("默认分支"));
+    switch (service_) {
+    case ServiceKind::gitee:
+        service_url_->setPlaceholderText(from_gbk(service_base()));
+        break;
+    case ServiceKind::github:
+        service_url_->setPlaceholderText(QStringLiteral("https://api.github.com/"));
+        break;
+    case ServiceKind::gitea:
+        service_url_->setPlaceholderText(QStringLiteral("必填：站点地址"));
+        break;
+    }
+    const ServicePages pages = pages_of(profile);
+    signup_->setVisible(!pages.signup.isEmpty());
+    token_page_->setVisible(!pages.tokens.isEmpty());
+    plain_http_->setVisible(service_url_unencrypted(effective_service_url(profile)));
+    show_example(example_, example_address(profile));
+}
+
+} // namespace velpic

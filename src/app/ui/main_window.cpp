@@ -325,13 +325,13 @@ void MainWindow::start_upload(std::vector<BatchPicture> pictures) {
     auto ask = [window = this](const QString& name, std::uint64_t size, bool offer_compress) {
         return window->ask_large_picture(name, size, offer_compress);
     };
-    start_thread([context = upload_context(snapshot, program_dir()), options, pictures = std::move(pictures),
-                  reporter = std::make_shared<WindowReporter>(channel_, url_box_, drop_area_, upload_progress_,
-                                                              ask)]() mutable {
-        // A service that asks to wait says so in the address box; the batch goes on after the wait.
-        context.wait_notice = [reporter](const std::string& text) { reporter->show_status(text); };
-        upload_picture_batch(context, options, pictures, *reporter);
-    });
+    start_thread(
+        [context = upload_context(snapshot, program_dir()), options, pictures = std::move(pictures),
+         reporter = std::make_shared<WindowReporter>(channel_, url_box_, drop_area_, upload_progress_, ask)]() mutable {
+            // A service that asks to wait says so in the address box; the batch goes on after the wait.
+            context.wait_notice = [reporter](const std::string& text) { reporter->show_status(text); };
+            upload_picture_batch(context, options, pictures, *reporter);
+        });
 }
 
 LargePictureAnswer MainWindow::ask_large_picture(const QString& name, std::uint64_t size, bool offer_compress) {

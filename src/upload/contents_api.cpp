@@ -32,9 +32,8 @@ std::string repository_api_address(const std::string& owner, const std::string& 
 std::string encoded_file_path(const std::string& path) {
     // The path comes from a file's name: a "?" or "#" in it would start a query or a fragment of the request, and a
     // "%" would be read as an escape.
-    return percent_encode_where(path, [](unsigned char c) {
-        return c <= 0x20 || c == 0x7F || c == '?' || c == '#' || c == '%';
-    });
+    return percent_encode_where(
+        path, [](unsigned char c) { return c <= 0x20 || c == 0x7F || c == '?' || c == '#' || c == '%'; });
 }
 
 std::string contents_endpoint(const RepositoryProfile& gitee, const std::string& path) {
@@ -143,7 +142,8 @@ ContentsApiResult read_create_answer(const TokenAnswer& answer, const std::strin
     return read_create_answer(answer, gitee_profile(owner, repo), path);
 }
 
-ContentsApiResult read_create_answer(const TokenAnswer& answer, const RepositoryProfile& gitee, const std::string& path) {
+ContentsApiResult read_create_answer(const TokenAnswer& answer, const RepositoryProfile& gitee,
+                                     const std::string& path) {
     ContentsApiResult result;
     if (!answer.complete) {
         result.reason = answer.reason;
@@ -182,12 +182,12 @@ ContentsApiResult contents_api_create_file(const RepositoryProfile& gitee, const
         return refused;
     const bool other_branch = !gitee.branch.empty() && gitee.branch != "master";
     const ContentsRequestBody body =
-        other_branch ? ContentsRequestBody::around(
-                           "{\"access_token\":\"" + to_utf8(json_string_escape(gitee.access_token)) +
-                               "\",\r\n\"branch\":\"" + to_utf8(json_string_escape(gitee.branch)) +
-                               "\",\r\n\"content\":\"",
-                           file_bytes, "\",\r\n\"message\":\"" + to_utf8(json_string_escape(message)) + "\"}")
-                     : ContentsRequestBody(gitee.access_token, file_bytes, message);
+        other_branch
+            ? ContentsRequestBody::around(
+                  "{\"access_token\":\"" + to_utf8(json_string_escape(gitee.access_token)) + "\",\r\n\"branch\":\"" +
+                      to_utf8(json_string_escape(gitee.branch)) + "\",\r\n\"content\":\"",
+                  file_bytes, "\",\r\n\"message\":\"" + to_utf8(json_string_escape(message)) + "\"}")
+            : ContentsRequestBody(gitee.access_token, file_bytes, message);
     const TokenAnswer answer = send_token_request(contents_endpoint(gitee, path), kHttpPost, body, create_headers());
     return read_create_answer(answer, gitee, path);
 }

@@ -9,7 +9,8 @@
 namespace velpic {
 
 // A gitee profile of owner/repo with token and every other value at its default.
-RepositoryProfile gitee_profile(const std::string& owner, const std::string& repo, const std::string& access_token = {});
+RepositoryProfile gitee_profile(const std::string& owner, const std::string& repo,
+                                const std::string& access_token = {});
 
 // The browser identity both the upload and the repository clearing send.
 inline constexpr std::string_view upload_user_agent =
@@ -78,7 +79,8 @@ struct TokenAnswer;
 // What the service's answer to a create says, as contents_api_create_file reads it.
 ContentsApiResult read_create_answer(const TokenAnswer& answer, const std::string& owner, const std::string& repo,
                                      const std::string& path);
-ContentsApiResult read_create_answer(const TokenAnswer& answer, const RepositoryProfile& gitee, const std::string& path);
+ContentsApiResult read_create_answer(const TokenAnswer& answer, const RepositoryProfile& gitee,
+                                     const std::string& path);
 
 // The text a failure shows for an answer that could not be read: "错误未知：[" + answer + "]" (GBK), the answer
 // shortened when it is long.

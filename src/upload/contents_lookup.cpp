@@ -42,11 +42,11 @@ StoredContents contents_api_lookup(const RepositoryProfile& gitee, const std::st
 
     HeaderList headers;
     headers.add("User-Agent", upload_user_agent);
-    std::string url =
-        contents_endpoint(gitee, path) + "?access_token=" + query_encode(to_utf8(gitee.access_token));
+    std::string url = contents_endpoint(gitee, path) + "?access_token=" + query_encode(to_utf8(gitee.access_token));
     if (!gitee.branch.empty())
         url += "&ref=" + query_encode(to_utf8(gitee.branch));
-    const TokenAnswer answer = send_token_request(url, kHttpGet, std::string(), headers.to_header_text());
+    const TokenAnswer answer =
+        send_token_request(url, kHttpGet, std::string(), headers.to_header_text(), kApiReadLimit);
     return read_contents_answer(answer);
 }
 

@@ -116,7 +116,8 @@ template <class Send> TokenAnswer ForgeClient::with_waits(Send&& send, const std
 }
 
 TokenAnswer ForgeClient::get(const std::string& url) const {
-    return with_waits([&] { return send_token_request(url, kHttpGet, std::string(), headers(false)); }, url, false);
+    return with_waits([&] { return send_token_request(url, kHttpGet, std::string(), headers(false), kApiReadLimit); },
+                      url, false);
 }
 
 TokenAnswer ForgeClient::write(const std::string& url, int method, const std::string& json) const {

@@ -20,11 +20,12 @@ int status_code(const std::string& status_text, bool answered) {
     return std::stoi(status_text.substr(0, 3));
 }
 
-TokenAnswer send_with(const std::string& url, WinHttpRequestOptions& options, const std::string& extra_headers) {
+TokenAnswer send_with(const std::string& url, WinHttpRequestOptions& options, const std::string& extra_headers,
+                      std::size_t answer_limit = kApiAnswerLimit) {
     options.extra_headers = extra_headers;
     options.verify_tls = true;
     options.no_redirect = true;
-    options.max_body_bytes = kApiAnswerLimit;
+    options.max_body_bytes = answer_limit;
     WinHttpResponse response;
     std::string text = winhttp_request(url, options, response);
 
@@ -70,11 +71,12 @@ std::string token_redirect_reason(const std::string& target) {
     return utf8_to_gbk("服务器要求转到 ") + visible_text(target) + utf8_to_gbk("，请求带有访问令牌，没有跟随");
 }
 
-TokenAnswer send_token_request(const std::string& url, int method, std::string body, const std::string& extra_headers) {
+TokenAnswer send_token_request(const std::string& url, int method, std::string body, const std::string& extra_headers,
+                               std::size_t answer_limit) {
     WinHttpRequestOptions options;
     options.method = method;
     options.body_text = std::move(body);
-    return send_with(url, options, extra_headers);
+    return send_with(url, options, extra_headers, answer_limit);
 }
 
 TokenAnswer send_token_request(const std::string& url, int method, const RequestBody& body,

@@ -11,6 +11,9 @@ namespace velpic {
 
 // The most an API answer may take; a longer one is cut and counts as no answer.
 inline constexpr std::size_t kApiAnswerLimit = 1024 * 1024;
+// The most the answer to a read may take: a file's lookup carries its bytes in Base64 (up to the picture limit of
+// 100 MB), and a repository's root listing one entry per picture.
+inline constexpr std::size_t kApiReadLimit = 150 * 1024 * 1024;
 
 struct TokenAnswer {
     bool complete = false; // a whole answer arrived, and it is not a redirect
@@ -22,8 +25,10 @@ struct TokenAnswer {
     bool outcome_unknown = false;
 };
 
-// method: an HttpMethod; body: the bytes to send (UTF-8 JSON, or empty), taken over without a copy.
-TokenAnswer send_token_request(const std::string& url, int method, std::string body, const std::string& extra_headers);
+// method: an HttpMethod; body: the bytes to send (UTF-8 JSON, or empty), taken over without a copy; answer_limit:
+// kApiAnswerLimit, or kApiReadLimit for reads.
+TokenAnswer send_token_request(const std::string& url, int method, std::string body, const std::string& extra_headers,
+                               std::size_t answer_limit = kApiAnswerLimit);
 // The same with a body produced while it is sent (a picture's create-file body is never held whole).
 TokenAnswer send_token_request(const std::string& url, int method, const RequestBody& body,
                                const std::string& extra_headers);

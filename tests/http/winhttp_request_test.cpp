@@ -81,7 +81,8 @@ TEST(WinHttpRequest, MethodNumbersAndHeaderOptions) {
         std::string request = server.last_request();
         return request.substr(0, request.find("\r\n"));
     };
-    EXPECT_EQ(request_line(8), "GET / HTTP/1.1");
+    EXPECT_EQ(request_line(9), "GET / HTTP/1.1");
+    EXPECT_EQ(request_line(kHttpPatch), "PATCH / HTTP/1.1");
     EXPECT_EQ(request_line(-1), "GET / HTTP/1.1");
     EXPECT_EQ(request_line(kHttpHead), "HEAD / HTTP/1.1");
     EXPECT_EQ(request_line(kHttpOptions), "OPTIONS / HTTP/1.1");

@@ -16,6 +16,7 @@ namespace {
 constexpr std::size_t kBatchLimit = 100;
 // GitHub's secondary limits on content-creating requests.
 constexpr ForgeClient::WriteLimits kWriteLimits{80, 500};
+constexpr const char* kGithubApi = "https://api.github.com/";
 
 std::string raw_base() {
     const char* configured = std::getenv("VELPIC_RAW_BASE");
@@ -28,7 +29,7 @@ std::string raw_base() {
 // The web site in front of an API address: github.com for api.github.com; a GitHub Enterprise server ("…/api/v3/")
 // or a test service serves both on one host.
 std::string web_root(const std::string& service_url) {
-    if (service_url == "https://api.github.com/")
+    if (service_url == kGithubApi)
         return "https://github.com/";
     const auto host_start = service_url.find("://");
     if (host_start == std::string::npos)
@@ -36,12 +37,18 @@ std::string web_root(const std::string& service_url) {
     return service_url.substr(0, service_url.find('/', host_start + 3) + 1);
 }
 
+// The write limits are github.com's own; a GitHub Enterprise server sets its own and says so with Retry-After,
+// which is waited out all the same.
+ForgeClient::WriteLimits write_limits(const RepositoryProfile& profile) {
+    return effective_service_url(profile) == kGithubApi ? kWriteLimits : ForgeClient::WriteLimits{};
+}
+
 } // namespace
 
 GithubService::GithubService(const RepositoryProfile& profile)
     : ForgeService(profile, {effective_service_url(profile) + "repos/" + profile.owner + "/" + profile.repo,
-                             "Bearer " + profile.access_token, "application/vnd.github+json", kHttpPut, kWriteLimits}) {
-}
+                             "Bearer " + profile.access_token, "application/vnd.github+json", kHttpPut,
+                             write_limits(profile)}) {}
 
 std::size_t GithubService::batch_limit() const {
     return kBatchLimit;

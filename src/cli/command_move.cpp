@@ -44,6 +44,7 @@ bool point_settings_at(const RepositoryProfile& target, CommandIo& io) {
     SettingsPage page = store.read_page(target.service);
     if (store.active_service() == target.service && page.owner == target.owner && page.repo == target.repo)
         return true;
+    page.active_service = target.service;
     page.owner = target.owner;
     page.repo = target.repo;
     page.branch = target.branch;

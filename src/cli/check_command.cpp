@@ -1,14 +1,14 @@
 #include "cli/check_command.h"
 
-#include "settings/app_state.h"
 #include "cli/commands.h"
-#include "settings/settings_store.h"
-#include "settings/stored_settings.h"
 #include "records/link_check.h"
 #include "records/link_status_memory.h"
 #include "records/record_list.h"
 #include "runtime/codepage.h"
 #include "runtime/program_dir.h"
+#include "settings/app_state.h"
+#include "settings/settings_store.h"
+#include "settings/stored_settings.h"
 
 #include <unistd.h>
 

@@ -22,10 +22,15 @@ std::optional<PictureCommandContext> picture_command_context(const char* command
     PictureCommandContext context;
     context.upload = upload_context(settings, program_dir());
     context.upload.wait_notice = wait_notice_to(io.err);
+    context.upload.branch_learned = branch_saver(context.upload);
     const std::string referer = to_utf8(settings.check_referer);
     if (link_check_referer(referer))
         context.check.referer = referer;
     return context;
+}
+
+std::function<void(const std::string&)> branch_saver(const RepositoryProfile& used) {
+    return [used](const std::string& branch) { SettingsStore(settings_file_path()).remember_branch(used, branch); };
 }
 
 std::function<void(const std::string&)> wait_notice_to(std::ostream& err) {

@@ -24,6 +24,9 @@ std::optional<PictureCommandContext> picture_command_context(const char* command
 // A text from the library (GBK) for the terminal (UTF-8).
 std::string terminal_text(const std::string& gbk);
 
+// Saves the branch an upload with used learned (UploadContext::branch_learned) in the settings file.
+std::function<void(const std::string&)> branch_saver(const RepositoryProfile& used);
+
 // Tells err, one line each time, that the service asked to wait (UploadContext::wait_notice); err must outlive it.
 std::function<void(const std::string&)> wait_notice_to(std::ostream& err);
 

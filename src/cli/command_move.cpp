@@ -39,7 +39,7 @@ std::string item_line(const MoveItem& item) {
 }
 
 // The settings page with the new repository as the active one, saved the way `velpic config set` saves it.
-bool point_settings_at(const RepositoryProfile& target, CommandIo& io) {
+bool point_settings_at(const RepositoryProfile& target, const std::string& branch, CommandIo& io) {
     const SettingsStore store(settings_file_path());
     SettingsPage page = store.read_page(target.service);
     if (store.active_service() == target.service && page.owner == target.owner && page.repo == target.repo)
@@ -47,7 +47,7 @@ bool point_settings_at(const RepositoryProfile& target, CommandIo& io) {
     page.active_service = target.service;
     page.owner = target.owner;
     page.repo = target.repo;
-    page.branch = target.branch;
+    page.branch = target.branch.empty() ? branch : target.branch;
     page.address_prefix = target.address_prefix;
     AppState scratch;
     const SaveResult result = store.save(page, store.stored_mysql_mode(), scratch);
@@ -143,7 +143,7 @@ int run(const std::vector<std::string>& args, CommandIo& io) {
         io.err << "没有搬完：设置仍指向原仓库；再次运行同一命令会接着搬。\n";
         return 1;
     }
-    if (!point_settings_at(request.to, io))
+    if (!point_settings_at(request.to, report.target_branch, io))
         return 1;
     io.err << "设置已指向 " << target_name << "\n";
     if (file_exists(request.map_path)) {

@@ -1,12 +1,12 @@
 // `velpic records`: the records of the configured store.
 #include "cli/commands.h"
 
-#include "settings/settings_store.h"
-#include "settings/stored_settings.h"
 #include "records/local_record_file.h"
 #include "records/mysql_record_store.h"
 #include "runtime/codepage.h"
 #include "runtime/program_dir.h"
+#include "settings/settings_store.h"
+#include "settings/stored_settings.h"
 
 namespace velpic {
 

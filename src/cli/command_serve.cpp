@@ -3,10 +3,10 @@
 #include "cli/commands.h"
 
 #include "cli/command_options.h"
-#include "settings/stored_settings.h"
 #include "runtime/codepage.h"
 #include "runtime/program_dir.h"
 #include "server/upload_server.h"
+#include "settings/stored_settings.h"
 
 #include <pthread.h>
 #include <signal.h>

@@ -4,12 +4,12 @@
 
 #include "cli/command_context.h"
 #include "cli/command_options.h"
-#include "settings/link_text.h"
-#include "settings/settings_store.h"
-#include "settings/stored_settings.h"
 #include "desktop/picture_compression.h"
 #include "runtime/codepage.h"
 #include "runtime/program_dir.h"
+#include "settings/link_text.h"
+#include "settings/settings_store.h"
+#include "settings/stored_settings.h"
 #include "upload/clipboard_picture.h"
 #include "upload/upload_item.h"
 
@@ -74,6 +74,7 @@ int run(const std::vector<std::string>& args, CommandIo& io) {
     }
     UploadContext context = upload_context(settings, program_dir());
     context.wait_notice = wait_notice_to(io.err);
+    context.branch_learned = branch_saver(context);
     if (compress)
         context.prepare_picture = compress_large_picture;
 

@@ -1,9 +1,9 @@
 #include "settings/settings_groups.h"
 
-#include "settings/stored_secret.h"
 #include "records/link_status_memory.h"
 #include "runtime/codepage.h"
 #include "runtime/ini_file.h"
+#include "settings/stored_secret.h"
 
 namespace velpic {
 

@@ -317,6 +317,21 @@ SaveResult SettingsStore::save(const SettingsPage& page, bool mysql_selected, Ap
     return result;
 }
 
+void SettingsStore::remember_branch(const RepositoryProfile& used, const std::string& branch, AppState* state) const {
+    const IniDocument file = IniDocument::load(file_);
+    const RepositoryProfile stored = read_service_profile(file, used.service);
+    if (branch.empty() || !stored.branch.empty() || stored.owner != used.owner || stored.repo != used.repo)
+        return;
+    const IniEdit edit{profile_section(used.service), "Branch", branch};
+    if (commit({&edit, 1}) && state != nullptr && read_active_service(file) == used.service) {
+        RepositoryProfile in_use = state->snapshot().repository();
+        if (in_use.owner == used.owner && in_use.repo == used.repo && in_use.branch.empty()) {
+            in_use.branch = branch;
+            state->set_repository(in_use);
+        }
+    }
+}
+
 std::string SettingsStore::save_compress(bool on, AppState& state) const {
     const IniValue value = compress_value(on);
     const IniEdit edit{value.section, value.key, value.value};

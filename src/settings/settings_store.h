@@ -89,6 +89,10 @@ public:
     void choose_mysql_mode(AppState& state) const;
     // The checks in order; what was written before a failed check stays written.
     SaveResult save(const SettingsPage& page, bool mysql_selected, AppState& state) const;
+    // Saves branch as the branch of the profile used (the repository's default branch, learned by an upload), unless
+    // the stored profile names a branch already or another repository by now. The state follows when that profile
+    // is the one in use.
+    void remember_branch(const RepositoryProfile& used, const std::string& branch, AppState* state = nullptr) const;
     // Turns "压缩超过1MB的图片" on or off in the file and in state, leaving every other value as it is (the
     // question about a large picture offers it). The message (GBK) when the file could not be written, else empty.
     std::string save_compress(bool on, AppState& state) const;

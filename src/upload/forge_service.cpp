@@ -46,6 +46,13 @@ std::string ForgeService::branch(std::string& reason) const {
     return info.default_branch;
 }
 
+std::string ForgeService::branch_in_use() const {
+    if (!profile_.branch.empty())
+        return profile_.branch;
+    // The process remembers what the service said; before any request this asks once, as the next upload would.
+    return forge_repository_info(client_, repository_api()).default_branch;
+}
+
 std::string ForgeService::upload_problem() const {
     if (std::string problem = profile_problem(); !problem.empty())
         return problem;

@@ -24,6 +24,7 @@ public:
     StoredContents lookup(const std::string& path) override;
     ContentsDeleteResult delete_file(const std::string& path, const std::string& sha,
                                      const std::string& message) override;
+    std::string branch_in_use() const override;
 
 protected:
     struct Dialect {

@@ -76,6 +76,10 @@ public:
     // One commit that creates or removes every file of files (at most batch_limit of them).
     virtual BatchCommitResult commit_files(const std::vector<BatchFile>& files, const std::string& message);
 
+    // The branch the files go to when it is known without asking the service anew: the profile's, else the
+    // repository's default branch once it was asked for; empty when not known.
+    virtual std::string branch_in_use() const { return profile_.branch; }
+
     // The repository's web page, opened after a clear.
     virtual std::string repository_page() const = 0;
 

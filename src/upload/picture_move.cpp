@@ -237,8 +237,11 @@ MoveReport move_pictures(const UploadContext& context, const MoveRequest& reques
                            link_status_text(picture.status == LinkStatus::valid ? LinkStatus::failed : picture.status));
     });
     mover.finish_batches();
-    if (report.count(MoveItem::Kind::failed) == 0)
+    if (report.count(MoveItem::Kind::failed) == 0) {
         write_map(request.map_path, report);
+        if (request.to.branch.empty())
+            report.target_branch = target->branch_in_use();
+    }
     return report;
 }
 

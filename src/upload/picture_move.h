@@ -44,6 +44,7 @@ struct MoveReport {
     std::size_t records = 0;     // pictures recorded (one per digest)
     std::vector<MoveItem> items; // one per record, in the order they were decided
     bool map_written = false;    // this run wrote the map (from the journal of the whole move)
+    std::string target_branch;   // the branch the pictures went to, when the target profile named none
     std::string map_error;       // GBK: the map could not be written
 
     std::size_t count(MoveItem::Kind kind) const;

@@ -220,6 +220,10 @@ UploadResult upload_picture(const UploadContext& context, const std::string& ext
     lock.reset();
     if (stored && context.recorded)
         context.recorded(*stored);
+    const std::string learned =
+        commit_ok && context.branch.empty() && context.branch_learned ? service->branch_in_use() : std::string();
+    if (!learned.empty())
+        context.branch_learned(learned);
 
     result.ok = result.committed ? commit_ok : is_recorded_file_address(result.address, *service, digest);
     if (!result.ok) {

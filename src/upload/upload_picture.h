@@ -68,6 +68,9 @@ struct UploadContext : RepositoryProfile {
     std::function<void(const UploadRecord& record)> recorded;
     // Told (GBK) while the service asks to wait before the next request; the upload goes on after the wait.
     std::function<void(const std::string& text)> wait_notice;
+    // Told on the uploading thread, after a commit, of the repository's default branch when the profile names
+    // none, so that it can be saved and need not be asked again.
+    std::function<void(const std::string& branch)> branch_learned;
 };
 
 struct UploadResult {

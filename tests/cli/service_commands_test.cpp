@@ -154,6 +154,9 @@ TEST_P(ServiceCommandsTest, UploadsOnceHealsALostAnswerAndRefusesAnotherFileUnde
     EXPECT_EQ(address, stand_in->address(name_of(a)));
     EXPECT_EQ(stand_in->file(name_of(a)), a);
     EXPECT_EQ(upload(a), address) << "a known digest is not sent again";
+    // The repository's default branch, asked once, is saved with the profile.
+    EXPECT_EQ(SettingsStore(settings_file_path()).read_profile(GetParam()).branch,
+              GetParam() == ServiceKind::gitee ? "" : "main");
     EXPECT_EQ(stand_in->files(), 1u);
 
     // The commit went through but its answer was lost: the upload finds the same bytes there and takes them.

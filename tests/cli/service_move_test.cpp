@@ -156,6 +156,7 @@ TEST_F(ServiceMoveTest, AMoveAcrossEveryServiceSurvivesKillsAndEndsByteIdentical
             EXPECT_EQ(hop.file(name_of(bytes)), bytes) << hop.to;
         }
         EXPECT_EQ(store().active_service(), hop.service) << hop.to;
+        EXPECT_EQ(store().read_profile(hop.service).branch, hop.service == ServiceKind::gitee ? "" : "main");
         from = hop;
     }
     EXPECT_GE(kills_inside, 4) << "most kills must land inside a move";

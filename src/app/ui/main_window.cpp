@@ -325,8 +325,14 @@ void MainWindow::start_upload(std::vector<BatchPicture> pictures) {
     auto ask = [window = this](const QString& name, std::uint64_t size, bool offer_compress) {
         return window->ask_large_picture(name, size, offer_compress);
     };
+    UploadContext context = upload_context(snapshot, program_dir());
+    // The default branch an upload learns is saved by the window's thread, the only writer of settings.
+    context.branch_learned = [channel = channel_, window = this,
+                              used = RepositoryProfile(context)](const std::string& branch) {
+        channel->post([window, used, branch] { window->store_.remember_branch(used, branch, &window->state_); });
+    };
     start_thread(
-        [context = upload_context(snapshot, program_dir()), options, pictures = std::move(pictures),
+        [context = std::move(context), options, pictures = std::move(pictures),
          reporter = std::make_shared<WindowReporter>(channel_, url_box_, drop_area_, upload_progress_, ask)]() mutable {
             // A service that asks to wait says so in the address box; the batch goes on after the wait.
             context.wait_notice = [reporter](const std::string& text) { reporter->show_status(text); };

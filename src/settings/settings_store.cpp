@@ -82,6 +82,8 @@ std::optional<std::string> gitee_refusal(const SettingsPage& page) {
     return std::nullopt;
 }
 
+} // namespace
+
 RepositoryProfile page_profile(const SettingsPage& page) {
     RepositoryProfile profile;
     profile.service = page.service;
@@ -93,8 +95,6 @@ RepositoryProfile page_profile(const SettingsPage& page) {
     profile.address_prefix = page.address_prefix;
     return profile;
 }
-
-} // namespace
 
 std::filesystem::path settings_file_path() {
     return program_dir() / u8"配置.ini";

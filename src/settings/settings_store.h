@@ -56,6 +56,9 @@ struct SaveResult {
 
 std::filesystem::path settings_file_path(); // program_dir() / "配置.ini"
 
+// The profile the page shows.
+RepositoryProfile page_profile(const SettingsPage& page);
+
 // Leading blanks skipped, optional sign, decimal digits; no digits give 0. Clamped to the int range.
 int port_number(std::string_view text);
 

@@ -8,6 +8,7 @@
 #include "upload/forge_repository.h"
 #include "upload/git_blob.h"
 
+#include <algorithm>
 #include <cctype>
 
 namespace velpic {
@@ -51,6 +52,17 @@ std::string ForgeService::branch_in_use() const {
         return profile_.branch;
     // The process remembers what the service said; before any request this asks once, as the next upload would.
     return forge_repository_info(client_, repository_api()).default_branch;
+}
+
+std::string ForgeService::batch_branch(const std::vector<BatchFile>& files, std::size_t limit,
+                                       std::string& reason) const {
+    if (files.size() > limit) {
+        reason = utf8_to_gbk("一次提交的文件太多：") + std::to_string(files.size());
+        return {};
+    }
+    const bool creates = std::any_of(files.begin(), files.end(), [](const BatchFile& f) { return !f.remove; });
+    reason = creates ? upload_problem() : std::string();
+    return reason.empty() ? branch(reason) : std::string();
 }
 
 std::string ForgeService::upload_problem() const {

@@ -44,6 +44,9 @@ protected:
     std::string branch(std::string& reason) const;
     // Why nothing may be uploaded (GBK): the profile, the repository unknown or private. Empty when uploads may go.
     std::string upload_problem() const;
+    // The branch a commit of files goes to; empty, with reason set, when there are more than limit files, when they
+    // create files where nothing may be uploaded, or when the branch is not known.
+    std::string batch_branch(const std::vector<BatchFile>& files, std::size_t limit, std::string& reason) const;
     std::unique_lock<std::mutex> hold_writes() const { return forge_write_lock(repository_api()); }
 
     // The same calls for a caller that already holds the write lock.

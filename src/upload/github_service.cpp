@@ -4,7 +4,6 @@
 #include "runtime/codepage.h"
 #include "upload/github_git_data.h"
 
-#include <algorithm>
 #include <cstdlib>
 
 namespace velpic {
@@ -56,13 +55,7 @@ std::size_t GithubService::batch_limit() const {
 
 BatchCommitResult GithubService::commit_files(const std::vector<BatchFile>& files, const std::string& message) {
     BatchCommitResult result;
-    if (files.size() > kBatchLimit) {
-        result.reason = utf8_to_gbk("一次提交的文件太多：") + std::to_string(files.size());
-        return result;
-    }
-    const bool creates = std::any_of(files.begin(), files.end(), [](const BatchFile& f) { return !f.remove; });
-    result.reason = creates ? upload_problem() : std::string();
-    const std::string on_branch = result.reason.empty() ? branch(result.reason) : std::string();
+    const std::string on_branch = batch_branch(files, kBatchLimit, result.reason);
     if (!result.reason.empty())
         return result;
     const auto lock = hold_writes();

@@ -28,7 +28,7 @@ std::vector<std::string> split_path(const std::string& path);
 std::string path_tail(const std::vector<std::string>& parts, std::size_t count);
 // One value of the target's query, percent-decoded; empty when absent.
 std::string query_value(const std::string& target, const std::string& name);
-std::string base64_encode(const std::string& bytes);
+using velpic::test::base64_encode;
 // A string member of a JSON object; empty when missing or not a string.
 std::string text_of(const nlohmann::json& object, const char* key);
 

@@ -40,23 +40,6 @@ std::string query_value(const std::string& target, const std::string& name) {
     return it == params.end() ? std::string() : it->second;
 }
 
-std::string base64_encode(const std::string& bytes) {
-    static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    for (std::size_t i = 0; i < bytes.size(); i += 3) {
-        unsigned value = static_cast<unsigned char>(bytes[i]) << 16;
-        if (i + 1 < bytes.size())
-            value |= static_cast<unsigned char>(bytes[i + 1]) << 8;
-        if (i + 2 < bytes.size())
-            value |= static_cast<unsigned char>(bytes[i + 2]);
-        out += alphabet[(value >> 18) & 63];
-        out += alphabet[(value >> 12) & 63];
-        out += i + 1 < bytes.size() ? alphabet[(value >> 6) & 63] : '=';
-        out += i + 2 < bytes.size() ? alphabet[value & 63] : '=';
-    }
-    return out;
-}
-
 std::string text_of(const nlohmann::json& object, const char* key) {
     if (!object.is_object())
         return {};

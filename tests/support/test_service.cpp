@@ -157,23 +157,6 @@ std::string file_key(const std::string& owner, const std::string& repo, const st
     return owner + "/" + repo + "/" + path;
 }
 
-std::string base64_encode(const std::string& bytes) {
-    static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    for (std::size_t i = 0; i < bytes.size(); i += 3) {
-        unsigned value = static_cast<unsigned char>(bytes[i]) << 16;
-        if (i + 1 < bytes.size())
-            value |= static_cast<unsigned char>(bytes[i + 1]) << 8;
-        if (i + 2 < bytes.size())
-            value |= static_cast<unsigned char>(bytes[i + 2]);
-        out += alphabet[(value >> 18) & 63];
-        out += alphabet[(value >> 12) & 63];
-        out += i + 1 < bytes.size() ? alphabet[(value >> 6) & 63] : '=';
-        out += i + 2 < bytes.size() ? alphabet[value & 63] : '=';
-    }
-    return out;
-}
-
 // The value of one parameter of the target's query, percent-decoded; empty when absent.
 std::string query_parameter(const std::string& target, const std::string& name) {
     std::size_t question = target.find('?');
@@ -220,6 +203,23 @@ std::pair<X509*, EVP_PKEY*> make_certificate() {
 }
 
 } // namespace
+
+std::string base64_encode(const std::string& bytes) {
+    static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    for (std::size_t i = 0; i < bytes.size(); i += 3) {
+        unsigned value = static_cast<unsigned char>(bytes[i]) << 16;
+        if (i + 1 < bytes.size())
+            value |= static_cast<unsigned char>(bytes[i + 1]) << 8;
+        if (i + 2 < bytes.size())
+            value |= static_cast<unsigned char>(bytes[i + 2]);
+        out += alphabet[(value >> 18) & 63];
+        out += alphabet[(value >> 12) & 63];
+        out += i + 1 < bytes.size() ? alphabet[(value >> 6) & 63] : '=';
+        out += i + 2 < bytes.size() ? alphabet[value & 63] : '=';
+    }
+    return out;
+}
 
 std::string base64_decode(const std::string& text) {
     static const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -856,8 +856,8 @@ ServiceAnswer TestService::read_file(const ServiceRequest& request, const std::s
                              {"_links", {{"self", api}, {"html", html}}}});
 }
 
-ServiceAnswer TestService::delete_file(const ServiceRequest& request, const std::string& owner,
-                                       const std::string& repo, const std::string& path) {
+ServiceAnswer TestService::delete_file(const ServiceRequest& request, const std::string& owner, const std::string& repo,
+                                       const std::string& path) {
     const std::string sha = query_parameter(request.target, "sha");
     const std::string message = query_parameter(request.target, "message");
     std::lock_guard lock(mutex_);
@@ -872,10 +872,9 @@ ServiceAnswer TestService::delete_file(const ServiceRequest& request, const std:
     if (sha != git_blob_sha1(it->second.bytes))
         return json_answer(400, {{"message", "sha is not the latest blob sha of " + path}});
     files_.erase(it);
-    return json_answer(200, {{"content", nullptr},
-                             {"commit",
-                              {{"sha", std::to_string(std::hash<std::string>{}(message + path))},
-                               {"message", message}}}});
+    return json_answer(
+        200, {{"content", nullptr},
+              {"commit", {{"sha", std::to_string(std::hash<std::string>{}(message + path))}, {"message", message}}}});
 }
 
 ServiceAnswer TestService::raw_file(const std::string& owner, const std::string& repo, const std::string& path) const {

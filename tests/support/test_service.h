@@ -1,5 +1,6 @@
 // An in-process stand-in for the hosting service: create-file, read-file, delete-file (with the blob SHA check) and
-// clear of its REST API, and raw-file downloads. Listens on 127.0.0.1 on a free port, records every request with its headers in wire order.
+// clear of its REST API, and raw-file downloads. Listens on 127.0.0.1 on a free port, records every request with its
+// headers in wire order.
 #pragma once
 
 #include <chrono>
@@ -25,7 +26,7 @@ struct ServiceRequest {
     std::string path;   // target without the query, percent-decoded
     HeaderPairs headers;
     std::string body;
-    std::string peer; // the client's address and port: one value per connection
+    std::string peer;                               // the client's address and port: one value per connection
     std::chrono::steady_clock::time_point received; // when the stand-in recorded it
 
     // First header of that name, letter case ignored; empty when absent.
@@ -185,6 +186,8 @@ private:
     std::unique_ptr<Tls> tls_;
 };
 
+// Standard Base64 encoding, with "=" padding.
+std::string base64_encode(const std::string& bytes);
 // Standard Base64 decoding; characters outside the alphabet are skipped.
 std::string base64_decode(const std::string& text);
 // git's object name of a file: SHA-1 of "blob <size>\0" + bytes, 40 lower-case hex digits.

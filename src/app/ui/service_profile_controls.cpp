@@ -170,15 +170,7 @@ void ServiceProfileControls::fill(const SettingsPage& page) {
         const QSignalBlocker quiet(choice_);
         choice_->setCurrentIndex(static_cast<int>(page.service));
     }
-    RepositoryProfile profile;
-    profile.service = page.service;
-    profile.owner = page.owner;
-    profile.repo = page.repo;
-    profile.access_token = page.access_token;
-    profile.branch = page.branch;
-    profile.service_url = page.service_url;
-    profile.address_prefix = page.address_prefix;
-    show_profile(profile);
+    show_profile(page_profile(page));
 }
 
 void ServiceProfileControls::collect(SettingsPage& page) const {

@@ -123,9 +123,19 @@ std::string written_address(std::string_view address, ReferenceForm form, char q
     for (const char ch : address) {
         const auto c = static_cast<unsigned char>(ch);
         const bool control = c < 0x20 || c == 0x7F;
+        // A backtick pairs with one earlier on the line into a code span that swallows the picture, and a bar splits
+        // a table cell; percent-encoded, both mean the same to a web server.
+        if (c == '`' || c == '|') {
+            append_percent_escape(out, c);
+            continue;
+        }
         switch (form) {
         case ReferenceForm::plain_text:
-            out += ch;
+            // Bare in running text: a blank or a bracket would end the address for whoever reads it next.
+            if (control || c == ' ' || c == '<' || c == '>' || c == '"')
+                append_percent_escape(out, c);
+            else
+                out += ch;
             break;
         case ReferenceForm::markdown_destination:
             if (control || c == ' ')
@@ -143,8 +153,11 @@ std::string written_address(std::string_view address, ReferenceForm form, char q
             else
                 out += ch;
             break;
+        case ReferenceForm::obsidian_embed:
+            break; // written by written_reference
+        case ReferenceForm::srcset_candidate:
         case ReferenceForm::html_attribute:
-            if (control)
+            if (control || (form == ReferenceForm::srcset_candidate && (c == ' ' || c == ',')))
                 append_percent_escape(out, c);
             else if (quote == 0 && (c == ' ' || c == '`' || c == '='))
                 (out += "&#") += std::to_string(c) + ";";
@@ -164,6 +177,18 @@ std::string written_address(std::string_view address, ReferenceForm form, char q
         }
     }
     return out;
+}
+
+std::string written_reference(const NoteReference& reference, std::string_view address) {
+    if (reference.form != ReferenceForm::obsidian_embed)
+        return written_address(address, reference.form, reference.quote);
+    std::string out = "![";
+    for (const char c : reference.embed_alt) {
+        if (c == '[' || c == ']' || c == '\\')
+            out += '\\';
+        out += c;
+    }
+    return out + "](" + written_address(address, ReferenceForm::markdown_destination, 0) + ")";
 }
 
 } // namespace velpic

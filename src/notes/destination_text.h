@@ -23,7 +23,12 @@ std::string decode_character_references(std::string_view text);
 
 // The bytes that write address in a reference of this form, so that reading them gives address back: blanks and
 // control bytes percent-encoded where they would end the reference, and the characters that would close or change
-// it escaped (backslash in Markdown, character references in HTML).
+// it escaped (backslash in Markdown, character references in HTML). Backticks and bars are percent-encoded in
+// every form: they would open a code span or split a table cell around the reference.
 std::string written_address(std::string_view address, ReferenceForm form, char quote);
+
+// The bytes that replace a whole reference: its address as written_address writes it, or for an Obsidian embed the
+// standard image "![alt](address)", which Obsidian and every blog show (Obsidian reads "alt|200" as a width).
+std::string written_reference(const NoteReference& reference, std::string_view address);
 
 } // namespace velpic

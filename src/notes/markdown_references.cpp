@@ -12,7 +12,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <iterator>
-#include <set>
+#include <map>
+#include <string>
 #include <utility>
 
 namespace velpic {
@@ -27,16 +28,40 @@ struct Placement {
     bool angle = false;
 };
 
+char ascii_lower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// A link label as labels are matched: blanks collapsed, letters in one case.
+std::string label_key(std::string_view label) {
+    std::string key;
+    bool blank = false;
+    for (const char c : label) {
+        if (c == ' ' || c == '\t' || c == '\n' || c == '\r') {
+            blank = !key.empty();
+            continue;
+        }
+        if (blank)
+            key += ' ';
+        blank = false;
+        key += ascii_lower(c);
+    }
+    return key;
+}
+
 class Walker {
 public:
-    Walker(std::string_view text, bool with_links) : text_(text), with_links_(with_links) {}
+    // nested: a footnote's body parsed on its own, whose own footnotes are not looked into again.
+    Walker(std::string_view text, bool with_links, bool nested = false)
+        : text_(text), with_links_(with_links), nested_(nested) {}
 
     MarkdownReferences run() {
         MD_PARSER parser{};
         parser.abi_version = 0;
         // Tables and strikethrough as GitHub writes them, so pictures in tables are found; bare web addresses
         // become links, so that relinking finds them in running text.
-        parser.flags = MD_FLAG_TABLES | MD_FLAG_STRIKETHROUGH | MD_FLAG_TASKLISTS | MD_FLAG_PERMISSIVEURLAUTOLINKS;
+        parser.flags = MD_FLAG_TABLES | MD_FLAG_STRIKETHROUGH | MD_FLAG_TASKLISTS | MD_FLAG_PERMISSIVEURLAUTOLINKS |
+                       MD_FLAG_PERMISSIVEEMAILAUTOLINKS | MD_FLAG_PERMISSIVEWWWAUTOLINKS;
         parser.enter_block = [](MD_BLOCKTYPE, void*, void* self) { return static_cast<Walker*>(self)->boundary(); };
         parser.leave_block = [](MD_BLOCKTYPE, void*, void* self) { return static_cast<Walker*>(self)->boundary(); };
         parser.enter_span = [](MD_SPANTYPE type, void* detail, void* self) {
@@ -55,8 +80,15 @@ public:
         }
         boundary();
         // Placed only now that every code range is known: a definition may come after the image, inside code.
+        // The spans are in the order they ended, inner before outer, so an outer one's search steps over the
+        // inner destinations placed before it.
         for (const auto& [span, cursor] : pending_) {
             const Placement placement = place(span, cursor);
+            if (!span.shown) {
+                if (placement.begin != std::string_view::npos)
+                    claimed_.emplace(placement.begin, placement.end);
+                continue;
+            }
             if (placement.begin == std::string_view::npos) {
                 NoteReference lost;
                 lost.offset = std::max(span.cursor_at_enter, cursor); // within or just before the image
@@ -70,8 +102,21 @@ public:
         std::stable_sort(result_.found.begin(), result_.found.end(),
                          [](const NoteReference& a, const NoteReference& b) { return a.offset < b.offset; });
         // The same definition reached by two images, or an autolink reported twice, is one place.
-        auto same = [](const NoteReference& a, const NoteReference& b) { return a.offset == b.offset; };
-        result_.found.erase(std::unique(result_.found.begin(), result_.found.end(), same), result_.found.end());
+        add_embeds();
+        if (!nested_)
+            add_footnote_bodies();
+        std::stable_sort(result_.found.begin(), result_.found.end(),
+                         [](const NoteReference& a, const NoteReference& b) { return a.offset < b.offset; });
+        // One place is one reference: the same definition reached twice, and never two overlapping ranges (a
+        // rewrite of both would write the bytes between them twice).
+        std::vector<NoteReference> kept;
+        kept.reserve(result_.found.size());
+        for (NoteReference& reference : result_.found) {
+            if (!kept.empty() && reference.offset < kept.back().offset + std::max<std::size_t>(kept.back().length, 1))
+                continue;
+            kept.push_back(std::move(reference));
+        }
+        result_.found = std::move(kept);
         return std::move(result_);
     }
 
@@ -83,6 +128,11 @@ private:
         bool placed = false;
         bool wanted = true; // a link while links are not looked for is only followed, for where it ends
         std::size_t inline_end = std::string_view::npos; // end of its destination when written inline, "](dest"
+        bool shown = true; // false inside an image's description (alt text shows no picture) or a script
+        // The stretch of the input its text came from, while it came in one piece: an autolink's own bytes.
+        std::size_t text_begin = std::string_view::npos;
+        std::size_t text_end = 0;
+        bool text_whole = true;
     };
 
     // The offset of [data, data + size) in the text, or npos when md4c made the bytes itself.
@@ -112,7 +162,7 @@ private:
     // The raw HTML seen since the last boundary (a block's lines, or one inline tag over several lines).
     int boundary() {
         if (html_begin_ != std::string_view::npos)
-            find_html_references(text_, html_begin_, html_end_, with_links_, result_.found);
+            find_html_references(text_, html_begin_, html_end_, with_links_, result_.found, &raw_element_);
         html_begin_ = std::string_view::npos;
         return 0;
     }
@@ -129,8 +179,24 @@ private:
             return 0;
         }
         boundary();
+        if (!open_.empty()) {
+            OpenSpan& span = open_.back();
+            if (offset == std::string_view::npos || (span.text_begin != std::string_view::npos && offset != span.text_end))
+                span.text_whole = false;
+            else {
+                if (span.text_begin == std::string_view::npos)
+                    span.text_begin = offset;
+                span.text_end = offset + size;
+            }
+        }
         if (offset == std::string_view::npos)
             return 0;
+        if (type == MD_TEXT_NORMAL && open_.empty() && raw_element_.empty() && size > 0) {
+            if (!runs_.empty() && runs_.back().second == offset)
+                runs_.back().second = offset + size;
+            else
+                runs_.emplace_back(offset, offset + size);
+        }
         if (autolink_check_ != kNone) {
             NoteReference& link = result_.found[autolink_check_];
             if (link.offset == offset) {
@@ -156,14 +222,25 @@ private:
             attribute = &static_cast<MD_SPAN_A_DETAIL*>(detail)->href;
         if (attribute == nullptr)
             return 0;
-        if (type == MD_SPAN_A && !with_links_) {
-            // Not wanted, but where it ends still tells where an image around it continues.
+        // An image in another image's description is alt text, not shown; so is anything inside a script.
+        const bool hidden = !raw_element_.empty() ||
+                            std::any_of(open_.begin(), open_.end(), [](const OpenSpan& open) { return open.image; });
+        if ((type == MD_SPAN_A && !with_links_) || hidden) {
+            // Not wanted, but where it ends still tells where a span around it continues.
             OpenSpan link;
             link.wanted = false;
-            link.placed = true;
+            link.shown = false;
+            link.image = type == MD_SPAN_IMG;
+            link.resolved.assign(attribute->text, attribute->size);
+            link.cursor_at_enter = cursor_;
+            link.placed = attribute->size == 0;
             const std::size_t offset = offset_of(attribute->text, attribute->size);
-            if (offset != std::string_view::npos && attribute->size > 0 && is_inline_destination(offset))
-                link.inline_end = offset + attribute->size;
+            if (offset != std::string_view::npos && attribute->size > 0) {
+                link.placed = true;
+                claimed_.emplace(offset, offset + attribute->size);
+                if (is_inline_destination(offset))
+                    link.inline_end = offset + attribute->size;
+            }
             open_.push_back(std::move(link));
             return 0;
         }
@@ -202,9 +279,135 @@ private:
         // after the nested destination, not at the nested "](".
         if (span.inline_end != std::string_view::npos)
             cursor_ = std::max(cursor_, span.inline_end);
+        if (!span.placed && !span.image && span.shown && is_autolink_text(span)) {
+            // An autolink md4c copied (an escape or entity in it): its bytes are its text, taken literally.
+            NoteReference reference;
+            reference.offset = span.text_begin;
+            reference.length = span.text_end - span.text_begin;
+            reference.form = ReferenceForm::plain_text;
+            reference.image = false;
+            reference.target = span.resolved;
+            claimed_.emplace(reference.offset, reference.offset + reference.length);
+            result_.found.push_back(std::move(reference));
+            return 0;
+        }
         if (!span.placed)
             pending_.emplace_back(std::move(span), cursor_);
         return 0;
+    }
+
+    // Obsidian's embeds, "![[name]]" or "![[name|size]]", in running text: Markdown has no such syntax, so the
+    // parser hands them over as text, and only the text it reported outside code, links and HTML is looked into.
+    void add_embeds() {
+        for (const auto& [begin, end] : runs_) {
+            const std::string_view run = text_.substr(begin, end - begin);
+            for (std::size_t at = run.find("![["); at != std::string_view::npos; at = run.find("![[", at + 1)) {
+                const std::size_t close = run.find("]]", at + 3);
+                if (close == std::string_view::npos)
+                    break;
+                const std::string_view inner = run.substr(at + 3, close - at - 3);
+                if (inner.empty() || inner.find_first_of("[]\n\r") != std::string_view::npos)
+                    continue;
+                const std::size_t bar = inner.find('|');
+                const std::string_view name = inner.substr(0, bar);
+                const std::string_view size = bar == std::string_view::npos ? std::string_view() : inner.substr(bar + 1);
+                std::string_view stem = name.substr(0, name.find('#'));
+                stem.remove_prefix(stem.find_last_of('/') == std::string_view::npos ? 0 : stem.find_last_of('/') + 1);
+                stem = stem.substr(0, stem.find_last_of('.'));
+                NoteReference reference;
+                reference.offset = begin + at;
+                reference.length = close + 2 - at;
+                reference.form = ReferenceForm::obsidian_embed;
+                reference.target = std::string(name);
+                reference.embed_alt = std::string(stem);
+                // Obsidian's width ("200" or "200x100") is kept where Obsidian reads it in the standard form.
+                if (!size.empty() && size.find_first_not_of("0123456789x") == std::string_view::npos)
+                    (reference.embed_alt += '|') += size;
+                result_.found.push_back(std::move(reference));
+                at = close;
+            }
+        }
+    }
+
+    // GFM footnotes: md4c knows none, so a footnote's indented continuation paragraphs read as indented code to
+    // it. Each definition's indented lines are parsed again on their own, their indentation taken off, and what
+    // is found there is mapped back to the note's bytes.
+    void add_footnote_bodies() {
+        std::size_t line = 0;
+        while (line < text_.size()) {
+            std::size_t next = text_.find('\n', line);
+            next = next == std::string_view::npos ? text_.size() : next + 1;
+            std::size_t i = line;
+            while (i < next && i - line < 3 && text_[i] == ' ')
+                ++i;
+            const bool starts = text_.compare(i, 2, "[^") == 0 && !in_code(i) && [&] {
+                const std::size_t close = text_.find(']', i + 2);
+                return close != std::string_view::npos && close < next && close > i + 2 && close + 1 < next &&
+                       text_[close + 1] == ':';
+            }();
+            line = next;
+            if (!starts)
+                continue;
+            std::string body;
+            std::vector<std::size_t> origin;
+            while (line < text_.size()) {
+                std::size_t end = text_.find('\n', line);
+                end = end == std::string_view::npos ? text_.size() : end + 1;
+                std::size_t content = line;
+                while (content < end && (text_[content] == ' ' || text_[content] == '\t'))
+                    ++content;
+                const bool blank = content >= end || text_[content] == '\n' || text_[content] == '\r';
+                std::size_t from = line;
+                if (!blank) {
+                    if (text_[line] == '\t')
+                        from = line + 1;
+                    else if (text_.compare(line, 4, "    ") == 0)
+                        from = line + 4;
+                    else
+                        break;
+                }
+                for (std::size_t k = from; k < end; ++k) {
+                    body += text_[k];
+                    origin.push_back(k);
+                }
+                line = end;
+            }
+            if (body.find_first_not_of(" \t\r\n") == std::string::npos)
+                continue;
+            MarkdownReferences inner = Walker(body, with_links_, true).run();
+            auto mapped = [&](NoteReference& reference) {
+                if (reference.offset >= origin.size())
+                    return false;
+                const std::size_t begin = origin[reference.offset];
+                if (reference.length > 0) {
+                    const std::size_t last = reference.offset + reference.length - 1;
+                    if (last >= origin.size() || origin[last] - begin != reference.length - 1)
+                        return false;
+                }
+                reference.offset = begin;
+                return true;
+            };
+            for (NoteReference& reference : inner.found)
+                if (mapped(reference))
+                    result_.found.push_back(std::move(reference));
+            for (NoteReference& reference : inner.unplaced)
+                if (mapped(reference))
+                    result_.unplaced.push_back(std::move(reference));
+        }
+    }
+
+    // Whether the link's text is the very bytes of an autolink: "<address>", or a bare address that md4c made a
+    // link of (its address is the text, perhaps with "http://" or "mailto:" before it).
+    bool is_autolink_text(const OpenSpan& span) const {
+        if (!span.text_whole || span.text_begin == std::string_view::npos || span.text_begin == 0 ||
+            span.text_end >= text_.size())
+            return false;
+        const std::string_view raw = text_.substr(span.text_begin, span.text_end - span.text_begin);
+        if (text_[span.text_begin - 1] == '<' && text_[span.text_end] == '>')
+            return raw.find_first_of(" \t\r\n<>") == std::string_view::npos;
+        return text_[span.text_begin - 1] != '[' && text_[span.text_end] != ']' &&
+               (span.resolved == raw || span.resolved == "http://" + std::string(raw) ||
+                span.resolved == "mailto:" + std::string(raw));
     }
 
     void add(std::size_t begin, std::size_t end, const OpenSpan& span) {
@@ -214,7 +417,7 @@ private:
         const bool angle = begin > 0 && text_[begin - 1] == '<' && end < text_.size() && text_[end] == '>';
         reference.form = angle ? ReferenceForm::angle_destination : ReferenceForm::markdown_destination;
         reference.image = span.image;
-        claimed_.insert(begin);
+        claimed_.emplace(begin, end);
         reference.target = decode_markdown_destination(text_.substr(begin, end - begin));
         result_.found.push_back(std::move(reference));
     }
@@ -304,6 +507,7 @@ private:
     Placement place(const OpenSpan& span, std::size_t cursor) const {
         // An inline destination: the first "]" after the description, then "(".
         const std::size_t from = std::max(cursor, span.cursor_at_enter);
+        std::size_t close = std::string_view::npos;
         for (std::size_t i = from; i < text_.size(); ++i) {
             if (text_[i] == '\\') {
                 ++i;
@@ -311,22 +515,75 @@ private:
             }
             if (text_[i] != ']')
                 continue;
-            if (i + 1 < text_.size() && text_[i + 1] == ':')
-                continue; // the label of a definition, which the parser reports no text of
+            // The label of a definition, which the parser reports no text of; a span only followed for where it
+            // ends never looks that far.
+            if (i + 1 < text_.size() && text_[i + 1] == ':' && span.shown)
+                continue;
             if (i + 1 < text_.size() && text_[i + 1] == '(') {
                 const Placement placement = destination_at(skip_blanks(i + 2, true));
-                // The same address may stand in an earlier image that the parser was no further than: that one
-                // is placed already, and the search goes on past it.
-                if (reads_as(placement, span.resolved) && claimed_.count(placement.begin) != 0) {
+                // A destination placed already belongs to an image or link inside this span's description, or
+                // to an earlier one the parser was no further than: the search goes on past it.
+                if (placement.begin != std::string_view::npos && claimed_.count(placement.begin) != 0) {
                     i = placement.end;
                     continue;
                 }
                 if (reads_as(placement, span.resolved))
                     return placement;
             }
+            close = i;
             break;
         }
-        // A reference: the first definition outside code whose destination reads the same.
+        if (!span.shown)
+            return {};
+        // A reference: the definition of its label, else the first outside code whose destination reads the same.
+        if (close != std::string_view::npos) {
+            const std::string key = label_key(label_after(close, span.cursor_at_enter));
+            for (const auto& [label, placement] : definitions()) {
+                if (label == key && reads_as(placement, span.resolved))
+                    return placement;
+            }
+        }
+        for (const auto& [label, placement] : definitions()) {
+            if (reads_as(placement, span.resolved))
+                return placement;
+        }
+        return {};
+    }
+
+    // The label a reference image names, given the "]" that ends its description: "[label]" after it, or for
+    // "[]" and none the description itself.
+    std::string_view label_after(std::size_t close, std::size_t floor) const {
+        if (close + 1 < text_.size() && text_[close + 1] == '[') {
+            for (std::size_t j = close + 2; j < text_.size() && text_[j] != '[' && j - close < 1000; ++j) {
+                if (text_[j] == '\\') {
+                    ++j;
+                    continue;
+                }
+                if (text_[j] == ']') {
+                    if (j > close + 2)
+                        return text_.substr(close + 2, j - close - 2);
+                    break;
+                }
+            }
+        }
+        int depth = 0;
+        for (std::size_t j = close; j > floor && close - j < 1000; --j) {
+            const char c = text_[j - 1];
+            if (j >= 2 && text_[j - 2] == '\\')
+                continue;
+            if (c == ']')
+                ++depth;
+            else if (c == '[' && depth-- == 0)
+                return text_.substr(j, close - j);
+        }
+        return {};
+    }
+
+    // Every reference definition's label and destination, in text order, found once per note.
+    const std::vector<std::pair<std::string, Placement>>& definitions() const {
+        if (definitions_read_)
+            return definitions_;
+        definitions_read_ = true;
         for (std::size_t line = 0; line < text_.size();) {
             const std::size_t i = after_container_marks(line);
             if (i < text_.size() && text_[i] == '[') {
@@ -338,8 +595,8 @@ private:
                     if (text_[j] == ']') {
                         if (j + 1 < text_.size() && text_[j + 1] == ':') {
                             const Placement placement = destination_at(skip_blanks(j + 2, true));
-                            if (reads_as(placement, span.resolved))
-                                return placement;
+                            if (placement.begin != std::string_view::npos)
+                                definitions_.emplace_back(label_key(text_.substr(i + 1, j - i - 1)), placement);
                         }
                         break;
                     }
@@ -348,13 +605,7 @@ private:
             const std::size_t next = text_.find('\n', line);
             line = next == std::string_view::npos ? text_.size() : next + 1;
         }
-        // An autolink is its own text.
-        if (!span.image) {
-            const std::size_t at = text_.find(span.resolved, span.cursor_at_enter);
-            if (at != std::string_view::npos && !in_code(at))
-                return {at, at + span.resolved.size(), false};
-        }
-        return {};
+        return definitions_;
     }
 
     std::string_view text_;
@@ -362,7 +613,12 @@ private:
     MarkdownReferences result_;
     std::vector<Range> code_; // in text order
     std::vector<OpenSpan> open_;
-    std::set<std::size_t> claimed_;                         // where the destinations found so far begin
+    std::map<std::size_t, std::size_t> claimed_;            // the destinations found so far: begin -> end
+    mutable std::vector<std::pair<std::string, Placement>> definitions_;
+    mutable bool definitions_read_ = false;
+    bool nested_ = false;
+    std::string raw_element_;                                // the script or style element open in the HTML
+    std::vector<Range> runs_;                                // running text outside spans, in text order
     std::vector<std::pair<OpenSpan, std::size_t>> pending_; // spans to place after the parse, with their cursor
     static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
     std::size_t autolink_check_ = kNone; // the link just entered, until its first text tells whether it is an autolink

@@ -48,7 +48,7 @@ std::vector<NoteFile> collect_note_files(const std::vector<std::string>& argumen
         if (!std::filesystem::is_directory(status)) {
             const std::string extension = lower_extension(root);
             const bool markdown = selection == NoteSelection::markdown_only || !is_text_name(extension);
-            files.push_back({root, argument, markdown ? NoteKind::markdown : NoteKind::text});
+            files.push_back({root, argument, markdown ? NoteKind::markdown : NoteKind::text, root.parent_path()});
             continue;
         }
         std::vector<NoteFile> found;
@@ -77,7 +77,7 @@ std::vector<NoteFile> collect_note_files(const std::vector<std::string>& argumen
             if (!name.ends_with('/'))
                 name += '/';
             name += utf8_string(entry.path().lexically_relative(root));
-            found.push_back({entry.path(), std::move(name), kind});
+            found.push_back({entry.path(), std::move(name), kind, root});
         }
         if (error)
             problems.push_back(argument + ": the folder could not be read to the end (" + error.message() + ")");

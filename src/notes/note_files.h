@@ -13,6 +13,7 @@ struct NoteFile {
     std::filesystem::path path;
     std::string name; // as shown in the output: the argument, or the folder argument joined with the relative path
     NoteKind kind = NoteKind::markdown;
+    std::filesystem::path root; // the folder given (a file given alone: its folder), where an Obsidian vault ends
 };
 
 // Which files a folder contributes, and how a file is read.

@@ -11,6 +11,8 @@ enum class ReferenceForm {
     angle_destination,    // the same between "<" and ">" (blanks allowed)
     html_attribute,       // an attribute value of an HTML tag; quote tells which quotes surround it
     plain_text,           // an address in running text, taken literally
+    srcset_candidate,     // one address of an srcset attribute: as html_attribute, and a blank or comma would end it
+    obsidian_embed,       // the whole "![[name|size]]" of an Obsidian embed, written anew as "![alt](address)"
 };
 
 struct NoteReference {
@@ -21,6 +23,7 @@ struct NoteReference {
     bool image = true;  // a picture shown (a Markdown image, an img element) rather than a link to something
     std::string target; // the address as a reader follows it: escapes and character references resolved
     bool placed = true; // false: the parser reported it, but its bytes could not be told apart (never rewritten)
+    std::string embed_alt; // obsidian_embed: the description to write, the name's stem and Obsidian's "|size"
 };
 
 } // namespace velpic

@@ -5,8 +5,14 @@
 #include "notes/text_addresses.h"
 #include "runtime/files.h"
 
+#include "runtime/codepage.h"
+
 #include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
 #include <system_error>
+#include <unistd.h>
 
 namespace velpic {
 
@@ -71,6 +77,78 @@ void add_prose_addresses(std::string_view text, const std::vector<std::pair<std:
 
 } // namespace
 
+std::string left_alone_summary(const NoteRunTotals& totals) {
+    std::string out;
+    for (const auto& [why, count] : totals.left)
+        out += (out.empty() ? "; left alone: " : ", ") + why + " " + std::to_string(count);
+    return out;
+}
+
+namespace {
+
+// "a.md.velpic-tmp.PID.N", the temporary file of a rewrite, with the process that wrote it; 0 when name is none.
+long leftover_writer(const std::string& name) {
+    const std::size_t mark = name.rfind(".velpic-tmp.");
+    if (mark == std::string::npos)
+        return 0;
+    std::string note = name.substr(0, mark);
+    for (char& c : note)
+        c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    const bool of_a_note = note.ends_with(".md") || note.ends_with(".markdown") || note.ends_with(".html") ||
+                           note.ends_with(".htm") || note.ends_with(".txt");
+    const std::string rest = name.substr(mark + 12);
+    const std::size_t dot = rest.find('.');
+    if (!of_a_note || dot == std::string::npos || dot == 0 || dot + 1 >= rest.size() ||
+        rest.find_first_not_of("0123456789.") != std::string::npos || rest.find('.', dot + 1) != std::string::npos)
+        return 0;
+    return std::strtol(rest.substr(0, dot).c_str(), nullptr, 10);
+}
+
+// A name as a message shows it: a file name in GBK (a Windows folder copied over) is read as GBK.
+std::string printable_name(const std::string& name) {
+    return is_valid_utf8(name) ? name : to_utf8(name);
+}
+
+std::string to_utf8_path(const std::filesystem::path& path) {
+    return printable_name(path.string());
+}
+
+bool read_only(const std::filesystem::path& file) {
+    std::error_code error;
+    const auto permissions = std::filesystem::status(file, error).permissions();
+    using std::filesystem::perms;
+    return !error && (permissions & (perms::owner_write | perms::group_write | perms::others_write)) == perms::none;
+}
+
+// Why bytes that are not UTF-8 look like another encoding, for the message.
+std::string encoding_guess(std::string_view bytes) {
+    if (bytes.starts_with("\xFF\xFE") || bytes.starts_with("\xFE\xFF"))
+        return "UTF-16";
+    return "perhaps GBK or Latin-1";
+}
+
+} // namespace
+
+// A kill during a rewrite leaves its temporary file beside the note; one whose process has ended is removed.
+void NoteRewriter::sweep_leftovers(const std::filesystem::path& folder) {
+    if (options_.dry_run || !swept_.insert(folder).second)
+        return;
+    std::error_code error;
+    std::vector<std::filesystem::path> leftovers;
+    for (const auto& entry : std::filesystem::directory_iterator(folder.empty() ? "." : folder, error)) {
+        const long pid = leftover_writer(entry.path().filename().string());
+        if (pid > 0 && pid != ::getpid() && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)
+            leftovers.push_back(entry.path());
+        if (leftovers.size() >= 10000)
+            break;
+    }
+    for (const std::filesystem::path& leftover : leftovers) {
+        std::error_code ignored;
+        if (std::filesystem::remove(leftover, ignored))
+            err_ << to_utf8_path(leftover) << ": removed, the temporary file of a run that ended without finishing\n";
+    }
+}
+
 NoteRewriter::NoteRewriter(const NoteRunOptions& options, DecideReference decide,
                            std::function<bool(std::string_view)> is_candidate, std::ostream& out, std::ostream& err)
     : options_(options), decide_(std::move(decide)), is_candidate_(std::move(is_candidate)), out_(out), err_(err) {}
@@ -92,7 +170,24 @@ void NoteRewriter::rewrite(const NoteFile& note) {
              << "\n";
         return;
     }
-    const std::string& text = read.bytes;
+    sweep_leftovers(file.parent_path());
+    // A note that is not UTF-8 would be damaged by addresses written in UTF-8: named and left, unless its
+    // encoding was given.
+    std::string converted;
+    if (options_.gbk) {
+        converted = to_utf8(read.bytes);
+        if (utf8_to_gbk(converted) != read.bytes) {
+            ++totals_.failed;
+            err_ << note.name << ": not GBK text, left as it is\n";
+            return;
+        }
+    } else if (!is_valid_utf8(read.bytes)) {
+        ++totals_.failed;
+        err_ << printable_name(note.name) << ": not UTF-8 (" << encoding_guess(read.bytes)
+             << "), left as it is; give its encoding with --encoding gbk\n";
+        return;
+    }
+    const std::string& text = options_.gbk ? converted : read.bytes;
 
     std::vector<NoteReference> references;
     std::vector<NoteReference> unplaced;
@@ -116,8 +211,11 @@ void NoteRewriter::rewrite(const NoteFile& note) {
     std::string report;
     for (const NoteReference& reference : references) {
         const ReferenceDecision decision = decide_(note, reference);
-        if (decision.kind == ReferenceDecision::Kind::leave)
+        if (decision.kind == ReferenceDecision::Kind::leave) {
+            if (!decision.text.empty())
+                ++totals_.left[decision.text];
             continue;
+        }
         const std::size_t line = lines.line_at(reference.offset);
         const std::string_view old_bytes = std::string_view(text).substr(reference.offset, reference.length);
         if (decision.kind == ReferenceDecision::Kind::fail) {
@@ -125,7 +223,7 @@ void NoteRewriter::rewrite(const NoteFile& note) {
             err_ << note.name << ":" << line << ": " << decision.text << "\n";
             continue;
         }
-        std::string replacement = written_address(decision.text, reference.form, reference.quote);
+        std::string replacement = written_reference(reference, decision.text);
         if (replacement == old_bytes)
             continue;
         report += note.name + ":" + std::to_string(line) + ": " + std::string(old_bytes) + " → " + replacement + "\n";
@@ -141,6 +239,13 @@ void NoteRewriter::rewrite(const NoteFile& note) {
     }
     if (edits.empty())
         return;
+    // The user marked the note read-only; an editor asks before writing such a file, and so does this.
+    if (read_only(file)) {
+        ++totals_.left["read-only notes"];
+        err_ << note.name << ": read-only, left as it is (" << edits.size()
+             << (edits.size() == 1 ? " reference" : " references") << " not rewritten)\n";
+        return;
+    }
 
     if (options_.dry_run) {
         out_ << report << std::flush;
@@ -148,7 +253,10 @@ void NoteRewriter::rewrite(const NoteFile& note) {
         totals_.rewritten += edits.size();
         return;
     }
-    if (!batch_.stage(file, apply_edits(text, edits))) {
+    std::string rewritten = apply_edits(text, edits);
+    if (options_.gbk)
+        rewritten = utf8_to_gbk(rewritten);
+    if (!batch_.stage(file, std::move(rewritten))) {
         ++totals_.failed;
         err_ << note.name << ": cannot be written, left as it is\n";
         return;

@@ -9,7 +9,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <ostream>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,9 +20,11 @@ namespace velpic {
 
 struct ReferenceDecision {
     enum class Kind { leave, rewrite, fail } kind = Kind::leave;
-    std::string text; // rewrite: the new address (UTF-8, as a reader follows it); fail: why (UTF-8)
+    std::string text; // rewrite: the new address (UTF-8, as a reader follows it); fail: why (UTF-8); leave: why,
+                      // counted in the summary when not empty ("embeds not found")
 
     static ReferenceDecision leave_it() { return {}; }
+    static ReferenceDecision leave_because(std::string reason) { return {Kind::leave, std::move(reason)}; }
     static ReferenceDecision rewrite_to(std::string address) { return {Kind::rewrite, std::move(address)}; }
     static ReferenceDecision failure(std::string reason) { return {Kind::fail, std::move(reason)}; }
 };
@@ -30,6 +34,7 @@ using DecideReference = std::function<ReferenceDecision(const NoteFile& note, co
 struct NoteRunOptions {
     bool dry_run = false;
     bool with_links = false; // Markdown links and a href count as well as pictures
+    bool gbk = false;        // notes are GBK: read into UTF-8 and written back as GBK
 };
 
 struct NoteRunTotals {
@@ -37,7 +42,14 @@ struct NoteRunTotals {
     std::size_t changed_notes = 0;
     std::size_t rewritten = 0; // references rewritten (or, in a dry run, that would be)
     std::size_t failed = 0;    // references left because of a failure, and notes that could not be read or written
+    // What was left alone on purpose, by why ("read-only notes", "embeds not found"): never the whole story hidden
+    // behind "0 changed".
+    std::map<std::string, std::size_t> left;
 };
+
+// The summary's tail naming what was left alone and why: "; left alone: embeds not found 2, read-only notes 1", or
+// empty.
+std::string left_alone_summary(const NoteRunTotals& totals);
 
 // Notes larger than this are refused unread.
 inline constexpr std::uint64_t kMaxNoteBytes = 64 * 1024 * 1024;
@@ -67,7 +79,7 @@ private:
     struct Staged {
         std::string name;
         std::filesystem::path file;
-        std::string original; // the bytes that were read, to tell whether the note changed since
+        std::string original; // the bytes that were read, to tell whether the note changed since (as on disk)
         std::string report;
         std::size_t rewritten = 0;
     };
@@ -81,6 +93,9 @@ private:
     FileReplacementBatch batch_;
     std::vector<Staged> staged_;
     std::size_t staged_bytes_ = 0;
+    std::set<std::filesystem::path> swept_; // folders whose leftovers of ended runs were removed
+
+    void sweep_leftovers(const std::filesystem::path& folder);
 };
 
 // The bytes of text with each [offset, offset + length) replaced; the edits are in text order and do not overlap.

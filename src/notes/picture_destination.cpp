@@ -69,9 +69,20 @@ PictureDestination classify_destination(std::string_view target, const std::file
         readings.push_back(std::string(target));
         readings.push_back(percent_decode(target));
         readings.push_back(percent_decode(without_query(target)));
+        // Windows users write "images\\a.png" or ".\\images\\a.png"; on this side a backslash is a name's byte.
+        if (target.find('\\') != std::string_view::npos) {
+            for (std::size_t i = 0; i < 3; ++i) {
+                std::string slashed = readings[i];
+                for (char& c : slashed)
+                    if (c == '\\')
+                        c = '/';
+                readings.push_back(std::move(slashed));
+            }
+        }
     }
     destination.kind = PictureDestination::Kind::local_file;
-    for (const std::string& reading : readings) {
+    for (std::size_t r = 0; r < readings.size(); ++r) {
+        const std::string& reading = readings[r];
         if (reading.empty())
             continue;
         const std::filesystem::path path = utf8_path(reading);
@@ -79,6 +90,12 @@ PictureDestination classify_destination(std::string_view target, const std::file
         if (file_exists(file)) {
             destination.file = file;
             destination.exists = true;
+            // Found without its "?width=600#center": themes read that part, so it goes after the new address.
+            if (scheme != "file" && r % 3 == 2 && r > 0) {
+                const std::size_t cut = target.find_first_of("?#");
+                if (cut != std::string_view::npos)
+                    destination.kept_suffix = std::string(target.substr(cut));
+            }
             break;
         }
         if (destination.file.empty())

@@ -10,6 +10,7 @@
 #include "upload/hosting_service.h"
 #include "upload/upload_item.h"
 
+#include <map>
 #include <memory>
 #include <optional>
 #include <unordered_map>
@@ -29,16 +30,120 @@ public:
         : options_(options), context_(context), fetch_(fetch), err_(err), service_(open_hosting_service(context)) {}
 
     ReferenceDecision decide(const NoteFile& note, const NoteReference& reference) {
-        if (!reference.image)
-            return ReferenceDecision::leave_it();
+        if (reference.form == ReferenceForm::obsidian_embed)
+            return cached("embed:" + note.path.parent_path().native() + '\0' + reference.target,
+                          [&] { return embed(note, reference); });
         if (!reference.placed)
             return would_publish(note, reference) ? ReferenceDecision::failure("cannot be rewritten")
                                                   : ReferenceDecision::leave_it();
         // Notes of one folder name their pictures alike: the same text there is the same picture, found once.
-        std::string key = note.path.parent_path().native();
+        std::string key = reference.image ? "image:" : "link:";
+        key += note.path.parent_path().native();
         key += '\0';
         key += reference.target;
         return cached(key, [&] { return decide_once(note, reference); });
+    }
+
+    // Obsidian finds an embedded file anywhere in the vault (the folder holding .obsidian/, else the folder given),
+    // nearest to the note first. An embed of a file that is no picture (another note) is Obsidian's business.
+    ReferenceDecision embed(const NoteFile& note, const NoteReference& reference) {
+        const std::string& target = reference.target;
+        const std::size_t hash = target.find('#');
+        const std::string name = target.substr(0, hash);
+        const std::string suffix = hash == std::string::npos ? std::string() : target.substr(hash);
+        const std::optional<std::filesystem::path> file = find_in_vault(note, name);
+        if (!file)
+            return looks_like_picture(name) ? ReferenceDecision::leave_because("embeds not found")
+                                            : ReferenceDecision::leave_it();
+        const FileRead read = read_regular_file(*file, context_.max_picture_bytes);
+        if (read.status != FileReadStatus::ok || signature_extension(read.bytes).empty())
+            return looks_like_picture(name) ? ReferenceDecision::failure(to_utf8(wrong_type_reason()) + " (" +
+                                                                         utf8_text(*file) + ")")
+                                            : ReferenceDecision::leave_it();
+        return with_suffix(cached("file:" + file->lexically_normal().string(), [&] { return local(*file); }), suffix);
+    }
+
+    static bool looks_like_picture(std::string_view name) {
+        std::string extension = std::filesystem::path(utf8_path(name)).extension().string();
+        for (char& c : extension)
+            c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+        for (const char* known : {".png", ".jpg", ".jpeg", ".gif", ".webp", ".bmp", ".svg", ".avif"})
+            if (extension == known)
+                return true;
+        return false;
+    }
+
+    std::optional<std::filesystem::path> find_in_vault(const NoteFile& note, const std::string& name) {
+        if (name.empty())
+            return std::nullopt;
+        const std::filesystem::path folder = note.path.parent_path();
+        const std::filesystem::path vault = vault_of(folder, note.root);
+        const std::filesystem::path wanted = utf8_path(name);
+        for (const std::filesystem::path& base : {folder, vault}) {
+            if (!wanted.is_absolute() && file_exists(base / wanted))
+                return base / wanted;
+        }
+        const std::vector<std::filesystem::path>& files = vault_files(vault);
+        const std::string tail = "/" + wanted.generic_string();
+        std::optional<std::filesystem::path> best;
+        std::size_t best_shared = 0;
+        const std::string from = folder.lexically_normal().generic_string() + "/";
+        for (const std::filesystem::path& file : files) {
+            const std::string path = file.generic_string();
+            if (!path.ends_with(tail))
+                continue;
+            std::size_t shared = 0;
+            while (shared < path.size() && shared < from.size() && path[shared] == from[shared])
+                ++shared;
+            if (!best || shared > best_shared ||
+                (shared == best_shared && path.size() < best->generic_string().size())) {
+                best = file;
+                best_shared = shared;
+            }
+        }
+        return best;
+    }
+
+    static std::filesystem::path vault_of(const std::filesystem::path& folder, const std::filesystem::path& root) {
+        std::error_code error;
+        std::filesystem::path at = std::filesystem::absolute(folder, error).lexically_normal();
+        for (int depth = 0; depth < 64 && !at.empty(); ++depth) {
+            if (std::filesystem::is_directory(at / ".obsidian", error))
+                return at;
+            if (at == at.parent_path())
+                break;
+            at = at.parent_path();
+        }
+        return root.empty() ? folder : std::filesystem::absolute(root, error).lexically_normal();
+    }
+
+    // The files of a vault, read once; hidden folders skipped and the count bounded.
+    const std::vector<std::filesystem::path>& vault_files(const std::filesystem::path& vault) {
+        auto known = vault_files_.find(vault);
+        if (known != vault_files_.end())
+            return known->second;
+        std::vector<std::filesystem::path>& files = vault_files_[vault];
+        std::error_code error;
+        std::filesystem::recursive_directory_iterator walk(
+            vault, std::filesystem::directory_options::skip_permission_denied, error);
+        for (; !error && walk != std::filesystem::recursive_directory_iterator() && files.size() < 200000;
+             walk.increment(error)) {
+            std::error_code type_error;
+            if (walk->is_directory(type_error)) {
+                if (walk->path().filename().string().starts_with("."))
+                    walk.disable_recursion_pending();
+                continue;
+            }
+            if (walk->is_regular_file(type_error))
+                files.push_back(walk->path().lexically_normal());
+        }
+        return files;
+    }
+
+    static ReferenceDecision with_suffix(ReferenceDecision decision, const std::string& suffix) {
+        if (decision.kind == ReferenceDecision::Kind::rewrite)
+            decision.text += suffix;
+        return decision;
     }
 
 private:
@@ -67,16 +172,34 @@ private:
         case PictureDestination::Kind::other:
             return ReferenceDecision::leave_it();
         case PictureDestination::Kind::web:
-            if (!options_.remote)
+            if (!reference.image)
                 return ReferenceDecision::leave_it();
+            if (!options_.remote)
+                return ReferenceDecision::leave_because("remote pictures without --remote");
             return cached("web:" + reference.target, [&] { return remote(reference.target); });
         case PictureDestination::Kind::local_file:
+            if (!reference.image)
+                return linked(destination);
             if (!destination.exists)
                 return ReferenceDecision::failure("no such picture file: " + utf8_text(destination.file));
-            return cached("file:" + destination.file.lexically_normal().string(),
-                          [&] { return local(destination.file); });
+            return with_suffix(cached("file:" + destination.file.lexically_normal().string(),
+                                      [&] { return local(destination.file); }),
+                               destination.kept_suffix);
         }
         return ReferenceDecision::leave_it();
+    }
+
+    // A link is published like a picture when the file it leads to is a picture by its bytes (a thumbnail's
+    // "click to enlarge", a plain link to a screenshot); links to other files stay as they are.
+    ReferenceDecision linked(const PictureDestination& destination) {
+        if (!destination.exists)
+            return ReferenceDecision::leave_it();
+        const FileRead read = read_regular_file(destination.file, context_.max_picture_bytes);
+        if (read.status != FileReadStatus::ok || signature_extension(read.bytes).empty())
+            return ReferenceDecision::leave_because("links to files that are no pictures");
+        return with_suffix(cached("file:" + destination.file.lexically_normal().string(),
+                                  [&] { return upload(read.bytes, utf8_text(destination.file)); }),
+                           destination.kept_suffix);
     }
 
     // A picture shown several times, in one note or many, is read and looked up once.
@@ -139,6 +262,7 @@ private:
     std::ostream& err_;
     std::unique_ptr<HostingService> service_;
     std::unordered_map<std::string, ReferenceDecision> decisions_;
+    std::map<std::filesystem::path, std::vector<std::filesystem::path>> vault_files_;
 };
 
 FetchedPicture download(const std::string& address, std::uint64_t limit) {
@@ -161,6 +285,8 @@ int publish_notes(const std::vector<std::string>& paths, const PublishOptions& o
     Publisher publisher(options, context, fetcher, err);
     NoteRunOptions run;
     run.dry_run = options.dry_run;
+    run.with_links = true; // a link to a local picture is published with it
+    run.gbk = options.gbk;
     const DecideReference decide = [&](const NoteFile& note, const NoteReference& reference) {
         return publisher.decide(note, reference);
     };
@@ -175,7 +301,7 @@ int publish_notes(const std::vector<std::string>& paths, const PublishOptions& o
         << (totals.rewritten == 1 ? " reference" : " references") << (options.dry_run ? " would be" : "")
         << " rewritten in " << totals.changed_notes << " of " << totals.notes
         << (totals.notes == 1 ? " note" : " notes") << ", " << totals.failed << " failed"
-        << (options.dry_run ? "; nothing was written" : "") << "\n";
+        << left_alone_summary(totals) << (options.dry_run ? "; nothing was written" : "") << "\n";
     return totals.failed == 0 ? 0 : 1;
 }
 

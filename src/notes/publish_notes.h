@@ -15,6 +15,7 @@ namespace velpic {
 struct PublishOptions {
     bool dry_run = false;
     bool remote = false; // re-host pictures of other web hosts too
+    bool gbk = false;    // the notes are GBK text (--encoding gbk): read and written as GBK
 };
 
 // The bytes of a web picture, or why not; bounded by the caller's limit. The default downloads it.

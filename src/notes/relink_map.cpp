@@ -3,7 +3,8 @@
 #include "runtime/codepage.h"
 #include "runtime/files.h"
 
-#include <unordered_set>
+#include <utility>
+#include <vector>
 
 namespace velpic {
 
@@ -19,7 +20,9 @@ const std::string* RelinkMap::find(std::string_view old_address) const {
 std::optional<RelinkMap> parse_relink_map(std::string_view bytes, std::string& why) {
     if (bytes.starts_with("\xEF\xBB\xBF"))
         bytes.remove_prefix(3);
-    std::unordered_map<std::string, std::string> direct;
+    // The records in the order they were written, which is the order the pictures moved in.
+    std::vector<std::pair<std::string_view, std::string_view>> records;
+    std::unordered_map<std::string_view, std::string_view> direct;
     std::size_t line_number = 0;
     while (!bytes.empty()) {
         ++line_number;
@@ -59,21 +62,27 @@ std::optional<RelinkMap> parse_relink_map(std::string_view bytes, std::string& w
             why = where + std::string(old_address) + " is mapped to two different addresses";
             return std::nullopt;
         }
+        records.emplace_back(old_address, new_address);
+    }
+    // A record continues only into records written after it: "a -> B" then "c -> a" moved two pictures (c's
+    // picture went to where a's had been), and c's notes must end at a, not at B. Walking the records from the
+    // last one back, each address's end is known once, so a long chain costs one step per record.
+    std::unordered_map<std::string_view, std::string> ends;
+    ends.reserve(records.size());
+    for (auto record = records.rbegin(); record != records.rend(); ++record) {
+        const auto [old_address, new_address] = *record;
+        auto later = ends.find(new_address);
+        std::string end = later == ends.end() ? std::string(new_address) : later->second;
+        if (end == old_address) {
+            why = "the map leads " + std::string(old_address) + " round in a circle";
+            return std::nullopt;
+        }
+        ends.insert_or_assign(old_address, std::move(end));
     }
     RelinkMap map;
-    map.addresses.reserve(direct.size());
-    for (const auto& [old_address, new_address] : direct) {
-        const std::string* end = &new_address;
-        std::unordered_set<std::string_view> seen{old_address};
-        for (auto next = direct.find(*end); next != direct.end(); next = direct.find(*end)) {
-            if (!seen.insert(*end).second) {
-                why = "the map leads " + old_address + " round in a circle";
-                return std::nullopt;
-            }
-            end = &next->second;
-        }
-        map.addresses.emplace(old_address, *end);
-    }
+    map.addresses.reserve(ends.size());
+    for (auto& [old_address, end] : ends)
+        map.addresses.emplace(std::string(old_address), std::move(end));
     return map;
 }
 

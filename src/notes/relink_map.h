@@ -18,8 +18,9 @@ std::filesystem::path move_map_path(const std::filesystem::path& program_dir);
 inline constexpr std::uint64_t kMaxMapBytes = 256 * 1024 * 1024;
 
 struct RelinkMap {
-    // Old address -> the address it ends at. Chains are followed (a picture moved twice, A -> B then B -> C, maps
-    // both A and B to C), so that a relink never has to be run twice and a second run changes nothing.
+    // Old address -> the address it ends at. Chains are followed forward in the order of the lines (a picture
+    // moved twice, A -> B then B -> C, maps both A and B to C), so that a relink never has to be run twice and a
+    // second run changes nothing; a line never continues into an earlier one, which moved another picture.
     std::unordered_map<std::string, std::string> addresses;
 
     const std::string* find(std::string_view old_address) const;

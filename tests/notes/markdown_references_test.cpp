@@ -85,8 +85,8 @@ TEST(MarkdownReferences, AnEscapedDestinationIsPlacedAtItsOwnImageNotAtTheSameBy
         {"- [r]: r\\_1.png\n\n[r]: r\\_1.png\n\n![e][r]\n", {7}},
         // two images with one address, the second in a table row the parser reports no text before
         {"| a |\n|---|\n| ![t](a\\(1\\).png) |\n![](a\\(1\\).png)\n", {19, 37}},
-        // an image inside an image's description, and a link inside one
-        {"![x ![b](<y z.png>)](a\\(1\\).png)", {10, 21}},
+        // an image inside an image's description is alt text, never shown: only the outer one counts
+        {"![x ![b](<y z.png>)](a\\(1\\).png)", {21}},
         {"![ [l](x.png)](a\\(1\\).png)", {15}},
         // an empty description after a definition
         {"[r]: <r 2.png>\n![](a\\_b.png)\n", {19}},

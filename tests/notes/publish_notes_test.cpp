@@ -72,7 +72,7 @@ TEST_F(PublishNotesTest, TheCorpusComesOutByteForByteAndEveryPictureIsCommittedO
             expected[name] = bytes;
         return expected;
     }());
-    // Seven distinct pictures behind 25 references, each committed once under its digest name, with its bytes.
+    // Seven distinct pictures behind 27 references (two of them links to a picture), each committed once under its digest name, with its bytes.
     EXPECT_EQ(commits(), 7u);
     for (const char* picture : {"images/logo.png", "images/子目录/猫.jpg", "abs.webp"}) {
         const std::string bytes = file_bytes(notes / std::filesystem::path(reinterpret_cast<const char8_t*>(picture)));
@@ -80,19 +80,21 @@ TEST_F(PublishNotesTest, TheCorpusComesOutByteForByteAndEveryPictureIsCommittedO
         ASSERT_TRUE(service.file("alice", "pics", name)) << picture;
         EXPECT_EQ(service.file("alice", "pics", name)->bytes, bytes) << picture;
     }
-    EXPECT_EQ(rewrite_lines().size(), 25u);
+    EXPECT_EQ(rewrite_lines().size(), 27u);
     EXPECT_NE(out.str().find(notes.string() + "/basic.md:3: images/logo.png → " + repo_prefix() +
                              "ee1b5773df2710ac0b4787346e4faaac.png\n"),
               std::string::npos)
         << out.str();
     EXPECT_NE(out.str().find(notes.string() + "/crlf.md:7: images/a\\_b.gif → "), std::string::npos) << out.str();
-    EXPECT_TRUE(out.str().ends_with("publish: 25 references rewritten in 5 of 5 notes, 0 failed\n")) << out.str();
+    EXPECT_TRUE(out.str().ends_with("publish: 27 references rewritten in 5 of 5 notes, 0 failed; left alone: links to files that are no "
+                                    "pictures 1, remote pictures without --remote 1\n")) << out.str();
 
     // A second run finds nothing left to do and sends nothing.
     const auto after_first = tree(notes, {});
     service.forget_requests();
     ASSERT_EQ(publish(), 0) << err.str();
-    EXPECT_EQ(out.str(), "publish: 0 references rewritten in 0 of 5 notes, 0 failed\n");
+    EXPECT_EQ(out.str(), "publish: 0 references rewritten in 0 of 5 notes, 0 failed; left alone: links to files that "
+                         "are no pictures 1, remote pictures without --remote 1\n");
     EXPECT_EQ(tree(notes, {}), after_first);
     EXPECT_EQ(service.requests().size(), 0u);
 }
@@ -108,7 +110,8 @@ TEST_F(PublishNotesTest, ADryRunShowsTheSameRewritesAndWritesAndUploadsNothing) 
     EXPECT_FALSE(std::filesystem::exists(context.program_dir / "本地记录.ini"));
     const std::vector<std::string> promised = rewrite_lines();
     EXPECT_TRUE(out.str().ends_with(
-        "publish (dry run): 25 references would be rewritten in 5 of 5 notes, 0 failed; nothing was written\n"))
+        "publish (dry run): 27 references would be rewritten in 5 of 5 notes, 0 failed; left alone: links to "
+        "files that are no pictures 1, remote pictures without --remote 1; nothing was written\n"))
         << out.str();
 
     ASSERT_EQ(publish(), 0) << err.str();

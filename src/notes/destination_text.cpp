@@ -155,6 +155,13 @@ std::string written_address(std::string_view address, ReferenceForm form, char q
             break;
         case ReferenceForm::obsidian_embed:
             break; // written by written_reference
+        case ReferenceForm::yaml_value:
+            // Blanks, quotes and backslashes would end or change a YAML scalar, quoted or not.
+            if (control || c == ' ' || c == '"' || c == '\'' || c == '\\')
+                append_percent_escape(out, c);
+            else
+                out += ch;
+            break;
         case ReferenceForm::srcset_candidate:
         case ReferenceForm::html_attribute:
             if (control || (form == ReferenceForm::srcset_candidate && (c == ' ' || c == ',')))

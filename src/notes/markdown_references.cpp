@@ -103,8 +103,10 @@ public:
                          [](const NoteReference& a, const NoteReference& b) { return a.offset < b.offset; });
         // The same definition reached by two images, or an autolink reported twice, is one place.
         add_embeds();
-        if (!nested_)
+        if (!nested_) {
             add_footnote_bodies();
+            add_front_matter();
+        }
         std::stable_sort(result_.found.begin(), result_.found.end(),
                          [](const NoteReference& a, const NoteReference& b) { return a.offset < b.offset; });
         // One place is one reference: the same definition reached twice, and never two overlapping ranges (a
@@ -326,6 +328,60 @@ private:
                 result_.found.push_back(std::move(reference));
                 at = close;
             }
+        }
+    }
+
+    // The picture keys of YAML front matter, which blog themes show as a cover: the "---" block that opens the
+    // note, read line by line for its top-level keys (the parser takes it for a rule and a heading).
+    void add_front_matter() {
+        std::size_t line = text_.starts_with("\xEF\xBB\xBF") ? 3 : 0;
+        auto line_end = [&](std::size_t at) {
+            const std::size_t end = text_.find('\n', at);
+            return end == std::string_view::npos ? text_.size() : end;
+        };
+        auto content = [&](std::size_t at) {
+            std::string_view row = text_.substr(at, line_end(at) - at);
+            if (row.ends_with('\r'))
+                row.remove_suffix(1);
+            return row;
+        };
+        if (content(line) != "---")
+            return;
+        std::vector<NoteReference> values;
+        for (line = line_end(line) + 1; line < text_.size() && line < 65536; line = line_end(line) + 1) {
+            const std::string_view row = content(line);
+            if (row == "---" || row == "...") {
+                for (NoteReference& value : values)
+                    result_.found.push_back(std::move(value));
+                return;
+            }
+            const std::size_t colon = row.find(':');
+            if (colon == std::string_view::npos)
+                continue;
+            const std::string_view key = row.substr(0, colon);
+            if (key != "cover" && key != "thumbnail" && key != "image" && key != "featured_image" && key != "banner")
+                continue;
+            std::size_t begin = colon + 1;
+            while (begin < row.size() && (row[begin] == ' ' || row[begin] == '\t'))
+                ++begin;
+            std::size_t end = row.size();
+            while (end > begin && (row[end - 1] == ' ' || row[end - 1] == '\t'))
+                --end;
+            if (end > begin + 1 && (row[begin] == '"' || row[begin] == '\'') && row[end - 1] == row[begin]) {
+                ++begin;
+                --end;
+            } else if (row.substr(begin, end - begin).find(" #") != std::string_view::npos) {
+                end = begin + row.substr(begin, end - begin).find(" #"); // a comment after the value
+            }
+            const std::string_view value = row.substr(begin, end - begin);
+            if (value.empty() || value.find_first_of("\"'\\") != std::string_view::npos)
+                continue; // escapes of YAML's own: not read here
+            NoteReference reference;
+            reference.offset = line + begin;
+            reference.length = value.size();
+            reference.form = ReferenceForm::yaml_value;
+            reference.target = std::string(value);
+            values.push_back(std::move(reference));
         }
     }
 

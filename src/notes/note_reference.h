@@ -13,6 +13,7 @@ enum class ReferenceForm {
     plain_text,           // an address in running text, taken literally
     srcset_candidate,     // one address of an srcset attribute: as html_attribute, and a blank or comma would end it
     obsidian_embed,       // the whole "![[name|size]]" of an Obsidian embed, written anew as "![alt](address)"
+    yaml_value,           // the value of a front matter key ("cover: x.png"), inside its quotes if it has them
 };
 
 struct NoteReference {

@@ -179,6 +179,96 @@ TEST(MarkdownReferences, WithLinksTheDestinationsOfLinksAndAnchorsCountAsWell) {
               (Refs{"https://h.example/p.png|https://h.example/p.png"}));
 }
 
+// The forms people write with their editors, and what is shown but not a picture of the note.
+TEST(MarkdownReferences, EmbedsSrcsetFootnotesFrontMatterAndWhatIsNotShown) {
+    struct Case {
+        const char* text;
+        Refs expected;
+        bool with_links = false;
+    };
+    const Case cases[] = {
+        // Obsidian embeds: the whole embed is the place, the name the target; code and links are not looked into
+        {"x ![[Pasted image 2024.png]] y", {"![[Pasted image 2024.png]]|Pasted image 2024.png"}},
+        {"![[embed.png|200]] ![[sub/dir/a.png#center]]",
+         {"![[embed.png|200]]|embed.png", "![[sub/dir/a.png#center]]|sub/dir/a.png#center"}},
+        {"`![[c.png]]`\n\n    ![[d.png]]\n", {}},
+        // srcset of img and of a picture's source, each candidate at its bytes, descriptors left
+        {"<img src=\"a.png\" srcset=\"a.png 1x, b%20c.png 2x,d.png\">",
+         {"\"a.png\"|a.png", "a.png|a.png", "b%20c.png|b%20c.png", "d.png|d.png"}},
+        {"<picture><source media=\"(prefers-color-scheme: dark)\" srcset=\"images/dark.png\"></picture>",
+         {"images/dark.png|images/dark.png"}},
+        // a footnote's indented continuation paragraph is a paragraph, its code still code
+        {"a[^1]\n\n[^1]: first\n\n    ![again](images/f.png)\n\n        ![code](c.png)\n",
+         {"images/f.png|images/f.png"}},
+        // front matter picture keys, quotes kept outside the place
+        {"---\ntitle: t\ncover: images/c.png\nthumbnail: 't.png'\nbanner: \"b.png\"\nother: o.png\n---\n",
+         {"images/c.png|images/c.png", "t.png|t.png", "b.png|b.png"}},
+        {"text\n\n---\ncover: c.png\n---\n", {}},
+        // a Windows path and a query stay as written
+        {"![w](images\\win.png) ![q](featured.png?width=600#center)",
+         {"images\\win.png|images\\win.png", "featured.png?width=600#center|featured.png?width=600#center"}},
+        // script and style contents are text, in blocks and inline; what follows them counts again
+        {"<script>\nvar s = '<img src=\"images/code.png\">'\n</script>\n\n<img src=\"after.png\">\n",
+         {"\"after.png\"|after.png"}},
+        {"<style>\n.a { } </style><img src=\"x.png\">\n\nText <script>f('<img src=\"y.png\">')</script> ![r](r.png)\n",
+         {"\"x.png\"|x.png", "r.png|r.png"}},
+        // an image in another image's alt text is not shown
+        {"![a ![nested](c.jpg) b](a.png)", {"a.png|a.png"}},
+        // links to pictures, by every form, when links count
+        {"[![thumb](images/s.webp)](images/s.webp) [open](assets/a.png)\n\n[linkonly]: images/ref.png\n[x][linkonly]\n",
+         {"images/s.webp|images/s.webp", "images/s.webp|images/s.webp", "assets/a.png|assets/a.png",
+          "images/ref.png|images/ref.png"},
+         true},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(described(c.text, c.with_links), c.expected) << c.text;
+}
+
+// Faults that fuzzing found: each input placed every destination at its own bytes, once.
+TEST(MarkdownReferences, EscapedDestinationsAutolinksAndAddressesAreEachPlacedOnce) {
+    struct Case {
+        const char* text;
+        Refs expected;
+        bool with_links = false;
+    };
+    const Case cases[] = {
+        // two definitions with the same escaped destination: each image at its own label's definition
+        {"![i][a] ![j][b]\n\n[a]: x\\&y\n[b]: x\\&y\n", {"x\\&y|x&y", "x\\&y|x&y"}},
+        {"![j][b]\n\n[a]: x\\&y\n[b]: x\\&y\n", {"x\\&y|x&y"}},
+        {"![j][B  c]\n\n[b c]: x\\&y\n", {"x\\&y|x&y"}},
+        // the outer destination of a badge, past the inner one
+        {"[![b](x\\&y)](p\\&q)", {"x\\&y|x&y", "p\\&q|p&q"}, true},
+        // autolinks that md4c copies are their own bytes, read literally
+        {"<https://a.b/c\\_d> x", {"https://a.b/c\\_d|https://a.b/c\\_d"}, true},
+        {"<https://a.b/c&amp;d>", {"https://a.b/c&amp;d|https://a.b/c&amp;d"}, true},
+        {"[ https://a.b/c", {"https://a.b/c|https://a.b/c"}, true},
+        // an e-mail autolink is placed at its text, never inside a later destination
+        {"<me@example.com> ![x](mailto:me@example.com)",
+         {"me@example.com|mailto:me@example.com", "mailto:me@example.com|mailto:me@example.com"},
+         true},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(described(c.text, c.with_links), c.expected) << c.text;
+        EXPECT_TRUE(find_markdown_references(c.text, c.with_links).unplaced.empty()) << c.text;
+    }
+}
+
+// A new address holding a backtick or a bar would make a code span or split a table cell around the picture.
+TEST(DestinationText, BackticksAndBarsAreWrittenPercentEncodedInEveryForm) {
+    for (const ReferenceForm form : {ReferenceForm::markdown_destination, ReferenceForm::angle_destination,
+                                     ReferenceForm::html_attribute, ReferenceForm::plain_text,
+                                     ReferenceForm::srcset_candidate, ReferenceForm::yaml_value})
+        EXPECT_EQ(written_address("https://h/a`b|c.png", form, '"'), "https://h/a%60b%7Cc.png") << int(form);
+    const std::string note = "`x ![a](" + written_address("h/a`b.png", ReferenceForm::markdown_destination, 0) +
+                             ") y`\n\n| a |\n|---|\n| ![t](" +
+                             written_address("h/t|u.png", ReferenceForm::markdown_destination, 0) + ") |\n";
+    EXPECT_EQ(described(note), (Refs{"h/t%7Cu.png|h/t%7Cu.png"})); // the first stands in a code span of its own
+    NoteReference embed;
+    embed.form = ReferenceForm::obsidian_embed;
+    embed.embed_alt = "a [1]|200";
+    EXPECT_EQ(written_reference(embed, "https://h/a b.png"), "![a \\[1\\]|200](https://h/a%20b.png)");
+}
+
 TEST(DestinationText, AnAddressWrittenIntoAReferenceReadsBackTheSame) {
     const std::string addresses[] = {
         "https://h/raw/master/0cc175b9c0f1b6a831c399e269772661.png",

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <sstream>
+#include <unistd.h>
 
 namespace velpic {
 namespace {
@@ -199,6 +200,70 @@ TEST_F(PublishNotesTest, ANoteReachedThroughALinkIsRewrittenWhereItLivesAndKeeps
     EXPECT_TRUE(std::filesystem::is_symlink(notes / "links" / "n.md"));
     EXPECT_EQ(file_bytes(notes / "links" / "n.md"), "![x](" + repo_prefix() + md5_hex(kPng + "x") + ".png)\n");
     EXPECT_EQ(std::filesystem::status(notes / "real" / "n.md").permissions(), std::filesystem::perms(0640));
+}
+
+// An Obsidian vault and a blog note with every form people write: embeds found anywhere in the vault (nearest
+// first), srcset, a footnote's paragraph, links to pictures, front matter, Windows paths, a query kept; script
+// contents, a picture in alt text, a link to a PDF and an embedded note stay.
+TEST_F(PublishNotesTest, EveryFormANoteShowsAPictureInIsPublishedAndWhatIsNotShownStays) {
+    values = {{"{{REPO}}", repo_prefix()}};
+    test::write_tree(notes, tree(test::corpus("forms/notes"), values));
+    ASSERT_EQ(publish(), 0) << err.str();
+    EXPECT_EQ(tree(notes, {}), [&] {
+        auto expected = tree(test::corpus("forms/notes"), values);
+        for (auto& [name, bytes] : tree(test::corpus("forms/expected"), values))
+            expected[name] = bytes;
+        return expected;
+    }());
+    EXPECT_EQ(commits(), 16u);
+    EXPECT_EQ(rewrite_lines().size(), 19u);
+    EXPECT_TRUE(out.str().ends_with("publish: 19 references rewritten in 2 of 2 notes, 0 failed; left alone: embeds "
+                                    "not found 1, links to files that are no pictures 1\n"))
+        << out.str();
+
+    const auto after = tree(notes, {});
+    service.forget_requests();
+    ASSERT_EQ(publish(), 0) << err.str();
+    EXPECT_EQ(tree(notes, {}), after);
+    EXPECT_EQ(service.requests().size(), 0u);
+}
+
+// Notes the user or a killed run left in a state that must be respected: each named on its own line.
+TEST_F(PublishNotesTest, ReadOnlyAndForeignEncodedNotesAreNamedAndLeftAndLeftoversOfEndedRunsGo) {
+    write_bytes(notes / "x.png", kPng + "x");
+    write_bytes(notes / "ro.md", "![x](x.png)\n");
+    std::filesystem::permissions(notes / "ro.md", std::filesystem::perms(0444));
+    const std::string gbk_note = "\xB2\xE2\xCA\xD4 ![x](x.png)\n"; // "测试" in GBK
+    write_bytes(notes / "gbk.md", gbk_note);
+    write_bytes(notes / "utf16.md", std::string("\xFF\xFE!\0[\0", 6));
+    // A leftover of a process that has ended (pid 1 never is ours, a huge pid never lives), and one of a live one.
+    write_bytes(notes / "ok.md.velpic-tmp.999999999.0", "half");
+    write_bytes(notes / ("ok.md.velpic-tmp." + std::to_string(::getpid()) + ".7"), "ours");
+    write_bytes(notes / "settings.ini.velpic-tmp.999999999.0", "not a note's");
+    write_bytes(notes / "ok.md", "![x](x.png)\n");
+
+    ASSERT_EQ(publish(), 1);
+    EXPECT_EQ(file_bytes(notes / "ro.md"), "![x](x.png)\n");
+    EXPECT_EQ(file_bytes(notes / "gbk.md"), gbk_note);
+    EXPECT_EQ(file_bytes(notes / "ok.md"), "![x](" + repo_prefix() + md5_hex(kPng + "x") + ".png)\n");
+    const std::string errors = err.str();
+    EXPECT_NE(errors.find("/ro.md: read-only, left as it is (1 reference not rewritten)\n"), std::string::npos) << errors;
+    EXPECT_NE(errors.find("/gbk.md: not UTF-8 (perhaps GBK or Latin-1), left as it is"), std::string::npos) << errors;
+    EXPECT_NE(errors.find("/utf16.md: not UTF-8 (UTF-16), left as it is"), std::string::npos) << errors;
+    EXPECT_FALSE(std::filesystem::exists(notes / "ok.md.velpic-tmp.999999999.0"));
+    EXPECT_NE(errors.find("ok.md.velpic-tmp.999999999.0: removed"), std::string::npos) << errors;
+    EXPECT_TRUE(std::filesystem::exists(notes / ("ok.md.velpic-tmp." + std::to_string(::getpid()) + ".7")));
+    EXPECT_TRUE(std::filesystem::exists(notes / "settings.ini.velpic-tmp.999999999.0"));
+    EXPECT_TRUE(out.str().ends_with("2 failed; left alone: read-only notes 1\n")) << out.str();
+
+    // With its encoding given, the GBK note is read and written as GBK; a GBK file name is shown readably.
+    PublishOptions gbk;
+    gbk.gbk = true;
+    ASSERT_EQ(publish(gbk, {(notes / "gbk.md").string()}), 0) << err.str();
+    EXPECT_EQ(file_bytes(notes / "gbk.md"), "\xB2\xE2\xCA\xD4 ![x](" + repo_prefix() + md5_hex(kPng + "x") + ".png)\n");
+    write_bytes(notes / "\xB2\xE2\xCA\xD4.md", "\xFF bytes\n");
+    publish({}, {(notes / "\xB2\xE2\xCA\xD4.md").string()});
+    EXPECT_NE(err.str().find("/测试.md: not UTF-8"), std::string::npos) << err.str();
 }
 
 } // namespace

@@ -27,8 +27,11 @@ ChunkedBody::State ChunkedBody::feed(std::string_view data, std::string& out, st
         case Step::size: {
             const int digit = hex_digit_value(c);
             if (digit >= 0) {
-                // More than 15 hex digits cannot be a size this side of the limit.
-                if (++size_digits_ > 15)
+                // Leading zeros make no size larger, but they are bytes of the line all the same: bounded with the
+                // extensions. The size is refused once it passes the limit, long before it could overflow.
+                if (++size_digits_ > 1 && chunk_left_ == 0 && ++trailer_bytes_ > kTrailerLimit)
+                    return fail(State::bad);
+                if (chunk_left_ > limit_ / 16)
                     return fail(State::too_large);
                 chunk_left_ = chunk_left_ * 16 + static_cast<std::size_t>(digit);
                 ++i;

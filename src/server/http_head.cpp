@@ -89,6 +89,31 @@ std::size_t head_end(std::string_view buffer, std::size_t searched_from) {
     return at == std::string_view::npos ? 0 : at + 4;
 }
 
+HeadGatherer::State HeadGatherer::gather(std::string& in) {
+    if (!started_) {
+        // Empty lines between requests are allowed before a request line; their CR and LF may come in two reads.
+        std::size_t skip = 0;
+        while (in.compare(skip, 2, "\r\n") == 0)
+            skip += 2;
+        in.erase(0, skip);
+        if (in.empty() || in == "\r")
+            return State::more;
+        started_ = true;
+    }
+    end_ = head_end(in, scanned_);
+    const std::size_t until = end_ != 0 ? end_ : in.size();
+    newlines_ += static_cast<std::size_t>(std::count(in.begin() + static_cast<std::ptrdiff_t>(scanned_),
+                                                     in.begin() + static_cast<std::ptrdiff_t>(until), '\n'));
+    scanned_ = until;
+    // The header lines ended so far: not the request line's break, nor the blank line's. An incomplete head may end
+    // inside its final CR LF CR LF, where the last LF counted is the last header line's.
+    const std::size_t not_header = end_ != 0 ? 2 : 1;
+    const std::size_t header_lines = newlines_ > not_header ? newlines_ - not_header : 0;
+    if (header_lines > max_header_lines_ || until > max_head_bytes_)
+        return State::too_large;
+    return end_ != 0 ? State::complete : State::more;
+}
+
 bool parse_head(std::string_view text, HttpHead& head) {
     auto line_end = text.find("\r\n");
     const std::string_view request_line = text.substr(0, line_end);

@@ -112,8 +112,7 @@ struct HttpListener::Impl {
         Clock::time_point opened;
         Clock::time_point deadline;
         std::string in;           // bytes read and not yet taken: a head arriving, or what followed a body
-        std::size_t scanned = 0;  // of in, searched for the end of the head
-        std::size_t newlines = 0; // in in[0, scanned)
+        HeadGatherer gathering{0, 0}; // set from the bounds when the connection opens
         bool head_read = false;
         HttpHead head;
         bool chunked = false;
@@ -236,8 +235,7 @@ void HttpListener::Impl::write_some(Connection& c) {
     c.phase = Phase::head;
     c.head = HttpHead();
     c.head_read = false;
-    c.scanned = 0;
-    c.newlines = 0;
+    c.gathering.reset();
     c.deadline = Clock::now() + bounds.head_deadline;
     if (!c.in.empty())
         on_head_bytes(c);
@@ -317,28 +315,18 @@ void HttpListener::Impl::start_body(Connection& c) {
 }
 
 void HttpListener::Impl::on_head_bytes(Connection& c) {
-    // Empty lines between requests are allowed before a request line.
-    if (c.scanned == 0) {
-        std::size_t skip = 0;
-        while (c.in.compare(skip, 2, "\r\n") == 0)
-            skip += 2;
-        c.in.erase(0, skip);
-    }
-    const std::size_t end = head_end(c.in, c.scanned);
-    const std::size_t until = end != 0 ? end : c.in.size();
-    c.newlines += static_cast<std::size_t>(std::count(c.in.begin() + static_cast<std::ptrdiff_t>(c.scanned),
-                                                      c.in.begin() + static_cast<std::ptrdiff_t>(until), '\n'));
-    c.scanned = until;
-    // The request line and the header lines, and the blank line's own break when the head is complete.
-    const std::size_t header_lines = c.newlines - (end != 0 ? 2 : 0);
-    if (header_lines > bounds.max_header_lines || until > bounds.max_head_bytes)
-        return give_trouble(c, HttpHandler::Trouble::head_too_large);
-    if (end == 0)
+    switch (c.gathering.gather(c.in)) {
+    case HeadGatherer::State::more:
         return;
+    case HeadGatherer::State::too_large:
+        return give_trouble(c, HttpHandler::Trouble::head_too_large);
+    case HeadGatherer::State::complete:
+        break;
+    }
+    const std::size_t end = c.gathering.size();
     const bool parsed = parse_head(std::string_view(c.in).substr(0, end - 4), c.head);
     c.in.erase(0, end);
-    c.scanned = 0;
-    c.newlines = 0;
+    c.gathering.reset();
     if (!parsed)
         return give_trouble(c, HttpHandler::Trouble::bad_request);
     c.head_read = true;
@@ -408,6 +396,7 @@ void HttpListener::Impl::accept_all() {
         auto c = std::make_unique<Connection>();
         c->fd = fd;
         c->remote = remote_text(address);
+        c->gathering = HeadGatherer(bounds.max_header_lines, bounds.max_head_bytes);
         c->opened = Clock::now();
         c->deadline = c->opened + bounds.head_deadline;
         connections.push_back(std::move(c));

@@ -25,6 +25,9 @@ TEST(ChunkedBodyTest, DecodesInAnySplitAndStopsAtTheEndOfTheBody) {
         {"5\nhello\r\n0\r\n\r\n", ChunkedBody::State::bad, ""}, // a bare line feed
         {"21\r\n", ChunkedBody::State::too_large, ""},          // 33 bytes announced, 32 allowed
         {"ffffffffffffffffff\r\n", ChunkedBody::State::too_large, ""},
+        // Leading zeros are no size: sixteen and more digits of a small one are taken.
+        {"0000000000000005\r\nhello\r\n00000000000000000000\r\n\r\n", ChunkedBody::State::done, "hello"},
+        {"00000000000000000021\r\n", ChunkedBody::State::too_large, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.wire);
@@ -120,6 +123,47 @@ TEST(FileAddressTest, NamesAPathOfThisMachineOnly) {
                                                           {"file:relative.png", ""},
                                                           {"/tmp/p.png", ""}}) {
         EXPECT_EQ(file_address_path(address), path) << address;
+    }
+}
+
+// The head as the listener gathers it, in any split of the same bytes; with at most 2 header lines.
+TEST(HeadGathererTest, GivesTheSameOutcomeForTheSameBytesInAnySplit) {
+    struct Case {
+        const char* name;
+        std::string wire;
+        HeadGatherer::State state;
+        std::size_t head_size; // when complete
+    };
+    const std::string two = "GET / HTTP/1.1\r\nHost: a\r\nX-A: b\r\n\r\n";
+    const std::vector<Case> cases = {
+        {"two header lines", two, HeadGatherer::State::complete, two.size()},
+        {"empty lines before the request line", "\r\n\r\n" + two, HeadGatherer::State::complete, two.size()},
+        {"three header lines", "GET / HTTP/1.1\r\nHost: a\r\nX-A: b\r\nX-B: c\r\n\r\n",
+         HeadGatherer::State::too_large, 0},
+        {"not ended", "GET / HTTP/1.1\r\nHost: a\r\n", HeadGatherer::State::more, 0},
+        {"over the size", "GET /" + std::string(300, 'a') + " HTTP/1.1\r\n", HeadGatherer::State::too_large, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        // Every place one read can end and the next begin, among them "\r" then "\n…" of a leading empty line and
+        // a read that ends inside the final CR LF CR LF.
+        for (std::size_t cut = 0; cut <= c.wire.size(); ++cut) {
+            SCOPED_TRACE(cut);
+            HeadGatherer gatherer(2, 256);
+            std::string in = c.wire.substr(0, cut);
+            HeadGatherer::State state = gatherer.gather(in);
+            if (state == HeadGatherer::State::more) {
+                in += c.wire.substr(cut);
+                state = gatherer.gather(in);
+            }
+            ASSERT_EQ(state, c.state);
+            if (state != HeadGatherer::State::complete)
+                continue;
+            ASSERT_EQ(gatherer.size(), c.head_size);
+            HttpHead head;
+            EXPECT_TRUE(parse_head(std::string_view(in).substr(0, gatherer.size() - 4), head));
+            EXPECT_EQ(head.path, "/");
+        }
     }
 }
 

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <limits>
 #include <optional>
 #include <vector>
 
@@ -41,11 +42,12 @@ const char* word_of(LinkStatus status) {
 }
 
 std::optional<std::int64_t> seconds_from_text(std::string_view text) {
-    if (text.empty() || text.size() > 18)
+    // Every time remember() takes is written in full, up to the 19 digits of the largest.
+    if (text.empty() || text.size() > 19)
         return std::nullopt;
     std::int64_t value = 0;
     for (char c : text) {
-        if (c < '0' || c > '9')
+        if (c < '0' || c > '9' || value > (std::numeric_limits<std::int64_t>::max() - (c - '0')) / 10)
             return std::nullopt;
         value = value * 10 + (c - '0');
     }

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <limits>
 
 using namespace velpic;
 
@@ -134,4 +135,23 @@ TEST(LinkStatusMemory, OnlyRecentStatusesStandInForACheck) {
     EXPECT_EQ(to_utf8(checked_ago_text(now - 5 * 60, now)), "5分钟前检测");
     EXPECT_EQ(to_utf8(checked_ago_text(now - 3 * 3600 - 59, now)), "3小时前检测");
     EXPECT_EQ(to_utf8(checked_ago_text(now - 49 * 3600, now)), "2天前检测");
+}
+
+TEST(LinkStatusMemory, ATimeOfNineteenDigitsIsReadAsWritten) {
+    test::TempDir dir;
+    const std::filesystem::path file = link_status_file_path(dir.path());
+    LinkStatusMemory memory;
+    memory.remember("d1", "https://h.example/a.png", LinkStatus::valid, 1000000000000000000);
+    memory.remember("d2", "https://h.example/b.png", LinkStatus::expired, std::numeric_limits<std::int64_t>::max());
+    ASSERT_TRUE(memory.save(file));
+    const LinkStatusMemory loaded = LinkStatusMemory::load(file);
+    EXPECT_FALSE(loaded.damaged());
+    ASSERT_NE(loaded.find("d1", "https://h.example/a.png"), nullptr);
+    EXPECT_EQ(loaded.find("d1", "https://h.example/a.png")->checked_at, 1000000000000000000);
+    ASSERT_NE(loaded.find("d2", "https://h.example/b.png"), nullptr);
+    EXPECT_EQ(loaded.find("d2", "https://h.example/b.png")->checked_at, std::numeric_limits<std::int64_t>::max());
+
+    // One past the largest time cannot have been written: the file is damaged, not read as some other time.
+    write_file(file, "velpic link statuses 1\n9223372036854775808\tvalid\td1\ta\n");
+    EXPECT_TRUE(LinkStatusMemory::load(file).damaged());
 }

@@ -116,20 +116,28 @@ std::string move_map_text(std::string_view journal) {
         if (auto [entry, added] = destination.try_emplace(old_address, new_address); added) {
             order.push_back(old_address);
             moving.push_back(old_address);
-        } else if (entry->second != old_address) {
+        } else if (entry->second != old_address && moving.empty()) {
             // Its record moves again from old_address (an earlier run was cut off before the record changed).
             std::erase(leads[entry->second], old_address);
             moving.push_back(old_address);
-        } // else it had come back where it began, and is among those ending there already
+        } // else it had come back where it began and is among those moving, or another picture's record came to
+          // old_address after its own had left: the line moves that one, and old_address's own stays where it went
         for (const std::string& moved : moving)
             destination[moved] = new_address;
         std::vector<std::string>& arriving = leads[new_address];
         arriving.insert(arriving.end(), moving.begin(), moving.end());
     }
+    // Relink follows a line's new address on when another line starts there: a record that came to the old address
+    // of another picture's record would be carried on to where that one went. Such a line is left out: its notes
+    // keep the address they had rather than show another picture, and the map has no chain to follow.
+    std::unordered_map<std::string_view, bool> starts;
+    for (const std::string& old_address : order)
+        starts.emplace(old_address, destination[old_address] != old_address);
     std::string text;
     for (const std::string& old_address : order) {
         const std::string& end = destination[old_address];
-        if (end != old_address)
+        const auto start = starts.find(end);
+        if (end != old_address && (start == starts.end() || !start->second))
             text.append(old_address).append("\t").append(end).append("\n");
     }
     return text;

@@ -250,6 +250,10 @@ TEST(MoveJournal, TheMapFollowsEveryChainOnceAndSkipsTornOrMalformedLines) {
         {"cut off before the record changed", "A\tB\nA\tC\n", "A\tC\n"},
         {"torn last line", "A\tB\nC\tD", "A\tB\n"},
         {"malformed lines", "A\tB\nno tab\n\tX\nY\t\nE\tF\tG\n", "A\tB\n"},
+        // Another picture's record comes to an old address: relink would carry it on to B, so its line stays out.
+        {"another picture at an old address", "a\tB\nc\ta\n", "a\tB\n"},
+        // A line from that address then moves the record that is there now, not the one that left.
+        {"another picture moved on", "a\tB\nc\ta\na\tD\n", "a\tB\nc\tD\n"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(move_map_text(c.journal), c.map) << c.name;

@@ -14,7 +14,9 @@ namespace {
 std::mutex cache_mutex;
 std::map<std::string, ForgeRepositoryInfo> cache;
 
-ForgeRepositoryInfo read_info(const TokenAnswer& answer) {
+} // namespace
+
+ForgeRepositoryInfo read_forge_repository_answer(const TokenAnswer& answer) {
     ForgeRepositoryInfo info;
     ScriptJson json("da");
     if (answer.complete && answer.status == 200 && json.parse(answer.text) &&
@@ -31,15 +33,13 @@ ForgeRepositoryInfo read_info(const TokenAnswer& answer) {
     return info;
 }
 
-} // namespace
-
 ForgeRepositoryInfo forge_repository_info(const ForgeClient& client, const std::string& repository_api) {
     {
         std::lock_guard lock(cache_mutex);
         if (auto it = cache.find(repository_api); it != cache.end())
             return it->second;
     }
-    ForgeRepositoryInfo info = read_info(client.get(repository_api));
+    ForgeRepositoryInfo info = read_forge_repository_answer(client.get(repository_api));
     if (info.known) {
         std::lock_guard lock(cache_mutex);
         cache[repository_api] = info;

@@ -16,6 +16,9 @@ struct ForgeRepositoryInfo {
     std::string reason;         // GBK, when not known
 };
 
+// What the forge's answer about a repository tells; known only when it holds both "private" and a default branch.
+ForgeRepositoryInfo read_forge_repository_answer(const TokenAnswer& answer);
+
 // GET repository_api (the repository's API address, which also keys the process's memory of the answer). Only a
 // readable answer is remembered: a failure is asked again next time.
 ForgeRepositoryInfo forge_repository_info(const ForgeClient& client, const std::string& repository_api);

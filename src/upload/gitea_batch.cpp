@@ -67,8 +67,13 @@ BatchCommitResult read_gitea_batch_answer(const TokenAnswer& answer, const std::
 
 bool gitea_list_root(const ForgeClient& client, const std::string& repository_api, const std::string& branch,
                      std::vector<GiteaRootEntry>& entries, std::string& reason, bool& missing) {
+    return read_gitea_root_answer(client.get(repository_api + "/contents?ref=" + query_encode(to_utf8(branch))),
+                                  entries, reason, missing);
+}
+
+bool read_gitea_root_answer(const TokenAnswer& answer, std::vector<GiteaRootEntry>& entries, std::string& reason,
+                            bool& missing) {
     entries.clear();
-    const TokenAnswer answer = client.get(repository_api + "/contents?ref=" + query_encode(to_utf8(branch)));
     missing = answer.complete && answer.status == 404;
     ScriptJson json("da");
     if (!(answer.complete && answer.status == 200 && json.parse(answer.text) && json.type_of("") == json_type_array)) {

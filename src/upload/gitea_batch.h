@@ -28,6 +28,10 @@ bool gitea_batch_unsupported(const TokenAnswer& answer);
 // Ok only when the answer shows every created file at its path holding its bytes.
 BatchCommitResult read_gitea_batch_answer(const TokenAnswer& answer, const std::vector<BatchFile>& files);
 
+// The entries of a listing of the root folder, as gitea_list_root reads them from the forge's answer.
+bool read_gitea_root_answer(const TokenAnswer& answer, std::vector<GiteaRootEntry>& entries, std::string& reason,
+                            bool& missing);
+
 // The entries of the root folder on branch; false with reason when they could not be read. missing: the forge
 // answered 404 (a repository without any commit has no root to list).
 bool gitea_list_root(const ForgeClient& client, const std::string& repository_api, const std::string& branch,

@@ -26,16 +26,6 @@ std::string object_name(const ScriptJson& json, std::string_view member) {
     return text.size() == 40 && text.find_first_not_of("0123456789abcdef") == std::string::npos ? text : "";
 }
 
-// The "sha" of a 201 answer that created an object, empty (reason set) otherwise.
-std::string created_sha(const TokenAnswer& answer, std::string& reason) {
-    ScriptJson json("da");
-    if (answer.complete && answer.status == 201 && json.parse(answer.text))
-        if (std::string sha = object_name(json, "sha"); !sha.empty())
-            return sha;
-    reason = forge_failure_reason(answer);
-    return {};
-}
-
 std::string make_tree(const GithubGit& git, const std::string& base, const std::vector<GitTreeEntry>& change,
                       std::string& reason) {
     std::string body = "{\"base_tree\":\"" + base + "\",\"tree\":[";
@@ -46,14 +36,14 @@ std::string make_tree(const GithubGit& git, const std::string& base, const std::
                 ",\"sha\":" + (entry.sha.empty() ? std::string("null") : "\"" + entry.sha + "\"") + "}";
     }
     body += "]}";
-    return created_sha(git.client.write(git_url(git, "trees"), kHttpPost, body), reason);
+    return read_github_created_sha(git.client.write(git_url(git, "trees"), kHttpPost, body), reason);
 }
 
 std::string make_commit(const GithubGit& git, const std::string& message, const std::string& tree,
                         const std::string& parent, std::string& reason) {
     const std::string body =
         "{" + forge_json_field("message", message) + ",\"tree\":\"" + tree + "\",\"parents\":[\"" + parent + "\"]}";
-    return created_sha(git.client.write(git_url(git, "commits"), kHttpPost, body), reason);
+    return read_github_created_sha(git.client.write(git_url(git, "commits"), kHttpPost, body), reason);
 }
 
 enum class Move { moved, not_fast_forward, failed };
@@ -73,36 +63,22 @@ Move move_branch(const GithubGit& git, const std::string& commit, BatchCommitRes
 
 } // namespace
 
-GitHead github_read_head(const GithubGit& git) {
-    GitHead head;
-    const TokenAnswer ref = git.client.get(git_url(git, "ref/heads/" + forge_path_piece(git.branch)));
+std::string read_github_object_name(const TokenAnswer& answer, std::string_view member) {
     ScriptJson json("da");
-    if (ref.complete && ref.status == 409) {
-        head.state = GitHead::State::empty;
-        return head;
-    }
-    if (ref.complete && ref.status == 200 && json.parse(ref.text))
-        head.commit = object_name(json, "object.sha");
-    if (head.commit.empty()) {
-        head.reason =
-            ref.complete && ref.status == 404 ? utf8_to_gbk("仓库中没有分支 ") + git.branch : forge_failure_reason(ref);
-        return head;
-    }
-    const TokenAnswer commit = git.client.get(git_url(git, "commits/" + head.commit));
-    if (commit.complete && commit.status == 200 && json.parse(commit.text))
-        head.tree = object_name(json, "tree.sha");
-    if (head.tree.empty()) {
-        head.reason = forge_failure_reason(commit);
-        return head;
-    }
-    head.state = GitHead::State::ok;
-    return head;
+    return answer.complete && answer.status == 200 && json.parse(answer.text) ? object_name(json, member) : "";
 }
 
-bool github_read_tree(const GithubGit& git, const std::string& tree, std::vector<GitTreeEntry>& entries,
-                      std::string& reason) {
+std::string read_github_created_sha(const TokenAnswer& answer, std::string& reason) {
+    ScriptJson json("da");
+    if (answer.complete && answer.status == 201 && json.parse(answer.text))
+        if (std::string sha = object_name(json, "sha"); !sha.empty())
+            return sha;
+    reason = forge_failure_reason(answer);
+    return {};
+}
+
+bool read_github_tree_answer(const TokenAnswer& answer, std::vector<GitTreeEntry>& entries, std::string& reason) {
     entries.clear();
-    const TokenAnswer answer = git.client.get(git_url(git, "trees/" + tree));
     ScriptJson json("da");
     if (!(answer.complete && answer.status == 200 && json.parse(answer.text) &&
           json.type_of("tree") == json_type_array)) {
@@ -122,10 +98,38 @@ bool github_read_tree(const GithubGit& git, const std::string& tree, std::vector
     return true;
 }
 
+GitHead github_read_head(const GithubGit& git) {
+    GitHead head;
+    const TokenAnswer ref = git.client.get(git_url(git, "ref/heads/" + forge_path_piece(git.branch)));
+    if (ref.complete && ref.status == 409) {
+        head.state = GitHead::State::empty;
+        return head;
+    }
+    head.commit = read_github_object_name(ref, "object.sha");
+    if (head.commit.empty()) {
+        head.reason =
+            ref.complete && ref.status == 404 ? utf8_to_gbk("仓库中没有分支 ") + git.branch : forge_failure_reason(ref);
+        return head;
+    }
+    const TokenAnswer commit = git.client.get(git_url(git, "commits/" + head.commit));
+    head.tree = read_github_object_name(commit, "tree.sha");
+    if (head.tree.empty()) {
+        head.reason = forge_failure_reason(commit);
+        return head;
+    }
+    head.state = GitHead::State::ok;
+    return head;
+}
+
+bool github_read_tree(const GithubGit& git, const std::string& tree, std::vector<GitTreeEntry>& entries,
+                      std::string& reason) {
+    return read_github_tree_answer(git.client.get(git_url(git, "trees/" + tree)), entries, reason);
+}
+
 std::string github_make_blob(const GithubGit& git, std::string_view bytes, std::string& reason) {
     const ContentsRequestBody body =
         ContentsRequestBody::around("{\"encoding\":\"base64\",\"content\":\"", bytes, "\"}");
-    const std::string sha = created_sha(git.client.write(git_url(git, "blobs"), kHttpPost, body), reason);
+    const std::string sha = read_github_created_sha(git.client.write(git_url(git, "blobs"), kHttpPost, body), reason);
     if (sha.empty() || sha == git_blob_sha1(bytes))
         return sha;
     reason = utf8_to_gbk("服务器保存的内容与图片不同：") + visible_text(sha);

@@ -32,6 +32,13 @@ struct GitHead {
     std::string reason; // GBK, when failed
 };
 
+// The readers of the answers, each on its own so that what the service sends can be tried without it: the object
+// name (40 lower-case hex digits) at member of a 200 answer, or empty; the "sha" of a 201 answer that created an
+// object, or empty with reason set; the entries of a tree, or false with reason.
+std::string read_github_object_name(const TokenAnswer& answer, std::string_view member);
+std::string read_github_created_sha(const TokenAnswer& answer, std::string& reason);
+bool read_github_tree_answer(const TokenAnswer& answer, std::vector<GitTreeEntry>& entries, std::string& reason);
+
 // The branch's head commit and its tree; a repository without any commit (409) is empty.
 GitHead github_read_head(const GithubGit& git);
 // The entries of a tree (not recursive); false with reason when it could not be read whole.

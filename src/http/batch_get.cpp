@@ -123,9 +123,11 @@ private:
     bool start(Slot& slot, std::size_t index, std::string url);
     void finish(Slot& slot, CURLcode code);
     bool start_next(Slot& slot);
+    bool turn_for(const std::string& url);
+    void release_turn(const std::string& url);
     void fill_idle_slots();
     bool retry_later(Slot& slot);
-    bool pending() const { return next_ < count_ || !again_.empty(); }
+    bool pending() const { return next_ < count_ || !waiting_.empty(); }
     void collect_finished();
     void wait_and_act();
     bool stopping() const { return stop_ != nullptr && stop_->requested(); }
@@ -150,9 +152,18 @@ private:
     std::optional<Clock::time_point> deadline_; // when libcurl wants to be called for its timers
     int wake_pipe_[2] = {-1, -1};
     std::size_t next_ = 0; // the next url to start
-    HostPacer* pacer_ = nullptr;                  // when requests are paced or retried
-    std::deque<std::size_t> again_;               // urls to fetch again once their host's pause is over, ahead of next_
-    std::map<std::size_t, int> retries_;          // of those, how often each went again
+    HostPacer* pacer_ = nullptr; // when requests are paced or retried
+    struct Waiting {
+        std::size_t index;
+        std::string url;
+    };
+    // Urls taken but held back by their host's pace or pause, ahead of next_ (those fetched again among them), so
+    // that urls of other hosts go on meanwhile. Few: a url is bound to its place in the caller's order when it is
+    // taken (the records page moves rows in view to the front), and a list of one host would otherwise be taken
+    // far ahead of its turns.
+    std::deque<Waiting> waiting_;
+    static constexpr std::size_t kMostWaiting = 16;
+    std::map<std::size_t, int> retries_;          // how often each url went again
     std::optional<Clock::time_point> held_until_; // the pacer's next turn, when a url waits for one
     bool held_by_host_ = false;                   // the url waiting does so because its host asked
     bool reported_host_wait_ = false;
@@ -235,6 +246,9 @@ int BatchGetRun::on_request(void* user, char*, char*, int, int) {
         slot->announced = true;
         if (run->events_.started)
             run->events_.started(slot->index);
+        // After the event: whoever times the starts by it never sees two closer than the pace.
+        if (run->pacer_ != nullptr && run->options_.per_host_rate > 0)
+            run->pacer_->sent(host_of(slot->url), run->options_.per_host_rate);
     }
     return CURL_PREREQFUNC_OK;
 }
@@ -341,6 +355,8 @@ bool BatchGetRun::start(Slot& slot, std::size_t index, std::string url_text) {
 void BatchGetRun::finish(Slot& slot, CURLcode code) {
     curl_multi_remove_handle(multi_, slot.easy.get());
     slot.busy = false;
+    if (!slot.announced)
+        release_turn(slot.url); // no request went out: its connection failed
     if (code == CURLE_ABORTED_BY_CALLBACK && stopping())
         return;
     BatchGetResult& result = slot.result;
@@ -373,40 +389,62 @@ bool BatchGetRun::retry_later(Slot& slot) {
         return false;
     ++tries;
     pacer_->pause(host_of(slot.url), Clock::now() + std::chrono::seconds(seconds));
-    again_.push_back(slot.index);
+    waiting_.push_back({slot.index, slot.url});
     return true;
 }
 
-// Starts the next url on slot unless its host's turn has not come; false when the slot stays idle.
+// Whether url may start now; counts the turn when it may, notes when the next turn comes when not.
+bool BatchGetRun::turn_for(const std::string& url) {
+    if (pacer_ == nullptr)
+        return true;
+    const HostPacer::Turn turn = pacer_->take(host_of(url), std::max(0, options_.per_host_rate));
+    if (turn.granted)
+        return true;
+    held_until_ = held_until_ ? std::min(*held_until_, turn.retry_at) : turn.retry_at;
+    held_by_host_ = held_by_host_ || turn.host_asked;
+    return false;
+}
+
+// A turn taken for url whose request never went out: the host's next turn need not wait for it.
+void BatchGetRun::release_turn(const std::string& url) {
+    if (pacer_ != nullptr && options_.per_host_rate > 0)
+        pacer_->sent(host_of(url), options_.per_host_rate);
+}
+
+// Starts the first url whose host's turn has come: a waiting one before the next of the list; false when the slot
+// stays idle.
 bool BatchGetRun::start_next(Slot& slot) {
     while (pending() && !stopping()) {
-        const bool from_again = !again_.empty();
-        const std::size_t index = from_again ? again_.front() : next_;
-        std::string url = url_at_(index);
-        if (pacer_ != nullptr) {
-            const int rate = options_.per_host_rate > 0 ? options_.per_host_rate : 1000;
-            const HostPacer::Turn turn = pacer_->take(host_of(url), rate);
-            if (!turn.granted) {
-                held_until_ = held_until_ ? std::min(*held_until_, turn.retry_at) : turn.retry_at;
-                held_by_host_ = turn.host_asked;
-                return false;
+        std::optional<Waiting> chosen;
+        for (auto it = waiting_.begin(); it != waiting_.end(); ++it) {
+            if (turn_for(it->url)) {
+                chosen = std::move(*it);
+                waiting_.erase(it);
+                break;
             }
-            held_by_host_ = false;
         }
-        if (from_again)
-            again_.pop_front();
-        else
+        while (!chosen && next_ < count_ && waiting_.size() < kMostWaiting) {
+            Waiting taken{next_, url_at_(next_)};
             ++next_;
-        if (start(slot, index, std::move(url)))
+            if (turn_for(taken.url))
+                chosen = std::move(taken);
+            else
+                waiting_.push_back(std::move(taken));
+        }
+        if (!chosen)
+            return false;
+        if (start(slot, chosen->index, std::move(chosen->url)))
             return true;
+        release_turn(slot.url);
         if (events_.finished)
-            events_.finished(index, BatchGetResult{}); // the transfer could not even be set up
+            events_.finished(chosen->index, BatchGetResult{}); // the transfer could not even be set up
     }
     return false;
 }
 
 void BatchGetRun::fill_idle_slots() {
     held_until_.reset();
+    held_by_host_ = false;
     for (auto& slot : slots_)
         if (!slot->busy && !start_next(*slot))
             break;

@@ -26,8 +26,9 @@ struct BatchGetOptions {
     // digested.
     bool whole_body = false;
     bool verify_tls = true; // against the system's CAs plus the bundle named by VELPIC_CA_FILE
-    // Request starts per second to one host, counted together with every other batch on the same pacer; 0: no
-    // limit. Redirect hops that libcurl follows on its own are not counted.
+    // Request starts per second to one host, spaced evenly and counted together with every other batch on the same
+    // pacer; 0: no limit. Redirect hops that libcurl follows on its own are not counted. Urls of a host held back
+    // wait aside while those of other hosts start.
     int per_host_rate = 0;
     // An answer 429 or 503 with Retry-After pauses its host on the pacer for the time asked (at most
     // max_retry_after_seconds) and its address is fetched again, up to this many times; after that (and with 0)
@@ -70,9 +71,10 @@ struct BatchGetEvents {
     std::function<void(bool waiting)> host_wait;
 };
 
-// Fetches urls on the calling thread, in order of index as slots free up, and returns when every one has finished
-// or the stop was requested (transfers cut off by the stop do not report). Only http and https are fetched; a
-// redirect from https to plain http is not followed. urls must be %-encoded already.
+// Fetches urls on the calling thread, in order of index as slots free up (one whose host is held back may start after
+// later ones of other hosts), and returns when every one has finished or the stop was requested (transfers cut off
+// by the stop do not report). Only http and https are fetched; a redirect from https to plain http is not followed.
+// urls must be %-encoded already.
 void batch_get(const std::vector<std::string>& urls, const BatchGetOptions& options, const BatchGetEvents& events,
                BatchGetStop* stop = nullptr);
 

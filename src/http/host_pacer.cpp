@@ -12,19 +12,41 @@ HostPacer& HostPacer::shared() {
     return pacer;
 }
 
+namespace {
+
+HostPacer::Clock::duration spacing(int per_second) {
+    return std::chrono::ceil<HostPacer::Clock::duration>(std::chrono::duration<double>(1.0) /
+                                                         std::clamp(per_second, 1, 1000));
+}
+
+} // namespace
+
 HostPacer::Turn HostPacer::take(const std::string& host, int per_second, Clock::time_point now) {
-    const std::size_t limit = static_cast<std::size_t>(std::clamp(per_second, 1, 1000));
     std::lock_guard lock(mutex_);
     HostState& state = hosts_[host];
     if (now < state.paused_until)
         return {false, state.paused_until, true};
-    const Clock::time_point window_start = now - std::chrono::seconds(1);
-    while (!state.starts.empty() && state.starts.front() <= window_start)
-        state.starts.pop_front();
-    if (state.starts.size() >= limit)
-        return {false, state.starts[state.starts.size() - limit] + std::chrono::seconds(1), false};
-    state.starts.push_back(now);
+    if (per_second <= 0)
+        return {true, now, false};
+    constexpr auto longest_unsent = std::chrono::seconds(1);
+    if (state.unsent_since && now < *state.unsent_since + longest_unsent) {
+        // Asked again soon: the request may go out any moment, on another thread's batch.
+        return {false, std::min(now + std::chrono::milliseconds(5), *state.unsent_since + longest_unsent), false};
+    }
+    if (now < state.next_start)
+        return {false, state.next_start, false};
+    state.next_start = now + spacing(per_second);
+    state.unsent_since = now;
     return {true, now, false};
+}
+
+void HostPacer::sent(const std::string& host, int per_second, Clock::time_point sent) {
+    if (per_second <= 0)
+        return;
+    std::lock_guard lock(mutex_);
+    HostState& state = hosts_[host];
+    state.next_start = std::max(state.next_start, sent + spacing(per_second));
+    state.unsent_since.reset();
 }
 
 void HostPacer::pause(const std::string& host, Clock::time_point until) {

@@ -54,9 +54,14 @@ std::filesystem::path temporary_name(const std::filesystem::path& folder, std::s
                      std::to_string(counter.fetch_add(1)));
 }
 
+bool copy_has_size(const std::filesystem::path& path, std::uintmax_t size) {
+    struct stat status {};
+    return ::lstat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
+           static_cast<std::uintmax_t>(status.st_size) == size;
+}
+
 bool copy_verifies(const std::filesystem::path& path, std::string_view digest, std::uintmax_t size) {
-    std::error_code error;
-    if (std::filesystem::file_size(path, error) != size || error)
+    if (!copy_has_size(path, size))
         return false;
     const FileRead read = read_regular_file(path, size);
     return read.status == FileReadStatus::ok && md5_hex(read.bytes) == digest;
@@ -84,13 +89,17 @@ bool is_digest_text(std::string_view text) {
 }
 
 std::string keep_archive_copy(const std::filesystem::path& program_dir, std::string_view digest,
-                              std::string_view extension, std::string_view bytes) {
+                              std::string_view extension, std::string_view bytes, ExistingCopy existing) {
     // The name becomes a path: a digest that is not hex, or an extension holding a "/", would leave the folder.
     if (!is_digest_text(digest) || extension.size() < 2 || extension.front() != '.' ||
         extension.find_first_of("/\\", 0) != std::string_view::npos || extension.find('\0') != std::string_view::npos)
         return utf8_to_gbk("图片的摘要或类型无效，无法存档");
     const std::filesystem::path target = archive_copy_path(program_dir, digest, extension);
-    if (copy_verifies(target, digest, bytes.size()))
+    // Reading a large copy back would hold the picture a second time and digest it again on every upload of it;
+    // copies are only ever written whole and renamed into place, so the size of one named by the digest says enough
+    // unless a deep check asks.
+    if (existing == ExistingCopy::by_size ? copy_has_size(target, bytes.size())
+                                          : copy_verifies(target, digest, bytes.size()))
         return {};
     for (const std::filesystem::path& folder : {archive_folder(program_dir), target.parent_path()}) {
         if (std::string why = private_folder(folder); !why.empty())

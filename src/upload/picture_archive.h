@@ -19,12 +19,19 @@ std::filesystem::path archive_copy_path(const std::filesystem::path& program_dir
 // Whether text is 32 lower-case hexadecimal digits, the only digest a copy may be named by.
 bool is_digest_text(std::string_view text);
 
+// How a copy already in place is judged before it is kept instead of written again.
+enum class ExistingCopy {
+    by_size, // its name carries the digest and its size is the picture's: trusted without reading it
+    read,    // read and digested (a deep check): a copy damaged in place is replaced
+};
+
 // Puts a copy of bytes (whose MD5 is digest) in place: a temporary file beside it, fsync, rename, fsync of the
-// folder, so that a copy is either whole or absent after a crash. A verified copy already there is left as it
-// is; a damaged one is replaced. The folders are made 0700 (and tightened to 0700 when they are not). The reason
+// folder, so that a copy is either whole or absent after a crash. A copy already there that passes existing is left
+// as it is; any other is replaced. The folders are made 0700 (and tightened to 0700 when they are not). The reason
 // (GBK) when the copy could not be written, empty on success.
 std::string keep_archive_copy(const std::filesystem::path& program_dir, std::string_view digest,
-                              std::string_view extension, std::string_view bytes);
+                              std::string_view extension, std::string_view bytes,
+                              ExistingCopy existing = ExistingCopy::by_size);
 
 struct ArchivedPicture {
     enum class State {

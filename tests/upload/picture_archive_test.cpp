@@ -103,6 +103,29 @@ TEST(PictureArchive, OnlyACopyWhoseBytesMatchItsDigestIsTrustedAndRemovalTakesEv
     EXPECT_EQ(found.bytes, kPicture);
     EXPECT_EQ(find_archive_copy(dir.path(), digest, kPicture.size() - 1).state, ArchivedPicture::State::damaged);
 
+    // A copy in place is trusted by its name and size: an upload does not read the picture back. A deep look
+    // reads it, and replaces one damaged in place (same size, other bytes); a copy of another size is replaced
+    // either way.
+    std::string flipped = kPicture;
+    flipped.back() ^= 1;
+    std::ofstream(found.path, std::ios::binary | std::ios::trunc) << flipped;
+    ASSERT_EQ(keep_archive_copy(dir.path(), digest, ".PNG", kPicture), "");
+    EXPECT_EQ(read_whole_file(found.path), flipped);
+    ASSERT_EQ(keep_archive_copy(dir.path(), digest, ".PNG", kPicture, ExistingCopy::read), "");
+    EXPECT_EQ(read_whole_file(found.path), kPicture);
+    std::ofstream(found.path, std::ios::binary | std::ios::trunc) << "short";
+    ASSERT_EQ(keep_archive_copy(dir.path(), digest, ".PNG", kPicture), "");
+    EXPECT_EQ(read_whole_file(found.path), kPicture);
+    // A link where the copy should be is not taken for one, whatever the size of what it points at.
+    const std::filesystem::path elsewhere = dir.path() / "elsewhere.png";
+    std::ofstream(elsewhere, std::ios::binary) << flipped;
+    std::filesystem::remove(found.path);
+    std::filesystem::create_symlink(elsewhere, found.path);
+    ASSERT_EQ(keep_archive_copy(dir.path(), digest, ".PNG", kPicture), "");
+    EXPECT_FALSE(std::filesystem::is_symlink(found.path));
+    EXPECT_EQ(read_whole_file(found.path), kPicture);
+    EXPECT_EQ(read_whole_file(elsewhere), flipped);
+
     // A temporary file of a killed writer goes with the copies.
     std::ofstream(found.path.parent_path() / ("." + digest + ".tmp-1-0")) << "half";
     bool removed = false;

@@ -184,7 +184,7 @@ void NoteRewriter::rewrite(const NoteFile& note) {
     } else if (!is_valid_utf8(read.bytes)) {
         ++totals_.failed;
         err_ << printable_name(note.name) << ": not UTF-8 (" << encoding_guess(read.bytes)
-             << "), left as it is; give its encoding with --encoding gbk\n";
+             << "), left as it is\n";
         return;
     }
     const std::string& text = options_.gbk ? converted : read.bytes;

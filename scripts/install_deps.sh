@@ -6,13 +6,16 @@ set -euo pipefail
 
 # Every program the build, the tests and the README's steps call comes from a package named here: cpack needs
 # `file` and dpkg-shlibdeps (dpkg-dev); the package test runs dpkg-deb, desktop-file-validate and appstreamcli;
-# the MySQL tests start mariadbd; the tests and benchmarks call openssl, curl, mariadb, md5sum and base64.
+# the MySQL tests start mariadbd; the tests and benchmarks call openssl, curl, mariadb, md5sum and base64; the
+# keyring tests start dbus-run-session and gnome-keyring-daemon and look into the keyring with secret-tool.
+# QtKeychain loads libsecret only when it runs (no package depends on it), so the run set names it.
 build_pkgs=(cmake g++ make pkg-config git ca-certificates ccache file qt6-base-dev libxkbcommon-dev
             libcurl4-openssl-dev libmariadb-dev libpcre2-dev nlohmann-json3-dev libssl-dev libcpp-httplib-dev
-            libmd4c-dev)
+            libmd4c-dev qtkeychain-qt6-dev)
 test_pkgs=(libgtest-dev libgmock-dev libbenchmark-dev mariadb-server mariadb-client openssl fonts-wqy-zenhei
-           desktop-file-utils appstream dpkg-dev curl coreutils qt6-image-formats-plugins qt6-translations-l10n)
-run_pkgs=(fonts-wqy-zenhei qt6-image-formats-plugins qt6-translations-l10n)
+           desktop-file-utils appstream dpkg-dev curl coreutils qt6-image-formats-plugins qt6-translations-l10n
+           dbus gnome-keyring libsecret-tools)
+run_pkgs=(fonts-wqy-zenhei qt6-image-formats-plugins qt6-translations-l10n libsecret-1-0)
 shot_pkgs=(xvfb xauth x11-apps imagemagick python3 fonts-wqy-zenhei)
 fuzz_pkgs=(clang libclang-rt-14-dev)
 

@@ -203,6 +203,10 @@ private:
             NoteReference& link = result_.found[autolink_check_];
             if (link.offset == offset) {
                 link.form = ReferenceForm::plain_text;
+                // In a table row md4c lets a bare address run into the cell's "|", which its text leaves out.
+                if (size < link.length &&
+                    text_.substr(offset + size, link.length - size).find_first_not_of('|') == std::string_view::npos)
+                    link.length = size;
                 link.target.assign(text_.substr(link.offset, link.length));
             }
             autolink_check_ = kNone;
@@ -308,11 +312,18 @@ private:
                 if (close == std::string_view::npos)
                     break;
                 const std::string_view inner = run.substr(at + 3, close - at - 3);
+                std::size_t backslashes = 0;
+                while (begin + at > backslashes && text_[begin + at - backslashes - 1] == '\\')
+                    ++backslashes;
+                if (backslashes % 2 == 1)
+                    continue; // "\![[" is a "!" and a wiki link, no embed
                 if (inner.empty() || inner.find_first_of("[]\n\r") != std::string_view::npos)
                     continue;
                 const std::size_t bar = inner.find('|');
                 const std::string_view name = inner.substr(0, bar);
                 const std::string_view size = bar == std::string_view::npos ? std::string_view() : inner.substr(bar + 1);
+                if (name.empty() || name.front() == '#')
+                    continue; // a block of this note, no file
                 std::string_view stem = name.substr(0, name.find('#'));
                 stem.remove_prefix(stem.find_last_of('/') == std::string_view::npos ? 0 : stem.find_last_of('/') + 1);
                 stem = stem.substr(0, stem.find_last_of('.'));

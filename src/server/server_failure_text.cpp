@@ -1,4 +1,4 @@
-#include "app/ui/server_failure_text.h"
+#include "server/server_failure_text.h"
 
 #include <utility>
 

@@ -1,5 +1,5 @@
 // The editor upload server reports why it could not start in the words of its library (English, with the
-// system's error text); the window says it in Chinese.
+// system's error text); the window and `velpic serve` say it in Chinese.
 #pragma once
 
 #include <string>

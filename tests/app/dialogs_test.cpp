@@ -2,7 +2,7 @@
 #include "window_harness.h"
 
 #include "app/ui/qt_translations.h"
-#include "app/ui/server_failure_text.h"
+#include "server/server_failure_text.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>

@@ -7,7 +7,7 @@
 #include "app/ui/record_table_model.h"
 #include "app/ui/record_tooltip.h"
 #include "app/ui/scrolling_page.h"
-#include "app/ui/server_failure_text.h"
+#include "server/server_failure_text.h"
 #include "app/ui/service_profile_controls.h"
 #include "app/ui/settings_group_controls.h"
 #include "app/ui/ui_text.h"

@@ -1,5 +1,7 @@
 #include "server/picture_download.h"
 
+#include "http/transport_failure.h"
+
 #include <curl/curl.h>
 
 #include <algorithm>
@@ -143,7 +145,7 @@ PictureDownload download_picture(const std::string& address, const DownloadBound
         return result;
     }
     if (code != CURLE_OK) {
-        result.error = std::string("下载失败：") + (error_text[0] != '\0' ? error_text : curl_easy_strerror(code));
+        result.error = "下载失败：" + curl_failure_reason(code, error_text);
         return result;
     }
     if (status < 200 || status > 299) {

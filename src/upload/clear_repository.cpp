@@ -2,6 +2,7 @@
 
 #include "http/header_list.h"
 #include "http/header_text.h"
+#include "http/transport_failure.h"
 #include "http/wininet_request.h"
 #include "records/local_record_file.h"
 #include "records/mysql_record_store.h"
@@ -12,6 +13,7 @@
 #include "upload/token_request.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace velpic {
 
@@ -65,8 +67,8 @@ ClearOutcome clear_repository_outcome(const RepositoryProfile& gitee) {
     std::string message;
     if (response.complete && json.parse(is_valid_utf8(body) ? utf8_to_gbk(body) : body))
         message = json.get_text("message");
-    outcome.reason = utf8_to_gbk("服务器回答 ") + visible_text(status) +
-                     (message.empty() ? std::string() : utf8_to_gbk("：") + message);
+    const int code = std::atoi(status.c_str());
+    outcome.reason = utf8_to_gbk(http_failure_reason(code, to_utf8(message.empty() ? visible_text(status) : message)));
     return outcome;
 }
 

@@ -2,6 +2,7 @@
 
 #include "http/header_list.h"
 #include "http/http_method.h"
+#include "http/transport_failure.h"
 #include "runtime/codepage.h"
 #include "runtime/gbk_text.h"
 #include "runtime/percent_encoding.h"
@@ -10,6 +11,8 @@
 #include "upload/contents_request_body.h"
 #include "upload/repository_names.h"
 #include "upload/token_request.h"
+
+#include <algorithm>
 
 namespace velpic {
 
@@ -77,11 +80,18 @@ std::string repository_name_problem(const std::string& owner, const std::string&
 
 std::string unknown_answer_reason(const std::string& answer) {
     static const std::string head = utf8_to_gbk("错误未知：[");
-    // A message box cannot show a whole page usefully; the start tells what kind of answer it was.
-    constexpr long kShown = 2000;
-    if (answer.size() <= static_cast<std::size_t>(kShown))
-        return head + answer + "]";
-    return head + text_left(answer, kShown) + "...]";
+    // A message box cannot show a whole page usefully; the start (an HTML page's title or text) tells what kind
+    // of answer it was.
+    return head + utf8_to_gbk(shortened_original(to_utf8(answer), 300)) + "]";
+}
+
+std::string refusal_reason(int status, const std::string& message, const std::string& answer) {
+    if (message.empty())
+        return status >= 400 ? utf8_to_gbk(http_failure_reason(status, to_utf8(answer)))
+                             : unknown_answer_reason(answer);
+    // The service's Chinese messages say it already.
+    const bool english = std::all_of(message.begin(), message.end(), [](char c) { return (c & 0x80) == 0; });
+    return english && status >= 400 ? utf8_to_gbk(http_failure_reason(status, message)) : message;
 }
 
 std::string json_string_escape(std::string_view gbk) {
@@ -165,11 +175,11 @@ ContentsApiResult read_create_answer(const TokenAnswer& answer, const Repository
         return result;
     }
     if (parsed && address.empty() && !reason.empty()) {
-        result.reason = reason;
+        result.reason = refusal_reason(answer.status, reason, answer.text);
         result.maybe_stored = refused_as_taken(answer.status, reason) || answer.status >= 500;
         return result;
     }
-    result.reason = unknown_answer_reason(answer.text);
+    result.reason = refusal_reason(answer.status, "", answer.text);
     result.maybe_stored = (answer.status >= 200 && answer.status < 300) || answer.status >= 500;
     return result;
 }

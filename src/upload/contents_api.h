@@ -85,5 +85,8 @@ ContentsApiResult read_create_answer(const TokenAnswer& answer, const Repository
 // The text a failure shows for an answer that could not be read: "错误未知：[" + answer + "]" (GBK), the answer
 // shortened when it is long.
 std::string unknown_answer_reason(const std::string& answer);
+// Why the service refused (GBK): its Chinese message as it is; its English message, or an answer without one, after
+// a Chinese reason for the status. message and answer are GBK.
+std::string refusal_reason(int status, const std::string& message, const std::string& answer);
 
 } // namespace velpic

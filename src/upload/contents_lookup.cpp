@@ -82,7 +82,7 @@ StoredContents read_contents_answer(const TokenAnswer& answer) {
         }
     }
     const std::string message = parsed ? json.get_text("message") : std::string();
-    stored.reason = message.empty() ? unknown_answer_reason(answer.text) : message;
+    stored.reason = refusal_reason(answer.status, message, answer.text);
     return stored;
 }
 

@@ -1,5 +1,6 @@
 #include "upload/forge_answer.h"
 
+#include "http/transport_failure.h"
 #include "runtime/codepage.h"
 #include "runtime/gbk_text.h"
 #include "script/script_json.h"
@@ -12,9 +13,11 @@ std::string forge_failure_reason(const TokenAnswer& answer) {
     ScriptJson json("da");
     const std::string message =
         json.parse(answer.text) && json.type_of("message") == json_type_string ? json.get_text("message") : "";
+    if (message.empty() && answer.status >= 400)
+        return utf8_to_gbk(http_failure_reason(answer.status, to_utf8(answer.text)));
     if (message.empty())
         return unknown_answer_reason(answer.text);
-    return utf8_to_gbk("服务器回答 ") + std::to_string(answer.status) + utf8_to_gbk("：") + visible_text(message);
+    return utf8_to_gbk(http_failure_reason(answer.status, to_utf8(visible_text(message))));
 }
 
 ContentsApiResult read_forge_create_answer(const TokenAnswer& answer, const std::string& path,

@@ -87,7 +87,7 @@ TEST_F(ClearRepositoryTest, ARedirectIsNotFollowedWithTheToken) {
 TEST_F(ClearRepositoryTest, FailuresSayWhyAndBadNamesSendNothing) {
     service.set_access_token("right");
     EXPECT_EQ(to_utf8(clear_repository_outcome("alice", "pics", "wrong").reason),
-              "服务器回答 401 Unauthorized：401 Unauthorized: Access token does not exist");
+              "访问令牌错误或已失效（HTTP 401：401 Unauthorized: Access token does not exist）");
     ClearOutcome bad = clear_repository_outcome("alice/pics/contents/evil?", "x", "right");
     EXPECT_FALSE(bad.ok);
     EXPECT_TRUE(to_utf8(bad.reason).starts_with("仓库所有者或仓库名无效")) << to_utf8(bad.reason);

@@ -127,7 +127,7 @@ TEST_F(ContentsApiTest, ALargePictureArrivesWholeThroughTheStreamedBody) {
 TEST_F(ContentsApiTest, ReadsTheAnswerByTheDecisionTable) {
     // The service's own refusals come back as its message.
     service.set_access_token("other");
-    EXPECT_EQ(upload(), "401 Unauthorized: Access token does not exist");
+    EXPECT_EQ(to_utf8(upload()), "访问令牌错误或已失效（HTTP 401：401 Unauthorized: Access token does not exist）");
     service.set_access_token("");
     ASSERT_EQ(upload(), service.base() + "alice/pics/raw/master/" + kPath);
     EXPECT_EQ(upload(), utf8_to_gbk("文件名已存在"));
@@ -142,8 +142,9 @@ TEST_F(ContentsApiTest, ReadsTheAnswerByTheDecisionTable) {
     EXPECT_EQ(upload(), unknown + both + "]");
     preset(200, "");
     EXPECT_EQ(upload(), unknown + "]");
+    // A failing status says why in Chinese; of a page only its text.
     preset(502, "<html><body>Bad Gateway</body></html>");
-    EXPECT_EQ(upload(), unknown + "<html><body>Bad Gateway</body></html>]");
+    EXPECT_EQ(to_utf8(upload()), "服务器出错（HTTP 502：Bad Gateway）");
     preset(200, R"({"content":{"sha":"1"}})");
     EXPECT_EQ(upload(), unknown + R"({"content":{"sha":"1"}})" + "]");
 }
@@ -244,9 +245,9 @@ TEST_F(ContentsApiTest, NamesThatWouldChangeTheApiPathAreRefusedBeforeAnyRequest
 TEST_F(ContentsApiTest, ReadsTheServicesUtf8AnswerAsText) {
     preset(400, "{\"message\":\"\xE4\xBB\x93\xE5\xBA\x93\xE4\xB8\x8D\xE5\xAD\x98\xE5\x9C\xA8\"}");
     EXPECT_EQ(upload(), utf8_to_gbk("仓库不存在"));
-    // Bytes that are not UTF-8 are shown as received.
+    // Bytes that are not UTF-8 are read as received; of a page only its text is shown.
     preset(502, "<p>\xC4\xEA</p>");
-    EXPECT_EQ(upload(), utf8_to_gbk("错误未知：[") + "<p>\xC4\xEA</p>]");
+    EXPECT_EQ(to_utf8(upload()), "服务器出错（HTTP 502：年）");
 }
 
 TEST_F(ContentsApiTest, FailuresWithoutAWholeAnswerSayWhy) {
@@ -317,7 +318,7 @@ TEST_F(ContentsApiTest, LooksUpWhatIsStoredUnderAPath) {
     EXPECT_EQ(contents_api_lookup("alice", "pics", missing, token).kind, StoredContents::Kind::absent);
     StoredContents refused = contents_api_lookup("alice", "pics", kPath, "wrong");
     EXPECT_EQ(refused.kind, StoredContents::Kind::unknown);
-    EXPECT_EQ(refused.reason, "401 Unauthorized: Access token does not exist");
+    EXPECT_EQ(to_utf8(refused.reason), "访问令牌错误或已失效（HTTP 401：401 Unauthorized: Access token does not exist）");
 
     EXPECT_EQ(git_blob_sha1(""), "e69de29bb2d1d6434b8b29ae775ad8c2e48c5391");
     EXPECT_EQ(git_blob_sha1(std::string("a\0b", 3)), "20b5be91886d0b6f26dc98a225c0dac05fe2c86e");

@@ -160,7 +160,8 @@ TEST_F(UploadPictureTest, FailuresShowTheReasonAndWriteNoRecord) {
     EXPECT_FALSE(result.ok);
     EXPECT_EQ(refused.calls(),
               (std::vector<std::string>{
-                  kStatus, "message:上传失败！[错误原因：401 Unauthorized: Access token does not exist]"}));
+                  kStatus, "message:上传失败！[错误原因：访问令牌错误或已失效（HTTP 401：401 Unauthorized: "
+                           "Access token does not exist）]"}));
     EXPECT_FALSE(file_exists(record_file()));
 
     // An address on another branch is committed but fails the prefix test; nothing is recorded, so the next

@@ -203,9 +203,8 @@ private:
             NoteReference& link = result_.found[autolink_check_];
             if (link.offset == offset) {
                 link.form = ReferenceForm::plain_text;
-                // In a table row md4c lets a bare address run into the cell's "|", which its text leaves out.
-                if (size < link.length &&
-                    text_.substr(offset + size, link.length - size).find_first_not_of('|') == std::string_view::npos)
+                // In a table row md4c lets a bare address run on past the cell's "|", where its text stops.
+                if (size < link.length && text_[offset + size] == '|')
                     link.length = size;
                 link.target.assign(text_.substr(link.offset, link.length));
             }

@@ -54,18 +54,27 @@ namespace {
 
 constexpr std::string_view kTemporaryMark = ".tmp.";
 
+// The files written here (settings, records, link statuses) are the user's alone: other local users must not read
+// which pictures were uploaded, nor the token. A file is created 0600; one left more open by an older version
+// keeps only its owner's bits from its next write on.
+constexpr mode_t kPrivateFile = 0600;
+mode_t owner_bits(mode_t mode) {
+    return mode & 07700;
+}
+
 // Replaces the file in one step: a crash leaves either the old or the new content, never a mix.
 bool replace_file(const std::filesystem::path& file, std::string_view bytes, bool existed) {
     static std::atomic<unsigned> counter{0};
     std::filesystem::path temp = file;
     temp += std::string(kTemporaryMark) + std::to_string(::getpid()) + "." + std::to_string(counter.fetch_add(1));
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kPrivateFile);
     if (fd < 0)
         return false;
-    // The replacement keeps the permissions of the file it replaces; failing to copy them is not worth failing for.
+    // The replacement keeps the owner's permissions of the file it replaces; failing to copy them is not worth
+    // failing for.
     struct stat old_status {};
     if (existed && ::stat(file.c_str(), &old_status) == 0)
-        (void)::fchmod(fd, old_status.st_mode & 07777);
+        (void)::fchmod(fd, owner_bits(old_status.st_mode));
     bool ok = write_all_bytes(fd, bytes) && ::fsync(fd) == 0;
     ok = ::close(fd) == 0 && ok;
     if (ok)
@@ -240,7 +249,7 @@ IniFileLock::IniFileLock(const std::filesystem::path& file) {
     entry_->owner.store(std::this_thread::get_id());
     entry_->depth = 1;
     // Without a lock file (read-only directory) the write that follows fails anyway; the mutex still orders threads.
-    entry_->fd = ::open(entry_->lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    entry_->fd = ::open(entry_->lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, kPrivateFile);
     if (entry_->fd >= 0) {
         while (::flock(entry_->fd, LOCK_EX) != 0 && errno == EINTR) {
         }
@@ -379,7 +388,7 @@ bool append_ini_section(const std::filesystem::path& file, std::string_view sect
     IniFileLock lock(target);
     target = resolved_target(target);
     remove_stale_temporaries(target);
-    int fd = ::open(target.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+    int fd = ::open(target.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, kPrivateFile);
     if (fd < 0)
         return false;
     struct stat status {};
@@ -387,6 +396,8 @@ bool append_ini_section(const std::filesystem::path& file, std::string_view sect
     std::string_view closing;
     std::string text;
     bool ok = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && append_layout(fd, status.st_size, eol, closing);
+    if (ok && (status.st_mode & 077) != 0)
+        (void)::fchmod(fd, owner_bits(status.st_mode));
     if (ok) {
         text.append(closing);
         ok = format_section(section, entries, eol, text);

@@ -451,7 +451,8 @@ private:
                         return false;
                 }
                 reference.offset = begin;
-                return true;
+                // Only what md4c took for code is new; elsewhere the note's own parse is the one that counts.
+                return in_code(begin);
             };
             for (NoteReference& reference : inner.found)
                 if (mapped(reference))

@@ -609,6 +609,10 @@ private:
                 if (label == key && reads_as(placement, span.resolved))
                     return placement;
             }
+            // A label told is the only one: another label's definition would be a wrong place, and none is
+            // reported rather than guessed.
+            if (!key.empty())
+                return {};
         }
         for (const auto& [label, placement] : definitions()) {
             if (reads_as(placement, span.resolved))

@@ -26,6 +26,7 @@ struct CheckArguments {
     std::optional<std::string> referer; // as given; nullopt: the stored one
     int jobs = kDefaultLinkCheckJobs;
     int max_age_hours = 0; // 0: every link is checked
+    std::optional<int> rate; // nullopt: the stored one
 };
 
 // A whole number from low to high, nothing else.
@@ -74,6 +75,12 @@ std::optional<CheckArguments> parse(const std::vector<std::string>& args, std::s
                 return std::nullopt;
             }
             parsed.jobs = *value;
+        } else if (std::optional<std::string> rate = option_value(args, i, "--rate", missing)) {
+            parsed.rate = number_in(*rate, 0, kMaxLinkCheckHostRate);
+            if (!parsed.rate) {
+                error = "--rate takes a number from 0 to " + std::to_string(kMaxLinkCheckHostRate);
+                return std::nullopt;
+            }
         } else if (std::optional<std::string> hours = option_value(args, i, "--max-age", missing)) {
             const std::optional<int> value = number_in(*hours, 0, kMaxCheckMaxAgeHours);
             if (!value) {
@@ -117,13 +124,16 @@ const char* const kCheckHelp =
     "         --deep         read each picture whole and compare its MD5 with the record's digest\n"
     "         --referer URL  send this Referer (default: the one saved in the settings; \"\" for none)\n"
     "         --jobs N       checks at once, 1 to 16 (default 4)\n"
+    "         --rate N       checks started a second per host, evenly spaced; 0: no limit (default: the\n"
+    "                        setting check-rate, 8 unless changed). A host that answers 429 or 503 with\n"
+    "                        Retry-After is left alone for that long whatever the rate.\n"
     "         --max-age H    a link checked less than H hours ago (by the records page or an earlier\n"
     "                        check) keeps the status found then; 0, the default, checks every link.\n"
     "                        Every status found is remembered in the program directory either way.";
 
 int run_check_command(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
-        out << "usage: velpic [--data-dir DIR] check [--deep] [--referer URL] [--jobs N] [--max-age H]\n\ncheck    "
+        out << "usage: velpic [--data-dir DIR] check [--deep] [--referer URL] [--jobs N] [--rate N] [--max-age H]\n\ncheck    "
             << kCheckHelp << "\n";
         return 0;
     }
@@ -131,7 +141,7 @@ int run_check_command(const std::vector<std::string>& args, std::ostream& out, s
     const std::optional<CheckArguments> parsed = parse(args, error);
     if (!parsed) {
         err << "velpic check: " << error << "\n"
-            << "usage: velpic [--data-dir DIR] check [--deep] [--referer URL] [--jobs N] [--max-age H]\n";
+            << "usage: velpic [--data-dir DIR] check [--deep] [--referer URL] [--jobs N] [--rate N] [--max-age H]\n";
         return 2;
     }
 
@@ -149,6 +159,7 @@ int run_check_command(const std::vector<std::string>& args, std::ostream& out, s
     LinkCheckOptions options;
     options.deep = parsed->deep;
     options.jobs = parsed->jobs;
+    options.per_host_rate = parsed->rate.value_or(settings.check_rate);
     const std::string referer = parsed->referer ? *parsed->referer : to_utf8(settings.check_referer);
     if (!link_check_referer(referer)) {
         err << "velpic check: the saved Referer is not an http:// or https:// address; checking without one\n";
@@ -220,7 +231,7 @@ int run_check_command(const std::vector<std::string>& args, std::ostream& out, s
 
 const Command check_command{
     "check",
-    "check [--deep] [--referer URL] [--jobs N] [--max-age H]",
+    "check [--deep] [--referer URL] [--jobs N] [--rate N] [--max-age H]",
     kCheckHelp,
     [](const std::vector<std::string>& args, CommandIo& io) { return run_check_command(args, io.out, io.err); },
 };

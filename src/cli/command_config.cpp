@@ -106,6 +106,7 @@ const std::vector<Setting>& settings() {
         on_off("archive", &SettingsPage::archive),
         text("check-referer", &SettingsPage::check_referer),
         text("check-max-age", &SettingsPage::check_max_age),
+        text("check-rate", &SettingsPage::check_rate),
     };
     return list;
 }
@@ -180,6 +181,7 @@ const char* refused_setting(const std::string& message) {
         {server_port_message(), "server-port"},
         {server_key_message(), "server-key"},
         {referer_message(), "check-referer"},
+        {check_rate_message(), "check-rate"},
     };
     for (const auto& [label, name] : labels) {
         if (message.rfind(label, 0) == 0)
@@ -287,7 +289,8 @@ const Command config_command{
     "         (default: the service in use). Other names: mode (local|mysql), mysql-server, mysql-port, mysql-user,\n"
     "         mysql-password, mysql-database, server-enabled (on|off), server-port, server-key,\n"
     "         link-format (url|markdown|html), compress (on|off), archive (on|off), check-referer,\n"
-    "         check-max-age (hours after which the records page checks a remembered link again; 0: always).\n"
+    "         check-max-age (hours after which the records page checks a remembered link again; 0: always),\n"
+    "         check-rate (link checks started a second per host, 0 to 1000; 0: no limit; default 8).\n"
     "         The value - for token, mysql-password or server-key reads one line from standard input.",
     run,
 };

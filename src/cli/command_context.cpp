@@ -26,6 +26,7 @@ std::optional<PictureCommandContext> picture_command_context(const char* command
     const std::string referer = to_utf8(settings.check_referer);
     if (link_check_referer(referer))
         context.check.referer = referer;
+    context.check.per_host_rate = settings.check_rate;
     return context;
 }
 

@@ -19,6 +19,7 @@ inline constexpr int kDefaultLinkCheckJobs = 4;
 inline constexpr int kMaxLinkCheckJobs = 16;
 // Checks started per second against one host, by every check in the process together.
 inline constexpr int kDefaultLinkCheckHostRate = 8;
+inline constexpr int kMaxLinkCheckHostRate = 1000;
 // How often one address is asked again after its host answered 429 or 503 with Retry-After, and the longest pause
 // taken for it.
 inline constexpr int kLinkCheckRetries = 3;

@@ -89,4 +89,9 @@ void AppState::set_check_max_age(int hours) {
     values_.check_max_age_hours = hours;
 }
 
+void AppState::set_check_rate(int per_second) {
+    std::lock_guard lock(mutex_);
+    values_.check_rate = per_second;
+}
+
 } // namespace velpic

@@ -34,6 +34,7 @@ struct StateSnapshot {
     bool archive = true;          // a copy of every picture sent goes to the local archive
     std::string check_referer;    // empty: none
     int check_max_age_hours = 24; // a remembered link status older than this is checked again; 0: always
+    int check_rate = 8;           // link checks started a second per host; 0: no limit
 
     bool gitee_known() const { return !owner.empty() && !repo.empty() && !access_token.empty(); }
     RepositoryProfile repository() const;
@@ -58,6 +59,7 @@ public:
     void set_groups(EditorServerSettings editor_server, LinkFormat link_format, bool compress,
                     std::string check_referer);
     void set_check_max_age(int hours);
+    void set_check_rate(int per_second);
 
 private:
     mutable std::mutex mutex_;

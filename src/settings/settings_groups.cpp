@@ -1,5 +1,6 @@
 #include "settings/settings_groups.h"
 
+#include "records/link_check.h"
 #include "records/link_status_memory.h"
 #include "runtime/codepage.h"
 #include "runtime/ini_file.h"
@@ -75,6 +76,19 @@ std::string check_max_age_message() {
     return utf8_to_gbk("复查间隔必须是0到8760之间的小时数");
 }
 
+std::string check_rate_message() {
+    return utf8_to_gbk("检测速率必须是0到1000之间的数字（每秒向同一网站发出的检测数，0为不限）");
+}
+
+std::optional<int> check_rate_per_second(const std::string& text) {
+    if (text.empty() || text.size() > 4 || text.find_first_not_of("0123456789") != std::string::npos)
+        return std::nullopt;
+    const int value = std::stoi(text);
+    if (value > kMaxLinkCheckHostRate)
+        return std::nullopt;
+    return value;
+}
+
 std::optional<int> check_max_age_hours(const std::string& text) {
     if (text.empty() || text.size() > 4)
         return std::nullopt;
@@ -100,6 +114,7 @@ void read_settings_groups(const std::filesystem::path& file, SettingsPage& page)
     page.archive = ini.value(section_upload(), "Archive", "1") != "0";
     page.check_referer = ini.value(section_check(), "Referer");
     page.check_max_age = ini.value(section_check(), "MaxAgeHours", std::to_string(kDefaultCheckMaxAgeHours));
+    page.check_rate = ini.value(section_check(), "Rate", std::to_string(kDefaultLinkCheckHostRate));
 }
 
 std::string check_settings_groups(const SettingsPage& page) {
@@ -112,6 +127,8 @@ std::string check_settings_groups(const SettingsPage& page) {
         return referer_message();
     if (!check_max_age_hours(page.check_max_age))
         return check_max_age_message();
+    if (!check_rate_per_second(page.check_rate))
+        return check_rate_message();
     return {};
 }
 
@@ -125,6 +142,7 @@ std::vector<IniValue> settings_groups_values(const SettingsPage& page) {
         {section_upload(), "Archive", flag(page.archive)},
         {section_check(), "Referer", page.check_referer},
         {section_check(), "MaxAgeHours", page.check_max_age},
+        {section_check(), "Rate", page.check_rate},
     };
 }
 
@@ -141,6 +159,7 @@ void apply_settings_groups(const SettingsPage& page, AppState& state) {
     state.set_archive(page.archive);
     // A damaged value reads as the default, as the other groups' values do.
     state.set_check_max_age(check_max_age_hours(page.check_max_age).value_or(kDefaultCheckMaxAgeHours));
+    state.set_check_rate(check_rate_per_second(page.check_rate).value_or(kDefaultLinkCheckHostRate));
 }
 
 } // namespace velpic

@@ -45,6 +45,7 @@ struct SettingsPage {
     // Group "链接检测".
     std::string check_referer;
     std::string check_max_age = "24"; // "复查间隔（小时）", as typed
+    std::string check_rate = "8";     // "检测速率", request starts a second to one host, as typed
 };
 
 struct SaveResult {

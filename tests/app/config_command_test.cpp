@@ -157,7 +157,9 @@ TEST_F(ConfigCommandTest, SetWritesTheFileTheWindowsSaveWritesAndShowMasksTheSec
                                          "check-referer",
                                          "https://blog.example/路径",
                                          "check-max-age",
-                                         "6"},
+                                         "6",
+                                         "check-rate",
+                                         "3"},
                                         "0123456789abcdef\nk3y\n");
     ASSERT_EQ(saved.status, 0) << saved.err;
     const std::string by_command = stored();
@@ -173,7 +175,8 @@ TEST_F(ConfigCommandTest, SetWritesTheFileTheWindowsSaveWritesAndShowMasksTheSec
                              no_server +
                              "\nmysql-user\tbob\nmysql-password\t********\nmysql-database\t图片\n"
                              "server-enabled\ton\nserver-port\t40004\nserver-key\t********\nlink-format\thtml\n"
-                             "compress\ton\narchive\toff\ncheck-referer\thttps://blog.example/路径\ncheck-max-age\t6\n");
+                             "compress\ton\narchive\toff\ncheck-referer\thttps://blog.example/路径\ncheck-max-age\t6\n"
+                             "check-rate\t3\n");
 
     // The same values typed into the page of a window over an empty directory, and saved there.
     std::filesystem::remove(settings_file_path());
@@ -191,6 +194,7 @@ TEST_F(ConfigCommandTest, SetWritesTheFileTheWindowsSaveWritesAndShowMasksTheSec
         {"编辑框_服务密钥", "k3y"},
         {"编辑框_检测来源页", "https://blog.example/路径"},
         {"编辑框_复查间隔", "6"},
+        {"编辑框_检测速率", "3"},
     };
     for (const auto& [name, text] : boxes)
         find<QLineEdit>(name)->setText(QString::fromUtf8(text));

@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include <fstream>
 #include <sstream>
 
@@ -127,6 +129,31 @@ TEST_F(CheckCommandTest, MaxAgeLetsRecentStatusesStandAndEveryCheckIsRemembered)
     EXPECT_EQ(service.requests().size(), 8u);
 }
 
+TEST_F(CheckCommandTest, TheRateComesFromTheCommandOverTheSettingAndSpacesTheChecks) {
+    std::string lines;
+    for (int i = 0; i < 3; ++i)
+        lines += "有效" + record("r" + std::to_string(i) + ".png", kPng + std::to_string(i));
+    Outcome result = run({"config", "set", "check-rate", "1001"});
+    EXPECT_NE(result.status, 0);
+    result = run({"config", "set", "check-rate", "2"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(read_ini_value(settings_file_path(), utf8_to_gbk("链接检测"), "Rate"), "2");
+    EXPECT_NE(run({"config", "show"}).out.find("check-rate\t2\n"), std::string::npos);
+
+    // Two a second: the third check cannot start before a second has passed.
+    auto began = std::chrono::steady_clock::now();
+    result = run({"check"});
+    EXPECT_EQ(result.out, lines);
+    EXPECT_GE(std::chrono::steady_clock::now() - began, std::chrono::seconds(1));
+    // One a second from the command, whatever the setting says.
+    ASSERT_TRUE(write_ini_value(settings_file_path(), utf8_to_gbk("链接检测"), "Rate", "0"));
+    began = std::chrono::steady_clock::now();
+    result = run({"check", "--rate", "1"});
+    EXPECT_EQ(result.out, lines);
+    EXPECT_GE(std::chrono::steady_clock::now() - began, std::chrono::seconds(2));
+    EXPECT_EQ(run({"check", "--rate=0"}).out, lines);
+}
+
 TEST_F(CheckCommandTest, DeepCheckRefererAndMisuse) {
     const std::string swapped = record("swapped.png", kPng + "served", md5_hex(kPng + "uploaded"));
     Outcome result = run({"check"});
@@ -156,6 +183,10 @@ TEST_F(CheckCommandTest, DeepCheckRefererAndMisuse) {
              {"check", "--max-age", "-1"},
              {"check", "--max-age", "8761"},
              {"check", "--max-age"},
+             {"check", "--rate", "-1"},
+             {"check", "--rate", "1001"},
+             {"check", "--rate=fast"},
+             {"check", "--rate"},
          }) {
         result = run(misuse);
         EXPECT_EQ(result.status, 2) << misuse.back();

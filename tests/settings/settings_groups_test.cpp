@@ -54,6 +54,7 @@ TEST_F(SettingsGroupsTest, AnOlderFileReadsTheDefaultsAndKeepsItsSectionsByteFor
     EXPECT_TRUE(snapshot.archive); // on unless turned off
     EXPECT_EQ(snapshot.check_referer, "");
     EXPECT_EQ(snapshot.check_max_age_hours, 24);
+    EXPECT_EQ(snapshot.check_rate, 8);
     const SettingsPage page = store().read_page();
     EXPECT_EQ(page.server_port, "36677");
     EXPECT_FALSE(page.server_enabled);
@@ -68,6 +69,7 @@ TEST_F(SettingsGroupsTest, AnOlderFileReadsTheDefaultsAndKeepsItsSectionsByteFor
     changed.archive = false;
     changed.check_referer = "https://blog.example/post?id=1";
     changed.check_max_age = "0";
+    changed.check_rate = "0";
     ASSERT_TRUE(store().save(changed, false, state).saved);
     EXPECT_FALSE(state.snapshot().archive);
     EXPECT_FALSE(upload_context(state.snapshot(), dir.path()).keep_archive);
@@ -77,7 +79,7 @@ TEST_F(SettingsGroupsTest, AnOlderFileReadsTheDefaultsAndKeepsItsSectionsByteFor
                                                read_ini_value(file(), utf8_to_gbk("编辑器上传服务"), "Key") +
                                                utf8_to_gbk("\r\n[上传选项]\r\nLinkFormat=markdown\r\nCompress=1\r\nArchive=0\r\n"
                                                            "[链接检测]\r\nReferer=https://blog.example/post?id=1\r\n"
-                                                           "MaxAgeHours=0\r\n"));
+                                                           "MaxAgeHours=0\r\nRate=0\r\n"));
     // The key is stored enciphered like the token, and reads back whole.
     EXPECT_EQ(after.find("key\"with"), std::string::npos);
     EXPECT_EQ(store().read_page().server_key, " key\"with=edges ");
@@ -95,6 +97,7 @@ TEST_F(SettingsGroupsTest, AnOlderFileReadsTheDefaultsAndKeepsItsSectionsByteFor
         EXPECT_TRUE(in_force.compress);
         EXPECT_EQ(in_force.check_referer, "https://blog.example/post?id=1");
         EXPECT_EQ(in_force.check_max_age_hours, 0);
+        EXPECT_EQ(in_force.check_rate, 0);
     }
 
     // Values the page cannot produce read as the defaults.
@@ -106,6 +109,10 @@ TEST_F(SettingsGroupsTest, AnOlderFileReadsTheDefaultsAndKeepsItsSectionsByteFor
     AppState damaged;
     store().load_at_start(damaged);
     EXPECT_EQ(damaged.snapshot().check_max_age_hours, 24);
+    write_ini_value(file(), utf8_to_gbk("链接检测"), "Rate", "-3");
+    AppState slowed;
+    store().load_at_start(slowed);
+    EXPECT_EQ(slowed.snapshot().check_rate, 8);
 }
 
 TEST_F(SettingsGroupsTest, TheGroupChecksFollowTheGiteeChecksAndTheirValuesOutliveAFailedMysqlCheck) {
@@ -145,6 +152,17 @@ TEST_F(SettingsGroupsTest, TheGroupChecksFollowTheGiteeChecksAndTheirValuesOutli
         EXPECT_TRUE(store().save(page, false, state).saved) << good;
     }
     EXPECT_EQ(state.snapshot().check_max_age_hours, 8760);
+    ASSERT_EQ(check_rate_message(),
+              utf8_to_gbk("检测速率必须是0到1000之间的数字（每秒向同一网站发出的检测数，0为不限）"));
+    for (const char* bad : {"", "-1", "1001", "99999", "2.5", " 8", "八"}) {
+        page.check_rate = utf8_to_gbk(bad);
+        EXPECT_EQ(store().save(page, false, state).message, check_rate_message()) << bad;
+    }
+    for (const char* good : {"1000", "0", "008", "3"}) {
+        page.check_rate = good;
+        EXPECT_TRUE(store().save(page, false, state).saved) << good;
+    }
+    EXPECT_EQ(state.snapshot().check_rate, 3);
 
     // The empty Gitee boxes come first, then the port, then the referer.
     page.server_port = "0";

@@ -68,6 +68,7 @@ void MainWindow::start_link_check(bool every_row) {
     LinkCheckOptions options;
     options.deep = deep_check_->isChecked();
     options.referer = to_utf8(state_.snapshot().check_referer);
+    options.per_host_rate = state_.snapshot().check_rate;
     LinkCheckEvents events;
     events.started = [channel = channel_, window = this, generation, rows](std::size_t index) {
         channel->post(

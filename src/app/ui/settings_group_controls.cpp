@@ -29,11 +29,14 @@ SettingsGroupControls::SettingsGroupControls(QWidget* canvas) {
     archive_ = place(new QCheckBox(QStringLiteral("保留本地存档"), upload), "复选框_保留本地存档", 16, 72, 230, 20);
 
     auto* check = check_ =
-        place(new QGroupBox(QStringLiteral("链接检测"), canvas), "分组框_链接检测", 66, 204, 288, 74);
+        place(new QGroupBox(QStringLiteral("链接检测"), canvas), "分组框_链接检测", 66, 204, 288, 98);
     label(check, "标签_检测来源页", QStringLiteral("检测来源页："), 16, 24, 82, 16);
     referer_ = edit(check, "编辑框_检测来源页", 102, 22, 144, 20);
     label(check, "标签_复查间隔", QStringLiteral("复查间隔（小时）："), 16, 48, 110, 16);
     max_age_ = edit(check, "编辑框_复查间隔", 130, 46, 116, 20);
+    label(check, "标签_检测速率", QStringLiteral("检测速率（次/秒）："), 16, 72, 110, 16);
+    check_rate_ = edit(check, "编辑框_检测速率", 130, 70, 116, 20);
+    check_rate_->setToolTip(QStringLiteral("每秒向同一网站发出的检测数，均匀间隔；0为不限"));
 }
 
 void SettingsGroupControls::move_to(int top) {
@@ -51,6 +54,7 @@ void SettingsGroupControls::fill(const SettingsPage& page) {
     archive_->setChecked(page.archive);
     referer_->setText(from_gbk(page.check_referer));
     max_age_->setText(from_gbk(page.check_max_age));
+    check_rate_->setText(from_gbk(page.check_rate));
 }
 
 void SettingsGroupControls::collect(SettingsPage& page) const {
@@ -63,6 +67,7 @@ void SettingsGroupControls::collect(SettingsPage& page) const {
     page.archive = archive_->isChecked();
     page.check_referer = to_gbk(referer_->text());
     page.check_max_age = to_gbk(max_age_->text());
+    page.check_rate = to_gbk(check_rate_->text());
 }
 
 } // namespace velpic

@@ -37,6 +37,7 @@ private:
     QCheckBox* archive_;
     QLineEdit* referer_;
     QLineEdit* max_age_;
+    QLineEdit* check_rate_;
 };
 
 } // namespace velpic

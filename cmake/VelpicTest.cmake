@@ -18,5 +18,5 @@ function(velpic_add_tests prefix)
     target_compile_options(${_target} PRIVATE -O0)
     gtest_discover_tests(${_target}
         DISCOVERY_TIMEOUT 60
-        PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen" LABELS ${prefix})
+        PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;VELPIC_NO_KEYRING=1" LABELS ${prefix})
 endfunction()

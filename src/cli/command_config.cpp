@@ -5,6 +5,7 @@
 
 #include "records/mysql_record_store.h"
 #include "runtime/codepage.h"
+#include "settings/secret_store.h"
 #include "settings/settings_groups.h"
 #include "settings/settings_store.h"
 
@@ -20,6 +21,7 @@ struct PageState {
     SettingsPage page;
     bool mysql = false;
     const SettingsStore* store = nullptr;
+    std::optional<SecretPlace> token_store; // a move asked for by `set token-store`
 };
 
 struct Setting {
@@ -69,9 +71,26 @@ Setting service_setting() {
             "gitee, github or gitea"};
 }
 
+// The setting `token-store`: where the secrets are kept. Setting it moves them all (move_secrets).
+Setting token_store_setting() {
+    return {"token-store", false,
+            [](PageState& state, const std::string& value) {
+                state.token_store = secret_place_named(value);
+                return state.token_store.has_value();
+            },
+            [](const PageState& state) {
+                const IniDocument file = IniDocument::load(state.store->file());
+                if (std::optional<SecretPlace> named = stored_secret_place(file))
+                    return std::string(secret_place_name(*named));
+                return std::string(secret_place_name(secret_place_in_force(file))) + " (default)";
+            },
+            "keyring or file"};
+}
+
 const std::vector<Setting>& settings() {
     static const std::vector<Setting> list = {
         service_setting(),
+        token_store_setting(),
         text("owner", &SettingsPage::owner),
         text("repo", &SettingsPage::repo),
         text("token", &SettingsPage::access_token, true),
@@ -121,7 +140,7 @@ const Setting* find_setting(const std::string& name) {
 
 // The stored page with the profile of service, or of the active service.
 PageState stored_page(const SettingsStore& store, std::optional<ServiceKind> service) {
-    return PageState{service ? store.read_page(*service) : store.read_page(), store.stored_mysql_mode(), &store};
+    return PageState{service ? store.read_page(*service) : store.read_page(), store.stored_mysql_mode(), &store, {}};
 }
 
 // Takes a leading "--service S" off args: false (with why) when S is no service.
@@ -207,6 +226,21 @@ void explain_refusal(const std::string& message, CommandIo& io) {
            << setting << (found.secret ? " - <<< VALUE" : " VALUE") << "\n";
 }
 
+// Each step is told as it is done (never a value): a kill in between leaves every secret where one step put it.
+int move_secrets_to(SecretPlace target, const SettingsStore& store, CommandIo& io) {
+    const SecretMove move = move_secrets(store.file(), target, [&io](const std::string& line) {
+        io.err << "velpic config: " << line << std::endl;
+    });
+    if (!move.ok) {
+        io.err << "velpic config: " << move.message << "\n";
+        return 1;
+    }
+    if (!move.message.empty())
+        io.err << "velpic config: " << move.message << "\n";
+    io.out << "token-store " << secret_place_name(target) << ": " << move.moved << " secret(s) moved\n";
+    return 0;
+}
+
 int set(std::optional<ServiceKind> service, const std::vector<std::string>& pairs, CommandIo& io) {
     if (pairs.empty() || pairs.size() % 2 != 0)
         return misuse(io, "set takes NAME VALUE pairs");
@@ -237,6 +271,11 @@ int set(std::optional<ServiceKind> service, const std::vector<std::string>& pair
         if (!setting.set(state, value))
             return misuse(io, std::string(setting.name) + " must be " + setting.allowed);
     }
+    bool others = false;
+    for (std::size_t i = 0; i < pairs.size(); i += 2)
+        others = others || pairs[i] != "token-store";
+    if (!others)
+        return move_secrets_to(*state.token_store, store, io);
     AppState scratch;
     const SaveResult result = store.save(state.page, state.mysql, scratch);
     (result.saved ? io.out : io.err) << to_utf8(result.message) << "\n";
@@ -244,6 +283,8 @@ int set(std::optional<ServiceKind> service, const std::vector<std::string>& pair
         io.err << "velpic config: " << to_utf8(result.warning) << "\n";
     if (!result.saved)
         explain_refusal(result.message, io);
+    if (result.saved && state.token_store)
+        return move_secrets_to(*state.token_store, store, io);
     return result.saved ? 0 : 1;
 }
 
@@ -291,7 +332,8 @@ const Command config_command{
     "         link-format (url|markdown|html), compress (on|off), archive (on|off), check-referer,\n"
     "         check-max-age (hours after which the records page checks a remembered link again; 0: always),\n"
     "         check-rate (link checks started a second per host, 0 to 1000; 0: no limit; default 8).\n"
-    "         The value - for token, mysql-password or server-key reads one line from standard input.",
+    "         The value - for token, mysql-password or server-key reads one line from standard input.\n"
+    "         token-store (keyring|file) moves every secret into the desktop's keyring or back into the file.",
     run,
 };
 

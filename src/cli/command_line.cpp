@@ -2,6 +2,7 @@
 
 #include "cli/commands.h"
 #include "runtime/program_dir.h"
+#include "settings/secret_store.h"
 
 #include <algorithm>
 #include <sstream>
@@ -115,7 +116,12 @@ int run_command_line(int argc, char** argv, std::istream& in, std::ostream& out,
                 return 0;
             }
             CommandIo io{in, out, err, desktop};
-            return command->run(args, io);
+            const int code = command->run(args, io);
+            // Once, however many secrets were read or written: a desktop with a keyring would have kept them there.
+            if (fell_back_to_file())
+                err << "velpic: no Secret Service answered within 2 s; secrets stay in the settings file "
+                       "(velpic config set token-store file makes that the choice)\n";
+            return code;
         }
     }
     err << "velpic: unknown command \"" << name << "\"\n";

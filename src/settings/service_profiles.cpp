@@ -1,6 +1,7 @@
 #include "settings/service_profiles.h"
 
 #include "runtime/codepage.h"
+#include "settings/secret_store.h"
 #include "settings/stored_secret.h"
 
 #include <cstdlib>
@@ -43,7 +44,7 @@ RepositoryProfile read_service_profile(const IniDocument& file, ServiceKind serv
     profile.service = service;
     profile.owner = file.value(section, "Owner");
     profile.repo = file.value(section, "Repo");
-    profile.access_token = decode_stored_secret(file.value(section, "Access_Token"));
+    profile.access_token = read_secret(file, section, "Access_Token");
     profile.branch = file.value(section, key_branch);
     profile.service_url = file.value(section, key_service_url);
     profile.address_prefix = file.value(section, key_address_prefix);

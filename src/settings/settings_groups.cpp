@@ -4,6 +4,7 @@
 #include "records/link_status_memory.h"
 #include "runtime/codepage.h"
 #include "runtime/ini_file.h"
+#include "settings/secret_store.h"
 #include "settings/stored_secret.h"
 
 namespace velpic {
@@ -107,7 +108,7 @@ void read_settings_groups(const std::filesystem::path& file, SettingsPage& page)
     const IniDocument ini = IniDocument::load(file);
     page.server_enabled = ini.value(section_server(), "Enabled") == "1";
     page.server_port = ini.value(section_server(), "Port", kDefaultEditorServerPortText);
-    page.server_key = decode_stored_secret(ini.value(section_server(), "Key"));
+    page.server_key = read_secret(ini, section_server(), "Key");
     page.link_format = link_format_from_name(ini.value(section_upload(), "LinkFormat")).value_or(LinkFormat::url);
     page.compress = ini.value(section_upload(), "Compress") == "1";
     // On unless turned off: a file written before the archive existed keeps every picture from now on.

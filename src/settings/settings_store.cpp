@@ -6,6 +6,7 @@
 #include "runtime/ini_file.h"
 #include "runtime/program_dir.h"
 #include "settings/machine_code.h"
+#include "settings/secret_store.h"
 #include "settings/service_profiles.h"
 #include "settings/settings_groups.h"
 #include "settings/stored_secret.h"
@@ -147,7 +148,7 @@ MysqlSettings SettingsStore::read_mysql() const {
     mysql.server = read(section_mysql, "Server");
     mysql.port = port_number(read(section_mysql, "Port"));
     mysql.user = read(section_mysql, "DataBaseUser");
-    mysql.password = decode_stored_secret(read(section_mysql, "DataBasePassword"));
+    mysql.password = read_secret(IniDocument::load(file_), section_mysql, "DataBasePassword");
     mysql.database = read(section_mysql, "DataBaseName");
     return mysql;
 }
@@ -205,9 +206,16 @@ SettingsPage SettingsStore::read_page(ServiceKind service) const {
     page.server = read(section_mysql, "Server");
     page.port = read(section_mysql, "Port");
     page.database_user = read(section_mysql, "DataBaseUser");
-    page.database_password = decode_stored_secret(read(section_mysql, "DataBasePassword"));
+    page.database_password = read_secret(IniDocument::load(file_), section_mysql, "DataBasePassword");
     page.database_name = read(section_mysql, "DataBaseName");
     read_settings_groups(file_, page);
+    const IniDocument doc = IniDocument::load(file_);
+    const std::optional<SecretPlace> named = stored_secret_place(doc);
+    page.token_store = named ? secret_place_name(*named) : "";
+    // Unnamed, the keyring is asked only when the token is not in the file (and then reading it asked already).
+    page.secrets_in_keyring = named ? *named == SecretPlace::keyring
+                                    : doc.value(profile_section(service), "Access_Token").empty() &&
+                                          secret_place_in_force(doc) == SecretPlace::keyring;
     return page;
 }
 
@@ -288,13 +296,29 @@ SaveResult SettingsStore::save(const SettingsPage& page, bool mysql_selected, Ap
     const std::vector<IniValue> group_values = settings_groups_values(page);
     for (const IniValue& value : group_values)
         edits.push_back({value.section, value.key, value.value});
+    // Secrets go to the keyring first (when that is where they are kept), so the file never loses one the keyring
+    // does not hold.
+    const IniDocument before = IniDocument::load(file_);
+    std::string keyring_warning;
+    route_secret_edits(before, edits, storage, keyring_warning);
     // One replacement of the file, so a crash never leaves Owner of one save beside Repo of another. A failed MySQL
     // check still saves the Gitee values and the mode.
     const bool written = commit(edits);
+    // The first save that chose the keyring takes the secrets saved before along.
+    if (written && !stored_secret_place(before) &&
+        stored_secret_place(IniDocument::load(file_)) == SecretPlace::keyring)
+        move_secrets(file_, SecretPlace::keyring);
+    // The page asks for the other place (the settings page's offer under the token).
+    if (const std::optional<SecretPlace> asked = secret_place_named(page.token_store);
+        written && asked && asked != stored_secret_place(IniDocument::load(file_)))
+        if (const SecretMove move = move_secrets(file_, *asked); !move.ok)
+            keyring_warning += (keyring_warning.empty() ? "" : "; ") + move.message;
     state.set_repository(page.active_service == page.service ? in_force(profile)
                                                              : read_active_profile(IniDocument::load(file_)));
     if (service_url_unencrypted(effective_service_url(profile)))
         result.warning = unencrypted_service_url_warning();
+    if (!keyring_warning.empty())
+        result.warning += (result.warning.empty() ? "" : " ") + utf8_to_gbk(keyring_warning);
     apply_settings_groups(page, state);
     result.gitee_saved = true;
     if (failed_check) {

@@ -45,6 +45,10 @@ struct SettingsPage {
     // Group "链接检测".
     std::string check_referer;
     std::string check_max_age = "24"; // "复查间隔（小时）", as typed
+    // Where the secrets are kept (secret_store.h): the place the file names ("keyring", "file", or "" for the
+    // default), and whether they are in the keyring now. Saving a page that names another place moves them all.
+    std::string token_store;
+    bool secrets_in_keyring = false;
     std::string check_rate = "8";     // "检测速率", request starts a second to one host, as typed
 };
 

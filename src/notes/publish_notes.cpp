@@ -37,6 +37,10 @@ public:
             return would_publish(note, reference) ? ReferenceDecision::failure("cannot be rewritten")
                                                   : ReferenceDecision::leave_it();
         // Notes of one folder name their pictures alike: the same text there is the same picture, found once.
+        // Published already, or a link to a web page: settled without a look-up (most references of a note).
+        if (hosted_here(reference.target) ||
+            (!reference.image && (reference.target.starts_with("https://") || reference.target.starts_with("http://"))))
+            return ReferenceDecision::leave_it();
         std::string key = reference.image ? "image:" : "link:";
         key += note.path.parent_path().native();
         key += '\0';

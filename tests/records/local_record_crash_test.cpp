@@ -3,6 +3,7 @@
 #include "records/local_record_file.h"
 
 #include "runtime/files.h"
+#include "support/child_process.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +13,7 @@
 #include <csignal>
 #include <cstdio>
 #include <fstream>
+#include <optional>
 #include <random>
 #include <spawn.h>
 #include <string>
@@ -69,7 +71,7 @@ std::size_t temporary_files(const std::filesystem::path& dir) {
 }
 
 TEST(LocalRecordFileCrash, KilledWritersLoseNothingAndLeaveNoJunk) {
-    test::TempDir dir;
+    test::TempDir dir, calibration;
     const auto file = dir.file("本地记录.ini");
     std::mt19937 random(4242);
     long confirmed = 0; // records 0 .. confirmed-1 were reported
@@ -87,6 +89,22 @@ TEST(LocalRecordFileCrash, KilledWritersLoseNothingAndLeaveNoJunk) {
         if (torn) {
             const std::string section = section_bytes(next);
             std::ofstream(file, std::ios::binary | std::ios::app) << section.substr(0, random() % (section.size() - 2));
+        }
+
+        // How long the writer takes for its first record (an append, or a replacement when torn) on this machine
+        // now, on a copy of the file as it stands: the kill falls within the first three records' time, whatever
+        // the machine's pace, so that kills inside a replacement and after some records both happen.
+        std::chrono::microseconds took{};
+        {
+            const std::filesystem::path scratch = calibration.file("本地记录.ini");
+            std::filesystem::remove(scratch);
+            if (std::filesystem::exists(file))
+                std::filesystem::copy_file(file, scratch);
+            test::ChildProcess writer(VELPIC_RECORD_WRITER, {scratch.string(), std::to_string(confirmed), "1"});
+            ASSERT_TRUE(writer.wait_for_output_line("ready"));
+            const std::optional<std::chrono::microseconds> first_record = writer.time_to_exit();
+            ASSERT_TRUE(first_record) << "round " << round << ": a writer left alone must complete";
+            took = *first_record;
         }
 
         int pipe_fds[2];
@@ -110,8 +128,7 @@ TEST(LocalRecordFileCrash, KilledWritersLoseNothingAndLeaveNoJunk) {
         std::string line;
         ASSERT_TRUE(reports.next(line));
         ASSERT_EQ(line, "ready");
-        // Somewhere within the first few records (each a lookup, a write and an fsync of some milliseconds).
-        const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(random() % 10000);
+        const auto until = std::chrono::steady_clock::now() + test::kill_moment(took * 12 / 5, random);
         while (std::chrono::steady_clock::now() < until) {
         }
         kill(child, SIGKILL);

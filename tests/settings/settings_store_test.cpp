@@ -2,6 +2,7 @@
 #include "settings/settings_cipher.h"
 #include "settings/settings_store.h"
 #include "settings/stored_secret.h"
+#include "support/child_process.h"
 #include "runtime/codepage.h"
 #include "runtime/ini_file.h"
 #include "support/temp_dir.h"
@@ -314,28 +315,44 @@ TEST_F(SettingsStoreTest, AKilledSaveNeverMixesTwoSaves) {
     second.repo = "photos";
     second.access_token = "fedcba9876543210fedcba9876543210";
     ASSERT_TRUE(store().save(first, false, state).saved);
-    std::mt19937 random(7);
-    for (int round = 0; round < 60; ++round) {
-        const SettingsPage& next = round % 2 == 0 ? second : first;
+    test::TempDir calibration;
+    // A child that saves page into path once this process has heard that it is about to.
+    const auto start_save = [&](const std::filesystem::path& path, const SettingsPage& page) {
         int started[2];
-        ASSERT_EQ(pipe(started), 0);
+        EXPECT_EQ(pipe(started), 0);
         const pid_t child = fork();
-        ASSERT_GE(child, 0);
         if (child == 0) {
             close(started[0]);
             AppState child_state;
-            SettingsStore child_store = store();
+            SettingsStore child_store(path, [] { return std::string("4242"); }, [](const MysqlSettings&) {});
             const char go = 1;
             (void)!write(started[1], &go, 1);
-            child_store.save(next, false, child_state);
+            child_store.save(page, false, child_state);
             _exit(0);
         }
         close(started[1]);
         char go = 0;
-        ASSERT_EQ(read(started[0], &go, 1), 1);
+        EXPECT_EQ(read(started[0], &go, 1), 1);
         close(started[0]);
-        // Kill somewhere within the save (a few fsyncs long), or after it.
-        const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(random() % 2000);
+        return child;
+    };
+    std::mt19937 random(7);
+    int kept_earlier = 0, kept_next = 0;
+    for (int round = 0; round < 60; ++round) {
+        // Always the other save than the one in the file, so that the file tells whether the kill came too late.
+        const SettingsPage& next = value(section_gitee, "Owner") == first.owner ? second : first;
+        // How long the same save takes on this machine now, into a copy of the file: the kill is placed within
+        // that time and a quarter beyond, so that it lands before and after the file's replacement at any pace.
+        const std::filesystem::path copy = calibration.file("settings.ini");
+        std::filesystem::copy_file(file(), copy, std::filesystem::copy_options::overwrite_existing);
+        const pid_t measured = start_save(copy, next);
+        ASSERT_GT(measured, 0);
+        const std::optional<std::chrono::microseconds> took = test::time_to_exit(measured);
+        ASSERT_TRUE(took) << "round " << round << ": a save left alone must complete";
+
+        const pid_t child = start_save(file(), next);
+        ASSERT_GT(child, 0);
+        const auto until = std::chrono::steady_clock::now() + test::kill_moment(*took, random);
         while (std::chrono::steady_clock::now() < until) {
         }
         kill(child, SIGKILL);
@@ -346,7 +363,10 @@ TEST_F(SettingsStoreTest, AKilledSaveNeverMixesTwoSaves) {
         const SettingsPage& seen = owner == first.owner ? first : second;
         EXPECT_EQ(value(section_gitee, "Repo"), seen.repo) << round;
         EXPECT_EQ(decode_stored_secret(value(section_gitee, "Access_Token")), seen.access_token) << round;
+        ++(&seen == &next ? kept_next : kept_earlier);
     }
+    EXPECT_GT(kept_earlier, 0) << "some kills must land before the file is replaced";
+    EXPECT_GT(kept_next, 0) << "some kills must land after it";
 }
 
 TEST(PortNumber, LeadingBlanksSignAndDigits) {

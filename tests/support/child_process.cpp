@@ -1,6 +1,8 @@
 #include "support/child_process.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
@@ -130,6 +132,49 @@ bool ChildProcess::kill_after(std::chrono::microseconds while_running) {
     }
     signal(SIGKILL);
     return wait_for_exit() == 0;
+}
+
+std::optional<std::chrono::microseconds> ChildProcess::time_to_exit(std::chrono::milliseconds bound) {
+    if (status_)
+        return std::nullopt;
+    const auto start = std::chrono::steady_clock::now();
+    const auto deadline = start + bound;
+    for (;;) {
+        int status = 0;
+        const pid_t done = ::waitpid(pid_, &status, WNOHANG);
+        const auto now = std::chrono::steady_clock::now();
+        if (done == pid_) {
+            status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            wait_for_exit(); // takes the rest of its outputs
+            if (status_ != 0)
+                return std::nullopt;
+            return std::chrono::duration_cast<std::chrono::microseconds>(now - start);
+        }
+        if (now >= deadline)
+            return std::nullopt;
+        // Output it writes meanwhile must not fill a pipe and stall it.
+        pump(std::chrono::milliseconds(0));
+    }
+}
+
+std::chrono::microseconds kill_moment(std::chrono::microseconds took, std::mt19937& random) {
+    const auto span = static_cast<std::uint64_t>(std::max<std::int64_t>(1, took.count() * 5 / 4));
+    return std::chrono::microseconds(static_cast<std::int64_t>(random() % span));
+}
+
+std::optional<std::chrono::microseconds> time_to_exit(pid_t pid, std::chrono::milliseconds bound) {
+    const auto start = std::chrono::steady_clock::now();
+    for (;;) {
+        int status = 0;
+        const pid_t done = ::waitpid(pid, &status, WNOHANG);
+        const auto now = std::chrono::steady_clock::now();
+        if (done == pid)
+            return WIFEXITED(status) && WEXITSTATUS(status) == 0
+                       ? std::optional(std::chrono::duration_cast<std::chrono::microseconds>(now - start))
+                       : std::nullopt;
+        if (done < 0 || now >= start + bound)
+            return std::nullopt;
+    }
 }
 
 std::optional<int> ChildProcess::wait_for_exit(std::chrono::milliseconds bound) {

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <optional>
+#include <random>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -28,6 +29,9 @@ public:
     // Lets it run for while (busy-waiting: a sleep would be far coarser than the moments a kill test aims at), then
     // kills it and reaps it. True when it had already ended on its own with status 0.
     bool kill_after(std::chrono::microseconds while_running);
+    // Lets it run to its end, watched as kill_after watches it (busy, so that it runs at the pace it has when it is
+    // killed); the time from the call to its end, or nullopt when it did not end with status 0 within bound.
+    std::optional<std::chrono::microseconds> time_to_exit(std::chrono::milliseconds bound = std::chrono::seconds(30));
     // Reads both outputs to their end and reaps it; its exit status (or 128 + signal), nullopt after bound.
     std::optional<int> wait_for_exit(std::chrono::milliseconds bound = std::chrono::seconds(30));
 
@@ -47,5 +51,15 @@ private:
     std::size_t out_seen_ = 0, err_seen_ = 0;
     std::optional<int> status_;
 };
+
+// A moment to kill a child at, spread evenly over the time a run of it left alone took on this machine just before
+// (took) and a quarter of it beyond: kills then land before, inside and after its work at whatever pace the machine
+// keeps, where a fixed window would miss the late part on a busy machine.
+std::chrono::microseconds kill_moment(std::chrono::microseconds took, std::mt19937& random);
+
+// The same time for a child that is no ChildProcess (a fork): waits for pid busily; nullopt when it did not end
+// with status 0 within bound.
+std::optional<std::chrono::microseconds> time_to_exit(pid_t pid,
+                                                      std::chrono::milliseconds bound = std::chrono::seconds(30));
 
 } // namespace velpic::test

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <optional>
 #include <cstdio>
 #include <random>
 #include <string>
@@ -27,13 +28,21 @@ std::string picture(int i) {
     return std::string("\x89PNG\r\n\x1a\n", 8) + "picture " + std::to_string(i);
 }
 
-// Starts the deleter on digest, waits for its "ready", lets it run for a random while and kills it. True when
-// it had finished on its own (exit 0) before the kill.
-bool run_and_kill(const std::filesystem::path& dir, const std::string& digest, std::mt19937& random) {
+// Starts the deleter on digest, waits for its "ready", lets it run until at and kills it. True when it had finished
+// on its own (exit 0) before the kill.
+bool run_and_kill(const std::filesystem::path& dir, const std::string& digest, std::chrono::microseconds at) {
     test::ChildProcess deleter(VELPIC_PICTURE_DELETER, {dir.string(), digest});
     EXPECT_TRUE(deleter.wait_for_output_line("ready"));
-    // A delete is two requests, a file replacement and an unlink: a few milliseconds.
-    return deleter.kill_after(std::chrono::microseconds(random() % 6000));
+    return deleter.kill_after(at);
+}
+
+// The same left to run to its end: how long it took.
+std::chrono::microseconds unkilled_run(const std::filesystem::path& dir, const std::string& digest) {
+    test::ChildProcess deleter(VELPIC_PICTURE_DELETER, {dir.string(), digest});
+    EXPECT_TRUE(deleter.wait_for_output_line("ready"));
+    const std::optional<std::chrono::microseconds> took = deleter.time_to_exit();
+    EXPECT_TRUE(took) << "a delete left alone must complete";
+    return took.value_or(std::chrono::milliseconds(6));
 }
 
 TEST(PictureDeleteCrash, TheSameDeleteAgainCompletesAfterAnyKill) {
@@ -59,15 +68,24 @@ TEST(PictureDeleteCrash, TheSameDeleteAgainCompletesAfterAnyKill) {
 
     std::mt19937 random(1919);
     int finished_alone = 0, killed_with_file_gone = 0, killed_before = 0;
+    std::chrono::microseconds took{};
     constexpr int kRounds = 100, kKillsPerRound = 2;
     for (int round = 0; round < kRounds; ++round) {
         const std::string bytes = picture(round);
         const std::string digest = md5_hex(bytes);
         const std::string path = digest + ".png";
         ASSERT_TRUE(upload_picture(context, ".png", bytes, reporter).ok) << round;
+        // The kills are spread over what a delete takes on this machine now, measured on a picture like it every
+        // few rounds: a busy machine stretches the delete, and a fixed window would then only ever hit its start.
+        if (round % 4 == 0) {
+            const std::string spare = picture(1000 + round);
+            ASSERT_TRUE(upload_picture(context, ".png", spare, reporter).ok) << round;
+            took = unkilled_run(dir.path(), md5_hex(spare));
+            ASSERT_FALSE(find_local_record(records, md5_hex(spare))) << round;
+        }
 
         for (int kill = 0; kill < kKillsPerRound; ++kill) {
-            if (run_and_kill(dir.path(), digest, random))
+            if (run_and_kill(dir.path(), digest, test::kill_moment(took, random)))
                 ++finished_alone;
             else if (!service.file("alice", "pics", path))
                 ++killed_with_file_gone;

@@ -287,8 +287,8 @@ bool measure(const char* title, const std::vector<velpic::LinkTarget>& targets, 
         figures.curl = std::min(figures.curl, curl);
     }
     std::printf("%s, %zu addresses, best of %d\n", title, targets.size(), rounds);
-    std::printf("  %-43s %8.3f s\n", parallel ? "curl -Z --parallel-max 4:" : "curl -K, one after another, connection reused:",
-                figures.curl);
+    std::printf("  %-43s %8.3f s\n",
+                parallel ? "curl -Z --parallel-max 4:" : "curl -K, one after another, connection reused:", figures.curl);
     std::printf("  link check, %2d at once, rate %-4d:           %8.3f s   ratio %.2f\n", jobs, rate, figures.check,
                 figures.check / figures.curl);
     std::printf("  deep link check (whole body + MD5):          %8.3f s   ratio %.2f\n", figures.deep,

@@ -133,8 +133,8 @@ const char* const kCheckHelp =
 
 int run_check_command(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
-        out << "usage: velpic [--data-dir DIR] check [--deep] [--referer URL] [--jobs N] [--rate N] [--max-age H]\n\ncheck    "
-            << kCheckHelp << "\n";
+        out << "usage: velpic [--data-dir DIR] check [--deep] [--referer URL] [--jobs N] [--rate N] [--max-age H]\n\n"
+            << "check    " << kCheckHelp << "\n";
         return 0;
     }
     std::string error;

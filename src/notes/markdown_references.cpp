@@ -285,13 +285,15 @@ private:
         if (span.inline_end != std::string_view::npos)
             cursor_ = std::max(cursor_, span.inline_end);
         if (!span.placed && !span.image && span.shown && is_autolink_text(span)) {
-            // An autolink md4c copied (an escape or entity in it): its bytes are its text, taken literally.
+            // An autolink md4c copied (an escape or entity in it, or a scheme it added): its bytes are its text.
             NoteReference reference;
             reference.offset = span.text_begin;
             reference.length = span.text_end - span.text_begin;
             reference.form = ReferenceForm::plain_text;
             reference.image = false;
-            reference.target = span.resolved;
+            // Taken literally, without the "mailto:" or "http://" md4c puts before a bare one: what is written
+            // there is read back the same.
+            reference.target = std::string(text_.substr(reference.offset, reference.length));
             claimed_.emplace(reference.offset, reference.offset + reference.length);
             result_.found.push_back(std::move(reference));
             return 0;

@@ -244,7 +244,7 @@ TEST(MarkdownReferences, EscapedDestinationsAutolinksAndAddressesAreEachPlacedOn
         {"[ https://a.b/c", {"https://a.b/c|https://a.b/c"}, true},
         // an e-mail autolink is placed at its text, never inside a later destination
         {"<me@example.com> ![x](mailto:me@example.com)",
-         {"me@example.com|mailto:me@example.com", "mailto:me@example.com|mailto:me@example.com"},
+         {"me@example.com|me@example.com", "mailto:me@example.com|mailto:me@example.com"},
          true},
     };
     for (const Case& c : cases) {

@@ -203,8 +203,9 @@ private:
             NoteReference& link = result_.found[autolink_check_];
             if (link.offset == offset) {
                 link.form = ReferenceForm::plain_text;
-                // In a table row md4c lets a bare address run on past the cell's "|", where its text stops.
-                if (size < link.length && text_[offset + size] == '|')
+                // In a table row md4c lets a bare address run on past the cell's "|"; its text stops where the
+                // address shown does.
+                if (size < link.length)
                     link.length = size;
                 link.target.assign(text_.substr(link.offset, link.length));
             }

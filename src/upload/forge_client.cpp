@@ -48,7 +48,11 @@ TokenAnswer gave_up(const TokenAnswer& last) {
 
 std::string forge_header(const std::string& head, std::string_view name) {
     std::string value;
-    for (const std::string& line : text_split(head, "\r\n")) {
+    // Lines end at LF, with or without the CR before it: a service whose lines end at a bare LF would otherwise have
+    // one header's value run on into the next lines.
+    for (std::string line : text_split(head, "\n")) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
         const auto colon = line.find(':');
         if (colon != std::string::npos && same_name(text_trim(line.substr(0, colon)), name))
             value = text_trim(line.substr(colon + 1));

@@ -30,6 +30,8 @@ TEST(ForgeWaitSeconds, ReadsRetryAfterAndAnExhaustedRateLimit) {
         {"403 with requests left is a refusal", 403, "x-ratelimit-remaining: 12", -1},
         {"403 without either header is a refusal", 403, "", -1},
         {"other statuses never wait", 503, "Retry-After: 5", -1},
+        // A head whose lines end at a bare LF: each header is its own line all the same.
+        {"lines ending at LF", 403, "x-ratelimit-remaining: 0\nx-ratelimit-reset: " + std::to_string(now + 30) + "\n", 30},
     };
     for (const Case& c : cases) {
         TokenAnswer answer;

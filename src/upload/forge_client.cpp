@@ -49,12 +49,17 @@ TokenAnswer gave_up(const TokenAnswer& last) {
 std::string forge_header(const std::string& head, std::string_view name) {
     std::string value;
     // Lines end at LF, with or without the CR before it: a service whose lines end at a bare LF would otherwise have
-    // one header's value run on into the next lines.
-    for (std::string line : text_split(head, "\n")) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
+    // one header's value run on into the next lines. The head is bytes, not GBK text: a byte above 0x80 before the
+    // LF must not hide it as the second byte of a character.
+    std::string_view rest(head);
+    while (!rest.empty()) {
+        const std::size_t end = rest.find('\n');
+        std::string_view line = rest.substr(0, end);
+        rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
+        if (line.ends_with('\r'))
+            line.remove_suffix(1);
         const auto colon = line.find(':');
-        if (colon != std::string::npos && same_name(text_trim(line.substr(0, colon)), name))
+        if (colon != std::string_view::npos && same_name(text_trim(line.substr(0, colon)), name))
             value = text_trim(line.substr(colon + 1));
     }
     return value;

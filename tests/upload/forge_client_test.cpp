@@ -32,6 +32,9 @@ TEST(ForgeWaitSeconds, ReadsRetryAfterAndAnExhaustedRateLimit) {
         {"other statuses never wait", 503, "Retry-After: 5", -1},
         // A head whose lines end at a bare LF: each header is its own line all the same.
         {"lines ending at LF", 403, "x-ratelimit-remaining: 0\nx-ratelimit-reset: " + std::to_string(now + 30) + "\n", 30},
+        // A byte that could lead a GBK character right before the LF.
+        {"high byte before LF", 403, "x-oauth-scopes: \xd4\nx-ratelimit-remaining: 0\nx-ratelimit-reset: " +
+                                         std::to_string(now + 30), 30},
     };
     for (const Case& c : cases) {
         TokenAnswer answer;

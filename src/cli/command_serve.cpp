@@ -5,6 +5,7 @@
 #include "cli/command_options.h"
 #include "runtime/codepage.h"
 #include "runtime/program_dir.h"
+#include "server/server_failure_text.h"
 #include "server/upload_server.h"
 #include "settings/stored_settings.h"
 
@@ -67,14 +68,14 @@ int run(const std::vector<std::string>& args, CommandIo& io) {
         return 2;
     }
     if (!port_text.empty() && !parse_port(port_text, options.port)) {
-        io.err << "velpic serve: --port must be a number from 0 to 65535\n";
+        io.err << "velpic serve：--port 须是 0 到 65535 的数字\n";
         return 2;
     }
 
     StopSignals signals;
     std::shared_ptr<ClipboardSource> clipboard = io.desktop.clipboard(why);
     if (!clipboard)
-        io.err << "velpic serve: " << why << "; uploads of the clipboard will fail\n";
+        io.err << "velpic serve：" << why << "；剪贴板上传将会失败\n";
 
     std::mutex log_mutex;
     UploadServer server(
@@ -83,28 +84,29 @@ int run(const std::vector<std::string>& args, CommandIo& io) {
             std::lock_guard lock(log_mutex);
             io.err << line << "\n" << std::flush;
         });
+    // Its start and its log speak as the window does.
     if (std::string failure = server.start(); !failure.empty()) {
-        io.err << "velpic serve: " << failure << "\n";
+        io.err << "velpic serve：" << server_failure_in_chinese(failure) << "\n";
         return 1;
     }
     {
         std::lock_guard lock(log_mutex);
-        io.err << "velpic serve: listening on http://" << options.host << ":" << server.port()
-               << "/ (POST /upload, GET /heartbeat" << (options.key.empty() ? "" : ", ?key=KEY required")
-               << "); Ctrl+C stops\n"
+        io.err << "velpic serve：正在监听 http://" << options.host << ":" << server.port()
+               << "/（POST /upload、GET /heartbeat" << (options.key.empty() ? "" : "，须带 ?key=密钥")
+               << "）；按 Ctrl+C 停止\n"
                << std::flush;
     }
     return io.desktop.run_beside_clipboard([&] {
         const int signal = signals.wait();
         {
             std::lock_guard lock(log_mutex);
-            io.err << "velpic serve: " << (signal == SIGINT ? "SIGINT" : "SIGTERM")
-                   << ", finishing the uploads in hand\n"
+            io.err << "velpic serve：" << (signal == SIGINT ? "SIGINT" : "SIGTERM")
+                   << "，正在完成手头的上传\n"
                    << std::flush;
         }
         server.stop();
         std::lock_guard lock(log_mutex);
-        io.err << "velpic serve: stopped\n" << std::flush;
+        io.err << "velpic serve：已停止\n" << std::flush;
         return 0;
     });
 }

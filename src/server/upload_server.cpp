@@ -46,8 +46,9 @@ std::string one_line(std::string text) {
 // KB; a list of thousands of paths is counted, not written out.
 std::string log_note(const std::vector<ItemOutcome>& outcomes, std::size_t failed) {
     constexpr std::size_t kMostNoteBytes = 4096;
-    std::string note = std::to_string(outcomes.size()) + (outcomes.size() == 1 ? " item" : " items") +
-                       (failed == 0 ? "" : ", " + std::to_string(failed) + " failed");
+    // In the window's language, as the answers to the editors are.
+    std::string note = std::to_string(outcomes.size()) + " 张图片" +
+                       (failed == 0 ? "" : "，" + std::to_string(failed) + " 张失败");
     std::vector<std::string> parts;
     for (const ItemOutcome& outcome : outcomes)
         if (!outcome.ok)
@@ -57,9 +58,9 @@ std::string log_note(const std::vector<ItemOutcome>& outcomes, std::size_t faile
             parts.push_back(outcome.name + ": " + to_utf8(message));
     std::size_t written = 0;
     for (; written < parts.size() && note.size() + parts[written].size() + 2 <= kMostNoteBytes; ++written)
-        note += (written == 0 && failed != 0 ? ": " : "; ") + parts[written];
+        note += (written == 0 && failed != 0 ? "：" : "；") + parts[written];
     if (written < parts.size())
-        note += "; …and " + std::to_string(parts.size() - written) + " more";
+        note += "；…另有 " + std::to_string(parts.size() - written) + " 条";
     return note;
 }
 

@@ -16,7 +16,10 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -120,12 +123,35 @@ TEST_F(CommandLineTest, UploadPrintsOneAddressPerFileInOrderAndFailsForBadOnes) 
     result = run({"upload", picture("new.gif", png("new")).string()});
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.out, "\n");
-    EXPECT_NE(result.err.find("上传失败！[错误原因：401 Unauthorized"), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("上传失败！[错误原因：访问令牌错误或已失效（HTTP 401：401 Unauthorized"), std::string::npos)
+        << result.err;
 
     result = run({"records"});
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.out, md5_hex(one) + "\t.png\t" + address(one, ".png") + "\n" + md5_hex(two) + "\t.jpeg\t" +
                               address(two, ".jpeg") + "\n");
+}
+
+TEST_F(CommandLineTest, ServeSaysWhyItCannotStartInTheWindowsLanguage) {
+    // A port another program listens on.
+    const int holder = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(holder, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(holder, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(holder, 1), 0);
+    socklen_t size = sizeof address;
+    ::getsockname(holder, reinterpret_cast<sockaddr*>(&address), &size);
+    const std::string port = std::to_string(ntohs(address.sin_port));
+
+    Outcome taken = run({"serve", "--port", port});
+    ::close(holder);
+    EXPECT_EQ(taken.status, 1);
+    EXPECT_NE(taken.err.find("velpic serve：无法在 127.0.0.1:" + port + " 上监听：端口已被其他程序占用"),
+              std::string::npos)
+        << taken.err;
+    EXPECT_EQ(taken.err.find("Address already in use"), std::string::npos) << taken.err;
 }
 
 TEST_F(CommandLineTest, AFifoInPlaceOfTheSettingsOrRecordFileIsRefusedAtOnce) {

@@ -91,7 +91,7 @@ TEST_F(ProgramTest, ServeStopsOnSigtermAfterFinishingTheUploadInFlight) {
     // Under the offscreen platform the server reads the clipboard through the application's thread, as with a
     // display; the signal must still reach it.
     ChildProcess serve(kProgram, with_data_dir({"serve", "--port", "0"}), service_env({"QT_QPA_PLATFORM=offscreen"}));
-    const std::optional<std::string> listening = serve.wait_for_error_line("listening on http://127.0.0.1:");
+    const std::optional<std::string> listening = serve.wait_for_error_line("正在监听 http://127.0.0.1:");
     ASSERT_TRUE(listening) << serve.err();
     const std::string after = listening->substr(listening->find("127.0.0.1:") + 10);
     const int port = std::stoi(after);
@@ -110,9 +110,9 @@ TEST_F(ProgramTest, ServeStopsOnSigtermAfterFinishingTheUploadInFlight) {
     EXPECT_EQ(nlohmann::json::parse(answer->body, nullptr, false),
               nlohmann::json({{"success", true}, {"result", {address}}}));
     EXPECT_EQ(serve.wait_for_exit(), 0) << serve.err();
-    EXPECT_NE(serve.err().find("POST /upload 200 1 item"), std::string::npos) << serve.err();
-    EXPECT_NE(serve.err().find("SIGTERM, finishing the uploads in hand"), std::string::npos) << serve.err();
-    EXPECT_NE(serve.err().find("velpic serve: stopped"), std::string::npos) << serve.err();
+    EXPECT_NE(serve.err().find("POST /upload 200 1 张图片"), std::string::npos) << serve.err();
+    EXPECT_NE(serve.err().find("SIGTERM，正在完成手头的上传"), std::string::npos) << serve.err();
+    EXPECT_NE(serve.err().find("velpic serve：已停止"), std::string::npos) << serve.err();
     EXPECT_EQ(find_local_record(local_record_file_path(dir.path()), md5_hex(picture)), address);
     httplib::Client after_stop("127.0.0.1", port);
     EXPECT_FALSE(after_stop.Get("/heartbeat"));
@@ -120,9 +120,9 @@ TEST_F(ProgramTest, ServeStopsOnSigtermAfterFinishingTheUploadInFlight) {
     // Without a display it serves all the same, and says that the clipboard is out of reach.
     ChildProcess headless(kProgram, with_data_dir({"serve", "--port", "0", "--key", "s3cret"}),
                           service_env(kNoDisplay));
-    ASSERT_TRUE(headless.wait_for_error_line("listening on")) << headless.err();
+    ASSERT_TRUE(headless.wait_for_error_line("正在监听")) << headless.err();
     headless.signal(SIGINT);
     EXPECT_EQ(headless.wait_for_exit(), 0) << headless.err();
-    EXPECT_NE(headless.err().find("uploads of the clipboard will fail"), std::string::npos) << headless.err();
+    EXPECT_NE(headless.err().find("剪贴板上传将会失败"), std::string::npos) << headless.err();
     EXPECT_EQ(headless.err().find("s3cret"), std::string::npos) << headless.err();
 }

@@ -204,7 +204,7 @@ TEST_F(UploadServerTest, FailedItemsKeepTheirPlaceAndAreNamedWithTheirReason) {
         gone + ": 上传失败！[错误原因：下载失败：HTTP 404]",
         html + ": 只能是PNG,JPG,GIF,WEBP格式的图片！",
         "list[6]: 上传失败！[错误原因：不是文本，而是数字]",
-        refused_by_service + ": 上传失败！[错误原因：403 Forbidden: no rights]",
+        refused_by_service + ": 上传失败！[错误原因：没有权限（令牌的权限不足或仓库拒绝写入）（HTTP 403：403 Forbidden: no rights）]",
     };
     std::string joined;
     for (const std::string& line : expected_lines)
@@ -256,7 +256,7 @@ TEST_F(UploadServerTest, AKeyIsRequiredOnEveryRequestOnceSetAndElsewhereThanLoop
         EXPECT_EQ(line.find("secret-token"), std::string::npos) << line;
         EXPECT_EQ(line.find('\n'), std::string::npos) << line;
     }
-    EXPECT_NE(lines.back().find("POST /upload 200 1 item"), std::string::npos) << lines.back();
+    EXPECT_NE(lines.back().find("POST /upload 200 1 张图片"), std::string::npos) << lines.back();
 }
 
 TEST_F(UploadServerTest, OversizedBodiesGet413AndBadBodiesAClearMessage) {
@@ -424,8 +424,8 @@ TEST_F(UploadServerTest, ALogLineStaysWithinAFewKilobytesWhateverTheList) {
     const std::vector<std::string> lines = log_lines(1);
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_LE(lines.back().size(), 4500u);
-    EXPECT_NE(lines.back().find("10000 items, 10000 failed: " + paths.front()), std::string::npos);
-    EXPECT_NE(lines.back().find(" more"), std::string::npos) << lines.back().substr(lines.back().size() - 40);
+    EXPECT_NE(lines.back().find("10000 张图片，10000 张失败：" + paths.front()), std::string::npos);
+    EXPECT_NE(lines.back().find("；…另有 "), std::string::npos) << lines.back().substr(lines.back().size() - 40);
 }
 
 } // namespace

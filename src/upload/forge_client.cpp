@@ -44,6 +44,16 @@ TokenAnswer gave_up(const TokenAnswer& last) {
     return answer;
 }
 
+// Spaces and tabs off both ends, byte by byte (a GBK-aware trim keeps a space after a byte that could lead a
+// character).
+std::string trim_blanks(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
+        text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
+        text.remove_suffix(1);
+    return std::string(text);
+}
+
 } // namespace
 
 std::string forge_header(const std::string& head, std::string_view name) {
@@ -59,8 +69,8 @@ std::string forge_header(const std::string& head, std::string_view name) {
         if (line.ends_with('\r'))
             line.remove_suffix(1);
         const auto colon = line.find(':');
-        if (colon != std::string_view::npos && same_name(text_trim(line.substr(0, colon)), name))
-            value = text_trim(line.substr(colon + 1));
+        if (colon != std::string_view::npos && same_name(trim_blanks(line.substr(0, colon)), name))
+            value = trim_blanks(line.substr(colon + 1));
     }
     return value;
 }

@@ -45,6 +45,14 @@ TEST(ForgeWaitSeconds, ReadsRetryAfterAndAnExhaustedRateLimit) {
     }
 }
 
+// A head is bytes: a byte above 0x80 leads no character in it.
+TEST(ForgeHeader, ReadsTheLastValueOfANameByBytes) {
+    EXPECT_EQ(forge_header("HTTP/1.1 200 OK\r\nX-A: v\xd4 \r\nX-B: w\r\n", "x-a"), "v\xd4");
+    EXPECT_EQ(forge_header("HTTP/1.1 200 OK\r\nX-A: \xd4\nX-B: w\n", "X-B"), "w");
+    EXPECT_EQ(forge_header("HTTP/1.1 200 OK\r\nX-A: 1\r\nx-a:\t2 \r\n", "X-A"), "2");
+    EXPECT_EQ(forge_header("HTTP/1.1 200 OK\r\nX-A: 1\r\n", "X-C"), "");
+}
+
 TEST(ForgeWritePacer, KeepsWritesUnderTheMinuteAndTheHourLimit) {
     using namespace std::chrono_literals;
     ForgeWritePacer pacer(2, 3);

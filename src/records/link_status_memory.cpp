@@ -189,6 +189,40 @@ bool LinkStatusMemory::save(const std::filesystem::path& file) const {
     });
 }
 
+bool LinkStatusMemory::forget(const std::filesystem::path& file, std::string_view digest) {
+    std::error_code error;
+    if (digest.empty() || !std::filesystem::exists(file, error))
+        return !error;
+    return rewrite_ini_file(file, [digest](std::string& bytes) {
+        if (!std::string_view(bytes).starts_with(kHeader))
+            return false;
+        // Line by line: the digest is the third field.
+        std::string kept;
+        kept.reserve(bytes.size());
+        std::size_t start = 0;
+        bool dropped = false;
+        while (start < bytes.size()) {
+            std::size_t end = bytes.find('\n', start);
+            end = end == std::string::npos ? bytes.size() : end + 1;
+            const std::string_view line(bytes.data() + start, end - start);
+            const std::size_t first = line.find('\t');
+            const std::size_t second = first == std::string_view::npos ? first : line.find('\t', first + 1);
+            const bool of_digest = start > 0 && second != std::string_view::npos &&
+                                   line.substr(second + 1).starts_with(digest) &&
+                                   line.substr(second + 1 + digest.size()).starts_with('\t');
+            if (of_digest)
+                dropped = true;
+            else
+                kept.append(line);
+            start = end;
+        }
+        if (!dropped)
+            return true;
+        bytes = std::move(kept);
+        return true;
+    });
+}
+
 bool is_fresh(const RememberedLink* link, std::int64_t now, int max_age_hours) {
     if (link == nullptr || max_age_hours <= 0 || link->checked_at > now + 60)
         return false;

@@ -58,6 +58,9 @@ public:
     // Replaces the file in one step with this memory merged into what the file holds now (the later check of a
     // link wins), so that two processes saving lose nothing of each other. False when it cannot be written.
     bool save(const std::filesystem::path& file) const;
+    // Drops every line of digest from the file (a deleted picture has no link to remember), under the same lock as
+    // save. True when the file holds none afterwards; a missing or damaged file is left as it is.
+    static bool forget(const std::filesystem::path& file, std::string_view digest);
 
 private:
     static std::string key(std::string_view digest, std::string_view address);

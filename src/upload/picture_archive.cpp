@@ -177,6 +177,9 @@ bool remove_archive_copy(const std::filesystem::path& program_dir, std::string_v
     }
     if (!doomed.empty())
         sync_folder(folder);
+    // An emptied folder would stay behind for ever; one still holding other pictures refuses and stays.
+    if (all_gone && ::rmdir(folder.c_str()) == 0)
+        sync_folder(folder.parent_path());
     return all_gone;
 }
 

@@ -1,5 +1,6 @@
 #include "upload/picture_delete.h"
 
+#include "records/link_status_memory.h"
 #include "runtime/codepage.h"
 #include "runtime/datetime.h"
 #include "upload/contents_api.h"
@@ -118,6 +119,8 @@ DeleteOutcome delete_picture(const UploadContext& context, const std::string& di
     if (!removal.ok)
         return failed(outcome, removal.error);
     outcome.record_removed = removal.removed;
+    // The status file is read with the records: a line left for the picture would outlive it.
+    LinkStatusMemory::forget(link_status_file_path(context.program_dir), digest);
     if (!keep_copy && !remove_archive_copy(context.program_dir, digest, &outcome.copy_removed))
         return failed(outcome,
                       utf8_to_gbk("无法删除本地存档 ") +

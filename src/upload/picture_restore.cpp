@@ -1,5 +1,6 @@
 #include "upload/picture_restore.h"
 
+#include "records/link_status_memory.h"
 #include "runtime/codepage.h"
 #include "upload/commit_picture.h"
 #include "upload/contents_api.h"
@@ -39,9 +40,7 @@ RestoreOutcome restore_unrecorded(const UploadContext& context, RestoreOutcome o
     return outcome;
 }
 
-} // namespace
-
-RestoreOutcome restore_picture(const UploadContext& context, const std::string& digest) {
+RestoreOutcome restore_now(const UploadContext& context, const std::string& digest) {
     using Kind = RestoreOutcome::Kind;
     RestoreOutcome outcome;
     outcome.digest = digest;
@@ -90,6 +89,19 @@ RestoreOutcome restore_picture(const UploadContext& context, const std::string& 
         return ended(outcome, Kind::failed, created.reason);
     outcome.kind = Kind::restored;
     outcome.address = created.address;
+    return outcome;
+}
+
+} // namespace
+
+RestoreOutcome restore_picture(const UploadContext& context, const std::string& digest) {
+    RestoreOutcome outcome = restore_now(context, digest);
+    // The link works again now: the status file says so at once, not only once a window that saw it closes.
+    if (outcome.ok() && !outcome.address.empty()) {
+        LinkStatusMemory memory;
+        memory.remember(digest, outcome.address, LinkStatus::valid, unix_now());
+        memory.save(link_status_file_path(context.program_dir));
+    }
     return outcome;
 }
 

@@ -47,6 +47,9 @@ void MainWindow::finish_delete(const QString& digest, const QString& summary, bo
             if (checking)
                 stop_link_check();
             records_->remove_row(row);
+            // Stopping saved what the check had found, the deleted row's status with it.
+            if (checking)
+                LinkStatusMemory::forget(link_status_file_path(program_dir()), to_gbk(digest));
             if (checking)
                 start_link_check(false);
         }

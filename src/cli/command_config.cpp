@@ -90,7 +90,6 @@ Setting token_store_setting() {
 const std::vector<Setting>& settings() {
     static const std::vector<Setting> list = {
         service_setting(),
-        token_store_setting(),
         text("owner", &SettingsPage::owner),
         text("repo", &SettingsPage::repo),
         text("token", &SettingsPage::access_token, true),
@@ -113,6 +112,7 @@ const std::vector<Setting>& settings() {
         on_off("server-enabled", &SettingsPage::server_enabled),
         text("server-port", &SettingsPage::server_port),
         text("server-key", &SettingsPage::server_key, true),
+        token_store_setting(),
         {"link-format", false,
          [](PageState& state, const std::string& value) {
              const std::optional<LinkFormat> format = link_format_from_name(value);

@@ -174,7 +174,8 @@ TEST_F(ConfigCommandTest, SetWritesTheFileTheWindowsSaveWritesAndShowMasksTheSec
                          "mysql-port\t" +
                              no_server +
                              "\nmysql-user\tbob\nmysql-password\t********\nmysql-database\t图片\n"
-                             "server-enabled\ton\nserver-port\t40004\nserver-key\t********\nlink-format\thtml\n"
+                             "server-enabled\ton\nserver-port\t40004\nserver-key\t********\n"
+                             "token-store\tfile (default)\nlink-format\thtml\n"
                              "compress\ton\narchive\toff\ncheck-referer\thttps://blog.example/路径\ncheck-max-age\t6\n"
                              "check-rate\t3\n");
 

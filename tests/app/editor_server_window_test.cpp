@@ -13,6 +13,7 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollArea>
@@ -89,7 +90,7 @@ TEST_F(EditorServerWindowTest, TheSettingsPageScrollsToItsNewGroupsWhichShowAndC
     // Below the original controls, at x = 66 and as wide as the other groups.
     const std::pair<const char*, const char*> titled[] = {
         {"分组框_编辑器上传服务", "编辑器上传服务"}, {"分组框_上传选项", "上传选项"}, {"分组框_链接检测", "链接检测"}};
-    int bottom = 327 + 23; // the save button's, in local mode
+    int bottom = 318; // the record mode group's, in local mode
     for (const auto& [name, title] : titled) {
         auto* group = find<QGroupBox>(name);
         const QRect place(group->mapTo(tabs(), QPoint(0, 0)), group->size());
@@ -123,13 +124,14 @@ TEST_F(EditorServerWindowTest, TheSettingsPageScrollsToItsNewGroupsWhichShowAndC
         return page->viewport()->rect().contains(QRect(widget->mapTo(page->viewport(), QPoint(0, 0)), widget->size()));
     };
     EXPECT_FALSE(in_view(referer));
-    EXPECT_TRUE(in_view(find("按钮_保存")));
+    EXPECT_FALSE(in_view(find("按钮_保存"))); // it closes the page, below the last group
     page->ensureWidgetVisible(referer);
     EXPECT_TRUE(in_view(referer));
     EXPECT_GT(page->verticalScrollBar()->value(), 0);
     page->verticalScrollBar()->setValue(0);
+    QWidget* last = find("分组框_链接检测");
     EXPECT_EQ(QRect(find("按钮_保存")->mapTo(tabs(), QPoint(0, 0)), find("按钮_保存")->size()),
-              QRect(220, 327, 72, 23));
+              QRect(220, last->mapTo(tabs(), QPoint(0, last->height())).y() + 8, 72, 23));
 
     // The page's save checks them, with their messages.
     find<QLineEdit>("编辑框_服务端口")->setText(QStringLiteral("65536"));
@@ -209,6 +211,42 @@ TEST_F(EditorServerWindowTest, TheWindowServesEditorsWhileTurnedOnAndSaysOnceWhe
             {QStringLiteral("编辑器上传服务未能启动：无法在 127.0.0.1:%1 上监听：端口已被其他程序占用").arg(port)}));
     EXPECT_EQ(window->editor_server_port(), 0);
     EXPECT_EQ(request([](httplib::Client& c) { return c.Get("/heartbeat"); }, port)->status, 200); // the holder's
+}
+
+TEST_F(EditorServerWindowTest, TheBoxSaysNotRunningWhileTheServerCouldNotStart) {
+    const int port = free_port();
+    SettingsPage groups;
+    groups.server_enabled = true;
+    groups.server_port = std::to_string(port);
+    store_groups(groups);
+    ServerOptions taken;
+    taken.port = port;
+    auto holder = std::make_unique<UploadServer>(
+        taken, [] { return UploadContext(); }, nullptr);
+    ASSERT_EQ(holder->start(), "");
+    const auto not_running = [&] {
+        QLabel* state = find<QLabel>("标签_服务状态");
+        return state->isVisibleTo(state->window()) && state->text() == QStringLiteral("未运行");
+    };
+
+    open_window();
+    ASSERT_TRUE(eventually([&] { return !dialogs.messages.isEmpty(); }));
+    show_page(1);
+    EXPECT_TRUE(find<QCheckBox>("复选框_启用编辑器上传服务")->isChecked()); // what the user chose stays
+    EXPECT_TRUE(not_running());
+    // Unticked, the box says all there is to say.
+    find<QCheckBox>("复选框_启用编辑器上传服务")->setChecked(false);
+    EXPECT_FALSE(not_running());
+    find<QCheckBox>("复选框_启用编辑器上传服务")->setChecked(true);
+    EXPECT_TRUE(not_running());
+
+    // Once the port is free, saving starts it and the note goes.
+    holder->stop();
+    holder.reset();
+    save_page();
+    ASSERT_EQ(window->editor_server_port(), port);
+    show_page(1);
+    EXPECT_FALSE(not_running());
 }
 
 TEST_F(EditorServerWindowTest, AStoppedServerIsDroppedOnceItHasAnsweredTheRequestsItHeld) {

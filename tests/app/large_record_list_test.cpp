@@ -11,6 +11,8 @@
 #include <QContextMenuEvent>
 #include <QLabel>
 #include <QMenu>
+#include <QHeaderView>
+#include <QStyleOptionViewItem>
 #include <QTreeView>
 #include <cstdio>
 
@@ -97,4 +99,22 @@ TEST_F(LargeRecordListTest, TheLastRowsShowTheirStatusesAndServeTheMenuAndThePre
     ASSERT_TRUE(eventually([&] { return preview->isVisible(); }));
     EXPECT_TRUE(preview->has_image());
     EXPECT_EQ(service.count_requests("GET"), 1u);
+}
+
+TEST_F(LargeRecordListTest, TheNumberColumnShowsSixDigitNumbersWholeWithoutAHorizontalScrollBar) {
+    open_window();
+    show_page(2);
+    ASSERT_EQ(model()->rowCount(), kRecords);
+    list()->scrollToBottom();
+    QApplication::processEvents();
+    QStyleOptionViewItem option;
+    option.initFrom(list()->viewport());
+    option.font = list()->font();
+    option.fontMetrics = list()->fontMetrics();
+    const QModelIndex last = model()->index(kRecords - 1, 0);
+    // What the delegate needs for "100000" fits: Qt would elide it otherwise.
+    EXPECT_GE(list()->columnWidth(0), list()->itemDelegate()->sizeHint(option, last).width());
+    // The digest column gives up what the number column takes: the list is as wide as ever.
+    EXPECT_EQ(list()->header()->length(), 30 + 210 + 60 + 90);
+    EXPECT_LT(list()->columnWidth(1), 210);
 }

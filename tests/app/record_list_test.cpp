@@ -1,6 +1,7 @@
 #include "window_harness.h"
 
 #include "app/ui/picture_box.h"
+#include "records/link_status_memory.h"
 #include "records/local_record_file.h"
 #include "runtime/codepage.h"
 #include "runtime/ini_file.h"
@@ -19,6 +20,8 @@
 #include <QTimer>
 #include <QTreeView>
 #include <algorithm>
+#include <filesystem>
+#include <optional>
 
 using namespace velpic;
 using namespace velpic::test;
@@ -246,6 +249,19 @@ TEST_F(RecordListTest, PreviewShowsThePictureRefusesExpiredRowsAndSurvivesGarbag
     EXPECT_TRUE(preview->has_image());
     EXPECT_EQ(service.count_requests("GET"), gets + 1);
     EXPECT_LE(preview->pixmap().width(), 144);
+    EXPECT_TRUE(preview->geometry().contains(close->geometry()));
+
+    // The open box follows the selection: another row shows its picture, an expired one closes it.
+    select(2);
+    ASSERT_TRUE(eventually([&] { return preview->picture() == QByteArray("this is not a picture"); }));
+    EXPECT_TRUE(preview->isVisible());
+    select(1);
+    EXPECT_FALSE(preview->isVisible());
+    EXPECT_FALSE(close->isVisible());
+    EXPECT_EQ(dialogs.messages.size(), 1); // no second 链接已失效 for merely moving over the row
+    select(0);
+    QTest::mouseDClick(list()->viewport(), Qt::LeftButton, {}, row_center(0));
+    ASSERT_TRUE(eventually([&] { return preview->isVisible() && preview->has_image(); }));
 
     QTest::mouseClick(close, Qt::LeftButton);
     EXPECT_FALSE(preview->isVisible());
@@ -283,9 +299,13 @@ TEST_F(RecordListTest, TheMenuAppearsOnlyOverASelectedRowAndCopiesTheAddress) {
     EXPECT_EQ(menu->actions().front()->text(), QStringLiteral("复制图片链接"));
     EXPECT_EQ(menu->actions()[1]->text(), QStringLiteral("删除图片"));
     EXPECT_FALSE(menu->actions()[2]->isVisible()) << "恢复图片 is for 已失效 rows only";
+    EXPECT_TRUE(find<QLabel>("标签_复制提示")->text().isEmpty());
     menu->actions().front()->trigger();
     menu->close();
     EXPECT_EQ(QApplication::clipboard()->text(), QString::fromStdString(raw("0123456789abcdef0123456789abcdef.png")));
+    EXPECT_EQ(find<QLabel>("标签_复制提示")->text(), QStringLiteral("已复制"));
+    // It goes by itself.
+    EXPECT_TRUE(eventually([&] { return find<QLabel>("标签_复制提示")->text().isEmpty(); }, 5000));
 }
 
 TEST_F(RecordListTest, RecordsThatCannotBeRemovedAfterAClearAreReported) {
@@ -438,6 +458,15 @@ TEST_F(RecordListTest, DeleteAsksFirstAndRestoreBringsBackAnExpiredRow) {
         << dialogs.messages.back().toStdString();
     EXPECT_EQ(status(0), QStringLiteral("有效"));
     EXPECT_EQ(service.file("alice", "pics", md5_hex(kept) + ".png")->bytes, kept);
+    // The status file says so at once, while the window is still open.
+    const auto remembered = [&](const std::string& digest) -> std::optional<LinkStatus> {
+        const LinkStatusMemory memory = LinkStatusMemory::load(link_status_file_path(program_dir()));
+        const RememberedLink* link = memory.find(digest, utf8_to_gbk(raw(digest + ".png")));
+        return link ? std::optional<LinkStatus>(link->status) : std::nullopt;
+    };
+    EXPECT_EQ(remembered(md5_hex(kept)), LinkStatus::valid);
+    // The check's own save, made beside the window, is in the file before the delete.
+    ASSERT_TRUE(eventually([&] { return remembered(md5_hex(doomed)) == LinkStatus::valid; }));
 
     // Delete asks first; No (what Enter gives) leaves everything.
     select(1);
@@ -456,4 +485,11 @@ TEST_F(RecordListTest, DeleteAsksFirstAndRestoreBringsBackAnExpiredRow) {
     EXPECT_EQ(list()->model()->rowCount(), 1);
     EXPECT_FALSE(service.file("alice", "pics", md5_hex(doomed) + ".png"));
     EXPECT_FALSE(find_local_record(local_record_file_path(), md5_hex(doomed)));
+    // Nothing of it stays in the program directory: no status line, no emptied archive folder.
+    EXPECT_EQ(remembered(md5_hex(doomed)), std::nullopt);
+    EXPECT_EQ(remembered(md5_hex(kept)), LinkStatus::valid);
+    const std::filesystem::path archive = program_dir() / std::filesystem::path(u8"图片存档");
+    EXPECT_EQ(std::filesystem::exists(archive / md5_hex(doomed).substr(0, 2)),
+              md5_hex(doomed).substr(0, 2) == md5_hex(kept).substr(0, 2));
+    EXPECT_TRUE(std::filesystem::exists(archive / md5_hex(kept).substr(0, 2)));
 }

@@ -4,6 +4,7 @@
 #include "app/ui/ui_text.h"
 #include "runtime/service_base.h"
 
+#include <QAbstractSpinBox>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -11,6 +12,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollArea>
+#include <QScrollBar>
+#include <QWheelEvent>
 #include <QTextDocumentFragment>
 
 #include <array>
@@ -143,6 +146,7 @@ TEST_F(ServiceSettingsTest, TheExampleAddressFollowsTheServiceAndWhatIsTyped) {
         ServiceKind service;
         Typed typed;
         std::string address;
+        const char* kept = nullptr; // shown unbroken whatever the font
     };
     const Case cases[] = {
         {ServiceKind::gitee, kEmpty, gitee_site + "[Owner]/[Repo]/raw/master/<md5>.png"},
@@ -161,6 +165,10 @@ TEST_F(ServiceSettingsTest, TheExampleAddressFollowsTheServiceAndWhatIsTyped) {
          {"bob", "shots", "", "", "", "https://cdn.example/img"},
          "https://cdn.example/img/<md5>.png"},
         {ServiceKind::gitee, {"alice", "<b>x</b>", "", "", "", ""}, gitee_site + "alice/<b>x</b>/raw/master/<md5>.png"},
+        // Once cut to "http://1···1:18791/…": host and port are what the user checks here.
+        {ServiceKind::gitea,
+         {"alice", "pictures-of-2026", "", "main", "http://127.0.0.1:18791", ""},
+         "http://127.0.0.1:18791/alice/pictures-of-2026/raw/branch/main/<md5>.png", "示例：http://127.0.0.1:18791/"},
     };
     open_settings_page();
     auto* example = find<QLabel>("标签11");
@@ -169,8 +177,15 @@ TEST_F(ServiceSettingsTest, TheExampleAddressFollowsTheServiceAndWhatIsTyped) {
         choose(c.service);
         type(c.typed);
         EXPECT_EQ(example_address().toStdString(), "示例：" + c.address) << name;
-        // Every line in view, its start and its file name kept.
+        // Every line in view, its start and its file name kept; whole, only broken into lines, when two lines hold
+        // it.
         const QStringList lines = example->text().split(QLatin1Char('\n'));
+        if (!example->text().contains(QStringLiteral("…"))) {
+            EXPECT_EQ(example->text().remove(QLatin1Char('\n')).toStdString(), "示例：" + c.address) << name;
+        }
+        if (c.kept != nullptr) {
+            EXPECT_TRUE(example->text().contains(QString::fromUtf8(c.kept))) << name << ": " << example->text().toStdString();
+        }
         EXPECT_LE(lines.size(), 2) << name;
         EXPECT_GE(example->height(), lines.size() * example->fontMetrics().lineSpacing()) << name;
         for (const QString& line : lines) {
@@ -297,10 +312,66 @@ TEST_F(ServiceSettingsTest, NothingOnTheSettingsPageOverlapsInEitherRecordMode) 
                 check_siblings(child, mode);
         }
     }
-    // In local mode the save button is in view without scrolling.
+    // The buttons close the page, below its last group, and scrolling down brings them into view.
     QWidget* save_button = find("按钮_保存");
+    EXPECT_GT(save_button->y(), find("分组框_链接检测")->geometry().bottom());
+    EXPECT_EQ(find("按钮_取消")->y(), save_button->y());
+    page->verticalScrollBar()->setValue(page->verticalScrollBar()->maximum());
+    QApplication::processEvents();
     EXPECT_TRUE(page->viewport()->rect().contains(
         QRect(save_button->mapTo(page->viewport(), QPoint(0, 0)), save_button->size())));
+}
+
+} // namespace
+
+namespace {
+
+// A wheel turn over widget while the pointer merely passes over it.
+void turn_wheel_over(QWidget* widget, int notches) {
+    const QPointF at = QRectF(widget->rect()).center();
+    QWheelEvent event(at, widget->mapToGlobal(at), QPoint(), QPoint(0, -120 * notches), Qt::NoButton, Qt::NoModifier,
+                      Qt::NoScrollPhase, false);
+    QApplication::sendEvent(widget, &event);
+}
+
+TEST_F(ServiceSettingsTest, TheWheelOverAChoiceOrNumberScrollsThePageAndChangesNothing) {
+    open_settings_page();
+    auto* page = qobject_cast<QScrollArea*>(tabs()->widget(1));
+    ASSERT_NE(page, nullptr);
+    QScrollBar* scroll = page->verticalScrollBar();
+    ASSERT_GT(scroll->maximum(), 0);
+    QWidget* canvas = find("分组框1")->parentWidget();
+    // Every choice and number field of the page, the ones added later included.
+    QList<QWidget*> fields;
+    for (QComboBox* box : canvas->findChildren<QComboBox*>())
+        fields << box;
+    for (QAbstractSpinBox* box : canvas->findChildren<QAbstractSpinBox*>())
+        fields << box;
+    ASSERT_GE(fields.size(), 2);
+    ASSERT_TRUE(fields.contains(find("组合框_链接格式")));
+    ASSERT_TRUE(fields.contains(find("组合框_图床服务")));
+    for (QWidget* field : fields) {
+        const std::string name = field->objectName().toStdString();
+        EXPECT_FALSE(field->hasFocus()) << name;
+        // The wheel gives no focus of its own.
+        EXPECT_EQ(field->focusPolicy(), Qt::StrongFocus) << name;
+        auto* box = qobject_cast<QComboBox*>(field);
+        auto* number = qobject_cast<QAbstractSpinBox*>(field);
+        const int index = box != nullptr ? box->currentIndex() : -1;
+        const QString text = number != nullptr ? number->text() : QString();
+        for (const int notches : {1, -1}) {
+            scroll->setValue(notches > 0 ? 0 : scroll->maximum());
+            const int before = scroll->value();
+            turn_wheel_over(field, notches);
+            EXPECT_NE(scroll->value(), before) << name << " did not pass the wheel to the page";
+            if (box != nullptr) {
+                EXPECT_EQ(box->currentIndex(), index) << name;
+            }
+            if (number != nullptr) {
+                EXPECT_EQ(number->text(), text) << name;
+            }
+        }
+    }
 }
 
 } // namespace

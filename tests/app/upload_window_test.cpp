@@ -122,7 +122,8 @@ TEST_F(UploadWindowTest, SeveralPicturesGoUpInTurnAndTheFailuresAreNamedInOneMes
         eventually([&] { return progress->isVisible() && progress->text() == QStringLiteral("正在上传 1/4"); }));
     ASSERT_TRUE(eventually([&] { return !dialogs.messages.isEmpty(); }));
     EXPECT_EQ(dialogs.messages, QStringList(QStringLiteral("以下图片上传失败：\n"
-                                                           "b.jpg：上传失败！[错误原因：403 Forbidden: no rights]\n"
+                                                           "b.jpg：上传失败！[错误原因：没有权限（令牌的权限不足或仓库拒绝写入）"
+                                                           "（HTTP 403：403 Forbidden: no rights）]\n"
                                                            "notes.txt：只能是PNG,JPG,GIF,WEBP格式的图片！")));
     EXPECT_TRUE(dialogs.owned.front());
     const QString links = QStringLiteral("<img src=\"%1\" alt=\"a &lt;1&gt;\">\n<img src=\"%2\" alt=\"c\">")

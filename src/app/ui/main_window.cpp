@@ -141,6 +141,7 @@ int MainWindow::editor_server_port() const {
 
 void MainWindow::apply_editor_server() {
     const std::string failure = editor_server_->apply(state_.snapshot().editor_server);
+    groups_->show_server_running(editor_server_->port() != 0);
     if (!failure.empty())
         message(QStringLiteral("编辑器上传服务未能启动：") +
                 QString::fromStdString(server_failure_in_chinese(failure)));
@@ -437,6 +438,13 @@ void MainWindow::copy_selected_address() {
     const UploadRecord& record = records_->record(row);
     QApplication::clipboard()->setText(QString::fromStdString(
         link_text(state_.snapshot().link_format, to_utf8(record.ImgUrl), to_utf8(record.ImgMd5))));
+    // The menu closes without a trace otherwise; the note fades after a moment, a later copy keeping it longer.
+    copy_note_->setText(QStringLiteral("已复制"));
+    const std::uint64_t note = ++copy_note_generation_;
+    QTimer::singleShot(2000, copy_note_, [this, note] {
+        if (note == copy_note_generation_)
+            copy_note_->clear();
+    });
 }
 
 QString MainWindow::row_tooltip(int row) const {

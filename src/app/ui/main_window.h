@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <memory>
 #include <thread>
+#include <utility>
 #include <vector>
 
 class QAction;
@@ -31,6 +32,7 @@ class QTreeView;
 namespace velpic {
 
 class LinkCheckJob;
+class LinkCheckOrder;
 class PictureBox;
 class PressLabel;
 class RecordTableModel;
@@ -102,6 +104,10 @@ private:
     // check), the rows in view first.
     std::vector<int> rows_to_check(bool every_row);
     void start_link_check(bool every_row);
+    // The rows now in view go to the front of what the running check has left.
+    void prefer_rows_in_view();
+    // The first and last rows the list shows.
+    std::pair<int, int> rows_in_view() const;
     void stop_link_check();
     // Puts what the checks found into the status file; in_background: on a worker.
     void save_link_statuses(bool in_background);
@@ -112,6 +118,8 @@ private:
     void clear_rows();
     // The records page's menu; a row's menu appears over a selected row only.
     void build_record_menu();
+    // The number column as wide as the highest row number needs; the digest column gives up what it takes.
+    void fit_number_column();
     void on_list_context_menu();
     // The upload time, the age of a remembered status and the archived picture of a row.
     QString row_tooltip(int row) const;
@@ -172,7 +180,10 @@ private:
     QAction* restore_action_ = nullptr;
     QCheckBox* deep_check_ = nullptr;
     QLabel* check_progress_ = nullptr;
+    QLabel* copy_note_ = nullptr; // "已复制" for a moment after 复制图片链接
+    std::uint64_t copy_note_generation_ = 0;
     std::unique_ptr<LinkCheckJob> link_check_;
+    std::shared_ptr<LinkCheckOrder> check_order_; // shared with the running check's thread
     std::thread status_saver_;       // the save at the end of a check; joined before the next save and on closing
     std::vector<QWidget*> canvases_; // one per page, origin at the tab control's origin
     std::unique_ptr<SettingsGroupControls> groups_;

@@ -3,6 +3,7 @@
 // the buttons, and what it found kept for the next visit. A new load, a clear or closing the window stops the job
 // before anything else happens.
 #include "app/ui/controls.h"
+#include "app/ui/link_check_order.h"
 #include "app/ui/main_window.h"
 #include "app/ui/record_table_model.h"
 #include "app/ui/ui_text.h"
@@ -14,6 +15,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QLabel>
+#include <QScrollBar>
 #include <QTreeView>
 #include <algorithm>
 #include <atomic>
@@ -26,9 +28,26 @@ void MainWindow::build_link_check_controls(QWidget* canvas) {
     // Off by default: a deep check downloads every picture whole. Switching it checks the list again.
     deep_check_ = place(new QCheckBox(QStringLiteral("深度检测"), canvas), "选择框_深度检测", 250, 385, 74, 18);
     connect(deep_check_, &QCheckBox::toggled, this, &MainWindow::refresh_record_list);
-    // Wide enough for "检测中 99999/100000，服务器要求稍候".
-    check_progress_ = label(canvas, "标签_检测进度", QString(), 7, 385, 239, 18);
+    // Wide enough for "检测中 99999/100000，服务器要求稍候"; the copy note keeps the start of the line.
+    check_progress_ = label(canvas, "标签_检测进度", QString(), 57, 385, 189, 18);
     check_progress_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    // With many rows a check takes minutes: whatever the user scrolls to is what they are waiting for.
+    connect(list_->verticalScrollBar(), &QScrollBar::valueChanged, this, &MainWindow::prefer_rows_in_view);
+}
+
+std::pair<int, int> MainWindow::rows_in_view() const {
+    const QRect inside = list_->viewport()->rect();
+    const int first = std::max(0, list_->indexAt(QPoint(1, 1)).row());
+    const QModelIndex bottom = list_->indexAt(QPoint(1, std::max(0, inside.height() - 1)));
+    const int last = bottom.isValid() ? bottom.row() : records_->rowCount() - 1;
+    return {first, last};
+}
+
+void MainWindow::prefer_rows_in_view() {
+    if (check_order_ == nullptr || link_check_ == nullptr)
+        return;
+    const auto [first, last] = rows_in_view();
+    check_order_->prefer(first, last);
 }
 
 std::vector<int> MainWindow::rows_to_check(bool every_row) {
@@ -59,7 +78,7 @@ void MainWindow::start_link_check(bool every_row) {
     stop_link_check();
     const std::uint64_t generation = ++list_generation_;
     service_waiting_ = false;
-    auto rows = std::make_shared<const std::vector<int>>(rows_to_check(every_row));
+    auto rows = check_order_ = std::make_shared<LinkCheckOrder>(rows_to_check(every_row));
     const int total = static_cast<int>(rows->size());
     set_check_progress(generation, 0, total);
     if (total == 0)
@@ -71,13 +90,14 @@ void MainWindow::start_link_check(bool every_row) {
     options.per_host_rate = state_.snapshot().check_rate;
     LinkCheckEvents events;
     events.started = [channel = channel_, window = this, generation, rows](std::size_t index) {
-        channel->post(
-            [window, generation, row = (*rows)[index]] { window->set_status(generation, row, LinkStatus::checking); });
+        channel->post([window, generation, row = rows->row_at(index)] {
+            window->set_status(generation, row, LinkStatus::checking);
+        });
     };
     events.finished = [channel = channel_, window = this, generation, total, rows,
                        done = std::make_shared<std::atomic<int>>(0)](std::size_t index, LinkStatus status) {
         const int count = ++*done;
-        channel->post([window, generation, total, count, status, row = (*rows)[index], at = unix_now()] {
+        channel->post([window, generation, total, count, status, row = rows->row_at(index), at = unix_now()] {
             window->set_status(generation, row, status, at);
             window->set_check_progress(generation, count, total);
         });
@@ -88,7 +108,7 @@ void MainWindow::start_link_check(bool every_row) {
     // The job reads the records themselves: they stand unchanged until it has stopped (a new load replaces the
     // model's list, never the one the job holds).
     LinkTargetSource target_at = [records = records_->records(), rows](std::size_t index) {
-        return LinkTarget::of((*records)[static_cast<std::size_t>((*rows)[index])]);
+        return LinkTarget::of((*records)[static_cast<std::size_t>(rows->row_at(index))]);
     };
     link_check_ = std::make_unique<LinkCheckJob>(rows->size(), std::move(target_at), options, std::move(events));
 }
@@ -99,6 +119,7 @@ void MainWindow::stop_link_check() {
         link_check_->stop();
         link_check_.reset();
     }
+    check_order_.reset();
     if (check_progress_ != nullptr)
         check_progress_->clear();
     save_link_statuses(false);

@@ -12,8 +12,11 @@
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QIcon>
+#include <QItemSelectionModel>
+#include <QLabel>
 #include <QMenu>
 #include <QRadioButton>
+#include <QStyle>
 #include <QTabWidget>
 #include <QTreeView>
 #include <algorithm>
@@ -110,14 +113,15 @@ void MainWindow::build_settings_page(QWidget* canvas) {
 }
 
 void MainWindow::arrange_settings_page() {
-    // The MySQL group takes room only while it is shown: in local mode the buttons stay in view with the profile.
+    // The MySQL group takes room only while it is shown. The buttons come after the last group: between the groups
+    // they read as the end of the page and left what lay below them unsaved.
     const bool mysql = !mysql_group_->isHidden();
-    const int buttons = mysql ? mysql_group_->geometry().bottom() + 3 : mode_group_->geometry().bottom() + 9;
+    const int groups = mysql ? mysql_group_->geometry().bottom() + 4 : mode_group_->geometry().bottom() + 9;
+    groups_->move_to(groups);
+    const int buttons = groups_->bottom() + 8;
     cancel_button_->move(cancel_button_->x(), buttons);
     save_button_->move(save_button_->x(), buttons);
-    const int groups = buttons + save_button_->height() + 7;
-    groups_->move_to(groups);
-    settings_page_->set_canvas_height(groups + SettingsGroupControls::height + 10);
+    settings_page_->set_canvas_height(buttons + save_button_->height() + 10);
 }
 
 void MainWindow::build_records_page(QWidget* canvas) {
@@ -133,6 +137,9 @@ void MainWindow::build_records_page(QWidget* canvas) {
     for (int column = 0; column < 5; ++column)
         list_->setColumnWidth(column, widths[column]);
     list_->setColumnHidden(column_address, true);
+    connect(records_, &QAbstractItemModel::modelReset, this, &MainWindow::fit_number_column);
+    connect(records_, &QAbstractItemModel::rowsInserted, this, &MainWindow::fit_number_column);
+    connect(records_, &QAbstractItemModel::rowsRemoved, this, &MainWindow::fit_number_column);
     list_->setRootIsDecorated(false);
     list_->setUniformRowHeights(true);
     list_->setAllColumnsShowFocus(true);
@@ -152,7 +159,8 @@ void MainWindow::build_records_page(QWidget* canvas) {
     preview_->setFrameShape(QFrame::Box);
     preview_->setAutoFillBackground(true);
     preview_->setVisible(false);
-    preview_close_ = place(new QPushButton(canvas), "按钮_预览_关闭", 146, 211, 16, 16);
+    // Inside the box's top right corner, clear of its frame: outside it the × seemed to belong to the list.
+    preview_close_ = place(new QPushButton(canvas), "按钮_预览_关闭", 144, 230, 16, 16);
     preview_close_->setIcon(QIcon(QStringLiteral(":/close.png")));
     preview_close_->setIconSize(QSize(16, 16));
     preview_close_->setFlat(true);
@@ -162,7 +170,32 @@ void MainWindow::build_records_page(QWidget* canvas) {
         preview_close_->setVisible(false);
     });
 
+    // An open preview shows the row the user moves to; an expired row has nothing to show.
+    connect(list_->selectionModel(), &QItemSelectionModel::currentRowChanged, this, [this](const QModelIndex& row) {
+        if (!preview_->isVisible() || !row.isValid())
+            return;
+        if (records_->status(row.row()) == LinkStatus::expired) {
+            ++preview_generation_;
+            preview_->setVisible(false);
+            preview_close_->setVisible(false);
+            return;
+        }
+        request_preview();
+    });
+    copy_note_ = label(canvas, "标签_复制提示", QString(), 7, 385, 50, 18);
+
     build_record_menu();
+}
+
+void MainWindow::fit_number_column() {
+    constexpr int form_number = 30, form_digest = 210;
+    // Digits are equally wide in the fonts in use; the delegate keeps a focus-frame margin and a pixel each side.
+    const int digits = static_cast<int>(QString::number(std::max(1, records_->rowCount())).size());
+    const int margin = list_->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, list_) + 1;
+    const int needed = list_->fontMetrics().horizontalAdvance(QString(digits, u'0')) + 2 * margin + 4;
+    const int number = std::max(form_number, needed);
+    list_->setColumnWidth(column_number, number);
+    list_->setColumnWidth(column_digest, form_digest - (number - form_number));
 }
 
 void MainWindow::build_record_menu() {

@@ -18,12 +18,16 @@ namespace {
 // Archived files above this are not opened for a tooltip.
 constexpr qint64 kLargestThumbnailSource = 16 << 20;
 
-// "上传时间：2021-11-27 16:00:00" from the record's milliseconds since 1970; empty when they are not a time.
+// "上传时间：2021-11-27 16:00:00" from the record's milliseconds; empty when they are not a time. The record counts
+// from the uploading machine's wall clock reading 1970-01-01 08:00:00, whatever its time zone (older files and
+// other machines rely on that): adding them to that reading on a clock without zone gives the wall time of the
+// upload back on any machine, where the machine's own zone would shift it by its distance from UTC+8.
 QString upload_time_line(const std::string& milliseconds) {
     if (milliseconds.empty() || milliseconds.size() > 15 ||
         !std::all_of(milliseconds.begin(), milliseconds.end(), [](char c) { return c >= '0' && c <= '9'; }))
         return {};
-    const QDateTime when = QDateTime::fromMSecsSinceEpoch(std::stoll(milliseconds));
+    const QDateTime base(QDate(1970, 1, 1), QTime(8, 0), Qt::UTC);
+    const QDateTime when = base.addMSecs(std::stoll(milliseconds));
     return QStringLiteral("上传时间：") + when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
 }
 

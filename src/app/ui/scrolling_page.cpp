@@ -1,6 +1,10 @@
 #include "app/ui/scrolling_page.h"
 
+#include <QAbstractSpinBox>
+#include <QApplication>
+#include <QComboBox>
 #include <QEvent>
+#include <QWheelEvent>
 #include <QScrollBar>
 #include <QTabWidget>
 
@@ -22,7 +26,40 @@ ScrollingPage::ScrollingPage(QTabWidget* tabs, QSize canvas_size)
 bool ScrollingPage::event(QEvent* event) {
     if (event->type() == QEvent::Show || event->type() == QEvent::Move || event->type() == QEvent::ParentChange)
         align();
+    // Fields are added to the canvas after the page is made; by its first showing they are all there.
+    if (event->type() == QEvent::Show)
+        guard_fields_from_wheel();
     return QScrollArea::event(event);
+}
+
+void ScrollingPage::guard_fields_from_wheel() {
+    QList<QWidget*> fields;
+    for (QComboBox* box : canvas_->findChildren<QComboBox*>())
+        fields << box;
+    for (QAbstractSpinBox* box : canvas_->findChildren<QAbstractSpinBox*>())
+        fields << box;
+    for (QWidget* field : fields) {
+        // Qt::WheelFocus would let the wheel itself give the field focus.
+        if (field->focusPolicy() == Qt::WheelFocus)
+            field->setFocusPolicy(Qt::StrongFocus);
+        field->installEventFilter(this); // installing again only moves it to the front
+    }
+}
+
+bool ScrollingPage::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Wheel) {
+        auto* field = qobject_cast<QWidget*>(watched);
+        if (field != nullptr && !field->hasFocus()) {
+            // Scrolled here, as the page's scroll bar would: while the field handles its wheel event Qt hands any
+            // other wheel event to the field again, so passing one on would come back here without end.
+            const auto* wheel = static_cast<QWheelEvent*>(event);
+            QScrollBar* bar = verticalScrollBar();
+            bar->setValue(bar->value() -
+                          wheel->angleDelta().y() * QApplication::wheelScrollLines() * bar->singleStep() / 120);
+            return true;
+        }
+    }
+    return QScrollArea::eventFilter(watched, event);
 }
 
 void ScrollingPage::resizeEvent(QResizeEvent* event) {

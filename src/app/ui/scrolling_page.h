@@ -18,11 +18,15 @@ public:
 
 protected:
     bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
 private:
     // Places the canvas under the page's own offset within the tab control (which depends on the tab bar's font).
     void align();
+    // A wheel turned while the pointer passes over a choice or a number scrolls the page; only a field the user
+    // clicked into (or tabbed to) takes it, so scrolling never changes a setting unseen.
+    void guard_fields_from_wheel();
 
     QTabWidget* tabs_;
     QWidget* content_; // what scrolls: the canvas less the part hidden under the tab bar

@@ -6,7 +6,9 @@
 #include "app/ui/ui_text.h"
 #include "runtime/service_base.h"
 
+#include <QAction>
 #include <QComboBox>
+#include <QStyle>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QSignalBlocker>
@@ -87,11 +89,24 @@ void show_example(QLabel* example, const ExampleAddress& address) {
     const QString whole = head + address.site + address.path;
     const QFontMetrics metrics = example->fontMetrics();
     const int width = example->width();
-    QString shown = whole;
-    if (metrics.horizontalAdvance(whole) > width)
-        shown = head + metrics.elidedText(address.site, Qt::ElideMiddle, width - metrics.horizontalAdvance(head)) +
-                '\n' + metrics.elidedText(address.path, Qt::ElideMiddle, width);
-    example->setText(shown);
+    // Whole, in the label's two lines: an address has no spaces to wrap at, so lines break where the width ends,
+    // after the site when that fits. Eliding hid the very part (host and port) the user came to check; only an
+    // address too long for two lines loses the middle of its site or path, each kept on a line of its own.
+    QStringList lines{QString()};
+    const auto fits = [&](const QString& text) { return metrics.horizontalAdvance(text) <= width; };
+    for (const QString& part : {head + address.site, address.path}) {
+        if (!lines.back().isEmpty() && !fits(lines.back() + part))
+            lines << QString();
+        for (const QChar c : part) {
+            if (!lines.back().isEmpty() && !fits(lines.back() + c))
+                lines << QString();
+            lines.back() += c;
+        }
+    }
+    if (lines.size() > 2)
+        lines = {head + metrics.elidedText(address.site, Qt::ElideMiddle, width - metrics.horizontalAdvance(head)),
+                 metrics.elidedText(address.path, Qt::ElideMiddle, width)};
+    example->setText(lines.join(u'\n'));
     example->setToolTip(Qt::convertFromPlainText(whole, Qt::WhiteSpaceNoWrap));
 }
 
@@ -116,6 +131,14 @@ ServiceProfileControls::ServiceProfileControls(QWidget* canvas, ProfileReader re
     repo_ = edit(group_, "编辑框_Repo", 102, 49, 144, 20);
     label(group_, "标签4", QStringLiteral("Access_Token："), 14, 73, 84, 16);
     token_ = edit(group_, "编辑框_AccessToken", 102, 73, 144, 20, true);
+    // Inside the token's box: the rows below it leave no room for a line of its own until the page is laid out anew.
+    secret_place_ = token_->addAction(token_->style()->standardIcon(QStyle::SP_DialogSaveButton),
+                                      QLineEdit::TrailingPosition);
+    secret_place_->setObjectName(QStringLiteral("动作_密钥存放"));
+    QObject::connect(secret_place_, &QAction::triggered, &receiver_, [this] {
+        move_asked_ = !move_asked_;
+        show_secret_place();
+    show_secret_place();
     label(group_, "标签_分支", QStringLiteral("分支："), 34, 97, 64, 16);
     branch_ = edit(group_, "编辑框_分支", 102, 97, 144, 20);
     branch_->setToolTip(QStringLiteral("留空：Gitee 用 master，GitHub 与 Gitea/Forgejo 用仓库的默认分支"));
@@ -163,7 +186,17 @@ int ServiceProfileControls::bottom() const {
     return group_->geometry().bottom() + 1;
 }
 
+void ServiceProfileControls::show_secret_place() {
+    const QString kept = secrets_in_keyring_ ? QStringLiteral("系统钥匙环") : QStringLiteral("配置文件");
+    const QString other = secrets_in_keyring_ ? QStringLiteral("配置文件") : QStringLiteral("系统钥匙环");
+    secret_place_->setToolTip(move_asked_ ? QStringLiteral("保存时将密钥移入%1（再次点击取消）").arg(other)
+                                          : QStringLiteral("令牌、MySQL 口令与服务密钥存于%1；点击后保存即移入%2")
+                                                .arg(kept, other));
+    secret_place_->setText(secret_place_->toolTip());
 void ServiceProfileControls::fill(const SettingsPage& page) {
+    secrets_in_keyring_ = page.secrets_in_keyring;
+    move_asked_ = false;
+    show_secret_place();
     typed_ = {};
     service_ = page.service;
     {
@@ -179,6 +212,8 @@ void ServiceProfileControls::collect(SettingsPage& page) const {
     page.owner = profile.owner;
     page.repo = profile.repo;
     page.access_token = profile.access_token;
+    if (move_asked_)
+        page.token_store = secrets_in_keyring_ ? "file" : "keyring";
     page.branch = profile.branch;
     page.service_url = profile.service_url;
     page.address_prefix = profile.address_prefix;

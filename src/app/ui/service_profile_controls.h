@@ -10,6 +10,7 @@
 #include <functional>
 #include <optional>
 
+class QAction;
 class QComboBox;
 class QGroupBox;
 class QLabel;
@@ -40,6 +41,8 @@ private:
     RepositoryProfile shown() const;
     // The title, hints, links and example address for the service and the boxes as they stand.
     void follow();
+    // Where the secrets are (in the token's box), and the offer to move them at the next save.
+    void show_secret_place();
 
     ProfileReader reader_;
     QObject receiver_; // of the controls' signals, which must not reach this object once it is gone
@@ -56,6 +59,9 @@ private:
     QLineEdit* prefix_;
     PressLabel* signup_;
     PressLabel* token_page_;
+    QAction* secret_place_;
+    bool secrets_in_keyring_ = false;
+    bool move_asked_ = false;
     QLabel* example_;
     QLabel* plain_http_;
 };

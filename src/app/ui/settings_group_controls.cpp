@@ -6,6 +6,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QLabel>
 
 namespace velpic {
 
@@ -13,7 +14,13 @@ SettingsGroupControls::SettingsGroupControls(QWidget* canvas) {
     auto* server = server_ =
         place(new QGroupBox(QStringLiteral("编辑器上传服务"), canvas), "分组框_编辑器上传服务", 66, 0, 288, 98);
     server_enabled_ = place(new QCheckBox(QStringLiteral("启用编辑器上传服务"), server), "复选框_启用编辑器上传服务",
-                            16, 22, 230, 20);
+                            16, 22, 150, 20);
+    // Ticked means "should run"; a server that could not start must not look as if it runs.
+    server_state_ = label(server, "标签_服务状态", QStringLiteral("未运行"), 170, 24, 76, 16);
+    server_state_->setStyleSheet(QStringLiteral("color: #c00000;"));
+    server_state_->setVisible(false);
+    QObject::connect(server_enabled_, &QCheckBox::toggled, server_state_,
+                     [this] { show_server_running(server_running_); });
     label(server, "标签_服务端口", QStringLiteral("端口："), 16, 48, 82, 16);
     server_port_ = edit(server, "编辑框_服务端口", 102, 46, 144, 20);
     label(server, "标签_服务密钥", QStringLiteral("密钥："), 16, 72, 82, 16);
@@ -43,6 +50,15 @@ void SettingsGroupControls::move_to(int top) {
     server_->move(66, top);
     upload_->move(66, top + 102);
     check_->move(66, top + 204);
+}
+
+int SettingsGroupControls::bottom() const {
+    return check_->geometry().bottom() + 1;
+}
+
+void SettingsGroupControls::show_server_running(bool running) {
+    server_running_ = running;
+    server_state_->setVisible(server_enabled_->isChecked() && !running);
 }
 
 void SettingsGroupControls::fill(const SettingsPage& page) {

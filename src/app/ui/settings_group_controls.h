@@ -7,6 +7,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QLabel;
 class QLineEdit;
 class QWidget;
 
@@ -21,15 +22,21 @@ public:
 
     // Puts the first group's top edge at top on the canvas, the others below it.
     void move_to(int top);
+    // Just below the last group, on the canvas.
+    int bottom() const;
 
     void fill(const SettingsPage& page);
     void collect(SettingsPage& page) const;
+    // Whether the window's editor server is listening: a ticked box beside a server that is not says "未运行".
+    void show_server_running(bool running);
 
 private:
     QWidget* server_;
     QWidget* upload_;
     QWidget* check_;
     QCheckBox* server_enabled_;
+    QLabel* server_state_;
+    bool server_running_ = false;
     QLineEdit* server_port_;
     QLineEdit* server_key_;
     QComboBox* link_format_;

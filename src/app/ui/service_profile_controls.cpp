@@ -138,6 +138,7 @@ ServiceProfileControls::ServiceProfileControls(QWidget* canvas, ProfileReader re
     QObject::connect(secret_place_, &QAction::triggered, &receiver_, [this] {
         move_asked_ = !move_asked_;
         show_secret_place();
+    });
     show_secret_place();
     label(group_, "标签_分支", QStringLiteral("分支："), 34, 97, 64, 16);
     branch_ = edit(group_, "编辑框_分支", 102, 97, 144, 20);
@@ -193,6 +194,8 @@ void ServiceProfileControls::show_secret_place() {
                                           : QStringLiteral("令牌、MySQL 口令与服务密钥存于%1；点击后保存即移入%2")
                                                 .arg(kept, other));
     secret_place_->setText(secret_place_->toolTip());
+}
+
 void ServiceProfileControls::fill(const SettingsPage& page) {
     secrets_in_keyring_ = page.secrets_in_keyring;
     move_asked_ = false;

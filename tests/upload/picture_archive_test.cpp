@@ -131,7 +131,9 @@ TEST(PictureArchive, OnlyACopyWhoseBytesMatchItsDigestIsTrustedAndRemovalTakesEv
     bool removed = false;
     EXPECT_TRUE(remove_archive_copy(dir.path(), digest, &removed));
     EXPECT_TRUE(removed);
-    EXPECT_TRUE(std::filesystem::is_empty(found.path.parent_path()));
+    // The emptied folder goes too; the archive itself stays.
+    EXPECT_FALSE(std::filesystem::exists(found.path.parent_path()));
+    EXPECT_TRUE(std::filesystem::is_directory(found.path.parent_path().parent_path()));
     EXPECT_TRUE(remove_archive_copy(dir.path(), digest, &removed));
     EXPECT_FALSE(removed);
 }

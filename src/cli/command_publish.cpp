@@ -1,4 +1,4 @@
-// `velpic publish [--dry-run] [--remote] PATH...`: the pictures of Markdown notes uploaded and their references
+// `velpic publish [--dry-run] [--remote] [--encoding gbk] PATH...`: the pictures of Markdown notes uploaded and their references
 // rewritten to the repository's addresses.
 #include "cli/commands.h"
 
@@ -16,10 +16,15 @@ namespace {
 int run(const std::vector<std::string>& args, CommandIo& io) {
     PublishOptions options;
     CommandOptions parser;
-    parser.flag("--dry-run", &options.dry_run).flag("--remote", &options.remote);
+    std::string encoding;
+    parser.flag("--dry-run", &options.dry_run).flag("--remote", &options.remote).value("--encoding", &encoding);
     std::vector<std::string> paths;
     std::string why;
-    if (!parser.parse(args, paths, why) || paths.empty()) {
+    const bool parsed = parser.parse(args, paths, why);
+    if (parsed && !encoding.empty() && encoding != "gbk" && encoding != "utf-8")
+        why = "--encoding takes gbk or utf-8";
+    options.gbk = encoding == "gbk";
+    if (!parsed || !why.empty() || paths.empty()) {
         io.err << "velpic publish: " << (why.empty() ? "name the notes or folders to publish" : why) << "\n\n";
         print_usage(io.err);
         return 2;
@@ -36,13 +41,15 @@ int run(const std::vector<std::string>& args, CommandIo& io) {
 
 const Command publish_command{
     "publish",
-    "publish [--dry-run] [--remote] PATH...",
+    "publish [--dry-run] [--remote] [--encoding gbk] PATH...",
     "uploads the pictures that Markdown notes show from this machine (a path relative to the note or\n"
     "         absolute, a file: address, percent-encoded or not) and rewrites each reference to the\n"
     "         picture's address; folders are searched for *.md and *.markdown. Inline images, reference\n"
     "         definitions and <img src> count; code is never touched, nor any other byte of a note, which\n"
     "         is replaced in one step. --remote re-hosts pictures of other web hosts as well. Prints\n"
     "         \"file:line: old → new\" per reference and a summary; --dry-run writes and uploads nothing.\n"
+    "         A note that is not UTF-8 is named and left as it is, unless --encoding gbk reads and writes\n"
+    "         the notes as GBK.\n"
     "         Exit status 1 when any reference or note failed (named on standard error).",
     run,
 };

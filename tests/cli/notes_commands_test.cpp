@@ -98,5 +98,24 @@ TEST_F(NotesCommandsTest, RelinkTakesTheMapOfTheLastMoveUnlessOneIsNamed) {
     EXPECT_NE(named.out.find(":1: https://new.example/a.png → https://third.example/a.png\n"), std::string::npos);
 }
 
+TEST_F(NotesCommandsTest, AGbkNoteIsLeftUnlessTheEncodingIsGiven) {
+    save_settings();
+    const std::filesystem::path note = dir.path() / "gbk.md";
+    const std::string picture = std::string("\x89PNG\r\n\x1a\n", 8) + "gbk note";
+    write(dir.path() / "p.png", picture);
+    const std::string cat = "\xD6\xD0\xCE\xC4"; // 中文 in GBK: not UTF-8
+    write(note, "# " + cat + "\n![" + cat + "](p.png)\n");
+
+    const test::CommandOutcome left = run_command({"publish", note.string()});
+    EXPECT_EQ(left.status, 1);
+    EXPECT_EQ(bytes_of(note), "# " + cat + "\n![" + cat + "](p.png)\n");
+    EXPECT_EQ(run_command({"publish", "--encoding", "latin-1", note.string()}).status, 2);
+
+    const test::CommandOutcome published = run_command({"publish", "--encoding", "gbk", note.string()});
+    EXPECT_EQ(published.status, 0) << published.err;
+    EXPECT_EQ(bytes_of(note), "# " + cat + "\n![" + cat + "](" + service.base() + "alice/pics/raw/master/" +
+                                  md5_hex(picture) + ".png)\n");
+}
+
 } // namespace
 } // namespace velpic

@@ -18,5 +18,8 @@ function(velpic_add_tests prefix)
     target_compile_options(${_target} PRIVATE -O0)
     gtest_discover_tests(${_target}
         DISCOVERY_TIMEOUT 60
-        PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;VELPIC_NO_KEYRING=1" LABELS ${prefix})
+        # One value per property: a ";" inside one would be split into a list on its way to ctest. The keyring
+        # tests start a Secret Service of their own; every other test keeps to the settings file.
+        PROPERTIES ENVIRONMENT QT_QPA_PLATFORM=offscreen ENVIRONMENT_MODIFICATION VELPIC_NO_KEYRING=set:1
+                   LABELS ${prefix})
 endfunction()

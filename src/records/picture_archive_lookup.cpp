@@ -22,11 +22,30 @@ std::optional<std::filesystem::path> archived_picture_file(const std::filesystem
         std::rotate(types.begin(), it, it + 1);
     const std::filesystem::path folder =
         program_dir / std::filesystem::path(u8"图片存档") / std::filesystem::path(name.substr(0, 2));
+    // A copy keeps the letter case of the name uploaded ("IMG_1.PNG" leaves <digest>.PNG): the record's type as it
+    // stands first, then each type in lower case, and only then the folder's listing, for any other spelling.
+    if (std::find(types.begin(), types.end(), own) != types.end() && own != type)
+        if (std::filesystem::path file = folder / (name + std::string(type)); file_exists(file))
+            return file;
     for (const std::string& extension : types) {
         std::filesystem::path file = folder / (name + extension);
         if (file_exists(file))
             return file;
     }
+    std::vector<std::filesystem::path> spelt(types.size());
+    std::error_code error;
+    for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        const std::u8string file_name = it->path().filename().u8string();
+        const std::string file(file_name.begin(), file_name.end());
+        if (!file.starts_with(name))
+            continue;
+        const auto found = std::find(types.begin(), types.end(), text_lower(file.substr(name.size())));
+        if (found != types.end() && file_exists(it->path()))
+            spelt[static_cast<std::size_t>(found - types.begin())] = it->path();
+    }
+    for (const std::filesystem::path& file : spelt)
+        if (!file.empty())
+            return file;
     return std::nullopt;
 }
 

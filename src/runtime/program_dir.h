@@ -22,6 +22,19 @@ bool set_program_dir_from_args(int& argc, char** argv);
 // the settings hold the access token. An existing directory keeps its mode.
 bool create_program_dir(std::error_code& error);
 
+// A folder of the program's own inside program_dir (the archive and its sub-folders), before the program writes into
+// it: made 0700 when missing; one an older version left open to others is narrowed to 0700 now. Only a folder of
+// this user, inside program_dir and reached from it without a symbolic link, is narrowed: program_dir itself (the
+// executable's directory, a --data-dir of the user's), a folder outside it or behind a link, and a folder of another
+// user keep their modes, and are written into as they are.
+enum class PrivateFolder {
+    ready,
+    not_made,     // missing and not creatable, or something else in its place; error tells why
+    not_narrowed, // ours and open to others, and chmod failed; error tells why
+};
+PrivateFolder make_private_folder(const std::filesystem::path& program_dir, const std::filesystem::path& folder,
+                                  std::error_code& error);
+
 // An executable runs from an install prefix when it sits in the prefix's bin directory and the prefix holds
 // the program's desktop entry (share/applications/<application id>.desktop), as an install and the package
 // lay them out. A build tree has neither, so an executable there keeps its files beside it.

@@ -3,6 +3,7 @@
 #include "runtime/codepage.h"
 #include "runtime/files.h"
 #include "runtime/md5.h"
+#include "runtime/program_dir.h"
 
 #include <atomic>
 #include <cerrno>
@@ -17,21 +18,21 @@ namespace velpic {
 
 namespace {
 
-constexpr mode_t kPrivateFolder = 0700;
 constexpr mode_t kPrivateFile = 0600;
 
 // A folder of the archive, made private; an existing one that others may read is tightened, as screenshots are
-// private. Empty on success, else why (GBK).
-std::string private_folder(const std::filesystem::path& folder) {
-    if (::mkdir(folder.c_str(), kPrivateFolder) == 0)
+// private (make_private_folder says which folders it never touches). Empty on success, else why (GBK).
+std::string private_folder(const std::filesystem::path& program_dir, const std::filesystem::path& folder) {
+    std::error_code error;
+    switch (make_private_folder(program_dir, folder, error)) {
+    case PrivateFolder::ready:
         return {};
-    const int made = errno;
-    struct stat status {};
-    if (made != EEXIST || ::stat(folder.c_str(), &status) != 0 || !S_ISDIR(status.st_mode))
-        return utf8_to_gbk("无法创建文件夹 " + folder.string() + "：" + std::strerror(made));
-    if ((status.st_mode & 077) != 0 && ::chmod(folder.c_str(), kPrivateFolder) != 0)
-        return utf8_to_gbk("无法设置文件夹 " + folder.string() + " 的权限：" + std::strerror(errno));
-    return {};
+    case PrivateFolder::not_made:
+        return utf8_to_gbk("无法创建文件夹 " + folder.string() + "：" + std::strerror(error.value()));
+    case PrivateFolder::not_narrowed:
+        break;
+    }
+    return utf8_to_gbk("无法设置文件夹 " + folder.string() + " 的权限：" + std::strerror(error.value()));
 }
 
 void sync_folder(const std::filesystem::path& folder) {
@@ -102,7 +103,7 @@ std::string keep_archive_copy(const std::filesystem::path& program_dir, std::str
                                           : copy_verifies(target, digest, bytes.size()))
         return {};
     for (const std::filesystem::path& folder : {archive_folder(program_dir), target.parent_path()}) {
-        if (std::string why = private_folder(folder); !why.empty())
+        if (std::string why = private_folder(program_dir, folder); !why.empty())
             return why;
     }
 

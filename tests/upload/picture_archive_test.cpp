@@ -13,6 +13,10 @@
 #include <sys/stat.h>
 
 #include <fstream>
+#include <iostream>
+#include <unistd.h>
+#include <utility>
+#include <vector>
 
 namespace velpic {
 namespace {
@@ -136,6 +140,51 @@ TEST(PictureArchive, OnlyACopyWhoseBytesMatchItsDigestIsTrustedAndRemovalTakesEv
     EXPECT_TRUE(std::filesystem::is_directory(found.path.parent_path().parent_path()));
     EXPECT_TRUE(remove_archive_copy(dir.path(), digest, &removed));
     EXPECT_FALSE(removed);
+}
+
+TEST(PictureArchive, AWriteNarrowsTheProgramsOwnOpenFoldersAndNoOtherFolder) {
+    const std::string digest = md5_hex(kPicture);
+    // Paths from the test's folder: "data" is the program directory, "outside" lies beside it.
+    struct Row {
+        const char* what;
+        std::vector<std::pair<std::string, mode_t>> before; // folders made with these modes, in order
+        const char* archive_link = nullptr;                 // the archive is a link to this folder
+        bool foreign = false;                               // the sub-folder belongs to another user
+        std::vector<std::pair<std::string, mode_t>> after;
+    };
+    const std::string sub = "data/图片存档/" + digest.substr(0, 2);
+    const Row rows[] = {
+        {"left open by an older version", {{"data", 0755}, {"data/图片存档", 0755}, {sub, 0755}}, nullptr, false,
+         {{"data", 0755}, {"data/图片存档", 0700}, {sub, 0700}}},
+        {"open archive, sub-folder made now", {{"data", 0755}, {"data/图片存档", 0775}}, nullptr, false,
+         {{"data", 0755}, {"data/图片存档", 0700}, {sub, 0700}}},
+        {"archive behind a link to a folder outside",
+         {{"data", 0755}, {"outside", 0755}, {"outside/" + digest.substr(0, 2), 0755}}, "outside", false,
+         {{"outside", 0755}, {"outside/" + digest.substr(0, 2), 0755}}},
+        {"a sub-folder of another user", {{"data", 0777}, {"data/图片存档", 0700}, {sub, 0777}}, nullptr, true,
+         {{"data", 0777}, {sub, 0777}}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        if (row.foreign && ::geteuid() != 0) {
+            std::cout << "skipped without root (a folder of another user): " << row.what << "\n";
+            continue;
+        }
+        test::TempDir dir;
+        for (const auto& [folder, mode] : row.before) {
+            ASSERT_EQ(::mkdir((dir.path() / folder).c_str(), 0700), 0) << folder;
+            ASSERT_EQ(::chmod((dir.path() / folder).c_str(), mode), 0) << folder;
+        }
+        if (row.archive_link)
+            std::filesystem::create_directory_symlink(dir.path() / row.archive_link, dir.path() / "data/图片存档");
+        if (row.foreign) {
+            ASSERT_EQ(::chown((dir.path() / sub).c_str(), 65534, 65534), 0);
+        }
+        ASSERT_EQ(keep_archive_copy(dir.path() / "data", digest, ".png", kPicture), "");
+        EXPECT_TRUE(has_verified_copy(dir.path() / "data", digest));
+        for (const auto& [folder, mode] : row.after)
+            EXPECT_EQ(mode_of(dir.path() / folder), mode) << folder;
+    }
 }
 
 } // namespace

@@ -17,6 +17,8 @@ constexpr const char* key_place = "TokenStore";
 constexpr const char* key_token = "Access_Token";
 constexpr const char* key_password = "DataBasePassword";
 constexpr const char* key_server_key = "Key";
+// Beside each secret: the label of its keyring item (each section holds one secret).
+constexpr const char* key_item = "KeyringItem";
 
 const std::string& place_section() {
     static const std::string section = utf8_to_gbk("密钥存放");
@@ -122,6 +124,20 @@ std::optional<SecretSlot> find_slot(std::vector<SecretSlot> slots, std::string_v
     return std::nullopt;
 }
 
+// The slots with the labels the file's values make now, whatever it records.
+std::vector<SecretSlot> labels_of_values(const IniDocument& file) {
+    return slots_of([&file](std::string_view section, std::string_view key) { return file.value(section, key); });
+}
+
+// The value of the item the file names (slot); when that one holds nothing, the item of the label the values make
+// now (today), which an older version renaming the profile wrote without recording it.
+std::optional<std::string> read_item(SecretStore& store, const SecretSlot& slot, const SecretSlot& today) {
+    std::optional<std::string> value = store.read(slot);
+    if (value && value->empty() && today.label != slot.label)
+        value = store.read(today);
+    return value;
+}
+
 } // namespace
 
 const char* secret_place_name(SecretPlace place) {
@@ -137,7 +153,11 @@ std::optional<SecretPlace> secret_place_named(std::string_view name) {
 }
 
 std::vector<SecretSlot> secret_slots(const IniDocument& file) {
-    return slots_of([&file](std::string_view section, std::string_view key) { return file.value(section, key); });
+    std::vector<SecretSlot> slots = labels_of_values(file);
+    for (SecretSlot& slot : slots)
+        if (std::string recorded = file.value(slot.section, key_item); !recorded.empty())
+            slot.label = to_utf8(recorded);
+    return slots;
 }
 
 std::optional<SecretSlot> secret_slot(const IniDocument& file, std::string_view section, std::string_view key) {
@@ -198,11 +218,12 @@ std::string read_secret(const IniDocument& file, std::string_view section, std::
     const std::optional<SecretSlot> slot = secret_slot(file, section, key);
     if (!slot || secret_place_in_force(file) != SecretPlace::keyring)
         return {};
-    return keyring()->read(*slot).value_or(std::string());
+    return read_item(*keyring(), *slot, *find_slot(labels_of_values(file), section, key)).value_or(std::string());
 }
 
-void route_secret_edits(const IniDocument& before, std::vector<IniEdit>& edits, std::deque<std::string>& storage,
-                        std::string& warning) {
+RoutedSecrets route_secret_edits(const IniDocument& before, std::vector<IniEdit>& edits,
+                                 std::deque<std::string>& storage, std::string& warning) {
+    RoutedSecrets routed;
     const auto after = [&](std::string_view section, std::string_view key) {
         return value_after(before, edits, section, key);
     };
@@ -211,12 +232,12 @@ void route_secret_edits(const IniDocument& before, std::vector<IniEdit>& edits, 
         if (edit.key && edit.value && !edit.value->empty() && find_slot(slots_of(after), edit.section, *edit.key))
             secret_edits.push_back(&edit);
     if (secret_edits.empty() || secret_place_in_force(before) != SecretPlace::keyring)
-        return;
+        return routed;
     const std::vector<SecretSlot> new_slots = slots_of(after);
     const std::vector<SecretSlot> old_slots = secret_slots(before);
     std::unique_ptr<SecretStore> store = keyring();
     std::vector<std::string> refused;
-    bool kept = false;
+    std::vector<IniEdit> records; // added once the loop no longer points into edits
     for (IniEdit* edit : secret_edits) {
         const SecretSlot slot = *find_slot(new_slots, edit->section, *edit->key);
         const std::string plain = decode_stored_secret(*edit->value);
@@ -225,11 +246,17 @@ void route_secret_edits(const IniDocument& before, std::vector<IniEdit>& edits, 
             continue;
         }
         edit->value = std::nullopt;
-        kept = true;
-        // A profile that now names another repository leaves no item behind under the old name.
-        if (std::optional<SecretSlot> old = find_slot(old_slots, slot.section, slot.key); old && old->label != slot.label)
-            store->remove(*old);
+        storage.push_back(utf8_to_gbk(slot.label));
+        records.push_back({edit->section, key_item, storage.back()});
+        // A profile that now names another repository leaves no item behind under the old name, once the file
+        // names the new one.
+        if (std::optional<SecretSlot> old = find_slot(old_slots, slot.section, slot.key); old && old->label != slot.label) {
+            routed.old_items.push_back(std::move(*old));
+            routed.new_items.push_back(slot);
+        }
     }
+    const bool kept = !records.empty();
+    edits.insert(edits.end(), records.begin(), records.end());
     // A keyring that kept nothing (locked, refusing) is not named: the file stays the place.
     if (kept && !stored_secret_place(before)) {
         storage.push_back(place_section());
@@ -241,6 +268,16 @@ void route_secret_edits(const IniDocument& before, std::vector<IniEdit>& edits, 
             warning += (i == 0 ? " " : ", ") + refused[i];
         warning += "; kept in the settings file instead";
     }
+    return routed;
+}
+
+void settle_routed_secrets(const RoutedSecrets& routed, bool written) {
+    const std::vector<SecretSlot>& unnamed = written ? routed.old_items : routed.new_items;
+    if (unnamed.empty())
+        return;
+    std::unique_ptr<SecretStore> store = keyring();
+    for (const SecretSlot& slot : unnamed)
+        store->remove(slot);
 }
 
 SecretMove move_secrets(const std::filesystem::path& file, SecretPlace target,
@@ -252,11 +289,14 @@ SecretMove move_secrets(const std::filesystem::path& file, SecretPlace target,
     SecretMove result;
     const IniDocument doc = IniDocument::load(file);
     const std::vector<SecretSlot> slots = secret_slots(doc);
+    const std::vector<SecretSlot> today = labels_of_values(doc);
     std::deque<std::string> storage;
     std::vector<IniEdit> edits;
     if (target == SecretPlace::keyring) {
         std::unique_ptr<SecretStore> store = keyring();
-        for (const SecretSlot& slot : slots) {
+        std::vector<SecretSlot> superseded;
+        for (std::size_t i = 0; i < slots.size(); ++i) {
+            const SecretSlot& slot = today[i];
             const std::string stored = doc.value(slot.section, slot.key);
             if (stored.empty())
                 continue;
@@ -267,6 +307,10 @@ SecretMove move_secrets(const std::filesystem::path& file, SecretPlace target,
             }
             tell(slot.label + ": in the keyring");
             edits.push_back({slot.section, slot.key, std::nullopt});
+            storage.push_back(utf8_to_gbk(slot.label));
+            edits.push_back({slot.section, key_item, storage.back()});
+            if (slots[i].label != slot.label)
+                superseded.push_back(slots[i]);
             ++result.moved;
         }
         edits.push_back({place_section(), key_place, "keyring"});
@@ -275,15 +319,19 @@ SecretMove move_secrets(const std::filesystem::path& file, SecretPlace target,
             return result;
         }
         tell("settings file: secrets removed, token-store keyring");
+        // An item a record named before (left by a move cut short) holds nothing the file names any more.
+        for (const SecretSlot& slot : superseded)
+            store->remove(slot);
         result.ok = true;
         return result;
     }
     const bool keyring_in_use = stored_secret_place(doc) == SecretPlace::keyring || keyring_answers();
     std::unique_ptr<SecretStore> store = keyring_in_use ? keyring() : nullptr;
-    for (const SecretSlot& slot : slots) {
+    for (std::size_t i = 0; i < slots.size(); ++i) {
+        const SecretSlot& slot = slots[i];
         if (!store || !doc.value(slot.section, slot.key).empty())
             continue;
-        const std::optional<std::string> plain = store->read(slot);
+        const std::optional<std::string> plain = read_item(*store, slot, today[i]);
         if (!plain) {
             result.message = "the keyring did not answer for " + slot.label + "; nothing was moved";
             return result;
@@ -301,14 +349,22 @@ SecretMove move_secrets(const std::filesystem::path& file, SecretPlace target,
     }
     tell("settings file: secrets written, token-store file");
     // Only now that the file holds every value may the keyring forget them; an item left by a move cut short
-    // earlier goes too.
+    // earlier goes too. The file keeps naming each item until it is gone, so a move run again after a kill finds it.
     if (store) {
-        for (const SecretSlot& slot : slots) {
-            if (store->remove(slot))
-                tell(slot.label + ": removed from the keyring");
-            else
+        std::vector<IniEdit> records;
+        for (std::size_t i = 0; i < slots.size(); ++i) {
+            const SecretSlot& slot = slots[i];
+            const bool removed = store->remove(slot) && (today[i].label == slot.label || store->remove(today[i]));
+            if (!removed) {
                 result.message = "the keyring kept " + slot.label + " (remove it in the keyring's window)";
+                continue;
+            }
+            tell(slot.label + ": removed from the keyring");
+            if (!doc.value(slot.section, key_item).empty())
+                records.push_back({slot.section, key_item, std::nullopt});
         }
+        if (!records.empty() && write_ini_values(file, records))
+            tell("settings file: keyring labels removed");
     }
     result.ok = true;
     return result;

@@ -300,10 +300,13 @@ SaveResult SettingsStore::save(const SettingsPage& page, bool mysql_selected, Ap
     // does not hold.
     const IniDocument before = IniDocument::load(file_);
     std::string keyring_warning;
-    route_secret_edits(before, edits, storage, keyring_warning);
+    const RoutedSecrets routed = route_secret_edits(before, edits, storage, keyring_warning);
     // One replacement of the file, so a crash never leaves Owner of one save beside Repo of another. A failed MySQL
     // check still saves the Gitee values and the mode.
     const bool written = commit(edits);
+    // A secret that moved to an item of another label (a renamed profile) leaves the old item only now that the
+    // file names the new one.
+    settle_routed_secrets(routed, written);
     // The first save that chose the keyring takes the secrets saved before along.
     if (written && !stored_secret_place(before) &&
         stored_secret_place(IniDocument::load(file_)) == SecretPlace::keyring)

@@ -16,6 +16,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <sstream>
 #include <memory>
 
 using namespace velpic;
@@ -204,6 +205,43 @@ TEST_F(SecretStoreTest, ARenamedProfileLeavesNoItemUnderItsOldName) {
     EXPECT_EQ(store().read_page().access_token, token);
 }
 
+TEST_F(SecretStoreTest, TheFileNamesTheItemSoAHandEditedOwnerKeepsTheToken) {
+    const auto item = [](const std::string& owner) {
+        return "Velpic: gitee token for " + owner + "/pics|" + section_gitee + "|Access_Token";
+    };
+    struct Row {
+        const char* what;
+        const char* owner;    // in the file now
+        const char* recorded; // the label the file records, if any
+        const char* held_by;  // the owner in the label of the item holding the token
+    };
+    const Row rows[] = {
+        {"a file of an older version records no label", "alice", nullptr, "alice"},
+        {"the owner edited by hand", "bob", "Velpic: gitee token for alice/pics", "alice"},
+        {"an older version renamed the profile since", "bob", "Velpic: gitee token for alice/pics", "bob"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        std::filesystem::remove(file());
+        keyring = {};
+        use_memory_keyring(true);
+        ASSERT_TRUE(write_ini_value(file(), section_place, "TokenStore", "keyring"));
+        ASSERT_TRUE(write_ini_value(file(), section_gitee, "Owner", row.owner));
+        ASSERT_TRUE(write_ini_value(file(), section_gitee, "Repo", "pics"));
+        if (row.recorded) {
+            ASSERT_TRUE(write_ini_value(file(), section_gitee, "KeyringItem", row.recorded));
+        }
+        keyring.items[item(row.held_by)] = token;
+        EXPECT_EQ(store().read_page().access_token, token);
+
+        // Saved by the program, the item follows the owner in the file and the file names it; none is left behind.
+        ASSERT_TRUE(store().save(store().read_page(), false, state).saved);
+        EXPECT_EQ(value(section_gitee, "KeyringItem"), "Velpic: gitee token for " + std::string(row.owner) + "/pics");
+        EXPECT_EQ(keyring.items, (std::map<std::string, std::string>{{item(row.owner), token}}));
+        EXPECT_EQ(store().read_profile(ServiceKind::gitee).access_token, token);
+    }
+}
+
 TEST_F(SecretStoreTest, MovesBetweenTheStoresKeepEverySecretAndNameThePlace) {
     use_memory_keyring(false);
     SettingsPage github = page_with_secrets();
@@ -299,6 +337,38 @@ TEST_F(SecretStoreTest, RealKeyringHoldsEachSecretUnderAReadableLabel) {
     test::ChildProcess search(test::on_path("secret-tool"), {"search", "--all", "xdg:schema", "org.qt.keychain"});
     search.wait_for_exit();
     EXPECT_EQ(search.out().find("Velpic:"), std::string::npos) << search.out();
+}
+
+TEST_F(SecretStoreTest, RealKeyringItemFollowsTheProgramsRenameAndSurvivesAHandEdit) {
+    VELPIC_IN_KEYRING_SESSION(test::KeyringKind::unlocked);
+    set_keyring_store_for_tests({});
+    ASSERT_TRUE(store().save(page_with_secrets(), false, state).saved);
+    const auto labels = [] {
+        test::ChildProcess search(test::on_path("secret-tool"), {"search", "--all", "xdg:schema", "org.qt.keychain"});
+        search.wait_for_exit();
+        std::vector<std::string> found;
+        std::istringstream lines(search.out());
+        for (std::string line; std::getline(lines, line);)
+            if (line.starts_with("label = Velpic: gitee"))
+                found.push_back(line.substr(8));
+        return found;
+    };
+    ASSERT_EQ(labels(), std::vector<std::string>{"Velpic: gitee token for alice/pics"});
+
+    // The owner edited by hand in the file: the item keeps its label and is still found.
+    ASSERT_TRUE(write_ini_value(file(), section_gitee, "Owner", "alice2"));
+    set_keyring_store_for_tests({});
+    EXPECT_EQ(store().read_page().access_token, token);
+
+    // Changed by the program (as `velpic config set owner carol` does): the item follows, none stays under an old
+    // label, and the next reader finds it.
+    SettingsPage page = store().read_page();
+    page.owner = "carol";
+    ASSERT_TRUE(store().save(page, false, state).saved);
+    EXPECT_EQ(labels(), std::vector<std::string>{"Velpic: gitee token for carol/pics"});
+    EXPECT_EQ(value(section_gitee, "KeyringItem"), "Velpic: gitee token for carol/pics");
+    set_keyring_store_for_tests({});
+    EXPECT_EQ(store().read_profile(ServiceKind::gitee).access_token, token);
 }
 
 TEST_F(SecretStoreTest, LockedKeyringRefusesAndTheFileKeepsTheSecrets) {

@@ -77,7 +77,7 @@ std::vector<NoteFile> collect_note_files(const std::vector<std::string>& argumen
             if (!name.ends_with('/'))
                 name += '/';
             name += utf8_string(entry.path().lexically_relative(root));
-            found.push_back({entry.path(), std::move(name), kind, root});
+            found.push_back({entry.path(), std::move(name), kind, root, entry.is_symlink(type_error)});
         }
         if (error)
             problems.push_back(argument + ": the folder could not be read to the end (" + error.message() + ")");

@@ -14,6 +14,7 @@ struct NoteFile {
     std::string name; // as shown in the output: the argument, or the folder argument joined with the relative path
     NoteKind kind = NoteKind::markdown;
     std::filesystem::path root; // the folder given (a file given alone: its folder), where an Obsidian vault ends
+    bool maybe_link = true;     // false when the folder's listing already told it is no symbolic link
 };
 
 // Which files a folder contributes, and how a file is read.

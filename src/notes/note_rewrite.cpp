@@ -2,6 +2,7 @@
 
 #include "notes/destination_text.h"
 #include "notes/markdown_references.h"
+#include "notes/read_ahead.h"
 #include "notes/text_addresses.h"
 #include "runtime/files.h"
 
@@ -11,6 +12,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <thread>
 #include <system_error>
 #include <unistd.h>
 
@@ -43,9 +45,10 @@ namespace {
 
 // The file the note's bytes are in: a note reached through a symbolic link is rewritten where it lives, and the
 // link stays a link.
-std::filesystem::path real_file(const std::filesystem::path& path) {
+std::filesystem::path real_file(const NoteFile& note) {
+    const std::filesystem::path& path = note.path;
     std::error_code error;
-    if (!std::filesystem::is_symlink(path, error))
+    if (!note.maybe_link || !std::filesystem::is_symlink(path, error))
         return path;
     const std::filesystem::path target = std::filesystem::canonical(path, error);
     return error ? path : target;
@@ -157,54 +160,78 @@ NoteRewriter::~NoteRewriter() {
     finish();
 }
 
-void NoteRewriter::rewrite(const NoteFile& note) {
-    ++totals_.notes;
-    const std::filesystem::path file = real_file(note.path);
-    FileRead read = read_regular_file(file, kMaxNoteBytes);
-    if (read.status != FileReadStatus::ok) {
-        ++totals_.failed;
-        err_ << note.name << ": "
-             << (read.status == FileReadStatus::too_large     ? "larger than 64 MB, left as it is"
-                 : read.status == FileReadStatus::not_regular ? "not a regular file, left as it is"
-                                                              : "cannot be read, left as it is")
-             << "\n";
-        return;
+NoteRewriter::ParsedNote NoteRewriter::parse(const NoteFile& note) const {
+    ParsedNote parsed;
+    parsed.file = real_file(note);
+    parsed.read = read_regular_file(parsed.file, kMaxNoteBytes);
+    if (parsed.read.status != FileReadStatus::ok) {
+        parsed.problem = note.name + ": " +
+                         (parsed.read.status == FileReadStatus::too_large     ? "larger than 64 MB, left as it is"
+                          : parsed.read.status == FileReadStatus::not_regular ? "not a regular file, left as it is"
+                                                                              : "cannot be read, left as it is");
+        return parsed;
     }
-    sweep_leftovers(file.parent_path());
+    parsed.readable = true;
     // A note that is not UTF-8 would be damaged by addresses written in UTF-8: named and left, unless its
     // encoding was given.
-    std::string converted;
     if (options_.gbk) {
-        converted = to_utf8(read.bytes);
-        if (utf8_to_gbk(converted) != read.bytes) {
-            ++totals_.failed;
-            err_ << note.name << ": not GBK text, left as it is\n";
-            return;
+        parsed.converted = to_utf8(parsed.read.bytes);
+        if (utf8_to_gbk(parsed.converted) != parsed.read.bytes) {
+            parsed.problem = note.name + ": not GBK text, left as it is";
+            return parsed;
         }
-    } else if (!is_valid_utf8(read.bytes)) {
-        ++totals_.failed;
-        err_ << printable_name(note.name) << ": not UTF-8 (" << encoding_guess(read.bytes)
-             << "), left as it is\n";
-        return;
+    } else if (!is_valid_utf8(parsed.read.bytes)) {
+        parsed.problem = printable_name(note.name) + ": not UTF-8 (" + encoding_guess(parsed.read.bytes) +
+                         "), left as it is";
+        return parsed;
     }
-    const std::string& text = options_.gbk ? converted : read.bytes;
-
-    std::vector<NoteReference> references;
-    std::vector<NoteReference> unplaced;
+    const std::string& text = parsed.text();
     if (note.kind == NoteKind::markdown) {
         MarkdownReferences found = find_markdown_references(text, options_.with_links);
         if (!found.parsed) {
-            ++totals_.failed;
-            err_ << note.name << ": the Markdown parser gave up on it, left as it is\n";
-            return;
+            parsed.problem = note.name + ": the Markdown parser gave up on it, left as it is";
+            return parsed;
         }
-        references = std::move(found.found);
-        unplaced = std::move(found.unplaced);
+        parsed.references = std::move(found.found);
+        parsed.unplaced = std::move(found.unplaced);
         if (is_candidate_)
-            add_prose_addresses(text, found.prose, is_candidate_, references);
+            add_prose_addresses(text, found.prose, is_candidate_, parsed.references);
     } else if (is_candidate_) {
-        references = find_text_addresses(text, is_candidate_);
+        parsed.references = find_text_addresses(text, is_candidate_);
     }
+    return parsed;
+}
+
+void NoteRewriter::rewrite(const NoteFile& note) {
+    apply(note, parse(note));
+}
+
+void NoteRewriter::rewrite_all(const std::vector<NoteFile>& notes) {
+    // Reading and parsing need nothing but the note: the machine's cores do them ahead, in a window bounded in
+    // notes and bytes, while this thread decides (and uploads) in the notes' order.
+    ReadAhead<ParsedNote>::Bounds bounds;
+    bounds.threads = std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
+    ReadAhead<ParsedNote> ahead(
+        notes.size(), [&](std::size_t i) { return parse(notes[i]); },
+        [](const ParsedNote& parsed) { return parsed.read.bytes.size() + parsed.converted.size(); }, bounds);
+    for (std::size_t i = 0; i < notes.size(); ++i)
+        apply(notes[i], ahead.take(i));
+}
+
+void NoteRewriter::apply(const NoteFile& note, ParsedNote parsed) {
+    ++totals_.notes;
+    if (parsed.readable)
+        sweep_leftovers(parsed.file.parent_path());
+    if (!parsed.problem.empty()) {
+        ++totals_.failed;
+        err_ << parsed.problem << "\n";
+        return;
+    }
+    const std::filesystem::path& file = parsed.file;
+    const std::string& text = parsed.text();
+    const std::vector<NoteReference>& references = parsed.references;
+    const std::vector<NoteReference>& unplaced = parsed.unplaced;
+    FileRead& read = parsed.read;
 
     LineCounter lines(text);
     std::vector<NoteEdit> edits;

@@ -69,6 +69,9 @@ public:
     NoteRewriter& operator=(const NoteRewriter&) = delete;
 
     void rewrite(const NoteFile& note);
+    // Rewrites the notes in their order while a second thread reads and parses those that follow: deciding (an
+    // upload, a look-up) and parsing overlap, and the messages come in the notes' order as rewrite gives them.
+    void rewrite_all(const std::vector<NoteFile>& notes);
     // Replaces the notes still staged. The totals are final afterwards.
     void finish();
     const NoteRunTotals& totals() const { return totals_; }
@@ -76,6 +79,18 @@ public:
     void count_failures(std::size_t count) { totals_.failed += count; }
 
 private:
+    // A note as read and parsed, before any decision: the part of a rewrite that needs nothing but the note.
+    struct ParsedNote {
+        std::filesystem::path file;
+        FileRead read;
+        std::string converted;  // the text in UTF-8, when the note is GBK
+        bool readable = false;  // read as a regular file (leftovers beside it are swept)
+        std::string problem;    // why the note is left as it is, when it is
+        std::vector<NoteReference> references;
+        std::vector<NoteReference> unplaced;
+        const std::string& text() const { return converted.empty() ? read.bytes : converted; }
+    };
+
     struct Staged {
         std::string name;
         std::filesystem::path file;
@@ -96,6 +111,8 @@ private:
     std::set<std::filesystem::path> swept_; // folders whose leftovers of ended runs were removed
 
     void sweep_leftovers(const std::filesystem::path& folder);
+    ParsedNote parse(const NoteFile& note) const;
+    void apply(const NoteFile& note, ParsedNote parsed);
 };
 
 // The bytes of text with each [offset, offset + length) replaced; the edits are in text order and do not overlap.

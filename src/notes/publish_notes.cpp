@@ -27,7 +27,8 @@ std::string utf8_text(const std::filesystem::path& path) {
 class Publisher {
 public:
     Publisher(const PublishOptions& options, const UploadContext& context, const FetchPicture& fetch, std::ostream& err)
-        : options_(options), context_(context), fetch_(fetch), err_(err), service_(open_hosting_service(context)) {}
+        : options_(options), context_(context), fetch_(fetch), err_(err), service_(open_hosting_service(context)),
+          address_prefix_(service_->address_prefix()) {}
 
     ReferenceDecision decide(const NoteFile& note, const NoteReference& reference) {
         if (reference.form == ReferenceForm::obsidian_embed)
@@ -151,7 +152,7 @@ public:
     }
 
 private:
-    bool hosted_here(const std::string& target) const { return target.starts_with(service_->address_prefix()); }
+    bool hosted_here(const std::string& target) const { return target.starts_with(address_prefix_); }
 
     // Whether publish would upload the picture, told without uploading it.
     bool would_publish(const NoteFile& note, const NoteReference& reference) const {
@@ -265,6 +266,7 @@ private:
     const FetchPicture& fetch_;
     std::ostream& err_;
     std::unique_ptr<HostingService> service_;
+    const std::string address_prefix_; // asked once: most references of a published note start with it
     std::unordered_map<std::string, ReferenceDecision> decisions_;
     std::map<std::filesystem::path, std::vector<std::filesystem::path>> vault_files_;
 };
@@ -296,8 +298,7 @@ int publish_notes(const std::vector<std::string>& paths, const PublishOptions& o
     };
     NoteRewriter rewriter(run, decide, {}, out, err);
     rewriter.count_failures(problems.size());
-    for (const NoteFile& note : notes)
-        rewriter.rewrite(note);
+    rewriter.rewrite_all(notes);
     rewriter.finish();
     const NoteRunTotals& totals = rewriter.totals();
 

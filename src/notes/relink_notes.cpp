@@ -21,15 +21,14 @@ int relink_notes(const std::vector<std::string>& paths, const RelinkMap& map, bo
     const auto in_map = [&](std::string_view address) { return map.find(address) != nullptr; };
     NoteRewriter rewriter(options, decide, in_map, out, err);
     rewriter.count_failures(problems.size());
-    for (const NoteFile& note : notes)
-        rewriter.rewrite(note);
+    rewriter.rewrite_all(notes);
     rewriter.finish();
     const NoteRunTotals& totals = rewriter.totals();
 
     out << "relink" << (dry_run ? " (dry run)" : "") << ": " << totals.rewritten
         << (totals.rewritten == 1 ? " address" : " addresses") << (dry_run ? " would be" : "") << " rewritten in "
         << totals.changed_notes << " of " << totals.notes << (totals.notes == 1 ? " file" : " files") << ", "
-        << totals.failed << " failed" << (dry_run ? "; nothing was written" : "") << "\n";
+        << totals.failed << " failed" << left_alone_summary(totals) << (dry_run ? "; nothing was written" : "") << "\n";
     return totals.failed == 0 ? 0 : 1;
 }
 

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdint>
+#include <cstring>
 #include <string>
 
 namespace velpic {
@@ -135,6 +137,16 @@ std::string utf16_to_gbk(std::u16string_view utf16) {
 bool is_valid_utf8(std::string_view bytes) {
     size_t i = 0;
     while (i < bytes.size()) {
+        // Notes are mostly ASCII: eight bytes at a time while none has its high bit set.
+        while (i + 8 <= bytes.size()) {
+            std::uint64_t word;
+            std::memcpy(&word, bytes.data() + i, sizeof word);
+            if ((word & 0x8080808080808080ULL) != 0)
+                break;
+            i += 8;
+        }
+        if (i >= bytes.size())
+            break;
         const auto lead = static_cast<unsigned char>(bytes[i]);
         size_t length = 0;
         unsigned min_code = 0;

@@ -1,0 +1,109 @@
+// Work on a list done ahead by a few threads and handed over in the list's order: the notes of a run are read and
+// parsed while the earlier ones are decided on, and every message still comes in the notes' order.
+#pragma once
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstddef>
+#include <exception>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace velpic {
+
+template <class Result> class ReadAhead {
+public:
+    struct Bounds {
+        unsigned threads = 2;
+        std::size_t window = 64;                   // results done or under way ahead of the one taken
+        std::size_t bytes = 64 * 1024 * 1024;      // weight of the results waiting, beyond which no new one starts
+    };
+
+    // work(i) for every i below count; weight(result) is what a waiting result holds (its bytes).
+    ReadAhead(std::size_t count, std::function<Result(std::size_t)> work,
+              std::function<std::size_t(const Result&)> weight, Bounds bounds)
+        : count_(count), work_(std::move(work)), weight_(std::move(weight)), bounds_(bounds) {
+        const unsigned threads = std::max(1u, std::min<unsigned>(bounds_.threads, static_cast<unsigned>(count_)));
+        for (unsigned t = 0; t < threads && count_ > 0; ++t)
+            threads_.emplace_back([this] { run(); });
+    }
+
+    ~ReadAhead() {
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        changed_.notify_all();
+        for (std::thread& thread : threads_)
+            thread.join();
+    }
+
+    ReadAhead(const ReadAhead&) = delete;
+    ReadAhead& operator=(const ReadAhead&) = delete;
+
+    // The result of index, which must be the next one not yet taken. A failure of its work is thrown here.
+    Result take(std::size_t index) {
+        std::unique_lock lock(mutex_);
+        taken_ = index;
+        changed_.notify_all();
+        changed_.wait(lock, [&] { return done_.count(index) != 0; });
+        auto node = done_.extract(index);
+        waiting_bytes_ -= node.mapped().weight;
+        ++taken_;
+        changed_.notify_all();
+        if (node.mapped().failure)
+            std::rethrow_exception(node.mapped().failure);
+        return std::move(node.mapped().result);
+    }
+
+private:
+    struct Done {
+        Result result{};
+        std::size_t weight = 0;
+        std::exception_ptr failure;
+    };
+
+    void run() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            // The index the consumer waits for always starts: every waiting result lies after it.
+            changed_.wait(lock, [&] {
+                return stopping_ || next_ >= count_ ||
+                       (next_ < taken_ + bounds_.window && (next_ == taken_ || waiting_bytes_ < bounds_.bytes));
+            });
+            if (stopping_ || next_ >= count_)
+                return;
+            const std::size_t index = next_++;
+            lock.unlock();
+            Done done;
+            try {
+                done.result = work_(index);
+                done.weight = weight_(done.result);
+            } catch (...) {
+                done.failure = std::current_exception();
+            }
+            lock.lock();
+            waiting_bytes_ += done.weight;
+            done_.emplace(index, std::move(done));
+            changed_.notify_all();
+        }
+    }
+
+    const std::size_t count_;
+    const std::function<Result(std::size_t)> work_;
+    const std::function<std::size_t(const Result&)> weight_;
+    const Bounds bounds_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::map<std::size_t, Done> done_;
+    std::size_t next_ = 0;  // the next index to start
+    std::size_t taken_ = 0; // the index the consumer takes next
+    std::size_t waiting_bytes_ = 0;
+    bool stopping_ = false;
+    std::vector<std::thread> threads_;
+};
+
+} // namespace velpic

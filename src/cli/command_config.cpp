@@ -200,6 +200,7 @@ const char* refused_setting(const std::string& message) {
         {server_port_message(), "server-port"},
         {server_key_message(), "server-key"},
         {referer_message(), "check-referer"},
+        {check_max_age_message(), "check-max-age"},
         {check_rate_message(), "check-rate"},
     };
     for (const auto& [label, name] : labels) {

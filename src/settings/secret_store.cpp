@@ -235,6 +235,7 @@ RoutedSecrets route_secret_edits(const IniDocument& before, std::vector<IniEdit>
         return routed;
     const std::vector<SecretSlot> new_slots = slots_of(after);
     const std::vector<SecretSlot> old_slots = secret_slots(before);
+    const std::vector<SecretSlot> old_today = labels_of_values(before);
     std::unique_ptr<SecretStore> store = keyring();
     std::vector<std::string> refused;
     std::vector<IniEdit> records; // added once the loop no longer points into edits
@@ -250,10 +251,13 @@ RoutedSecrets route_secret_edits(const IniDocument& before, std::vector<IniEdit>
         records.push_back({edit->section, key_item, storage.back()});
         // A profile that now names another repository leaves no item behind under the old name, once the file
         // names the new one.
-        if (std::optional<SecretSlot> old = find_slot(old_slots, slot.section, slot.key); old && old->label != slot.label) {
-            routed.old_items.push_back(std::move(*old));
+        std::optional<SecretSlot> old = find_slot(old_slots, slot.section, slot.key);
+        if (!old || old->label == slot.label)
+            continue;
+        routed.old_items.push_back(std::move(*old));
+        // Should the file not be written, an item the old file finds by its values (an older version wrote it) stays.
+        if (find_slot(old_today, slot.section, slot.key)->label != slot.label)
             routed.new_items.push_back(slot);
-        }
     }
     const bool kept = !records.empty();
     edits.insert(edits.end(), records.begin(), records.end());

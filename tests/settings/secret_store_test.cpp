@@ -16,7 +16,6 @@
 #include <fstream>
 #include <iterator>
 #include <map>
-#include <sstream>
 #include <memory>
 
 using namespace velpic;
@@ -337,38 +336,6 @@ TEST_F(SecretStoreTest, RealKeyringHoldsEachSecretUnderAReadableLabel) {
     test::ChildProcess search(test::on_path("secret-tool"), {"search", "--all", "xdg:schema", "org.qt.keychain"});
     search.wait_for_exit();
     EXPECT_EQ(search.out().find("Velpic:"), std::string::npos) << search.out();
-}
-
-TEST_F(SecretStoreTest, RealKeyringItemFollowsTheProgramsRenameAndSurvivesAHandEdit) {
-    VELPIC_IN_KEYRING_SESSION(test::KeyringKind::unlocked);
-    set_keyring_store_for_tests({});
-    ASSERT_TRUE(store().save(page_with_secrets(), false, state).saved);
-    const auto labels = [] {
-        test::ChildProcess search(test::on_path("secret-tool"), {"search", "--all", "xdg:schema", "org.qt.keychain"});
-        search.wait_for_exit();
-        std::vector<std::string> found;
-        std::istringstream lines(search.out());
-        for (std::string line; std::getline(lines, line);)
-            if (line.starts_with("label = Velpic: gitee"))
-                found.push_back(line.substr(8));
-        return found;
-    };
-    ASSERT_EQ(labels(), std::vector<std::string>{"Velpic: gitee token for alice/pics"});
-
-    // The owner edited by hand in the file: the item keeps its label and is still found.
-    ASSERT_TRUE(write_ini_value(file(), section_gitee, "Owner", "alice2"));
-    set_keyring_store_for_tests({});
-    EXPECT_EQ(store().read_page().access_token, token);
-
-    // Changed by the program (as `velpic config set owner carol` does): the item follows, none stays under an old
-    // label, and the next reader finds it.
-    SettingsPage page = store().read_page();
-    page.owner = "carol";
-    ASSERT_TRUE(store().save(page, false, state).saved);
-    EXPECT_EQ(labels(), std::vector<std::string>{"Velpic: gitee token for carol/pics"});
-    EXPECT_EQ(value(section_gitee, "KeyringItem"), "Velpic: gitee token for carol/pics");
-    set_keyring_store_for_tests({});
-    EXPECT_EQ(store().read_profile(ServiceKind::gitee).access_token, token);
 }
 
 TEST_F(SecretStoreTest, LockedKeyringRefusesAndTheFileKeepsTheSecrets) {

@@ -223,6 +223,8 @@ CurlExchangeResult curl_exchange(const CurlExchangeRequest& request) {
         return result;
 
     Progress progress;
+    char error_text[CURL_ERROR_SIZE] = {};
+    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, error_text);
     curl_easy_setopt(h, CURLOPT_CURLU, url.get());
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
@@ -359,6 +361,10 @@ CurlExchangeResult curl_exchange(const CurlExchangeRequest& request) {
         result.failure_reason = transport_failure_text(TransportFailure{.redirect_to_http = true});
     else if (!result.complete)
         result.failure_reason = transport_failure_text(why);
+    // A limit of the exchange's own (size, idle time) ends the transfer through a callback: libcurl's words would
+    // only say that the callback stopped it.
+    if (!result.complete && code != CURLE_OK && why.body_limit == 0 && !why.idle_timeout && !redirect_declined)
+        result.failure_original = error_text[0] != '\0' ? error_text : curl_easy_strerror(code);
     return result;
 }
 

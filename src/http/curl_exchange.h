@@ -49,6 +49,9 @@ struct CurlExchangeResult {
     // the connection when the answer declares neither).
     bool complete = false;
     std::string failure_reason; // GBK words for the user when not complete; empty when complete
+    // libcurl's own words for a failed transfer (its error buffer, OpenSSL's text included), to be shown shortened
+    // after failure_reason; empty when complete or when the failure was one of the exchange's own limits.
+    std::string failure_original;
 };
 
 CurlExchangeResult curl_exchange(const CurlExchangeRequest& request);

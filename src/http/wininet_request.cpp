@@ -175,6 +175,7 @@ std::string wininet_request(const std::string& url, const WinInetRequestOptions&
         return {};
     response.complete = result.complete;
     response.failure_reason = result.failure_reason;
+    response.failure_original = result.failure_original;
 
     if (method != kHttpGet)
         response.body_bytes = sent_body;

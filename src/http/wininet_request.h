@@ -39,6 +39,7 @@ struct WinInetResponse {
     // in words for the user (GBK). The routine itself still reports nothing; callers that must know ask here.
     bool complete = false;
     std::string failure_reason;
+    std::string failure_original; // libcurl's own words for it, when it gave any
 };
 
 std::string wininet_request(const std::string& url, const WinInetRequestOptions& options, WinInetResponse& response);

@@ -14,6 +14,7 @@
 #include "app/ui/window_reporter.h"
 #include "app/ui/window_upload_server.h"
 #include "desktop/clipboard_reader.h"
+#include "http/transport_failure.h"
 #include "http/wininet_request.h"
 #include "records/link_check_job.h"
 #include "records/link_status_memory.h"
@@ -55,6 +56,39 @@ static void init_window_resources() {
 }
 
 namespace velpic {
+
+namespace {
+
+// The status of an answer head ("HTTP/1.1 404 Not Found"); 0 without one.
+int answer_status(const std::string& head) {
+    if (head.compare(0, 5, "HTTP/") != 0)
+        return 0;
+    const std::size_t space = head.find(' ');
+    if (space == std::string::npos || head.size() < space + 4)
+        return 0;
+    int status = 0;
+    for (std::size_t i = space + 1; i < space + 4; ++i) {
+        if (head[i] < '0' || head[i] > '9')
+            return 0;
+        status = status * 10 + (head[i] - '0');
+    }
+    return status;
+}
+
+// Why a preview's download gave nothing to show, as the command line says it (UTF-8); empty when it answered.
+std::string preview_failure(const WinInetResponse& response, const std::string& body) {
+    if (!response.complete) {
+        // An address without a host never leaves the program.
+        if (response.failure_reason.empty())
+            return "图片地址无效";
+        return reason_with_original(to_utf8(response.failure_reason), response.failure_original);
+    }
+    if (const int status = answer_status(response.response_headers); status >= 400)
+        return http_failure_reason(status, body);
+    return {};
+}
+
+} // namespace
 
 MainWindow::MainWindow(AppState& state, SettingsStore store, QWidget* parent)
     : QWidget(parent), state_(state), store_(std::move(store)), channel_(std::make_shared<UiChannel>(this)) {
@@ -242,16 +276,19 @@ void MainWindow::test_mysql_connection() {
     // A server that does not answer takes the connection's whole time-out; the window keeps going meanwhile.
     set_busy(test_button_, true);
     const bool started = start_thread([channel = channel_, window = this, settings = std::move(settings)] {
-        const bool connected = MysqlRecordStore(settings).test_connection();
-        channel->post([window, connected] { window->finish_mysql_test(connected); });
+        const MysqlOutcome outcome = MysqlRecordStore(settings).check_connection();
+        channel->post([window, ok = outcome.ok, error = to_utf8(outcome.error)] {
+            window->finish_mysql_test(ok, error);
+        });
     });
     if (!started)
-        finish_mysql_test(false);
+        finish_mysql_test(false, {});
 }
 
-void MainWindow::finish_mysql_test(bool connected) {
+void MainWindow::finish_mysql_test(bool connected, const std::string& error) {
     set_busy(test_button_, false);
-    message(connected ? QStringLiteral("Success") : QStringLiteral("Error"));
+    // The client library's own words follow, shortened, as the command line gives them.
+    message(connected ? QStringLiteral("Success") : QString::fromStdString(reason_with_original("Error", error)));
 }
 
 // ---- uploads
@@ -464,16 +501,23 @@ void MainWindow::request_preview() {
         // The address comes from the record store, and its server decides how much it sends.
         WinInetRequestOptions options;
         options.max_body_bytes = kDefaultPictureLimit;
-        const std::string data = wininet_request(address, options);
-        channel->post(
-            [window, generation, bytes = QByteArray::fromStdString(data)] { window->show_preview(generation, bytes); });
+        WinInetResponse response;
+        const std::string data = wininet_request(address, options, response);
+        channel->post([window, generation, bytes = QByteArray::fromStdString(data),
+                       failure = QString::fromStdString(preview_failure(response, data))] {
+            window->show_preview(generation, bytes, failure);
+        });
     });
 }
 
-void MainWindow::show_preview(std::uint64_t generation, const QByteArray& bytes) {
+void MainWindow::show_preview(std::uint64_t generation, const QByteArray& bytes, const QString& failure) {
     // Of two previews running at once, the one asked for last is the one shown.
     if (generation != preview_generation_)
         return;
+    if (!failure.isEmpty()) {
+        message(QStringLiteral("预览失败：") + failure);
+        return;
+    }
     preview_->set_picture(bytes);
     preview_->setVisible(true);
     preview_close_->setVisible(true);

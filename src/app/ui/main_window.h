@@ -125,7 +125,7 @@ private:
     QString row_tooltip(int row) const;
     void copy_selected_address();
     void show_record_rows(std::uint64_t generation, std::vector<UploadRecord> records);
-    void finish_mysql_test(bool connected);
+    void finish_mysql_test(bool connected, const std::string& error);
     void finish_delete(const QString& digest, const QString& summary, bool removed);
     void finish_restore(const QString& digest, const QString& summary, bool restored);
     int row_of_digest(const QString& digest) const;
@@ -133,7 +133,8 @@ private:
     // A button whose work runs on a worker: it cannot be pressed again until that is done.
     static void set_busy(QPushButton* button, bool busy);
     void request_preview();
-    void show_preview(std::uint64_t generation, const QByteArray& bytes);
+    // failure: why nothing can be shown, in the user's words; the box is left as it was.
+    void show_preview(std::uint64_t generation, const QByteArray& bytes, const QString& failure);
     int selected_row() const;
 
     void message(const QString& text, bool owned = true);

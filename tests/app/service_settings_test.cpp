@@ -169,32 +169,41 @@ TEST_F(ServiceSettingsTest, TheExampleAddressFollowsTheServiceAndWhatIsTyped) {
         {ServiceKind::gitea,
          {"alice", "pictures-of-2026", "", "main", "http://127.0.0.1:18791", ""},
          "http://127.0.0.1:18791/alice/pictures-of-2026/raw/branch/main/<md5>.png", "示例：http://127.0.0.1:18791/"},
+        // Three lines and more: the label grows, and the group and everything below it make room.
+        {ServiceKind::gitea,
+         {"a-rather-long-owner-name", "pictures-of-every-trip-in-2026", "", "main-branch-of-pictures",
+          "http://pictures.intranet.example.com:18791", ""},
+         "http://pictures.intranet.example.com:18791/a-rather-long-owner-name/pictures-of-every-trip-in-2026/raw/"
+         "branch/main-branch-of-pictures/<md5>.png",
+         "示例：http://pictures.intranet.example.com"},
     };
     open_settings_page();
     auto* example = find<QLabel>("标签11");
+    auto* group = find("分组框1");
+    auto* mode = find("分组框3");
     for (const Case& c : cases) {
         const std::string name = std::string(service_name(c.service)) + " " + c.address;
         choose(c.service);
         type(c.typed);
         EXPECT_EQ(example_address().toStdString(), "示例：" + c.address) << name;
-        // Every line in view, its start and its file name kept; whole, only broken into lines, when two lines hold
-        // it.
+        // Whole, only broken into lines, every line in view, its start and its file name kept.
         const QStringList lines = example->text().split(QLatin1Char('\n'));
-        if (!example->text().contains(QStringLiteral("…"))) {
-            EXPECT_EQ(example->text().remove(QLatin1Char('\n')).toStdString(), "示例：" + c.address) << name;
-        }
+        EXPECT_EQ(example->text().remove(QLatin1Char('\n')).toStdString(), "示例：" + c.address) << name;
         if (c.kept != nullptr) {
             EXPECT_TRUE(example->text().contains(QString::fromUtf8(c.kept))) << name << ": " << example->text().toStdString();
         }
-        EXPECT_LE(lines.size(), 2) << name;
         EXPECT_GE(example->height(), lines.size() * example->fontMetrics().lineSpacing()) << name;
+        EXPECT_LE(example->sizeHint().width(), example->width()) << name;
         for (const QString& line : lines) {
             EXPECT_LE(example->fontMetrics().horizontalAdvance(line), example->width()) << name;
         }
         EXPECT_TRUE(lines.front().startsWith(QStringLiteral("示例："))) << name;
-        EXPECT_TRUE(lines.back().endsWith(QStringLiteral("<md5>.png"))) << name;
+        EXPECT_TRUE(lines.back().endsWith(QStringLiteral("<md5>.png"))) << name << ": " << example->text().toStdString();
         EXPECT_EQ(example->textFormat(), Qt::PlainText);
+        EXPECT_LE(example->geometry().bottom(), group->contentsRect().bottom()) << name;
+        EXPECT_GT(mode->y(), group->geometry().bottom()) << name;
     }
+    EXPECT_GE(example->text().count(QLatin1Char('\n')), 2) << "the last case takes three lines";
 }
 
 TEST_F(ServiceSettingsTest, TheSignUpAndTokenLinksOpenTheChosenServicesPages) {

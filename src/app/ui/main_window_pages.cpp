@@ -110,9 +110,14 @@ void MainWindow::build_settings_page(QWidget* canvas) {
     connect(save_button_, &QPushButton::clicked, this, &MainWindow::save_settings);
 
     groups_ = std::make_unique<SettingsGroupControls>(canvas);
+    profile_->set_resized([this] { arrange_settings_page(); });
 }
 
 void MainWindow::arrange_settings_page() {
+    // Right below the profile's group, whose height follows its example address.
+    const int mode_top = profile_->bottom() + 2;
+    mode_group_->move(mode_group_->x(), mode_top);
+    mysql_group_->move(mysql_group_->x(), mode_top + 41);
     // The MySQL group takes room only while it is shown. The buttons come after the last group: between the groups
     // they read as the end of the page and left what lay below them unsaved.
     const bool mysql = !mysql_group_->isHidden();

@@ -8,11 +8,12 @@
 
 #include <QAction>
 #include <QComboBox>
-#include <QStyle>
 #include <QFontMetrics>
 #include <QGroupBox>
+#include <QLabel>
 #include <QSignalBlocker>
 #include <QTextDocument>
+#include <algorithm>
 #include <utility>
 
 namespace velpic {
@@ -81,33 +82,36 @@ ExampleAddress example_address(const RepositoryProfile& profile) {
     return {};
 }
 
-// "示例：" and the address in the label's width: on one line when it fits, else the site on the first and the rest
-// on the second, a part too long for its line losing its middle rather than its ends. The whole address stays in
-// the tool tip, as text: a typed "<b>" is no markup.
-void show_example(QLabel* example, const ExampleAddress& address) {
+// "示例：" and the whole address in the label's width: on one line when it fits, else broken after a "/" or where a
+// line is full, the part after the site starting a line of its own when that fits. Eliding hid the very part (host and port) the
+// user came to check; the label grows a line at a time instead. An address has no spaces to wrap at, so the breaks
+// are the label's own line ends. The whole address stays in the tool tip, as text: a typed "<b>" is no markup.
+// Gives the number of lines.
+int show_example(QLabel* example, const ExampleAddress& address) {
     const QString head = QStringLiteral("示例：");
-    const QString whole = head + address.site + address.path;
     const QFontMetrics metrics = example->fontMetrics();
     const int width = example->width();
-    // Whole, in the label's two lines: an address has no spaces to wrap at, so lines break where the width ends,
-    // after the site when that fits. Eliding hid the very part (host and port) the user came to check; only an
-    // address too long for two lines loses the middle of its site or path, each kept on a line of its own.
     QStringList lines{QString()};
     const auto fits = [&](const QString& text) { return metrics.horizontalAdvance(text) <= width; };
     for (const QString& part : {head + address.site, address.path}) {
         if (!lines.back().isEmpty() && !fits(lines.back() + part))
             lines << QString();
         for (const QChar c : part) {
-            if (!lines.back().isEmpty() && !fits(lines.back() + c))
-                lines << QString();
+            if (!lines.back().isEmpty() && !fits(lines.back() + c)) {
+                // After a "/" of the line's latter half, else where the line is full.
+                const qsizetype slash = lines.back().lastIndexOf(u'/');
+                const bool at_slash = slash >= lines.back().size() / 2;
+                const QString carried = at_slash ? lines.back().mid(slash + 1) : QString();
+                if (at_slash)
+                    lines.back().truncate(slash + 1);
+                lines << carried;
+            }
             lines.back() += c;
         }
     }
-    if (lines.size() > 2)
-        lines = {head + metrics.elidedText(address.site, Qt::ElideMiddle, width - metrics.horizontalAdvance(head)),
-                 metrics.elidedText(address.path, Qt::ElideMiddle, width)};
     example->setText(lines.join(u'\n'));
-    example->setToolTip(Qt::convertFromPlainText(whole, Qt::WhiteSpaceNoWrap));
+    example->setToolTip(Qt::convertFromPlainText(head + address.site + address.path, Qt::WhiteSpaceNoWrap));
+    return static_cast<int>(lines.size());
 }
 
 void style_as_link(PressLabel* link) {
@@ -124,36 +128,41 @@ ServiceProfileControls::ServiceProfileControls(QWidget* canvas, ProfileReader re
     for (const char* name : kChoices)
         choice_->addItem(QString::fromUtf8(name));
 
-    group_ = place(new QGroupBox(QStringLiteral("Gitee配置"), canvas), "分组框1", 66, 58, 288, 220);
+    // As high as what it holds needs: follow() sets its height once the example is shown.
+    group_ = place(new QGroupBox(QStringLiteral("Gitee配置"), canvas), "分组框1", 66, 58, 288, 236);
     label(group_, "标签2", QStringLiteral("Owner："), 34, 24, 64, 16);
     owner_ = edit(group_, "编辑框_Owner", 102, 24, 144, 20);
     label(group_, "标签3", QStringLiteral("Repo："), 34, 49, 64, 16);
     repo_ = edit(group_, "编辑框_Repo", 102, 49, 144, 20);
     label(group_, "标签4", QStringLiteral("Access_Token："), 14, 73, 84, 16);
     token_ = edit(group_, "编辑框_AccessToken", 102, 73, 144, 20, true);
-    // Inside the token's box: the rows below it leave no room for a line of its own until the page is laid out anew.
-    secret_place_ = token_->addAction(token_->style()->standardIcon(QStyle::SP_DialogSaveButton),
-                                      QLineEdit::TrailingPosition);
+    // A line of its own under the token: where the secrets are, and the offer to move them at the next save. The
+    // action is what the offer does, for anything else that offers it too.
+    secret_place_ = new QAction(group_);
     secret_place_->setObjectName(QStringLiteral("动作_密钥存放"));
     QObject::connect(secret_place_, &QAction::triggered, &receiver_, [this] {
         move_asked_ = !move_asked_;
         show_secret_place();
     });
+    secret_line_ = label(group_, "标签_密钥存放", QString(), 14, 95, 266, 14);
+    secret_line_->setTextFormat(Qt::RichText);
+    secret_line_->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
+    QObject::connect(secret_line_, &QLabel::linkActivated, &receiver_, [this] { secret_place_->trigger(); });
     show_secret_place();
-    label(group_, "标签_分支", QStringLiteral("分支："), 34, 97, 64, 16);
-    branch_ = edit(group_, "编辑框_分支", 102, 97, 144, 20);
+    label(group_, "标签_分支", QStringLiteral("分支："), 34, 113, 64, 16);
+    branch_ = edit(group_, "编辑框_分支", 102, 113, 144, 20);
     branch_->setToolTip(QStringLiteral("留空：Gitee 用 master，GitHub 与 Gitea/Forgejo 用仓库的默认分支"));
-    label(group_, "标签_服务地址", QStringLiteral("服务地址："), 34, 121, 64, 16);
-    service_url_ = edit(group_, "编辑框_服务地址", 102, 121, 144, 20);
+    label(group_, "标签_服务地址", QStringLiteral("服务地址："), 34, 137, 64, 16);
+    service_url_ = edit(group_, "编辑框_服务地址", 102, 137, 144, 20);
     service_url_->setToolTip(QStringLiteral("留空：Gitee、GitHub 的官方地址；Gitea/Forgejo 须填站点地址，"
                                             "如 https://codeberg.org/"));
     // Its row stays free while it is hidden, so that nothing moves under the pointer as the address is typed.
-    plain_http_ = label(group_, "标签_服务地址提示", QStringLiteral("注意：令牌将以明文传送"), 102, 142, 178, 14);
+    plain_http_ = label(group_, "标签_服务地址提示", QStringLiteral("注意：令牌将以明文传送"), 102, 158, 178, 14);
     plain_http_->setStyleSheet(QStringLiteral("color: #c00000;"));
     plain_http_->setToolTip(from_gbk(unencrypted_service_url_warning()));
     plain_http_->setVisible(false);
-    label(group_, "标签_链接前缀", QStringLiteral("链接前缀："), 34, 158, 64, 16);
-    prefix_ = edit(group_, "编辑框_链接前缀", 102, 158, 144, 20);
+    label(group_, "标签_链接前缀", QStringLiteral("链接前缀："), 34, 174, 64, 16);
+    prefix_ = edit(group_, "编辑框_链接前缀", 102, 174, 144, 20);
     prefix_->setPlaceholderText(QStringLiteral("可选：自己的域名或CDN"));
     prefix_->setToolTip(QStringLiteral("图片链接为前缀加文件名；留空：仓库的原始文件地址"));
 
@@ -170,7 +179,7 @@ ServiceProfileControls::ServiceProfileControls(QWidget* canvas, ProfileReader re
             dialogs().open_url(page);
     });
 
-    example_ = label(group_, "标签11", QString(), 14, 182, 266, 34);
+    example_ = label(group_, "标签11", QString(), 14, 198, 266, kExampleHeight);
     example_->setTextFormat(Qt::PlainText);
     example_->setStyleSheet(QStringLiteral("color: red;"));
 
@@ -187,6 +196,10 @@ int ServiceProfileControls::bottom() const {
     return group_->geometry().bottom() + 1;
 }
 
+void ServiceProfileControls::set_resized(std::function<void()> resized) {
+    resized_ = std::move(resized);
+}
+
 void ServiceProfileControls::show_secret_place() {
     const QString kept = secrets_in_keyring_ ? QStringLiteral("系统钥匙环") : QStringLiteral("配置文件");
     const QString other = secrets_in_keyring_ ? QStringLiteral("配置文件") : QStringLiteral("系统钥匙环");
@@ -194,6 +207,14 @@ void ServiceProfileControls::show_secret_place() {
                                           : QStringLiteral("令牌、MySQL 口令与服务密钥存于%1；点击后保存即移入%2")
                                                 .arg(kept, other));
     secret_place_->setText(secret_place_->toolTip());
+    // The file keeps them enciphered; the link is the offer, or taking it back.
+    const QString said = move_asked_ ? QStringLiteral("保存时将密钥移入%1").arg(other)
+                                     : QStringLiteral("密钥存于%1").arg(kept) +
+                                           (secrets_in_keyring_ ? QString() : QStringLiteral("（已加密）"));
+    const QString offer = move_asked_ ? QStringLiteral("取消") : QStringLiteral("移入%1").arg(other);
+    secret_line_->setText(said.toHtmlEscaped() + QStringLiteral("&nbsp;<a href=\"move\">") + offer +
+                          QStringLiteral("</a>"));
+    secret_line_->setToolTip(secret_place_->toolTip());
 }
 
 void ServiceProfileControls::fill(const SettingsPage& page) {
@@ -277,7 +298,15 @@ void ServiceProfileControls::follow() {
     signup_->setVisible(!pages.signup.isEmpty());
     token_page_->setVisible(!pages.tokens.isEmpty());
     plain_http_->setVisible(service_url_unencrypted(effective_service_url(profile)));
-    show_example(example_, example_address(profile));
+    const int lines = show_example(example_, example_address(profile));
+    // Two lines' room at least, as the form had it; the group ends below the example, whatever it needs.
+    const int height = std::max(kExampleHeight, lines * example_->fontMetrics().lineSpacing());
+    if (example_->height() != height || group_->height() != example_->y() + height + 4) {
+        example_->resize(example_->width(), height);
+        group_->resize(group_->width(), example_->y() + height + 4);
+        if (resized_)
+            resized_();
+    }
 }
 
 } // namespace velpic

@@ -34,6 +34,8 @@ public:
     void collect(SettingsPage& page) const;
     // The group's lower edge on the canvas.
     int bottom() const;
+    // Called after the group changed its height (a longer example address takes more lines).
+    void set_resized(std::function<void()> resized);
 
 private:
     void choose(ServiceKind service);
@@ -41,8 +43,10 @@ private:
     RepositoryProfile shown() const;
     // The title, hints, links and example address for the service and the boxes as they stand.
     void follow();
-    // Where the secrets are (in the token's box), and the offer to move them at the next save.
+    // Where the secrets are (the line under the token), and the offer to move them at the next save.
     void show_secret_place();
+
+    static constexpr int kExampleHeight = 34; // two lines
 
     ProfileReader reader_;
     QObject receiver_; // of the controls' signals, which must not reach this object once it is gone
@@ -60,10 +64,12 @@ private:
     PressLabel* signup_;
     PressLabel* token_page_;
     QAction* secret_place_;
+    QLabel* secret_line_;
     bool secrets_in_keyring_ = false;
     bool move_asked_ = false;
     QLabel* example_;
     QLabel* plain_http_;
+    std::function<void()> resized_;
 };
 
 } // namespace velpic

@@ -102,13 +102,20 @@ std::string keep_archive_copy(const std::filesystem::path& program_dir, std::str
     if (existing == ExistingCopy::by_size ? copy_has_size(target, bytes.size())
                                           : copy_verifies(target, digest, bytes.size()))
         return {};
-    for (const std::filesystem::path& folder : {archive_folder(program_dir), target.parent_path()}) {
-        if (std::string why = private_folder(program_dir, folder); !why.empty())
-            return why;
+    // A delete in another process removes a folder it emptied; one removed between its making and the first file
+    // in it is made again (a file inside keeps it from then on).
+    std::filesystem::path temporary;
+    int fd = -1;
+    for (int attempt = 0; attempt < 3 && fd < 0; ++attempt) {
+        for (const std::filesystem::path& folder : {archive_folder(program_dir), target.parent_path()}) {
+            if (std::string why = private_folder(program_dir, folder); !why.empty())
+                return why;
+        }
+        temporary = temporary_name(target.parent_path(), digest);
+        fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kPrivateFile);
+        if (fd < 0 && errno != ENOENT)
+            break;
     }
-
-    const std::filesystem::path temporary = temporary_name(target.parent_path(), digest);
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kPrivateFile);
     if (fd < 0)
         return utf8_to_gbk("无法写入本地存档 " + temporary.string() + "：" + std::strerror(errno));
     bool ok = write_all_bytes(fd, bytes) && ::fsync(fd) == 0;

@@ -12,7 +12,9 @@
 
 #include <sys/stat.h>
 
+#include <atomic>
 #include <fstream>
+#include <thread>
 #include <iostream>
 #include <unistd.h>
 #include <utility>
@@ -140,6 +142,29 @@ TEST(PictureArchive, OnlyACopyWhoseBytesMatchItsDigestIsTrustedAndRemovalTakesEv
     EXPECT_TRUE(std::filesystem::is_directory(found.path.parent_path().parent_path()));
     EXPECT_TRUE(remove_archive_copy(dir.path(), digest, &removed));
     EXPECT_FALSE(removed);
+}
+
+// A delete empties and removes a folder while an upload of another picture of that folder writes into it: the
+// upload makes the folder again and keeps its copy, every time.
+TEST(PictureArchive, AnUploadKeepsItsCopyWhileADeleteRemovesTheFolderItWritesInto) {
+    test::TempDir dir;
+    const std::string deleted = "ab" + std::string(30, '1');
+    const std::string kept = "ab" + std::string(30, '2');
+    std::atomic<bool> done{false};
+    std::thread deleter([&] {
+        while (!done) {
+            (void)keep_archive_copy(dir.path(), deleted, ".png", "x");
+            (void)remove_archive_copy(dir.path(), deleted);
+        }
+    });
+    std::size_t failed = 0;
+    for (int round = 0; round < 400; ++round) {
+        failed += !keep_archive_copy(dir.path(), kept, ".png", "y").empty();
+        remove_archive_copy(dir.path(), kept);
+    }
+    done = true;
+    deleter.join();
+    EXPECT_EQ(failed, 0u);
 }
 
 TEST(PictureArchive, AWriteNarrowsTheProgramsOwnOpenFoldersAndNoOtherFolder) {

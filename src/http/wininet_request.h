@@ -39,10 +39,13 @@ struct WinInetResponse {
     // in words for the user (GBK). The routine itself still reports nothing; callers that must know ask here.
     bool complete = false;
     std::string failure_reason;
-    std::string failure_original; // libcurl's own words for it, when it gave any
 };
 
 std::string wininet_request(const std::string& url, const WinInetRequestOptions& options, WinInetResponse& response);
+// The same; failure_original gets libcurl's own words for a failure, when it gave any, to be shown after
+// failure_reason.
+std::string wininet_request(const std::string& url, const WinInetRequestOptions& options, WinInetResponse& response,
+                            std::string& failure_original);
 std::string wininet_request(const std::string& url, const WinInetRequestOptions& options = {});
 
 // The same with every parameter in its traditional order; body_bytes is in/out.

@@ -246,10 +246,56 @@ TEST(MarkdownReferences, EscapedDestinationsAutolinksAndAddressesAreEachPlacedOn
         {"<me@example.com> ![x](mailto:me@example.com)",
          {"me@example.com|me@example.com", "mailto:me@example.com|mailto:me@example.com"},
          true},
+        // a link right before "]:" ends at its own "]": the definition of its label is the one used
+        {"R[r]:[b]\n\n[r]:\\(\\)", {"\\(\\)|()"}, true},
+        {"[r]:\n\n[r]:[b]\\(\\)", {"[b]\\(\\)|[b]()"}, true},
+        // labels over two lines, with a vertical tab, after a lone carriage return; "!" between text and label
+        {"![i][r x]\n\n[r\nx]: a\\_b.png\n", {"a\\_b.png|a_b.png"}},
+        {"![i][r\v]\n\n[r]: a\\_b.png\n", {"a\\_b.png|a_b.png"}},
+        {"a\r![i][r]\r\r[r]: a\\_b.png\r", {"a\\_b.png|a_b.png"}},
+        {"[t]![r]\n\n[r]: a\\_b.png\n", {"a\\_b.png|a_b.png"}, true},
+        // a vertical tab before an inline destination; an empty destination inside the description
+        {"[](\v\\>)", {"\\>|>"}, true},
+        {"[![]()](\\(\\))", {"\\(\\)|()"}, true},
+        // labels match as CommonMark folds them: Latin, German sharp s, Greek final sigma, Cyrillic
+        {"![x][ä]\n\n[Ä]: a\\_b.png\n", {"a\\_b.png|a_b.png"}},
+        {"![x][STRASSE]\n\n[Straße]: a\\_b.png\n", {"a\\_b.png|a_b.png"}},
+        {"![x][ΟΔΟΣ]\n\n[οδος]: a\\_b.png\n", {"a\\_b.png|a_b.png"}},
+        {"![x][Жук]\n\n[жУК]: a\\_b.png\n", {"a\\_b.png|a_b.png"}},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(described(c.text, c.with_links), c.expected) << c.text;
         EXPECT_TRUE(find_markdown_references(c.text, c.with_links).unplaced.empty()) << c.text;
+    }
+}
+
+// Where writing a reference back would change what the rest of the note is, it is named and left alone: the
+// byte that kept something from being Markdown would be escaped or encoded away.
+TEST(MarkdownReferences, AReferenceWhoseRewriteWouldChangeTheNoteIsNamedAndLeft) {
+    struct Case {
+        const char* text;
+        std::vector<std::string> unplaced;
+        bool with_links = false;
+    };
+    const Case cases[] = {
+        // an embed on a would-be definition's line, or right after a "]", would become or end one
+        {"[1]:g![[a b/c.png]]\n", {"a b/c.png"}},
+        {"[r]![[a.png]]\n\n[r]: r.png\n", {"a.png"}},
+        // a control byte in an address kept a line from being a definition or a link
+        {"[](ftp://h.a/b\x05)z", {"ftp://h.a/b\x05)z"}, true},
+        {"[r]:![](<\x05.png>)", {"\x05.png"}},
+        // a backtick kept the line from opening a code fence
+        {"```![](`a.png)", {"`a.png"}},
+        // a ">" ended an angle destination around the link early
+        {"[](<[](>@)>)", {">@"}, true},
+    };
+    for (const Case& c : cases) {
+        const MarkdownReferences found = find_markdown_references(c.text, c.with_links);
+        EXPECT_TRUE(found.found.empty()) << c.text;
+        std::vector<std::string> unplaced;
+        for (const NoteReference& reference : found.unplaced)
+            unplaced.push_back(reference.target);
+        EXPECT_EQ(unplaced, c.unplaced) << c.text;
     }
 }
 

@@ -1,5 +1,8 @@
 #include "http/curl_exchange.h"
 
+#include "http/transport_failure.h"
+#include "runtime/codepage.h"
+
 #include <curl/curl.h>
 
 #include <chrono>
@@ -361,10 +364,12 @@ CurlExchangeResult curl_exchange(const CurlExchangeRequest& request) {
         result.failure_reason = transport_failure_text(TransportFailure{.redirect_to_http = true});
     else if (!result.complete)
         result.failure_reason = transport_failure_text(why);
-    // A limit of the exchange's own (size, idle time) ends the transfer through a callback: libcurl's words would
-    // only say that the callback stopped it.
+    // libcurl's own words (its error buffer, OpenSSL's text included) follow the reason, shortened. A limit of the
+    // exchange's own (size, idle time) ends the transfer through a callback: libcurl's words would only say that
+    // the callback stopped it.
     if (!result.complete && code != CURLE_OK && why.body_limit == 0 && !why.idle_timeout && !redirect_declined)
-        result.failure_original = error_text[0] != '\0' ? error_text : curl_easy_strerror(code);
+        result.failure_reason = utf8_to_gbk(reason_with_original(
+            to_utf8(result.failure_reason), error_text[0] != '\0' ? error_text : curl_easy_strerror(code)));
     return result;
 }
 

@@ -48,10 +48,8 @@ struct CurlExchangeResult {
     // The whole answer arrived: a complete head and the body to its declared end (length, last chunk, or the end of
     // the connection when the answer declares neither).
     bool complete = false;
-    std::string failure_reason; // GBK words for the user when not complete; empty when complete
-    // libcurl's own words for a failed transfer (its error buffer, OpenSSL's text included), to be shown shortened
-    // after failure_reason; empty when complete or when the failure was one of the exchange's own limits.
-    std::string failure_original;
+    // GBK words for the user when not complete, libcurl's own shortened in brackets after them; empty when complete
+    std::string failure_reason;
 };
 
 CurlExchangeResult curl_exchange(const CurlExchangeRequest& request);

@@ -98,12 +98,6 @@ std::string parse_cookies(const std::string& headers) {
 } // namespace
 
 std::string wininet_request(const std::string& url, const WinInetRequestOptions& options, WinInetResponse& response) {
-    std::string failure_original;
-    return wininet_request(url, options, response, failure_original);
-}
-
-std::string wininet_request(const std::string& url, const WinInetRequestOptions& options, WinInetResponse& response,
-                            std::string& failure_original) {
     std::string block =
         options.normalize_header_names ? capitalize_header_names(options.extra_headers) : options.extra_headers;
     int method = options.method >= 0 && options.method <= 7 ? options.method : kHttpGet;
@@ -181,7 +175,6 @@ std::string wininet_request(const std::string& url, const WinInetRequestOptions&
         return {};
     response.complete = result.complete;
     response.failure_reason = result.failure_reason;
-    failure_original = result.failure_original;
 
     if (method != kHttpGet)
         response.body_bytes = sent_body;

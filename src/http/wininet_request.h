@@ -42,10 +42,6 @@ struct WinInetResponse {
 };
 
 std::string wininet_request(const std::string& url, const WinInetRequestOptions& options, WinInetResponse& response);
-// The same; failure_original gets libcurl's own words for a failure, when it gave any, to be shown after
-// failure_reason.
-std::string wininet_request(const std::string& url, const WinInetRequestOptions& options, WinInetResponse& response,
-                            std::string& failure_original);
 std::string wininet_request(const std::string& url, const WinInetRequestOptions& options = {});
 
 // The same with every parameter in its traditional order; body_bytes is in/out.

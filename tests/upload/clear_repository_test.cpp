@@ -94,9 +94,9 @@ TEST_F(ClearRepositoryTest, FailuresSayWhyAndBadNamesSendNothing) {
     EXPECT_EQ(clear_repository("alice", "..", "right"), "Error");
     EXPECT_EQ(service.requests().size(), 1u);
     service.set_clear_mode(TestService::ClearMode::no_answer);
-    EXPECT_EQ(to_utf8(clear_repository_outcome("alice", "pics", "right").reason), "服务器未回答就关闭了连接");
+    EXPECT_EQ(to_utf8(clear_repository_outcome("alice", "pics", "right").reason), "服务器未回答就关闭了连接（Empty reply from server）");
     service.stop();
-    EXPECT_EQ(to_utf8(clear_repository_outcome("alice", "pics", "right").reason), "无法连接到服务器");
+    EXPECT_TRUE(to_utf8(clear_repository_outcome("alice", "pics", "right").reason).starts_with("无法连接到服务器（"));
 }
 
 TEST(ClearRepositoryTls, SendsTheTokenOnlyToAServerWhoseCertificateVerifies) {

@@ -76,12 +76,12 @@ int answer_status(const std::string& head) {
 }
 
 // Why a preview's download gave nothing to show, as the command line says it (UTF-8); empty when it answered.
-std::string preview_failure(const WinInetResponse& response, const std::string& original, const std::string& body) {
+std::string preview_failure(const WinInetResponse& response, const std::string& body) {
     if (!response.complete) {
         // An address without a host never leaves the program.
         if (response.failure_reason.empty())
             return "图片地址无效";
-        return reason_with_original(to_utf8(response.failure_reason), original);
+        return to_utf8(response.failure_reason);
     }
     if (const int status = answer_status(response.response_headers); status >= 400)
         return http_failure_reason(status, body);
@@ -502,10 +502,9 @@ void MainWindow::request_preview() {
         WinInetRequestOptions options;
         options.max_body_bytes = kDefaultPictureLimit;
         WinInetResponse response;
-        std::string original;
-        const std::string data = wininet_request(address, options, response, original);
+        const std::string data = wininet_request(address, options, response);
         channel->post([window, generation, bytes = QByteArray::fromStdString(data),
-                       failure = QString::fromStdString(preview_failure(response, original, data))] {
+                       failure = QString::fromStdString(preview_failure(response, data))] {
             window->show_preview(generation, bytes, failure);
         });
     });

@@ -1107,47 +1107,61 @@ bool same_addresses(const MarkdownReferences& parsed, const std::vector<NoteRefe
 // escape or a percent-encoding takes away a byte that kept something else from being Markdown (a control byte
 // that ended a would-be definition, a backtick that kept a line from opening a code fence, a ">" that closed an
 // angle destination early), and then other references come or go. The note is parsed again with every address
-// written back; where that finds other addresses, each reference is tried on its own and those that change the
-// note are named and left alone, as are all when the rest still do not read back.
+// written back; where that finds other addresses, each reference is tried on its own, and those that change the
+// note are named and left alone (all of them when the rest still do not read back). One left alone is taken
+// back when it reads back beside all that are kept: a second look at the note so written, once the others are
+// rewritten, decides the same.
 MarkdownReferences find_markdown_references(std::string_view text, bool with_links) {
     MarkdownReferences result = Walker(text, with_links).run();
-    if (!result.parsed || result.found.empty())
+    const std::size_t count = result.found.size();
+    if (!result.parsed || count == 0)
         return result;
-    auto all_of = [](const std::vector<NoteReference>& references) {
-        std::vector<const NoteReference*> pointers;
-        for (const NoteReference& reference : references)
-            pointers.push_back(&reference);
-        return pointers;
+    auto reads_back = [&](const std::vector<bool>& rewrite) {
+        std::vector<const NoteReference*> chosen;
+        for (std::size_t i = 0; i < count; ++i)
+            if (rewrite[i])
+                chosen.push_back(&result.found[i]);
+        return same_addresses(Walker(written_back(text, chosen), with_links).run(), result.found);
     };
-    if (same_addresses(Walker(written_back(text, all_of(result.found)), with_links).run(), result.found))
+    std::vector<bool> kept(count, true);
+    if (reads_back(kept))
         return result;
-    std::vector<NoteReference> kept;
-    std::vector<NoteReference> left;
-    for (const NoteReference& reference : result.found) {
-        if (same_addresses(Walker(written_back(text, {&reference}), with_links).run(), result.found))
-            kept.push_back(reference);
-        else
-            left.push_back(reference);
+    for (std::size_t i = 0; i < count; ++i) {
+        std::vector<bool> alone(count, false);
+        alone[i] = true;
+        kept[i] = reads_back(alone);
     }
-    // The references left alone stay as they are, so the rest are checked against a note that still holds them.
-    std::vector<const NoteReference*> rewritten = all_of(kept);
-    const MarkdownReferences again = Walker(written_back(text, rewritten), with_links).run();
-    bool reads_back = again.parsed && again.found.size() == result.found.size();
-    for (std::size_t i = 0; reads_back && i < result.found.size(); ++i)
-        reads_back = percent_decode(again.found[i].target) == percent_decode(result.found[i].target);
-    if (!reads_back) {
-        for (NoteReference& reference : kept)
-            left.push_back(std::move(reference));
-        kept.clear();
+    if (!reads_back(kept))
+        kept.assign(count, false);
+    // Bounded: a note of many references that all change it is not tried over and over.
+    std::size_t tries = 4 * count + 64;
+    for (bool taken = true; taken && tries > 0;) {
+        taken = false;
+        for (std::size_t i = 0; i < count && tries > 0; ++i) {
+            if (kept[i])
+                continue;
+            kept[i] = true;
+            --tries;
+            if (reads_back(kept))
+                taken = true;
+            else
+                kept[i] = false;
+        }
     }
-    for (NoteReference& reference : left) {
+    std::vector<NoteReference> found;
+    for (std::size_t i = 0; i < count; ++i) {
+        NoteReference& reference = result.found[i];
+        if (kept[i]) {
+            found.push_back(std::move(reference));
+            continue;
+        }
         reference.placed = false;
         reference.length = 0;
         result.unplaced.push_back(std::move(reference));
     }
     std::stable_sort(result.unplaced.begin(), result.unplaced.end(),
                      [](const NoteReference& a, const NoteReference& b) { return a.offset < b.offset; });
-    result.found = std::move(kept);
+    result.found = std::move(found);
     return result;
 }
 

@@ -715,7 +715,12 @@ private:
         reference.image = span.image;
         claimed_.emplace(begin, end);
         reference.target = decode_markdown_destination(text_.substr(begin, end - begin));
-        result_.found.push_back(std::move(reference));
+        // A control byte or line ending (md4c lets "<" at a line's end and an address on the next be one
+        // autolink) is written back percent-encoded, and the note then reads otherwise: named, not rewritten.
+        if (has_control_byte(text_.substr(begin, end - begin)))
+            leave_unplaced(std::move(reference));
+        else
+            result_.found.push_back(std::move(reference));
     }
 
     // A link destination starting at i (after "(" or "]:" and blanks): "<...>" or bare with balanced parentheses.

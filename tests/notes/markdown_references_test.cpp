@@ -288,6 +288,8 @@ TEST(MarkdownReferences, AReferenceWhoseRewriteWouldChangeTheNoteIsNamedAndLeft)
         {"```![](`a.png)", {"`a.png"}},
         // a ">" ended an angle destination around the link early
         {"[](<[](>@)>)", {">@"}, true},
+        // md4c takes a "<" at a line's end and an address on the next for one autolink, line ending and all
+        {"i <\nimage:a.png>\n", {"\nimage:a.png"}, true},
     };
     for (const Case& c : cases) {
         const MarkdownReferences found = find_markdown_references(c.text, c.with_links);

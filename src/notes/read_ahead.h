@@ -36,7 +36,7 @@ public:
             std::lock_guard lock(mutex_);
             stopping_ = true;
         }
-        changed_.notify_all();
+        room_.notify_all();
         for (std::thread& thread : threads_)
             thread.join();
     }
@@ -48,12 +48,20 @@ public:
     Result take(std::size_t index) {
         std::unique_lock lock(mutex_);
         taken_ = index;
-        changed_.notify_all();
-        changed_.wait(lock, [&] { return done_.count(index) != 0; });
+        if (done_.count(index) == 0) {
+            if (idle_workers_ > 0)
+                room_.notify_all();
+            consumer_waiting_ = true;
+            ready_.wait(lock, [&] { return done_.count(index) != 0; });
+            consumer_waiting_ = false;
+        }
         auto node = done_.extract(index);
         waiting_bytes_ -= node.mapped().weight;
         ++taken_;
-        changed_.notify_all();
+        // Workers held back by the window or the bytes may go on; none is woken when none waits.
+        if (idle_workers_ > 0)
+            room_.notify_all();
+        lock.unlock();
         if (node.mapped().failure)
             std::rethrow_exception(node.mapped().failure);
         return std::move(node.mapped().result);
@@ -70,10 +78,15 @@ private:
         std::unique_lock lock(mutex_);
         for (;;) {
             // The index the consumer waits for always starts: every waiting result lies after it.
-            changed_.wait(lock, [&] {
+            const auto may_start = [&] {
                 return stopping_ || next_ >= count_ ||
                        (next_ < taken_ + bounds_.window && (next_ == taken_ || waiting_bytes_ < bounds_.bytes));
-            });
+            };
+            if (!may_start()) {
+                ++idle_workers_;
+                room_.wait(lock, may_start);
+                --idle_workers_;
+            }
             if (stopping_ || next_ >= count_)
                 return;
             const std::size_t index = next_++;
@@ -88,7 +101,8 @@ private:
             lock.lock();
             waiting_bytes_ += done.weight;
             done_.emplace(index, std::move(done));
-            changed_.notify_all();
+            if (consumer_waiting_ && index == taken_)
+                ready_.notify_one();
         }
     }
 
@@ -97,11 +111,14 @@ private:
     const std::function<std::size_t(const Result&)> weight_;
     const Bounds bounds_;
     std::mutex mutex_;
-    std::condition_variable changed_;
+    std::condition_variable ready_; // the consumer waits here for the result it takes
+    std::condition_variable room_;  // workers wait here for the window or the bytes to allow another start
     std::map<std::size_t, Done> done_;
     std::size_t next_ = 0;  // the next index to start
     std::size_t taken_ = 0; // the index the consumer takes next
     std::size_t waiting_bytes_ = 0;
+    std::size_t idle_workers_ = 0;
+    bool consumer_waiting_ = false;
     bool stopping_ = false;
     std::vector<std::thread> threads_;
 };

@@ -1126,7 +1126,9 @@ MarkdownReferences find_markdown_references(std::string_view text, bool with_lin
         for (std::size_t i = 0; i < count; ++i)
             if (rewrite[i])
                 chosen.push_back(&result.found[i]);
-        return same_addresses(Walker(written_back(text, chosen), with_links).run(), result.found);
+        const std::string written = written_back(text, chosen);
+        // The same bytes read the same: only a note whose references are written in another form is parsed again.
+        return written == text || same_addresses(Walker(written, with_links).run(), result.found);
     };
     std::vector<bool> kept(count, true);
     if (reads_back(kept))

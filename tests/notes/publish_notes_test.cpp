@@ -140,10 +140,10 @@ TEST_F(PublishNotesTest, AFailedReferenceIsNamedAndLeftWhileTheOthersArePublishe
     EXPECT_NE(errors.find(notes.string() + "/nowhere.md: no such file or folder"), std::string::npos) << errors;
     EXPECT_TRUE(out.str().ends_with("publish: 1 reference rewritten in 1 of 1 note, 4 failed\n")) << out.str();
 
-    // A destination whose bytes cannot be told apart (an escape in a definition whose label spans two lines) is
-    // named and left, and its picture is not uploaded for nothing.
+    // A destination whose bytes cannot be told apart (an escaped definition behind a definition-shaped line inside
+    // a link's title) is named and left, and its picture is not uploaded for nothing.
     write_bytes(notes / "a_b.png", kPng + "a_b");
-    const std::string split = "x\n\n![i][r x]\n\n[r\nx]: a\\_b.png\n";
+    const std::string split = "x\n\n![i][r]\n\n[x](y \"a\n[r]: z\\_1.png\nb\")\n\n[r]: a\\_b.png\n";
     write_bytes(notes / "split.md", split);
     const std::size_t commits_before = commits();
     ASSERT_EQ(publish({}, {notes.string() + "/split.md"}), 1);

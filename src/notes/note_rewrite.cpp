@@ -12,8 +12,8 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
-#include <thread>
 #include <system_error>
+#include <thread>
 #include <unistd.h>
 
 namespace velpic {
@@ -181,8 +181,8 @@ NoteRewriter::ParsedNote NoteRewriter::parse(const NoteFile& note) const {
             return parsed;
         }
     } else if (!is_valid_utf8(parsed.read.bytes)) {
-        parsed.problem = printable_name(note.name) + ": not UTF-8 (" + encoding_guess(parsed.read.bytes) +
-                         "), left as it is";
+        parsed.problem =
+            printable_name(note.name) + ": not UTF-8 (" + encoding_guess(parsed.read.bytes) + "), left as it is";
         return parsed;
     }
     const std::string& text = parsed.text();
@@ -200,10 +200,6 @@ NoteRewriter::ParsedNote NoteRewriter::parse(const NoteFile& note) const {
         parsed.references = find_text_addresses(text, is_candidate_);
     }
     return parsed;
-}
-
-void NoteRewriter::rewrite(const NoteFile& note) {
-    apply(note, parse(note));
 }
 
 void NoteRewriter::rewrite_all(const std::vector<NoteFile>& notes) {

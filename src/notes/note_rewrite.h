@@ -55,7 +55,8 @@ std::string left_alone_summary(const NoteRunTotals& totals);
 inline constexpr std::uint64_t kMaxNoteBytes = 64 * 1024 * 1024;
 
 // Rewrites notes one after another: reads a note, finds its references (Markdown through the parser, text notes
-// by their web addresses, of which is_candidate picks those worth deciding on), asks decide for each, and writes
+// by their web addresses, of which is_candidate picks those worth deciding on; it is asked from the reading
+// threads, decide only from the calling one), asks decide for each, and writes
 // "name:line: old → new" per rewritten reference to out and "name:line: reason" per failure to err. The notes are
 // replaced atomically, a batch at a time (see FileReplacementBatch): a note is replaced only when it still holds
 // the bytes that were read (an editor may have saved it meanwhile), and its lines are printed once it is. A dry
@@ -68,9 +69,8 @@ public:
     NoteRewriter(const NoteRewriter&) = delete;
     NoteRewriter& operator=(const NoteRewriter&) = delete;
 
-    void rewrite(const NoteFile& note);
-    // Rewrites the notes in their order while a second thread reads and parses those that follow: deciding (an
-    // upload, a look-up) and parsing overlap, and the messages come in the notes' order as rewrite gives them.
+    // Rewrites the notes in their order while other threads read and parse those that follow: deciding (an upload,
+    // a look-up) and parsing overlap, and the messages still come in the notes' order.
     void rewrite_all(const std::vector<NoteFile>& notes);
     // Replaces the notes still staged. The totals are final afterwards.
     void finish();
@@ -83,9 +83,9 @@ private:
     struct ParsedNote {
         std::filesystem::path file;
         FileRead read;
-        std::string converted;  // the text in UTF-8, when the note is GBK
-        bool readable = false;  // read as a regular file (leftovers beside it are swept)
-        std::string problem;    // why the note is left as it is, when it is
+        std::string converted; // the text in UTF-8, when the note is GBK
+        bool readable = false; // read as a regular file (leftovers beside it are swept)
+        std::string problem;   // why the note is left as it is, when it is
         std::vector<NoteReference> references;
         std::vector<NoteReference> unplaced;
         const std::string& text() const { return converted.empty() ? read.bytes : converted; }

@@ -18,8 +18,8 @@ template <class Result> class ReadAhead {
 public:
     struct Bounds {
         unsigned threads = 2;
-        std::size_t window = 1024;                 // results done or under way ahead of the one taken
-        std::size_t bytes = 64 * 1024 * 1024;      // weight of the results waiting, beyond which no new one starts
+        std::size_t window = 1024;            // results done or under way ahead of the one taken
+        std::size_t bytes = 64 * 1024 * 1024; // weight of the results waiting, beyond which no new one starts
     };
 
     // work(i) for every i below count; weight(result) is what a waiting result holds (its bytes).

@@ -3,6 +3,8 @@ add_library(velpic_options INTERFACE)
 target_compile_features(velpic_options INTERFACE cxx_std_20)
 target_compile_options(velpic_options INTERFACE -Wall -Wextra)
 target_compile_definitions(velpic_options INTERFACE QT_NO_CONTEXTLESS_CONNECT QT_NO_KEYWORDS)
+# Every executable names its build: what a run remembers (notes found settled) is trusted by the same build only.
+target_link_options(velpic_options INTERFACE -Wl,--build-id=sha1)
 if(VELPIC_FUZZ)
     if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
         message(FATAL_ERROR "VELPIC_FUZZ needs clang: configure with -DCMAKE_CXX_COMPILER=clang++")

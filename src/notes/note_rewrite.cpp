@@ -160,6 +160,30 @@ NoteRewriter::~NoteRewriter() {
     finish();
 }
 
+void NoteRewriter::remember_settled(SettledNotes& memory, SettleByText settle_by_text) {
+    if (!memory.enabled())
+        return;
+    memory_ = &memory;
+    settle_by_text_ = std::move(settle_by_text);
+}
+
+// What the note leaves alone when its references' texts settle every one of them, with nothing to rewrite and
+// nothing failed; nullopt when a file must be asked or a message given.
+std::optional<SettledNotes::LeftAlone> NoteRewriter::settled_by_text(const ParsedNote& parsed) const {
+    SettledNotes::LeftAlone left;
+    for (const std::vector<NoteReference>* list : {&parsed.references, &parsed.unplaced}) {
+        for (const NoteReference& reference : *list) {
+            const std::optional<ReferenceDecision> decision = settle_by_text_(reference);
+            if (!decision || decision->kind != ReferenceDecision::Kind::leave)
+                return std::nullopt;
+            // What unplaced references leave alone is not counted, as apply does not count it.
+            if (!decision->text.empty() && list == &parsed.references)
+                ++left[decision->text];
+        }
+    }
+    return left;
+}
+
 NoteRewriter::ParsedNote NoteRewriter::parse(const NoteFile& note) const {
     ParsedNote parsed;
     parsed.file = real_file(note);
@@ -172,6 +196,13 @@ NoteRewriter::ParsedNote NoteRewriter::parse(const NoteFile& note) const {
         return parsed;
     }
     parsed.readable = true;
+    if (memory_ != nullptr) {
+        parsed.key = memory_->key_of(parsed.read.bytes);
+        if (const SettledNotes::LeftAlone* left = memory_->find(parsed.key)) {
+            parsed.settled = *left;
+            return parsed;
+        }
+    }
     // A note that is not UTF-8 would be damaged by addresses written in UTF-8: named and left, unless its
     // encoding was given.
     if (options_.gbk) {
@@ -185,13 +216,22 @@ NoteRewriter::ParsedNote NoteRewriter::parse(const NoteFile& note) const {
             printable_name(note.name) + ": not UTF-8 (" + encoding_guess(parsed.read.bytes) + "), left as it is";
         return parsed;
     }
-    const std::string& text = parsed.text();
-    if (note.kind == NoteKind::markdown) {
+    if (!find_references(note.kind, parsed.text(), parsed)) {
+        parsed.problem = note.name + ": the Markdown parser gave up on it, left as it is";
+        return parsed;
+    }
+    if (memory_ != nullptr)
+        parsed.settled = settled_by_text(parsed);
+    if (look_ahead_ && !parsed.settled)
+        look_ahead_(note, parsed.references);
+    return parsed;
+}
+
+bool NoteRewriter::find_references(NoteKind kind, const std::string& text, ParsedNote& parsed) const {
+    if (kind == NoteKind::markdown) {
         MarkdownReferences found = find_markdown_references(text, options_.with_links);
-        if (!found.parsed) {
-            parsed.problem = note.name + ": the Markdown parser gave up on it, left as it is";
-            return parsed;
-        }
+        if (!found.parsed)
+            return false;
         parsed.references = std::move(found.found);
         parsed.unplaced = std::move(found.unplaced);
         if (is_candidate_)
@@ -199,7 +239,20 @@ NoteRewriter::ParsedNote NoteRewriter::parse(const NoteFile& note) const {
     } else if (is_candidate_) {
         parsed.references = find_text_addresses(text, is_candidate_);
     }
-    return parsed;
+    return true;
+}
+
+void NoteRewriter::check_settled(WrittenNote& written) const {
+    try {
+        ParsedNote parsed;
+        if (!find_references(written.kind, written.text.empty() ? written.bytes : written.text, parsed))
+            return;
+        written.settled = settled_by_text(parsed);
+        if (written.settled)
+            written.key = memory_->key_of(written.bytes);
+    } catch (const std::exception&) {
+        written.settled.reset(); // out of memory: the note is only not remembered
+    }
 }
 
 void NoteRewriter::rewrite_all(const std::vector<NoteFile>& notes) {
@@ -221,6 +274,12 @@ void NoteRewriter::apply(const NoteFile& note, ParsedNote parsed) {
     if (!parsed.problem.empty()) {
         ++totals_.failed;
         err_ << parsed.problem << "\n";
+        return;
+    }
+    if (parsed.settled) {
+        for (const auto& [why, count] : *parsed.settled)
+            totals_.left[why] += count;
+        memory_->keep(parsed.key, std::move(*parsed.settled));
         return;
     }
     const std::filesystem::path& file = parsed.file;
@@ -277,15 +336,24 @@ void NoteRewriter::apply(const NoteFile& note, ParsedNote parsed) {
         return;
     }
     std::string rewritten = apply_edits(text, edits);
-    if (options_.gbk)
-        rewritten = utf8_to_gbk(rewritten);
-    if (!batch_.stage(file, std::move(rewritten))) {
+    std::string rewritten_text;
+    if (options_.gbk) {
+        rewritten_text = std::move(rewritten);
+        rewritten = utf8_to_gbk(rewritten_text);
+    }
+    if (!batch_.stage(file, rewritten)) {
         ++totals_.failed;
         err_ << note.name << ": cannot be written, left as it is\n";
         return;
     }
     staged_bytes_ += text.size();
-    staged_.push_back({note.name, file, std::move(read.bytes), std::move(report), edits.size()});
+    std::shared_ptr<WrittenNote> written;
+    if (memory_ != nullptr) {
+        written = std::make_shared<WrittenNote>(
+            WrittenNote{note.kind, std::move(rewritten), std::move(rewritten_text), std::nullopt, {}});
+        written_reader_.submit([this, written] { check_settled(*written); });
+    }
+    staged_.push_back({note.name, file, std::move(read.bytes), std::move(report), edits.size(), std::move(written)});
     // A batch holds the notes' old bytes for the check before the rename: bounded in count and size.
     if (staged_.size() >= 256 || staged_bytes_ >= 64 * 1024 * 1024)
         finish();
@@ -304,8 +372,13 @@ void NoteRewriter::finish() {
         changed_meanwhile[i] = again.status != FileReadStatus::ok || again.bytes != staged[i].original;
         return !changed_meanwhile[i];
     });
+    // The rewritten notes were read on the side meanwhile.
+    if (memory_ != nullptr)
+        written_reader_.wait_idle();
     for (std::size_t i = 0; i < staged.size(); ++i) {
         if (replaced[i]) {
+            if (staged[i].written && staged[i].written->settled)
+                memory_->keep(staged[i].written->key, std::move(*staged[i].written->settled));
             out_ << staged[i].report;
             ++totals_.changed_notes;
             totals_.rewritten += staged[i].rewritten;

@@ -4,12 +4,16 @@
 
 #include "notes/note_files.h"
 #include "notes/note_reference.h"
+#include "notes/serial_worker.h"
+#include "notes/settled_notes.h"
 #include "runtime/files.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
+#include <optional>
 #include <ostream>
 #include <set>
 #include <string>
@@ -30,6 +34,12 @@ struct ReferenceDecision {
 };
 
 using DecideReference = std::function<ReferenceDecision(const NoteFile& note, const NoteReference& reference)>;
+// Work a run may do ahead for the references of a note (reading the pictures they name), asked from the reading
+// threads as each note is parsed; it must touch nothing the calling thread uses unguarded.
+using LookAhead = std::function<void(const NoteFile& note, const std::vector<NoteReference>& references)>;
+// The decision that a reference's text settles alone, under the run's options, or nullopt when files must be
+// asked. It must agree with DecideReference wherever it answers, and touch nothing shared: the reading threads ask.
+using SettleByText = std::function<std::optional<ReferenceDecision>(const NoteReference& reference)>;
 
 struct NoteRunOptions {
     bool dry_run = false;
@@ -77,6 +87,11 @@ public:
     const NoteRunTotals& totals() const { return totals_; }
     // Problems found before any note was read (a path that does not exist) count as failures.
     void count_failures(std::size_t count) { totals_.failed += count; }
+    // Before rewrite_all: a note whose every reference settle_by_text leaves alone is kept in memory, and a note
+    // memory knows is counted as it was then, unparsed.
+    void remember_settled(SettledNotes& memory, SettleByText settle_by_text);
+    // Before rewrite_all: look_ahead is given every note's references on the reading threads.
+    void look_ahead(LookAhead look_ahead) { look_ahead_ = std::move(look_ahead); }
 
 private:
     // A note as read and parsed, before any decision: the part of a rewrite that needs nothing but the note.
@@ -88,7 +103,18 @@ private:
         std::string problem;   // why the note is left as it is, when it is
         std::vector<NoteReference> references;
         std::vector<NoteReference> unplaced;
+        SettledNotes::Key key{};                        // of the bytes read, when settled notes are remembered
+        std::optional<SettledNotes::LeftAlone> settled; // nothing to do: what the note leaves alone
         const std::string& text() const { return converted.empty() ? read.bytes : converted; }
+    };
+
+    // A rewritten note read as the next run would read it.
+    struct WrittenNote {
+        NoteKind kind = NoteKind::markdown;
+        std::string bytes;
+        std::string text; // the same in UTF-8, when the note is GBK
+        std::optional<SettledNotes::LeftAlone> settled;
+        SettledNotes::Key key{};
     };
 
     struct Staged {
@@ -97,6 +123,8 @@ private:
         std::string original; // the bytes that were read, to tell whether the note changed since (as on disk)
         std::string report;
         std::size_t rewritten = 0;
+        // When settled notes are remembered: the new bytes as the next run will find them, read on the side.
+        std::shared_ptr<WrittenNote> written;
     };
 
     NoteRunOptions options_;
@@ -109,9 +137,18 @@ private:
     std::vector<Staged> staged_;
     std::size_t staged_bytes_ = 0;
     std::set<std::filesystem::path> swept_; // folders whose leftovers of ended runs were removed
+    SettledNotes* memory_ = nullptr;
+    SettleByText settle_by_text_;
+    LookAhead look_ahead_;
+    SerialWorker written_reader_; // reads rewritten notes while the calling thread goes on
 
     void sweep_leftovers(const std::filesystem::path& folder);
     ParsedNote parse(const NoteFile& note) const;
+    // Finds the references of text into parsed; false, with parsed.problem unset, when the parser gave up.
+    bool find_references(NoteKind kind, const std::string& text, ParsedNote& parsed) const;
+    // Whether the bytes a rewrite wrote will be found settled by the next run, and with what left alone.
+    void check_settled(WrittenNote& written) const;
+    std::optional<SettledNotes::LeftAlone> settled_by_text(const ParsedNote& parsed) const;
     void apply(const NoteFile& note, ParsedNote parsed);
 };
 

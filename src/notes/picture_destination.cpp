@@ -39,15 +39,21 @@ std::string without_query(std::string_view text) {
 
 } // namespace
 
+PictureDestination::Kind destination_kind_by_text(std::string_view target) {
+    if (target.empty() || target.front() == '#' || target.starts_with("//"))
+        return PictureDestination::Kind::other;
+    const std::string scheme = scheme_of(target);
+    if (scheme == "http" || scheme == "https")
+        return PictureDestination::Kind::web;
+    return scheme.empty() || scheme == "file" ? PictureDestination::Kind::local_file : PictureDestination::Kind::other;
+}
+
 PictureDestination classify_destination(std::string_view target, const std::filesystem::path& note_folder) {
     PictureDestination destination;
-    if (target.empty() || target.front() == '#' || target.starts_with("//"))
+    destination.kind = destination_kind_by_text(target);
+    if (destination.kind != PictureDestination::Kind::local_file)
         return destination;
     const std::string scheme = scheme_of(target);
-    if (scheme == "http" || scheme == "https") {
-        destination.kind = PictureDestination::Kind::web;
-        return destination;
-    }
     std::vector<std::string> readings;
     if (scheme == "file") {
         // file:///path, file://localhost/path or file:/path; always percent-encoded.
@@ -63,8 +69,6 @@ PictureDestination classify_destination(std::string_view target, const std::file
         if (!rest.starts_with("/"))
             return destination;
         readings.push_back(percent_decode(without_query(rest)));
-    } else if (!scheme.empty()) {
-        return destination;
     } else {
         readings.push_back(std::string(target));
         readings.push_back(percent_decode(target));

@@ -22,4 +22,8 @@ struct PictureDestination {
 // read as slashes when the name as written names no file.
 PictureDestination classify_destination(std::string_view target, const std::filesystem::path& note_folder);
 
+// The kind classify_destination gives, told from the address alone: local_file for anything that may name a file
+// (whether one exists or not is not asked), so that other and web are certain.
+PictureDestination::Kind destination_kind_by_text(std::string_view target);
+
 } // namespace velpic

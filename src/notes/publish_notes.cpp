@@ -10,10 +10,13 @@
 #include "upload/hosting_service.h"
 #include "upload/upload_item.h"
 
+#include <future>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace velpic {
 
@@ -30,7 +33,34 @@ public:
         : options_(options), context_(context), fetch_(fetch), err_(err), service_(open_hosting_service(context)),
           address_prefix_(service_->address_prefix()) {}
 
+    const std::string& address_prefix() const { return address_prefix_; }
+
+    // Published already, a link to a web page, an anchor, a web picture without --remote: settled by the address
+    // alone (most references of a note), with no file or look-up asked. Any thread may ask.
+    std::optional<ReferenceDecision> decide_by_text(const NoteReference& reference) const {
+        if (reference.form == ReferenceForm::obsidian_embed)
+            return std::nullopt;
+        if (hosted_here(reference.target))
+            return ReferenceDecision::leave_it();
+        switch (destination_kind_by_text(reference.target)) {
+        case PictureDestination::Kind::other:
+            return ReferenceDecision::leave_it();
+        case PictureDestination::Kind::web:
+            if (!reference.placed || !reference.image)
+                return options_.remote && !reference.placed ? std::nullopt
+                                                            : std::optional(ReferenceDecision::leave_it());
+            if (!options_.remote)
+                return ReferenceDecision::leave_because("remote pictures without --remote");
+            return std::nullopt;
+        case PictureDestination::Kind::local_file:
+            return std::nullopt;
+        }
+        return std::nullopt;
+    }
+
     ReferenceDecision decide(const NoteFile& note, const NoteReference& reference) {
+        if (std::optional<ReferenceDecision> settled = decide_by_text(reference))
+            return *settled;
         if (reference.form == ReferenceForm::obsidian_embed)
             return cached("embed:" + note.path.parent_path().native() + '\0' + reference.target,
                           [&] { return embed(note, reference); });
@@ -38,10 +68,6 @@ public:
             return would_publish(note, reference) ? ReferenceDecision::failure("cannot be rewritten")
                                                   : ReferenceDecision::leave_it();
         // Notes of one folder name their pictures alike: the same text there is the same picture, found once.
-        // Published already, or a link to a web page: settled without a look-up (most references of a note).
-        if (hosted_here(reference.target) ||
-            (!reference.image && (reference.target.starts_with("https://") || reference.target.starts_with("http://"))))
-            return ReferenceDecision::leave_it();
         std::string key = reference.image ? "image:" : "link:";
         key += note.path.parent_path().native();
         key += '\0';
@@ -188,12 +214,78 @@ private:
             if (!destination.exists)
                 return ReferenceDecision::failure("no such picture file: " + utf8_text(destination.file));
             return with_suffix(cached("file:" + destination.file.lexically_normal().string(),
-                                      [&] { return local(destination.file); }),
+                                      [&] { return foreseen_or_local(destination.file); }),
                                destination.kept_suffix);
         }
         return ReferenceDecision::leave_it();
     }
 
+    // A dry run's pictures are read and digested by the reading threads as their notes are parsed; this thread
+    // takes what they found (waiting for one under way) instead of reading the picture once more.
+    ReferenceDecision foreseen_or_local(const std::filesystem::path& file) {
+        if (!options_.dry_run)
+            return local(file);
+        std::optional<std::shared_future<ReferenceDecision>> ahead = claim(file);
+        return ahead ? ahead->get() : foresee(file);
+    }
+
+    // Whether a thread has read file already or is reading it (its future), else the caller now is: nullopt, and
+    // the caller must foresee(file).
+    std::optional<std::shared_future<ReferenceDecision>> claim(const std::filesystem::path& file) {
+        std::lock_guard lock(ahead_mutex_);
+        const auto [entry, added] = ahead_.try_emplace(file.lexically_normal().native());
+        if (!added)
+            return entry->second.future;
+        entry->second.future = entry->second.promise.get_future().share();
+        return std::nullopt;
+    }
+
+    ReferenceDecision foresee(const std::filesystem::path& file) {
+        std::promise<ReferenceDecision>* promise;
+        {
+            std::lock_guard lock(ahead_mutex_);
+            promise = &ahead_.at(file.lexically_normal().native()).promise;
+        }
+        try {
+            ReferenceDecision decision = local(file);
+            promise->set_value(decision);
+            return decision;
+        } catch (...) {
+            promise->set_exception(std::current_exception());
+            throw;
+        }
+    }
+
+public:
+    // On the reading threads, in a dry run only: there local() reads and looks up, and never uploads.
+    void look_ahead(const NoteFile& note, const std::vector<NoteReference>& references) {
+        if (!options_.dry_run)
+            return;
+        for (const NoteReference& reference : references) {
+            if (!reference.placed || !reference.image || decide_by_text(reference))
+                continue;
+            // Notes of one folder name their pictures alike: each text there is looked at once.
+            std::string text = note.path.parent_path().native();
+            text += '\0';
+            text += reference.target;
+            {
+                std::lock_guard lock(ahead_mutex_);
+                if (!looked_at_.insert(std::move(text)).second)
+                    continue;
+            }
+            const PictureDestination destination = classify_destination(reference.target, note.path.parent_path());
+            if (destination.kind != PictureDestination::Kind::local_file || !destination.exists)
+                continue;
+            try {
+                if (!claim(destination.file))
+                    foresee(destination.file);
+            } catch (...) {
+                // Kept in the future for the calling thread to meet when it decides on this picture.
+            }
+        }
+    }
+
+private:
     // A link is published like a picture when the file it leads to is a picture by its bytes (a thumbnail's
     // "click to enlarge", a plain link to a screenshot); links to other files stay as they are.
     ReferenceDecision linked(const PictureDestination& destination) {
@@ -269,6 +361,13 @@ private:
     const std::string address_prefix_; // asked once: most references of a published note start with it
     std::unordered_map<std::string, ReferenceDecision> decisions_;
     std::map<std::filesystem::path, std::vector<std::filesystem::path>> vault_files_;
+    std::mutex ahead_mutex_;
+    struct Foreseen {
+        std::promise<ReferenceDecision> promise;
+        std::shared_future<ReferenceDecision> future;
+    };
+    std::unordered_set<std::string> looked_at_;      // folder and address of the references looked ahead at
+    std::unordered_map<std::string, Foreseen> ahead_; // a dry run's pictures by their paths, read once by any thread
 };
 
 FetchedPicture download(const std::string& address, std::uint64_t limit) {
@@ -296,10 +395,22 @@ int publish_notes(const std::vector<std::string>& paths, const PublishOptions& o
     const DecideReference decide = [&](const NoteFile& note, const NoteReference& reference) {
         return publisher.decide(note, reference);
     };
+    // Notes found with nothing to do are remembered by their bytes: the next run counts them unparsed.
+    SettledNotes memory(settled_notes_path(context.program_dir),
+                        std::string("publish\nremote=") + (options.remote ? "1" : "0") +
+                            "\ngbk=" + (options.gbk ? "1" : "0") + "\naddresses=" + publisher.address_prefix());
     NoteRewriter rewriter(run, decide, {}, out, err);
     rewriter.count_failures(problems.size());
+    rewriter.remember_settled(memory, [&](const NoteReference& reference) { return publisher.decide_by_text(reference); });
+    rewriter.look_ahead([&](const NoteFile& note, const std::vector<NoteReference>& references) {
+        publisher.look_ahead(note, references);
+    });
     rewriter.rewrite_all(notes);
     rewriter.finish();
+    // A dry run writes nothing, and a memory that cannot be written only costs the next run its time.
+    if (!options.dry_run && !memory.save())
+        err << utf8_text(settled_notes_path(context.program_dir))
+            << ": cannot be written; the next run reads every note in full again\n";
     const NoteRunTotals& totals = rewriter.totals();
 
     out << "publish" << (options.dry_run ? " (dry run)" : "") << ": " << totals.rewritten

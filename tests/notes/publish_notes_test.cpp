@@ -1,5 +1,6 @@
 #include "notes/publish_notes.h"
 
+#include "notes/settled_notes.h"
 #include "corpus_copy.h"
 #include "runtime/md5.h"
 #include "support/temp_dir.h"
@@ -8,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 #include <unistd.h>
 
@@ -109,6 +111,7 @@ TEST_F(PublishNotesTest, ADryRunShowsTheSameRewritesAndWritesAndUploadsNothing) 
     EXPECT_EQ(tree(notes, {}), before);
     EXPECT_EQ(commits(), 0u);
     EXPECT_FALSE(std::filesystem::exists(context.program_dir / "本地记录.ini"));
+    EXPECT_FALSE(std::filesystem::exists(settled_notes_path(context.program_dir)));
     const std::vector<std::string> promised = rewrite_lines();
     EXPECT_TRUE(out.str().ends_with(
         "publish (dry run): 27 references would be rewritten in 5 of 5 notes, 0 failed; left alone: links to "
@@ -126,17 +129,26 @@ TEST_F(PublishNotesTest, AFailedReferenceIsNamedAndLeftWhileTheOthersArePublishe
     const std::string note = "![ok](good.png)\n![gone](missing.png)\n\n![t](text.png) ![e](empty.png)\n";
     write_bytes(notes / "n.md", note);
     const std::string name = notes.string() + "/n.md";
+    const std::vector<std::string> failures = {":2: no such picture file: " + (notes / "missing.png").string() + "\n",
+                                               ":4: 只能是PNG,JPG,GIF,WEBP格式的图片！",
+                                               ":4: 上传失败！[错误原因：文件无法读取或为空]"};
+
+    // A dry run, whose pictures the reading threads read ahead, names the same failures.
+    PublishOptions dry;
+    dry.dry_run = true;
+    ASSERT_EQ(publish(dry, {name}), 1);
+    for (const std::string& failure : failures)
+        EXPECT_NE(err.str().find(name + failure), std::string::npos) << err.str();
+    EXPECT_TRUE(out.str().ends_with("1 reference would be rewritten in 1 of 1 note, 3 failed; nothing was written\n"))
+        << out.str();
 
     ASSERT_EQ(publish({}, {name, notes.string() + "/nowhere.md"}), 1);
     const std::string good = repo_prefix() + md5_hex(kPng + "good") + ".png";
     EXPECT_EQ(file_bytes(notes / "n.md"),
               "![ok](" + good + ")\n![gone](missing.png)\n\n![t](text.png) ![e](empty.png)\n");
     const std::string errors = err.str();
-    EXPECT_NE(errors.find(name + ":2: no such picture file: " + (notes / "missing.png").string() + "\n"),
-              std::string::npos)
-        << errors;
-    EXPECT_NE(errors.find(name + ":4: 只能是PNG,JPG,GIF,WEBP格式的图片！"), std::string::npos) << errors;
-    EXPECT_NE(errors.find(name + ":4: 上传失败！[错误原因：文件无法读取或为空]"), std::string::npos) << errors;
+    for (const std::string& failure : failures)
+        EXPECT_NE(errors.find(name + failure), std::string::npos) << errors;
     EXPECT_NE(errors.find(notes.string() + "/nowhere.md: no such file or folder"), std::string::npos) << errors;
     EXPECT_TRUE(out.str().ends_with("publish: 1 reference rewritten in 1 of 1 note, 4 failed\n")) << out.str();
 
@@ -264,6 +276,46 @@ TEST_F(PublishNotesTest, ReadOnlyAndForeignEncodedNotesAreNamedAndLeftAndLeftove
     write_bytes(notes / "\xB2\xE2\xCA\xD4.md", "\xFF bytes\n");
     publish({}, {(notes / "\xB2\xE2\xCA\xD4.md").string()});
     EXPECT_NE(err.str().find("/测试.md: not UTF-8"), std::string::npos) << err.str();
+}
+
+TEST_F(PublishNotesTest, NotesFoundSettledAreRememberedAndReadAgainOnceTheirBytesOrTheRunsOptionsChange) {
+    write_bytes(notes / "p.png", kPng + "p");
+    write_bytes(notes / "q.png", kPng + "q");
+    write_bytes(notes / "web.md", "![w](https://elsewhere.example/w.png) [site](https://example.com) [top](#top)\n");
+    write_bytes(notes / "local.md", "![p](p.png)\n");
+    write_bytes(notes / "missing.md", "![m](missing.png)\n");
+    write_bytes(notes / "gbk.md", "\xB2\xE2 ![p](p.png)\n");
+    const std::string summary = "publish: 0 references rewritten in 0 of 4 notes, 2 failed; left alone: remote "
+                                "pictures without --remote 1\n";
+
+    ASSERT_EQ(publish(), 1);
+    // The note with nothing to do, and the one just rewritten; never one that failed or could not be read.
+    const std::string memory = file_bytes(settled_notes_path(context.program_dir));
+    EXPECT_EQ(std::count(memory.begin(), memory.end(), '\n'), 3) << memory;
+    // Later runs say what a full reading says, message for message.
+    for (int run = 0; run < 2; ++run) {
+        ASSERT_EQ(publish(), 1);
+        EXPECT_EQ(out.str(), summary);
+        EXPECT_NE(err.str().find("/missing.md:1: no such picture file: "), std::string::npos) << err.str();
+        EXPECT_NE(err.str().find("/gbk.md: not UTF-8"), std::string::npos) << err.str();
+    }
+    EXPECT_EQ(file_bytes(settled_notes_path(context.program_dir)), memory) << "nothing new learned, nothing written";
+
+    // A remembered note edited since is read in full again.
+    write_bytes(notes / "web.md", file_bytes(notes / "web.md") + "![q](q.png)\n");
+    ASSERT_EQ(publish(), 1);
+    EXPECT_NE(out.str().find("/web.md:2: q.png → " + repo_prefix() + md5_hex(kPng + "q") + ".png\n"),
+              std::string::npos)
+        << out.str();
+
+    // Under other options the same bytes mean otherwise: the GBK note remembered as written with its encoding
+    // given is still no UTF-8 note without it.
+    PublishOptions gbk;
+    gbk.gbk = true;
+    ASSERT_EQ(publish(gbk, {(notes / "gbk.md").string()}), 0) << err.str();
+    ASSERT_EQ(publish(gbk, {(notes / "gbk.md").string()}), 0) << err.str();
+    ASSERT_EQ(publish({}, {(notes / "gbk.md").string()}), 1);
+    EXPECT_NE(err.str().find("/gbk.md: not UTF-8"), std::string::npos) << err.str();
 }
 
 } // namespace

@@ -261,31 +261,33 @@ public:
     void look_ahead(const NoteFile& note, const std::vector<NoteReference>& references) {
         if (!options_.dry_run)
             return;
-        for (const NoteReference& reference : references) {
-            if (!reference.placed || !reference.image || decide_by_text(reference))
-                continue;
-            // Notes of one folder name their pictures alike: each text there is looked at once.
-            std::string text = note.path.parent_path().native();
-            text += '\0';
-            text += reference.target;
-            {
-                std::lock_guard lock(ahead_mutex_);
-                if (!looked_at_.insert(std::move(text)).second)
-                    continue;
-            }
-            const PictureDestination destination = classify_destination(reference.target, note.path.parent_path());
-            if (destination.kind != PictureDestination::Kind::local_file || !destination.exists)
-                continue;
-            try {
-                if (!claim(destination.file))
-                    foresee(destination.file);
-            } catch (...) {
-                // Kept in the future for the calling thread to meet when it decides on this picture.
-            }
+        // Work done ahead is only a head start: what fails here (out of memory) is met again, or kept in the
+        // picture's future, when the calling thread decides.
+        try {
+            for (const NoteReference& reference : references)
+                look_ahead_at(note, reference);
+        } catch (...) {
         }
     }
 
 private:
+    void look_ahead_at(const NoteFile& note, const NoteReference& reference) {
+        if (!reference.placed || !reference.image || decide_by_text(reference))
+            return;
+        // Notes of one folder name their pictures alike: each text there is looked at once.
+        std::string text = note.path.parent_path().native();
+        text += '\0';
+        text += reference.target;
+        {
+            std::lock_guard lock(ahead_mutex_);
+            if (!looked_at_.insert(std::move(text)).second)
+                return;
+        }
+        const PictureDestination destination = classify_destination(reference.target, note.path.parent_path());
+        if (destination.kind == PictureDestination::Kind::local_file && destination.exists && !claim(destination.file))
+            foresee(destination.file);
+    }
+
     // A link is published like a picture when the file it leads to is a picture by its bytes (a thumbnail's
     // "click to enlarge", a plain link to a screenshot); links to other files stay as they are.
     ReferenceDecision linked(const PictureDestination& destination) {
@@ -401,7 +403,10 @@ int publish_notes(const std::vector<std::string>& paths, const PublishOptions& o
                             "\ngbk=" + (options.gbk ? "1" : "0") + "\naddresses=" + publisher.address_prefix());
     NoteRewriter rewriter(run, decide, {}, out, err);
     rewriter.count_failures(problems.size());
-    rewriter.remember_settled(memory, [&](const NoteReference& reference) { return publisher.decide_by_text(reference); });
+    // A dry run keeps nothing, so with nothing known there is nothing to look up either.
+    if (!options.dry_run || !memory.empty())
+        rewriter.remember_settled(memory,
+                                  [&](const NoteReference& reference) { return publisher.decide_by_text(reference); });
     rewriter.look_ahead([&](const NoteFile& note, const std::vector<NoteReference>& references) {
         publisher.look_ahead(note, references);
     });

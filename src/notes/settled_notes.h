@@ -31,6 +31,8 @@ public:
 
     // False when the program carries no build ID or the digest cannot be made: nothing is remembered then.
     bool enabled() const { return prefix_ != nullptr; }
+    // Whether the file held any entry for this build.
+    bool empty() const { return known_.empty(); }
     // The key and the look-up are safe from any thread; find sees only what the file held when it was read.
     Key key_of(std::string_view bytes) const;
     const LeftAlone* find(const Key& key) const;

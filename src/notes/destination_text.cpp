@@ -117,10 +117,32 @@ std::string decode_character_references(std::string_view text) {
     return out;
 }
 
+namespace {
+
+// A byte that every form writes as it is: the addresses of most notes are made of these alone.
+bool same_in_every_form(unsigned char c) {
+    if (c <= 0x20 || c == 0x7F)
+        return false;
+    switch (c) {
+    case '`': case '|': case '(': case ')': case '<': case '>': case '\\': case '&': case '"': case '\'': case ',':
+    case '=':
+        return false;
+    default:
+        return true;
+    }
+}
+
+} // namespace
+
 std::string written_address(std::string_view address, ReferenceForm form, char quote) {
-    std::string out;
-    out.reserve(address.size());
-    for (const char ch : address) {
+    std::size_t plain = 0;
+    while (plain < address.size() && same_in_every_form(static_cast<unsigned char>(address[plain])))
+        ++plain;
+    std::string out(address.substr(0, plain));
+    if (plain == address.size())
+        return out;
+    out.reserve(address.size() + 16);
+    for (const char ch : address.substr(plain)) {
         const auto c = static_cast<unsigned char>(ch);
         const bool control = c < 0x20 || c == 0x7F;
         // A backtick pairs with one earlier on the line into a code span that swallows the picture, and a bar splits

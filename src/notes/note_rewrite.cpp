@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <system_error>
 #include <thread>
 #include <unistd.h>
@@ -20,11 +21,19 @@ namespace velpic {
 
 std::size_t LineCounter::line_at(std::size_t offset) {
     offset = std::min(offset, text_.size());
-    for (; offset_ < offset; ++offset_) {
-        const char c = text_[offset_];
-        if (c == '\n' || (c == '\r' && (offset_ + 1 >= text_.size() || text_[offset_ + 1] != '\n')))
+    if (offset <= offset_)
+        return line_;
+    const char* const from = text_.data() + offset_;
+    const char* const to = text_.data() + offset;
+    const char* const text_end = text_.data() + text_.size();
+    line_ += static_cast<std::size_t>(std::count(from, to, '\n'));
+    // A lone CR ends a line as well; a CR LF is counted once, at its LF. Most notes hold no CR at all.
+    for (auto cr = static_cast<const char*>(std::memchr(from, '\r', static_cast<std::size_t>(to - from))); cr != nullptr;
+         cr = static_cast<const char*>(std::memchr(cr + 1, '\r', static_cast<std::size_t>(to - cr - 1)))) {
+        if (cr + 1 == text_end || cr[1] != '\n')
             ++line_;
     }
+    offset_ = offset;
     return line_;
 }
 

@@ -62,17 +62,26 @@ public:
         if (std::optional<ReferenceDecision> settled = decide_by_text(reference))
             return *settled;
         if (reference.form == ReferenceForm::obsidian_embed)
-            return cached("embed:" + note.path.parent_path().native() + '\0' + reference.target,
+            return cached("embed:" + folder_of(note) + '\0' + reference.target,
                           [&] { return embed(note, reference); });
         if (!reference.placed)
             return would_publish(note, reference) ? ReferenceDecision::failure("cannot be rewritten")
                                                   : ReferenceDecision::leave_it();
         // Notes of one folder name their pictures alike: the same text there is the same picture, found once.
         std::string key = reference.image ? "image:" : "link:";
-        key += note.path.parent_path().native();
+        key += folder_of(note);
         key += '\0';
         key += reference.target;
         return cached(key, [&] { return decide_once(note, reference); });
+    }
+
+    // The folder of the note decided on, made once for all its references.
+    const std::string& folder_of(const NoteFile& note) {
+        if (note.path.native() != folder_note_) {
+            folder_note_ = note.path.native();
+            folder_ = note.path.parent_path().native();
+        }
+        return folder_;
     }
 
     // Obsidian finds an embedded file anywhere in the vault (the folder holding .obsidian/, else the folder given),
@@ -362,6 +371,7 @@ private:
     std::unique_ptr<HostingService> service_;
     const std::string address_prefix_; // asked once: most references of a published note start with it
     std::unordered_map<std::string, ReferenceDecision> decisions_;
+    std::string folder_note_, folder_; // the last note folder_of was asked for, and its folder
     std::map<std::filesystem::path, std::vector<std::filesystem::path>> vault_files_;
     std::mutex ahead_mutex_;
     struct Foreseen {

@@ -253,8 +253,11 @@ bool NoteRewriter::find_references(NoteKind kind, const std::string& text, Parse
 
 void NoteRewriter::check_settled(WrittenNote& written) const {
     try {
+        // As the next run reads a GBK note: converted to UTF-8, which must give back the text written.
+        if (options_.gbk && to_utf8(written.bytes) != written.text)
+            return;
         ParsedNote parsed;
-        if (!find_references(written.kind, written.text.empty() ? written.bytes : written.text, parsed))
+        if (!find_references(written.kind, options_.gbk ? written.text : written.bytes, parsed))
             return;
         written.settled = settled_by_text(parsed);
         if (written.settled)
@@ -358,12 +361,14 @@ void NoteRewriter::apply(const NoteFile& note, ParsedNote parsed) {
     staged_bytes_ += text.size();
     std::shared_ptr<WrittenNote> written;
     if (memory_ != nullptr) {
+        staged_bytes_ += rewritten.size() + rewritten_text.size();
         written = std::make_shared<WrittenNote>(
             WrittenNote{note.kind, std::move(rewritten), std::move(rewritten_text), std::nullopt, {}});
         written_reader_.submit([this, written] { check_settled(*written); });
     }
     staged_.push_back({note.name, file, std::move(read.bytes), std::move(report), edits.size(), std::move(written)});
-    // A batch holds the notes' old bytes for the check before the rename: bounded in count and size.
+    // A batch holds the notes' old bytes for the check before the rename (and their new ones while they are read on
+    // the side): bounded in count and size.
     if (staged_.size() >= 256 || staged_bytes_ >= 64 * 1024 * 1024)
         finish();
 }

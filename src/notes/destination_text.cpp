@@ -82,6 +82,8 @@ std::string remove_backslash_escapes(std::string_view raw) {
 }
 
 std::string decode_markdown_destination(std::string_view raw) {
+    if (raw.find_first_of("\\&") == std::string_view::npos)
+        return std::string(raw); // most addresses: nothing escaped, nothing to decode
     std::string out;
     out.reserve(raw.size());
     for (std::size_t i = 0; i < raw.size(); ++i) {
@@ -102,6 +104,8 @@ std::string decode_markdown_destination(std::string_view raw) {
 }
 
 std::string decode_character_references(std::string_view text) {
+    if (text.find('&') == std::string_view::npos)
+        return std::string(text);
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {

@@ -42,6 +42,13 @@ bool is_line_end(char c) {
     return c == '\n' || c == '\r';
 }
 
+// In text order, the order they mostly come in already (a sort would still copy them all).
+void sort_by_offset(std::vector<NoteReference>& references) {
+    const auto before = [](const NoteReference& a, const NoteReference& b) { return a.offset < b.offset; };
+    if (!std::is_sorted(references.begin(), references.end(), before))
+        std::stable_sort(references.begin(), references.end(), before);
+}
+
 class Walker {
 public:
     // nested: a footnote's body parsed on its own, whose own footnotes are not looked into again.
@@ -72,7 +79,8 @@ public:
             return failed;
         }
         boundary();
-        std::sort(reported_.begin(), reported_.end());
+        if (!std::is_sorted(reported_.begin(), reported_.end()))
+            std::sort(reported_.begin(), reported_.end());
         for (const auto& [begin, end] : reported_)
             reported_reach_.push_back(std::max(end, reported_reach_.empty() ? 0 : reported_reach_.back()));
         // Placed only now that every code range is known: a definition may come after the image, inside code.
@@ -95,16 +103,14 @@ public:
             } else
                 add(placement.begin, placement.end, span);
         }
-        std::stable_sort(result_.found.begin(), result_.found.end(),
-                         [](const NoteReference& a, const NoteReference& b) { return a.offset < b.offset; });
+        sort_by_offset(result_.found);
         // The same definition reached by two images, or an autolink reported twice, is one place.
         add_embeds();
         if (!nested_) {
             add_footnote_bodies();
             add_front_matter();
         }
-        std::stable_sort(result_.found.begin(), result_.found.end(),
-                         [](const NoteReference& a, const NoteReference& b) { return a.offset < b.offset; });
+        sort_by_offset(result_.found);
         // One place is one reference: the same definition reached twice, and never two overlapping ranges (a
         // rewrite of both would write the bytes between them twice).
         std::vector<NoteReference> kept;
@@ -991,8 +997,7 @@ MarkdownReferences find_markdown_references(std::string_view text, bool with_lin
         reference.length = 0;
         result.unplaced.push_back(std::move(reference));
     }
-    std::stable_sort(result.unplaced.begin(), result.unplaced.end(),
-                     [](const NoteReference& a, const NoteReference& b) { return a.offset < b.offset; });
+    sort_by_offset(result.unplaced);
     result.found = std::move(found);
     return result;
 }

@@ -26,7 +26,9 @@ std::size_t LineCounter::line_at(std::size_t offset) {
     const char* const from = text_.data() + offset_;
     const char* const to = text_.data() + offset;
     const char* const text_end = text_.data() + text_.size();
-    line_ += static_cast<std::size_t>(std::count(from, to, '\n'));
+    for (auto lf = static_cast<const char*>(std::memchr(from, '\n', static_cast<std::size_t>(to - from))); lf != nullptr;
+         lf = static_cast<const char*>(std::memchr(lf + 1, '\n', static_cast<std::size_t>(to - lf - 1))))
+        ++line_;
     // A lone CR ends a line as well; a CR LF is counted once, at its LF. Most notes hold no CR at all.
     for (auto cr = static_cast<const char*>(std::memchr(from, '\r', static_cast<std::size_t>(to - from))); cr != nullptr;
          cr = static_cast<const char*>(std::memchr(cr + 1, '\r', static_cast<std::size_t>(to - cr - 1)))) {

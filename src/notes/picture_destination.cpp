@@ -42,10 +42,20 @@ std::string without_query(std::string_view text) {
 PictureDestination::Kind destination_kind_by_text(std::string_view target) {
     if (target.empty() || target.front() == '#' || target.starts_with("//"))
         return PictureDestination::Kind::other;
-    const std::string scheme = scheme_of(target);
-    if (scheme == "http" || scheme == "https")
+    // Asked for every reference of every note: the scheme is told without making a string of it.
+    const auto is = [&](std::string_view scheme) {
+        if (target.size() <= scheme.size() || target[scheme.size()] != ':')
+            return false;
+        for (std::size_t i = 0; i < scheme.size(); ++i)
+            if (lower(target[i]) != scheme[i])
+                return false;
+        return true;
+    };
+    if (is("http") || is("https"))
         return PictureDestination::Kind::web;
-    return scheme.empty() || scheme == "file" ? PictureDestination::Kind::local_file : PictureDestination::Kind::other;
+    if (is("file"))
+        return PictureDestination::Kind::local_file;
+    return scheme_of(target).empty() ? PictureDestination::Kind::local_file : PictureDestination::Kind::other;
 }
 
 PictureDestination classify_destination(std::string_view target, const std::filesystem::path& note_folder) {

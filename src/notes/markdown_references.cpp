@@ -913,27 +913,45 @@ private:
 
 namespace {
 
-// The note with the given references written anew, each with its own address, in the form it stands in.
-std::string written_back(std::string_view text, const std::vector<const NoteReference*>& references) {
-    std::string out;
+// The note with the chosen references written anew, each with its own address in the form it stands in, and where
+// each reference found (written anew or not) stands in it.
+struct WrittenBack {
+    std::string text;
+    std::vector<std::pair<std::size_t, std::size_t>> places;
+};
+
+WrittenBack written_back(std::string_view text, const std::vector<NoteReference>& found,
+                         const std::vector<bool>& rewrite) {
+    WrittenBack out;
     std::size_t done = 0;
-    for (const NoteReference* reference : references) {
-        out.append(text.substr(done, reference->offset - done));
-        out += written_reference(*reference, reference->target);
-        done = reference->offset + reference->length;
+    for (std::size_t i = 0; i < found.size(); ++i) {
+        const NoteReference& reference = found[i];
+        out.text.append(text.substr(done, reference.offset - done));
+        const std::size_t begin = out.text.size();
+        if (rewrite[i])
+            out.text += written_reference(reference, reference.target);
+        else
+            out.text.append(text.substr(reference.offset, reference.length));
+        out.places.emplace_back(begin, out.text.size());
+        done = reference.offset + reference.length;
     }
-    out.append(text.substr(done));
+    out.text.append(text.substr(done));
     return out;
 }
 
-// Whether a parse finds the same addresses as found, in the same order (compared percent-decoded: a backtick or a
-// bar is written percent-encoded).
-bool same_addresses(const MarkdownReferences& parsed, const std::vector<NoteReference>& found) {
+// Whether a parse of the note written back finds the same addresses as found, in the same order and each where its
+// own was written (addresses compared percent-decoded: a backtick or a bar is written percent-encoded). Another
+// reference with the same address elsewhere is no match: the note would read otherwise.
+bool same_addresses(const MarkdownReferences& parsed, const std::vector<NoteReference>& found,
+                    const std::vector<std::pair<std::size_t, std::size_t>>& places) {
     if (!parsed.parsed || parsed.found.size() != found.size())
         return false;
-    for (std::size_t i = 0; i < found.size(); ++i)
-        if (percent_decode(parsed.found[i].target) != percent_decode(found[i].target))
+    for (std::size_t i = 0; i < found.size(); ++i) {
+        const NoteReference& again = parsed.found[i];
+        if (again.offset < places[i].first || again.offset + again.length > places[i].second ||
+            percent_decode(again.target) != percent_decode(found[i].target))
             return false;
+    }
     return true;
 }
 
@@ -953,13 +971,10 @@ MarkdownReferences find_markdown_references(std::string_view text, bool with_lin
     if (!result.parsed || count == 0)
         return result;
     auto reads_back = [&](const std::vector<bool>& rewrite) {
-        std::vector<const NoteReference*> chosen;
-        for (std::size_t i = 0; i < count; ++i)
-            if (rewrite[i])
-                chosen.push_back(&result.found[i]);
-        const std::string written = written_back(text, chosen);
+        const WrittenBack written = written_back(text, result.found, rewrite);
         // The same bytes read the same: only a note whose references are written in another form is parsed again.
-        return written == text || same_addresses(Walker(written, with_links).run(), result.found);
+        return written.text == text ||
+               same_addresses(Walker(written.text, with_links).run(), result.found, written.places);
     };
     std::vector<bool> kept(count, true);
     if (reads_back(kept))

@@ -3,6 +3,7 @@
 // whatever the file held.
 #include "fuzz_support.h"
 #include "notes/settled_notes.h"
+#include "runtime/hex_text.h"
 #include "runtime/program_build.h"
 
 #include <algorithm>
@@ -22,13 +23,7 @@ void write_file(const std::filesystem::path& file, std::string_view bytes) {
 
 // The first line this build writes, so that most inputs reach the entries.
 std::string heading() {
-    static const char digits[] = "0123456789abcdef";
-    std::string text = "velpic settled notes 1 ";
-    for (const char c : program_build_id()) {
-        text += digits[static_cast<unsigned char>(c) >> 4];
-        text += digits[static_cast<unsigned char>(c) & 0xF];
-    }
-    return text + "\n";
+    return "velpic settled notes 1 " + lower_hex(program_build_id()) + "\n";
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "notes/settled_notes.h"
 
 #include "runtime/files.h"
+#include "runtime/hex_text.h"
 #include "runtime/program_build.h"
 
 #include <cstring>
@@ -16,17 +17,6 @@ namespace {
 constexpr std::string_view kHeading = "velpic settled notes 1 ";
 constexpr std::uint64_t kMaxFileBytes = 64 * 1024 * 1024;
 constexpr std::size_t kMaxReason = 80;
-constexpr char kHex[] = "0123456789abcdef";
-
-std::string hex_of(std::string_view bytes) {
-    std::string hex;
-    for (const char c : bytes) {
-        hex += kHex[static_cast<unsigned char>(c) >> 4];
-        hex += kHex[static_cast<unsigned char>(c) & 0xF];
-    }
-    return hex;
-}
-
 int hex_digit(char c) {
     if (c >= '0' && c <= '9')
         return c - '0';
@@ -88,7 +78,7 @@ bool parse_entry(std::string_view line, SettledNotes::Key& key, SettledNotes::Le
 }
 
 std::string entry_line(const SettledNotes::Key& key, const SettledNotes::LeftAlone& left) {
-    std::string line = hex_of(std::string_view(reinterpret_cast<const char*>(key.data()), key.size()));
+    std::string line = lower_hex(std::string_view(reinterpret_cast<const char*>(key.data()), key.size()));
     for (const auto& [why, count] : left)
         line += '\t' + std::to_string(count) + ' ' + why;
     return line + '\n';
@@ -130,7 +120,7 @@ void SettledNotes::load() {
     if (read.status != FileReadStatus::ok)
         return;
     std::string_view bytes = read.bytes;
-    const std::string heading = std::string(kHeading) + hex_of(program_build_id()) + "\n";
+    const std::string heading = std::string(kHeading) + lower_hex(program_build_id()) + "\n";
     // Another build may read notes otherwise: what it found is not known here.
     if (!bytes.starts_with(heading))
         return;
@@ -180,7 +170,7 @@ void SettledNotes::keep(const Key& key, LeftAlone left) {
 bool SettledNotes::save() {
     if (prefix_ == nullptr || !learned_)
         return true;
-    std::string bytes = std::string(kHeading) + hex_of(program_build_id()) + "\n";
+    std::string bytes = std::string(kHeading) + lower_hex(program_build_id()) + "\n";
     std::size_t entries = 0;
     for (const Key& key : kept_order_) {
         if (entries++ >= kMaxEntries)

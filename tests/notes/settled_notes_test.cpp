@@ -1,5 +1,6 @@
 #include "notes/settled_notes.h"
 
+#include "runtime/hex_text.h"
 #include "runtime/program_build.h"
 #include "support/temp_dir.h"
 
@@ -17,13 +18,7 @@ std::string read_text(const std::filesystem::path& file) {
 }
 
 std::string hex_of(const SettledNotes::Key& key) {
-    static const char digits[] = "0123456789abcdef";
-    std::string hex;
-    for (const unsigned char byte : key) {
-        hex += digits[byte >> 4];
-        hex += digits[byte & 0xF];
-    }
-    return hex;
+    return lower_hex(std::string_view(reinterpret_cast<const char*>(key.data()), key.size()));
 }
 
 TEST(SettledNotes, RemembersForTheSameBuildAndContextOnlyAndSkipsWhatItCannotRead) {

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <string_view>
 #include <unistd.h>
@@ -104,6 +105,14 @@ public:
         std::filesystem::remove_all(path_, ignored);
     }
     const std::filesystem::path& path() const { return path_; }
+
+    // The file of that name in the directory, holding bytes and nothing else.
+    std::filesystem::path write(const std::string& name, std::string_view bytes) const {
+        const std::filesystem::path file = path_ / name;
+        std::ofstream(file, std::ios::binary | std::ios::trunc)
+            .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        return file;
+    }
 
 private:
     // A run that stops on a finding aborts without removing its directory; fork mode leaves one per finding.

@@ -5,7 +5,6 @@
 #include "records/link_status_memory.h"
 
 #include <cstring>
-#include <fstream>
 
 using namespace velpic;
 using velpic::fuzz::FuzzInput;
@@ -14,19 +13,13 @@ namespace {
 
 const fuzz::ScratchDir scratch;
 
-void write_file(const std::filesystem::path& file, std::string_view bytes) {
-    std::ofstream(file, std::ios::binary | std::ios::trunc)
-        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size > 8192)
         return 0;
     FuzzInput input(data, size);
-    const std::filesystem::path file = scratch.path() / "links.txt";
-    write_file(file, input.field(0));
+    const std::filesystem::path file = scratch.write("links.txt", input.field(0));
 
     const LinkStatusMemory loaded = LinkStatusMemory::load(file);
     std::size_t visited = 0;
@@ -57,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     memory.remember(input.field(1), input.field(2), status, checked_at);
     if (memory.size() == 0)
         return 0;
-    write_file(file, "");
+    scratch.write("links.txt", "");
     FUZZ_CHECK(memory.save(file));
     const LinkStatusMemory saved = LinkStatusMemory::load(file);
     FUZZ_CHECK(!saved.damaged());

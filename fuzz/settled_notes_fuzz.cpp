@@ -7,7 +7,6 @@
 #include "runtime/program_build.h"
 
 #include <algorithm>
-#include <fstream>
 
 using namespace velpic;
 using velpic::fuzz::FuzzInput;
@@ -15,11 +14,6 @@ using velpic::fuzz::FuzzInput;
 namespace {
 
 const fuzz::ScratchDir scratch;
-
-void write_file(const std::filesystem::path& file, std::string_view bytes) {
-    std::ofstream(file, std::ios::binary | std::ios::trunc)
-        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
 
 // The first line this build writes, so that most inputs reach the entries.
 std::string heading() {
@@ -32,8 +26,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size > 8192)
         return 0;
     FuzzInput input(data, size);
-    const std::filesystem::path file = scratch.path() / "settled.txt";
-    write_file(file, (input.flag(0) ? std::string() : heading()) + std::string(input.field(0)));
+    const std::filesystem::path file =
+        scratch.write("settled.txt", (input.flag(0) ? std::string() : heading()) + std::string(input.field(0)));
 
     SettledNotes memory(file, input.field(1));
     FUZZ_CHECK(memory.enabled());

@@ -17,6 +17,7 @@ namespace {
 constexpr std::string_view kHeading = "velpic settled notes 1 ";
 constexpr std::uint64_t kMaxFileBytes = 64 * 1024 * 1024;
 constexpr std::size_t kMaxReason = 80;
+
 int hex_digit(char c) {
     if (c >= '0' && c <= '9')
         return c - '0';

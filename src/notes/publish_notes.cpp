@@ -190,9 +190,8 @@ private:
     bool hosted_here(const std::string& target) const { return target.starts_with(address_prefix_); }
 
     // Whether publish would upload the picture, told without uploading it.
+    // Only asked of what decide_by_text left open, as is decide_once.
     bool would_publish(const NoteFile& note, const NoteReference& reference) const {
-        if (hosted_here(reference.target))
-            return false;
         switch (classify_destination(reference.target, note.path.parent_path()).kind) {
         case PictureDestination::Kind::other:
             return false;
@@ -205,17 +204,11 @@ private:
     }
 
     ReferenceDecision decide_once(const NoteFile& note, const NoteReference& reference) {
-        if (hosted_here(reference.target))
-            return ReferenceDecision::leave_it();
         const PictureDestination destination = classify_destination(reference.target, note.path.parent_path());
         switch (destination.kind) {
         case PictureDestination::Kind::other:
             return ReferenceDecision::leave_it();
-        case PictureDestination::Kind::web:
-            if (!reference.image)
-                return ReferenceDecision::leave_it();
-            if (!options_.remote)
-                return ReferenceDecision::leave_because("remote pictures without --remote");
+        case PictureDestination::Kind::web: // a picture, with --remote: the rest was settled by its text
             return cached("web:" + reference.target, [&] { return remote(reference.target); });
         case PictureDestination::Kind::local_file:
             if (!reference.image)

@@ -2,6 +2,7 @@
 
 #include "runtime/files.h"
 #include "runtime/hex_text.h"
+#include "runtime/percent_encoding.h"
 #include "runtime/program_build.h"
 
 #include <cstring>
@@ -17,14 +18,6 @@ namespace {
 constexpr std::string_view kHeading = "velpic settled notes 1 ";
 constexpr std::uint64_t kMaxFileBytes = 64 * 1024 * 1024;
 constexpr std::size_t kMaxReason = 80;
-
-int hex_digit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
 
 // Fed with its length first, so that no two (build, context) pairs feed the same bytes.
 void feed(EVP_MD_CTX* digest, std::string_view part) {
@@ -47,8 +40,8 @@ bool parse_entry(std::string_view line, SettledNotes::Key& key, SettledNotes::Le
     if (line.size() < 32)
         return false;
     for (std::size_t i = 0; i < 16; ++i) {
-        const int high = hex_digit(line[2 * i]);
-        const int low = hex_digit(line[2 * i + 1]);
+        const int high = hex_digit_value(line[2 * i]);
+        const int low = hex_digit_value(line[2 * i + 1]);
         if (high < 0 || low < 0)
             return false;
         key[i] = static_cast<unsigned char>(high * 16 + low);

@@ -2,6 +2,8 @@
 
 #include "runtime/percent_encoding.h"
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
 
 namespace velpic {
@@ -82,8 +84,9 @@ std::string remove_backslash_escapes(std::string_view raw) {
 }
 
 std::string decode_markdown_destination(std::string_view raw) {
-    if (raw.find_first_of("\\&") == std::string_view::npos)
-        return std::string(raw); // most addresses: nothing escaped, nothing to decode
+    // Most addresses: nothing escaped, nothing to decode (find_first_of would search its set for every byte).
+    if (std::none_of(raw.begin(), raw.end(), [](char c) { return c == '\\' || c == '&'; }))
+        return std::string(raw);
     std::string out;
     out.reserve(raw.size());
     for (std::size_t i = 0; i < raw.size(); ++i) {
@@ -123,20 +126,28 @@ std::string decode_character_references(std::string_view text) {
 
 namespace {
 
-// A byte that every form writes as it is: the addresses of most notes are made of these alone.
+// The bytes that every form writes as they are: the addresses of most notes are made of these alone.
+constexpr std::array<bool, 256> kSameInEveryForm = [] {
+    std::array<bool, 256> same{};
+    for (int c = 0x21; c < 0x7F; ++c)
+        same[c] = true;
+    for (const unsigned char c : std::string_view("`|()<>\\&\"',="))
+        same[c] = false;
+    for (int c = 0x80; c < 0x100; ++c)
+        same[c] = true;
+    return same;
+}();
+
 bool same_in_every_form(unsigned char c) {
-    if (c <= 0x20 || c == 0x7F)
-        return false;
-    switch (c) {
-    case '`': case '|': case '(': case ')': case '<': case '>': case '\\': case '&': case '"': case '\'': case ',':
-    case '=':
-        return false;
-    default:
-        return true;
-    }
+    return kSameInEveryForm[c];
 }
 
 } // namespace
+
+bool written_alike_in_every_form(std::string_view address) {
+    return std::all_of(address.begin(), address.end(),
+                       [](char c) { return same_in_every_form(static_cast<unsigned char>(c)); });
+}
 
 std::string written_address(std::string_view address, ReferenceForm form, char quote) {
     std::size_t plain = 0;

@@ -21,6 +21,9 @@ std::string decode_markdown_destination(std::string_view raw);
 std::string decode_character_references(std::string_view text);
 
 
+// Whether written_address writes address as it stands in every form: the addresses of most notes.
+bool written_alike_in_every_form(std::string_view address);
+
 // The bytes that write address in a reference of this form, so that reading them gives address back: blanks and
 // control bytes percent-encoded where they would end the reference, and the characters that would close or change
 // it escaped (backslash in Markdown, character references in HTML). Backticks and bars are percent-encoded in

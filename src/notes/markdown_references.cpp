@@ -16,7 +16,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <iterator>
-#include <map>
 #include <optional>
 #include <string>
 #include <utility>
@@ -42,11 +41,22 @@ bool is_line_end(char c) {
     return c == '\n' || c == '\r';
 }
 
-// In text order, the order they mostly come in already (a sort would still copy them all).
+// In text order, the order they mostly come in already. Only the offsets are sorted (a definition's destination
+// comes with the first image that uses it), and each reference is moved once.
 void sort_by_offset(std::vector<NoteReference>& references) {
     const auto before = [](const NoteReference& a, const NoteReference& b) { return a.offset < b.offset; };
-    if (!std::is_sorted(references.begin(), references.end(), before))
-        std::stable_sort(references.begin(), references.end(), before);
+    if (std::is_sorted(references.begin(), references.end(), before))
+        return;
+    std::vector<std::pair<std::size_t, std::size_t>> order; // offset and index: equal offsets keep their order
+    order.reserve(references.size());
+    for (std::size_t i = 0; i < references.size(); ++i)
+        order.emplace_back(references[i].offset, i);
+    std::sort(order.begin(), order.end());
+    std::vector<NoteReference> sorted;
+    sorted.reserve(references.size());
+    for (const auto& [offset, index] : order)
+        sorted.push_back(std::move(references[index]));
+    references = std::move(sorted);
 }
 
 class Walker {
@@ -56,6 +66,12 @@ public:
         : storage_(padded(text)), text_(storage_.data(), text.size()), with_links_(with_links), nested_(nested) {}
 
     MarkdownReferences run() {
+        // Room for what a note of this size usually holds, bounded: a huge note grows its lists as it goes.
+        const std::size_t expected = std::min<std::size_t>(text_.size() / 64, 4096);
+        result_.found.reserve(expected);
+        reported_.reserve(expected);
+        if (with_links_)
+            result_.prose.reserve(expected);
         MD_PARSER parser{};
         parser.abi_version = 0;
         // Tables and strikethrough as GitHub writes them, so pictures in tables are found; bare web addresses
@@ -90,7 +106,7 @@ public:
             const Placement placement = place(span, cursor);
             if (!span.shown) {
                 if (placement.begin != std::string_view::npos)
-                    claimed_.emplace(placement.begin, placement.end);
+                    claim(placement.begin);
                 continue;
             }
             if (placement.begin == std::string_view::npos) {
@@ -113,14 +129,16 @@ public:
         sort_by_offset(result_.found);
         // One place is one reference: the same definition reached twice, and never two overlapping ranges (a
         // rewrite of both would write the bytes between them twice).
-        std::vector<NoteReference> kept;
-        kept.reserve(result_.found.size());
-        for (NoteReference& reference : result_.found) {
-            if (!kept.empty() && reference.offset < kept.back().offset + std::max<std::size_t>(kept.back().length, 1))
+        std::vector<NoteReference>& found = result_.found;
+        std::size_t kept = 0;
+        for (std::size_t i = 0; i < found.size(); ++i) {
+            if (kept > 0 && found[i].offset < found[kept - 1].offset + std::max<std::size_t>(found[kept - 1].length, 1))
                 continue;
-            kept.push_back(std::move(reference));
+            if (kept != i)
+                found[kept] = std::move(found[i]);
+            ++kept;
         }
-        result_.found = std::move(kept);
+        found.erase(found.begin() + static_cast<std::ptrdiff_t>(kept), found.end());
         return std::move(result_);
     }
 
@@ -136,7 +154,7 @@ private:
     }
 
     struct OpenSpan {
-        std::string resolved; // md4c's text of the destination: escapes removed, references still raw
+        std::string resolved; // unless placed: md4c's text of the destination, escapes removed, references raw
         bool image = true;
         std::size_t cursor_at_enter = 0;
         bool placed = false;
@@ -148,6 +166,19 @@ private:
         std::size_t text_end = 0;
         bool text_whole = true;
     };
+
+    // A destination's place, taken: a later search for another one steps over it. They mostly come in text order.
+    void claim(std::size_t begin) {
+        if (claimed_.empty() || claimed_.back() < begin) {
+            claimed_.push_back(begin);
+            return;
+        }
+        const auto at = std::lower_bound(claimed_.begin(), claimed_.end(), begin);
+        if (*at != begin)
+            claimed_.insert(at, begin);
+    }
+
+    bool claimed(std::size_t begin) const { return std::binary_search(claimed_.begin(), claimed_.end(), begin); }
 
     // The offset of [data, data + size) in the text, or npos when md4c made the bytes itself.
     std::size_t offset_of(const MD_CHAR* data, std::size_t size) const {
@@ -257,24 +288,24 @@ private:
             link.wanted = false;
             link.shown = false;
             link.image = type == MD_SPAN_IMG;
-            link.resolved.assign(attribute->text, attribute->size);
             link.cursor_at_enter = cursor_;
             link.placed = attribute->size == 0;
             const std::size_t offset = offset_of(attribute->text, attribute->size);
             if (offset != std::string_view::npos && attribute->size > 0) {
                 link.placed = true;
-                claimed_.emplace(offset, offset + attribute->size);
+                claim(offset);
                 if (is_inline_destination(offset))
                     link.inline_end = offset + attribute->size;
+            } else {
+                link.resolved.assign(attribute->text, attribute->size);
             }
             open_.push_back(std::move(link));
             return 0;
         }
         OpenSpan span;
         span.image = type == MD_SPAN_IMG;
-        span.resolved.assign(attribute->text, attribute->size);
         span.cursor_at_enter = cursor_;
-        if (!span.resolved.empty()) {
+        if (attribute->size > 0) {
             const std::size_t offset = offset_of(attribute->text, attribute->size);
             if (offset != std::string_view::npos) {
                 add(offset, offset + attribute->size, span);
@@ -284,6 +315,8 @@ private:
                 // An autolink's text is its address, the very same bytes: written there, escapes do not apply.
                 if (!span.image)
                     autolink_check_ = result_.found.size() - 1;
+            } else {
+                span.resolved.assign(attribute->text, attribute->size); // placed after the parse, by this text
             }
         } else {
             span.placed = true; // nothing to rewrite in an empty destination
@@ -315,7 +348,7 @@ private:
             // Taken literally, without the "mailto:" or "http://" md4c puts before a bare one: what is written
             // there is read back the same.
             reference.target = std::string(text_.substr(reference.offset, reference.length));
-            claimed_.emplace(reference.offset, reference.offset + reference.length);
+            claim(reference.offset);
             if (has_control_byte(reference.target))
                 leave_unplaced(std::move(reference));
             else
@@ -544,7 +577,7 @@ private:
         const bool angle = begin > 0 && text_[begin - 1] == '<' && end < text_.size() && text_[end] == '>';
         reference.form = angle ? ReferenceForm::angle_destination : ReferenceForm::markdown_destination;
         reference.image = span.image;
-        claimed_.emplace(begin, end);
+        claim(begin);
         reference.target = decode_markdown_destination(text_.substr(begin, end - begin));
         // A control byte or line ending (md4c lets "<" at a line's end and an address on the next be one
         // autolink) is written back percent-encoded, and the note then reads otherwise: named, not rewritten.
@@ -691,7 +724,7 @@ private:
                 // A destination placed already belongs to an image or link inside this span's description, or
                 // to an earlier one the parser was no further than: the search goes on past it. So does an empty
                 // one, "()" or "(<>)": this span's destination is not empty.
-                if (placement.begin != std::string_view::npos && claimed_.count(placement.begin) != 0) {
+                if (placement.begin != std::string_view::npos && claimed(placement.begin)) {
                     i = placement.end;
                     continue;
                 }
@@ -895,7 +928,7 @@ private:
     std::vector<Range> reported_; // every stretch md4c reported as text of any kind, sorted once the parse is done
     std::vector<std::size_t> reported_reach_; // the furthest end among reported_[0..k]
     std::vector<OpenSpan> open_;
-    std::map<std::size_t, std::size_t> claimed_;            // the destinations found so far: begin -> end
+    std::vector<std::size_t> claimed_;                       // where the destinations found so far begin, sorted
     mutable std::vector<Definition> definitions_;
     mutable bool definitions_read_ = false;
     bool nested_ = false;
@@ -969,6 +1002,15 @@ MarkdownReferences find_markdown_references(std::string_view text, bool with_lin
     MarkdownReferences result = Walker(text, with_links).run();
     const std::size_t count = result.found.size();
     if (!result.parsed || count == 0)
+        return result;
+    // Most notes write every address back as it stands: then there is nothing to parse again.
+    const bool as_they_stand = std::all_of(result.found.begin(), result.found.end(), [&](const NoteReference& found) {
+        const std::string_view raw = text.substr(found.offset, found.length);
+        if (found.form != ReferenceForm::obsidian_embed && found.target == raw && written_alike_in_every_form(raw))
+            return true;
+        return written_reference(found, found.target) == raw;
+    });
+    if (as_they_stand)
         return result;
     auto reads_back = [&](const std::vector<bool>& rewrite) {
         const WrittenBack written = written_back(text, result.found, rewrite);

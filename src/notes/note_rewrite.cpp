@@ -171,28 +171,29 @@ NoteRewriter::~NoteRewriter() {
     finish();
 }
 
-void NoteRewriter::remember_settled(SettledNotes& memory, SettleByText settle_by_text) {
-    if (!memory.enabled())
-        return;
-    memory_ = &memory;
-    settle_by_text_ = std::move(settle_by_text);
+void NoteRewriter::remember_settled(SettledNotes& memory) {
+    if (memory.enabled() && settle_by_text_)
+        memory_ = &memory;
 }
 
-// What the note leaves alone when its references' texts settle every one of them, with nothing to rewrite and
-// nothing failed; nullopt when a file must be asked or a message given.
-std::optional<SettledNotes::LeftAlone> NoteRewriter::settled_by_text(const ParsedNote& parsed) const {
-    SettledNotes::LeftAlone left;
-    for (const std::vector<NoteReference>* list : {&parsed.references, &parsed.unplaced}) {
-        for (const NoteReference& reference : *list) {
-            const std::optional<ReferenceDecision> decision = settle_by_text_(reference);
-            if (!decision || decision->kind != ReferenceDecision::Kind::leave)
-                return std::nullopt;
-            // What unplaced references leave alone is not counted, as apply does not count it.
-            if (!decision->text.empty() && list == &parsed.references)
-                ++left[decision->text];
-        }
-    }
-    return left;
+void NoteRewriter::settle_references(ParsedNote& parsed) const {
+    if (!settle_by_text_)
+        return;
+    std::erase_if(parsed.references, [&](const NoteReference& reference) {
+        const std::optional<ReferenceDecision> decision = settle_by_text_(reference);
+        if (!decision || decision->kind != ReferenceDecision::Kind::leave)
+            return false;
+        if (!decision->text.empty())
+            ++parsed.left[decision->text];
+        return true;
+    });
+    // What unplaced references leave alone is not counted: only those that need a change are named.
+    std::erase_if(parsed.unplaced, [&](const NoteReference& reference) {
+        const std::optional<ReferenceDecision> decision = settle_by_text_(reference);
+        return decision && decision->kind == ReferenceDecision::Kind::leave;
+    });
+    if (memory_ != nullptr && parsed.references.empty() && parsed.unplaced.empty())
+        parsed.settled = std::move(parsed.left);
 }
 
 NoteRewriter::ParsedNote NoteRewriter::parse(const NoteFile& note) const {
@@ -231,8 +232,7 @@ NoteRewriter::ParsedNote NoteRewriter::parse(const NoteFile& note) const {
         parsed.problem = note.name + ": the Markdown parser gave up on it, left as it is";
         return parsed;
     }
-    if (memory_ != nullptr)
-        parsed.settled = settled_by_text(parsed);
+    settle_references(parsed);
     if (look_ahead_ && !parsed.settled)
         look_ahead_(note, parsed.references);
     return parsed;
@@ -261,7 +261,8 @@ void NoteRewriter::check_settled(WrittenNote& written) const {
         ParsedNote parsed;
         if (!find_references(written.kind, options_.gbk ? written.text : written.bytes, parsed))
             return;
-        written.settled = settled_by_text(parsed);
+        settle_references(parsed);
+        written.settled = std::move(parsed.settled);
         if (written.settled)
             written.key = memory_->key_of(written.bytes);
     } catch (const std::exception&) {
@@ -296,6 +297,8 @@ void NoteRewriter::apply(const NoteFile& note, ParsedNote parsed) {
         memory_->keep(parsed.key, std::move(*parsed.settled));
         return;
     }
+    for (const auto& [why, count] : parsed.left)
+        totals_.left[why] += count;
     const std::filesystem::path& file = parsed.file;
     const std::string& text = parsed.text();
     const std::vector<NoteReference>& references = parsed.references;

@@ -87,9 +87,12 @@ public:
     const NoteRunTotals& totals() const { return totals_; }
     // Problems found before any note was read (a path that does not exist) count as failures.
     void count_failures(std::size_t count) { totals_.failed += count; }
-    // Before rewrite_all: a note whose every reference settle_by_text leaves alone is kept in memory, and a note
-    // memory knows is counted as it was then, unparsed.
-    void remember_settled(SettledNotes& memory, SettleByText settle_by_text);
+    // Before rewrite_all: the references whose text alone leaves them alone (most links of a note) are settled on
+    // the reading threads, counted in the summary, and never reach decide.
+    void settle_by_text(SettleByText settle_by_text) { settle_by_text_ = std::move(settle_by_text); }
+    // Before rewrite_all, after settle_by_text: a note whose every reference its text settles is kept in memory,
+    // and a note memory knows is counted as it was then, unparsed.
+    void remember_settled(SettledNotes& memory);
     // Before rewrite_all: look_ahead is given every note's references on the reading threads.
     void look_ahead(LookAhead look_ahead) { look_ahead_ = std::move(look_ahead); }
 
@@ -103,6 +106,7 @@ private:
         std::string problem;   // why the note is left as it is, when it is
         std::vector<NoteReference> references;
         std::vector<NoteReference> unplaced;
+        SettledNotes::LeftAlone left; // what the references settled by their text (and dropped) leave alone
         SettledNotes::Key key{};                        // of the bytes read, when settled notes are remembered
         std::optional<SettledNotes::LeftAlone> settled; // nothing to do: what the note leaves alone
         const std::string& text() const { return converted.empty() ? read.bytes : converted; }
@@ -148,7 +152,9 @@ private:
     bool find_references(NoteKind kind, const std::string& text, ParsedNote& parsed) const;
     // Whether the bytes a rewrite wrote will be found settled by the next run, and with what left alone.
     void check_settled(WrittenNote& written) const;
-    std::optional<SettledNotes::LeftAlone> settled_by_text(const ParsedNote& parsed) const;
+    // Drops the references that settle_by_text leaves alone, counting why in parsed.left; then, when memory is
+    // kept and nothing is left to decide, the note is settled.
+    void settle_references(ParsedNote& parsed) const;
     void apply(const NoteFile& note, ParsedNote parsed);
 };
 

@@ -406,10 +406,10 @@ int publish_notes(const std::vector<std::string>& paths, const PublishOptions& o
                             "\ngbk=" + (options.gbk ? "1" : "0") + "\naddresses=" + publisher.address_prefix());
     NoteRewriter rewriter(run, decide, {}, out, err);
     rewriter.count_failures(problems.size());
+    rewriter.settle_by_text([&](const NoteReference& reference) { return publisher.decide_by_text(reference); });
     // A dry run keeps nothing, so with nothing known there is nothing to look up either.
     if (!options.dry_run || !memory.empty())
-        rewriter.remember_settled(memory,
-                                  [&](const NoteReference& reference) { return publisher.decide_by_text(reference); });
+        rewriter.remember_settled(memory);
     rewriter.look_ahead([&](const NoteFile& note, const std::vector<NoteReference>& references) {
         publisher.look_ahead(note, references);
     });

@@ -3,6 +3,7 @@
 #include "runtime/files.h"
 
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -144,14 +145,31 @@ bool write_all_bytes(int fd, std::string_view bytes) {
 
 namespace {
 
+// The name of a temporary file beside path: the file's own name with mark after it. Where the whole would pass the
+// longest name a directory takes (a note titled in 80 Chinese characters), the file's name is cut short before its
+// extension, on a character's first byte, so the temporary file still tells whose it is.
+std::filesystem::path temporary_beside(const std::filesystem::path& path, const std::string& mark) {
+    std::string name = path.filename().string();
+    if (name.size() + mark.size() > NAME_MAX) {
+        std::string extension = path.extension().string();
+        if (extension.size() > 16)
+            extension.clear();
+        std::size_t keep = NAME_MAX - mark.size() - extension.size();
+        while (keep > 0 && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80)
+            --keep;
+        name = name.substr(0, keep) + extension;
+    }
+    return path.parent_path() / (name + mark);
+}
+
 // A temporary file beside path holding bytes, with path's permissions, flushed when asked; empty on failure.
 std::filesystem::path write_temporary_beside(const std::filesystem::path& path, std::string_view bytes, bool flush) {
     struct stat old_status {};
     if (::stat(path.c_str(), &old_status) != 0 || !S_ISREG(old_status.st_mode))
         return {};
     static std::atomic<unsigned> counter{0};
-    std::filesystem::path temp = path;
-    temp += ".velpic-tmp." + std::to_string(::getpid()) + "." + std::to_string(counter.fetch_add(1));
+    const std::filesystem::path temp = temporary_beside(
+        path, ".velpic-tmp." + std::to_string(::getpid()) + "." + std::to_string(counter.fetch_add(1)));
     const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0)
         return {};

@@ -278,6 +278,43 @@ TEST_F(PublishNotesTest, ReadOnlyAndForeignEncodedNotesAreNamedAndLeftAndLeftove
     EXPECT_NE(err.str().find("/测试.md: not UTF-8"), std::string::npos) << err.str();
 }
 
+// What happened to a note while its pictures were uploaded is told in the notes' order, and nothing of it is
+// overwritten; a long name still leaves room for the temporary file's mark.
+TEST_F(PublishNotesTest, ANoteChangedOrGoneDuringItsUploadIsToldAndALongNameIsNoObstacle) {
+    std::string long_name;
+    for (int i = 0; i < 80; ++i)
+        long_name += "长";
+    long_name += ".md";
+    for (const char* name : {"a", "b", "c", "d"}) {
+        write_bytes(notes / (std::string(name) + ".png"), kPng + name);
+        write_bytes(notes / (std::string(name) + ".md"), std::string("![x](") + name + ".png)\n");
+    }
+    write_bytes(notes / long_name, "![x](a.png)\n");
+    // While b's picture is uploaded its note goes, and while c's is, an editor saves c.
+    context.prepare_picture = [&](const std::string& bytes) {
+        if (bytes == kPng + "b")
+            std::filesystem::remove(notes / "b.md");
+        if (bytes == kPng + "c")
+            write_bytes(notes / "c.md", "![x](c.png) edited\n");
+        return bytes;
+    };
+
+    ASSERT_EQ(publish(), 1);
+    const std::string b_gone = notes.string() + "/b.md: cannot be written, left as it is\n";
+    const std::string c_kept = notes.string() + "/c.md: changed while it was being rewritten, left as it is";
+    EXPECT_LT(err.str().find(b_gone), err.str().find(c_kept)) << err.str();
+    EXPECT_NE(err.str().find(c_kept), std::string::npos) << err.str();
+    EXPECT_EQ(file_bytes(notes / "c.md"), "![x](c.png) edited\n");
+    EXPECT_FALSE(std::filesystem::exists(notes / "b.md"));
+    const std::string a_address = repo_prefix() + md5_hex(kPng + "a") + ".png";
+    EXPECT_EQ(file_bytes(notes / "a.md"), "![x](" + a_address + ")\n");
+    EXPECT_EQ(file_bytes(notes / long_name), "![x](" + a_address + ")\n");
+    EXPECT_EQ(file_bytes(notes / "d.md"), "![x](" + repo_prefix() + md5_hex(kPng + "d") + ".png)\n");
+    EXPECT_TRUE(out.str().ends_with("publish: 3 references rewritten in 3 of 5 notes, 2 failed\n")) << out.str();
+    for (const auto& entry : std::filesystem::directory_iterator(notes))
+        EXPECT_EQ(entry.path().string().find(".velpic-tmp."), std::string::npos) << entry.path();
+}
+
 TEST_F(PublishNotesTest, NotesFoundSettledAreRememberedAndReadAgainOnceTheirBytesOrTheRunsOptionsChange) {
     write_bytes(notes / "p.png", kPng + "p");
     write_bytes(notes / "q.png", kPng + "q");

@@ -266,18 +266,19 @@ public:
         // Work done ahead is only a head start: what fails here (out of memory) is met again, or kept in the
         // picture's future, when the calling thread decides.
         try {
+            const std::filesystem::path folder = note.path.parent_path();
             for (const NoteReference& reference : references)
-                look_ahead_at(note, reference);
+                look_ahead_at(folder, reference);
         } catch (...) {
         }
     }
 
 private:
-    void look_ahead_at(const NoteFile& note, const NoteReference& reference) {
+    void look_ahead_at(const std::filesystem::path& folder, const NoteReference& reference) {
         if (!reference.placed || !reference.image || decide_by_text(reference))
             return;
         // Notes of one folder name their pictures alike: each text there is looked at once.
-        std::string text = note.path.parent_path().native();
+        std::string text = folder.native();
         text += '\0';
         text += reference.target;
         {
@@ -285,7 +286,7 @@ private:
             if (!looked_at_.insert(std::move(text)).second)
                 return;
         }
-        const PictureDestination destination = classify_destination(reference.target, note.path.parent_path());
+        const PictureDestination destination = classify_destination(reference.target, folder);
         if (destination.kind == PictureDestination::Kind::local_file && destination.exists && !claim(destination.file))
             foresee(destination.file);
     }

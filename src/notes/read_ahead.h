@@ -90,6 +90,7 @@ private:
             if (stopping_ || next_ >= count_)
                 return;
             const std::size_t index = next_++;
+            ++busy_;
             lock.unlock();
             Done done;
             try {
@@ -101,9 +102,23 @@ private:
             lock.lock();
             waiting_bytes_ += done.weight;
             done_.emplace(index, std::move(done));
-            if (consumer_waiting_ && index == taken_)
+            --busy_;
+            // A waiting consumer is woken for a few results at once (a wake-up costs more than a short note's
+            // parse), or for what there is once no thread is at work. A slow result keeps the few ready before it
+            // waiting with it: at most kHandOver - 1.
+            if (consumer_waiting_ && (busy_ == 0 || ready_in_a_row() >= kHandOver))
                 ready_.notify_one();
         }
+    }
+
+    static constexpr std::size_t kHandOver = 8;
+
+    // How many results from the one the consumer takes next are done, one after another (at most kHandOver).
+    std::size_t ready_in_a_row() const {
+        std::size_t ready = 0;
+        for (auto at = done_.find(taken_); at != done_.end() && at->first == taken_ + ready && ready < kHandOver; ++at)
+            ++ready;
+        return ready;
     }
 
     const std::size_t count_;
@@ -118,6 +133,7 @@ private:
     std::size_t taken_ = 0; // the index the consumer takes next
     std::size_t waiting_bytes_ = 0;
     std::size_t idle_workers_ = 0;
+    std::size_t busy_ = 0; // workers at work on a result
     bool consumer_waiting_ = false;
     bool stopping_ = false;
     std::vector<std::thread> threads_;

@@ -317,6 +317,24 @@ TEST(DestinationText, BackticksAndBarsAreWrittenPercentEncodedInEveryForm) {
     EXPECT_EQ(written_reference(embed, "https://h/a b.png"), "![a \\[1\\]|200](https://h/a%20b.png)");
 }
 
+// The finder skips writing a note back when every address is made of bytes that every form writes as they stand:
+// no form may then write any of them otherwise.
+TEST(DestinationText, BytesWrittenAlikeInEveryFormAreWrittenAsTheyStandInEachForm) {
+    for (int byte = 0; byte < 256; ++byte) {
+        const std::string address = "a" + std::string(1, static_cast<char>(byte)) + "b";
+        if (!written_alike_in_every_form(address))
+            continue;
+        for (const ReferenceForm form : {ReferenceForm::markdown_destination, ReferenceForm::angle_destination,
+                                         ReferenceForm::html_attribute, ReferenceForm::plain_text,
+                                         ReferenceForm::srcset_candidate, ReferenceForm::yaml_value})
+            for (const char quote : {'"', '\'', '\0'})
+                EXPECT_EQ(written_address(address, form, quote), address) << byte << " " << int(form) << quote;
+    }
+    EXPECT_TRUE(written_alike_in_every_form("https://h/raw/0cc175b9.png?x;y#猫"));
+    for (const char* address : {"a b.png", "a&b.png", "a?x=1", "a,b.png", "a(1).png"})
+        EXPECT_FALSE(written_alike_in_every_form(address)) << address;
+}
+
 TEST(DestinationText, AnAddressWrittenIntoAReferenceReadsBackTheSame) {
     const std::string addresses[] = {
         "https://h/raw/master/0cc175b9c0f1b6a831c399e269772661.png",

@@ -78,5 +78,25 @@ TEST(FileReplacement, ABatchRenamesOnlyWhatIsStillWantedAndRemovesTheRest) {
     EXPECT_EQ(entries(dir.path()), 3u);
 }
 
+// A name near the longest a directory takes (255 bytes: 84 Chinese characters and ".md") leaves no room for the
+// temporary file's mark; its name is cut short, and the file is replaced all the same.
+TEST(FileReplacement, AFileWithTheLongestNameIsReplacedAsAnyOther) {
+    test::TempDir dir;
+    std::string name;
+    for (int i = 0; i < 84; ++i)
+        name += "长";
+    name += ".md";
+    ASSERT_EQ(name.size(), 255u);
+    const std::filesystem::path file = dir.file(name);
+    std::ofstream(file, std::ios::binary) << "old";
+    ASSERT_TRUE(replace_file_atomically(file, "new"));
+    EXPECT_EQ(bytes_of(file), "new");
+    FileReplacementBatch batch;
+    ASSERT_TRUE(batch.stage(file, "newer"));
+    EXPECT_EQ(batch.commit([](std::size_t) { return true; }), std::vector<bool>{true});
+    EXPECT_EQ(bytes_of(file), "newer");
+    EXPECT_EQ(entries(dir.path()), 1u);
+}
+
 } // namespace
 } // namespace velpic

@@ -192,8 +192,7 @@ void NoteRewriter::settle_references(ParsedNote& parsed) const {
         const std::optional<ReferenceDecision> decision = settle_by_text_(reference);
         return decision && decision->kind == ReferenceDecision::Kind::leave;
     });
-    if (memory_ != nullptr && parsed.references.empty() && parsed.unplaced.empty())
-        parsed.settled = std::move(parsed.left);
+    parsed.settled = memory_ != nullptr && parsed.references.empty() && parsed.unplaced.empty();
 }
 
 NoteRewriter::ParsedNote NoteRewriter::parse(const NoteFile& note) const {
@@ -211,7 +210,8 @@ NoteRewriter::ParsedNote NoteRewriter::parse(const NoteFile& note) const {
     if (memory_ != nullptr) {
         parsed.key = memory_->key_of(parsed.read.bytes);
         if (const SettledNotes::LeftAlone* left = memory_->find(parsed.key)) {
-            parsed.settled = *left;
+            parsed.left = *left;
+            parsed.settled = true;
             return parsed;
         }
     }
@@ -262,9 +262,10 @@ void NoteRewriter::check_settled(WrittenNote& written) const {
         if (!find_references(written.kind, options_.gbk ? written.text : written.bytes, parsed))
             return;
         settle_references(parsed);
-        written.settled = std::move(parsed.settled);
-        if (written.settled)
+        if (parsed.settled) {
+            written.settled = std::move(parsed.left);
             written.key = memory_->key_of(written.bytes);
+        }
     } catch (const std::exception&) {
         written.settled.reset(); // out of memory: the note is only not remembered
     }
@@ -291,14 +292,12 @@ void NoteRewriter::apply(const NoteFile& note, ParsedNote parsed) {
         err_ << parsed.problem << "\n";
         return;
     }
-    if (parsed.settled) {
-        for (const auto& [why, count] : *parsed.settled)
-            totals_.left[why] += count;
-        memory_->keep(parsed.key, std::move(*parsed.settled));
-        return;
-    }
     for (const auto& [why, count] : parsed.left)
         totals_.left[why] += count;
+    if (parsed.settled) {
+        memory_->keep(parsed.key, std::move(parsed.left));
+        return;
+    }
     const std::filesystem::path& file = parsed.file;
     const std::string& text = parsed.text();
     const std::vector<NoteReference>& references = parsed.references;

@@ -107,8 +107,8 @@ private:
         std::vector<NoteReference> references;
         std::vector<NoteReference> unplaced;
         SettledNotes::LeftAlone left; // what the references settled by their text (and dropped) leave alone
-        SettledNotes::Key key{};                        // of the bytes read, when settled notes are remembered
-        std::optional<SettledNotes::LeftAlone> settled; // nothing to do: what the note leaves alone
+        SettledNotes::Key key{};      // of the bytes read, when settled notes are remembered
+        bool settled = false;         // nothing left to decide (memory knew it, or its text settled it all)
         const std::string& text() const { return converted.empty() ? read.bytes : converted; }
     };
 

@@ -274,8 +274,9 @@ public:
     }
 
 private:
+    // Given only the references their text left open (the rewriter settled the rest).
     void look_ahead_at(const std::filesystem::path& folder, const NoteReference& reference) {
-        if (!reference.placed || !reference.image || decide_by_text(reference))
+        if (!reference.placed || !reference.image)
             return;
         // Notes of one folder name their pictures alike: each text there is looked at once.
         std::string text = folder.native();
